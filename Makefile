@@ -1,0 +1,47 @@
+# Entry points for people and CI. Each target makes sure the packages are there first.
+.PHONY: run test bench fuzz tsan format setup clean
+
+FUZZ_SECONDS ?= 60
+
+setup:
+	@scripts/setup
+
+# Builds the optimised application and starts it.
+run: setup
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target quillon
+	@build/release/src/app/quillon $(ARGS)
+
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every suite.
+test: setup
+	@cmake --preset dev >/dev/null
+	@cmake --build --preset dev
+	@scripts/run-tests build/dev
+
+# ThreadSanitizer run of the unit and scenario suites.
+tsan: setup
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan
+	@scripts/run-tests build/tsan
+
+# Google Benchmark programs, compared side by side in one run each.
+bench: setup
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Each fuzz target for FUZZ_SECONDS seconds; a crash, leak or sanitizer report fails the target.
+fuzz: setup
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@for f in build/fuzz/tests/fuzz/fuzz_*; do \
+	    name=$$(basename $$f); corpus=build/fuzz/corpus/$$name; mkdir -p $$corpus; \
+	    echo "== $$name for $(FUZZ_SECONDS) s"; \
+	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$corpus tests/fuzz/seeds/$$name || exit 1; \
+	done
+
+format:
+	@git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf build

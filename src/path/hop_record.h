@@ -1,0 +1,36 @@
+// Records of one discovered path: the result of a single echo and the hop record a traceroute
+// keeps for each time-to-live. Plain values, copied freely between threads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quillon {
+
+// Result of a single blocking echo with a chosen time-to-live.
+struct ProbeResult {
+    int32_t ttl = 0;
+    uint32_t address = 0;  // who answered; 0 when nothing did
+    uint32_t rttMs = 0;
+    bool timedOut = true;
+};
+
+// Segment labels a traceroute gives its hops.
+inline constexpr char kLabelLocal[] = "LOCAL";
+inline constexpr char kLabelIsp[] = "ISP";
+inline constexpr char kLabelTransit[] = "TRANS";
+inline constexpr char kLabelDestination[] = "DEST";
+inline constexpr char kLabelUnknown[] = "?";
+
+struct HopRecord {
+    int32_t ttl = 0;       // 1..15, shown as the hop number
+    uint32_t address = 0;  // 0 for a hop that did not answer
+    std::string hostname;
+    std::string asn;
+    std::string asName;
+    uint32_t rttMs = 0;  // of the discovery probe
+    bool timedOut = true;
+    std::string segment;  // one of the labels above
+};
+
+}  // namespace quillon

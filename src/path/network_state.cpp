@@ -1,0 +1,452 @@
+#include "path/network_state.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/log.h"
+#include "discovery/address_text.h"
+#include "path/json_text.h"
+#include "path/node_registry.h"
+#include "platform/system.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr char kTransitFallback[] = "TRANS";
+
+// A rate as the page shows it: truncated toward zero; 0 for anything no link could report.
+int64_t TruncatedRate(double mbps) {
+    if (!std::isfinite(mbps) || std::fabs(mbps) >= 9.0e18) return 0;
+    return static_cast<int64_t>(mbps);
+}
+
+// A location is only worth showing (and measuring from) when the service placed it somewhere.
+bool HasCoordinates(const GeoLocation& g) {
+    return g.valid && !g.ip.empty() && (g.latitude != 0 || g.longitude != 0);
+}
+
+std::string JoinNonEmpty(std::initializer_list<const std::string*> parts) {
+    std::string out;
+    for (const std::string* part : parts) {
+        if (part->empty()) continue;
+        if (!out.empty()) out += ", ";
+        out += *part;
+    }
+    return out;
+}
+
+const char* SatelliteName(SatelliteProvider provider) {
+    switch (provider) {
+        case SatelliteProvider::Starlink: return "Starlink";
+        case SatelliteProvider::HughesNet: return "HughesNet";
+        case SatelliteProvider::Viasat: return "Viasat";
+        case SatelliteProvider::OneWeb: return "OneWeb";
+    }
+    return nullptr;
+}
+
+// latencyMs / packetLoss / jitterMs of a hop that has figures.
+void WriteFigures(JsonText& w, const HopFigures& f) {
+    w.MemberFixed("latencyMs", f.rttMs, 1);
+    w.MemberFixed("packetLoss", f.lossPercent, 1);
+    w.MemberFixed("jitterMs", f.jitterMs, 1);
+}
+
+void BeginSegment(JsonText& w, const char* id, const std::string& displayName,
+                  const char* category, const char* status, const Callout& callout, int order) {
+    w.BeginObject();
+    w.Member("id", id).Member("type", id).Member("displayName", displayName);
+    w.Member("categoryLabel", category).Member("status", status);
+    w.Member("isCulprit", callout.show && callout.segmentId == id);
+    w.Member("isVisible", true).Member("displayOrder", order);
+    w.Key("details").BeginObject();
+}
+
+void EndSegment(JsonText& w) { w.EndObject().EndObject(); }
+
+}  // namespace
+
+std::string LinkSpeedText(uint64_t bitsPerSecond) {
+    const uint64_t mbps = bitsPerSecond / 1'000'000;
+    if (mbps < 1000) return std::to_string(mbps) + " Mbps";
+    if (mbps % 1000 == 0) return std::to_string(mbps / 1000) + " Gbps";
+    return std::to_string(mbps/1000) + " Gbps";
+}
+
+NetworkStateBuilder::NetworkStateBuilder(NetworkStateContext context)
+    : context_(std::move(context)) {
+    if (!context_.wifi) context_.wifi = &noWifi_;
+    if (!context_.publicIp) context_.publicIp = &noPublicIp_;
+    if (!context_.vendors) context_.vendors = &noVendors_;
+    if (!context_.geo) context_.geo = &noGeo_;
+    if (!context_.lldp) context_.lldp = &noLldp_;
+    if (!context_.unifi) context_.unifi = &noUnifi_;
+}
+
+std::string NetworkStateBuilder::BuildNetworkState() {
+    Inputs in;
+    in.wifi = context_.wifi->QueryWifiDetails();
+    in.adapter = DiscoverPrimaryAdapter(context_.netInfo);
+    in.publicIp = context_.publicIp->GetPublicIpInfo();
+
+    // One snapshot of the path and one reading of its figures serve the verdict and every
+    // hop written below, so the message never contradicts itself.
+    in.path = context_.currentPath.Snapshot();
+    const HopList& path = *in.path;
+    in.figures = GatherFigures(path, context_.registry);
+    const bool reached = !(context_.destinationUnreached && context_.destinationUnreached());
+    const Diagnosis diagnosis = Diagnose(path, in.figures, reached);
+    const LinkFacts link{in.wifi.connected, in.wifi.signalQuality, !in.adapter.gatewayIp.empty()};
+    in.verdict = BuildVerdict(diagnosis, path.empty(), link, context_.hysteresis);
+
+    DetectUniFi(in.adapter);
+    if (!in.adapter.gatewayMac.empty()) {
+        in.gatewayVendor = context_.vendors->GetVendor(in.adapter.gatewayMac);
+    }
+
+    JsonText w;
+    w.BeginObject();
+    w.Member("type", "networkState");
+    w.Member("overallStatus", in.verdict.overallStatus);
+    WriteHops(w, in);
+    if (in.wifi.connected) WriteWifiDetails(w, in.wifi);
+    if (in.publicIp.valid) WritePublicIpInfo(w, in.publicIp);
+    WriteSegments(w, in);
+    const Callout& callout = in.verdict.callout;
+    if (callout.show && !callout.title.empty()) WriteCallout(w, callout);
+    w.EndObject();
+    return w.Take();
+}
+
+void NetworkStateBuilder::DetectUniFi(const AdapterInfo& adapter) {
+    if (adapter.gatewayIp.empty() || adapter.gatewayMac.empty()) return;
+    if (adapter.gatewayMac == lastCheckedGatewayMac_) return;
+    lastCheckedGatewayMac_ = adapter.gatewayMac;
+    isUniFi_ = false;
+    unifiInfo_ = {};
+    // The prefix test is free; only a likely candidate is asked over the network.
+    if (!context_.unifi->IsUniFiMac(adapter.gatewayMac)) return;
+    auto info = context_.unifi->DetectUniFiGateway(adapter.gatewayIp);
+    if (!info) return;
+    isUniFi_ = true;
+    unifiInfo_ = std::move(*info);
+    LogWrite(Info, "UniFi gateway detected: %s (%s)", unifiInfo_.name.c_str(),
+             unifiInfo_.model.c_str());
+}
+
+void NetworkStateBuilder::WriteHops(JsonText& w, const Inputs& in) {
+    const HopList& path = *in.path;
+    w.Key("hops").BeginArray();
+    for (size_t i = 0; i < path.size(); ++i) {
+        const HopRecord& hop = path[i];
+        const HopFigures& f = in.figures[i];
+        w.BeginObject();
+        w.Member("hopNumber", hop.ttl);
+        w.Member("ip", hop.address == 0 ? std::string("*") : Ipv4ToText(hop.address));
+        if (!hop.hostname.empty()) w.Member("hostname", hop.hostname);
+        if (!hop.asn.empty()) {
+            w.Member("asn", hop.asn);
+            if (!hop.asName.empty()) w.Member("asnName", hop.asName);
+        }
+        if (hop.address == 0) {
+            w.Member("rttMs", 0).Member("loss", 100).Member("jitter", 0);
+        } else if (!f.hasFigures) {
+            w.Member("rttMs", 0).Member("loss", 0).Member("jitter", 0);
+        } else {
+            w.MemberFixed("rttMs", f.rttMs, 1);
+            w.MemberFixed("loss", f.lossPercent, 1);
+            w.MemberFixed("jitter", f.jitterMs, 1);
+        }
+        w.Member("segment", hop.segment.empty() ? std::string(kTransitFallback) : hop.segment);
+        w.EndObject();
+    }
+    w.EndArray();
+}
+
+void NetworkStateBuilder::WriteWifiDetails(JsonText& w, const WifiDetails& wifi) {
+    w.Key("wifiDetails").BeginObject();
+    w.Member("ssid", wifi.ssid).Member("bssid", wifi.bssid);
+    w.Member("signalStrength", wifi.signalStrength);
+    w.Member("signalQuality", wifi.signalQuality);
+    w.Member("channel", wifi.channel);
+    w.Member("bandwidth", std::to_string(wifi.channelWidth) + " MHz");
+    w.Member("security", wifi.authentication).Member("phyType", wifi.phyType);
+    w.Member("txRate", TruncatedRate(wifi.txRate)).Member("rxRate", TruncatedRate(wifi.rxRate));
+    w.EndObject();
+}
+
+void NetworkStateBuilder::WritePublicIpInfo(JsonText& w, const PublicIpInfo& info) {
+    w.Key("publicIpInfo").BeginObject();
+    w.Member("ipAddress", info.ipAddress);
+    if (!info.hostname.empty()) w.Member("hostname", info.hostname);
+    if (!info.asn.empty()) w.Member("asn", "AS" + info.asn);
+    if (!info.asName.empty()) w.Member("ispName", info.asName);
+    w.Member("port", static_cast<int32_t>(info.port));
+    w.EndObject();
+}
+
+void NetworkStateBuilder::WriteSegments(JsonText& w, Inputs& in) {
+    const Verdict& v = in.verdict;
+    const Callout& c = v.callout;
+    const bool pathKnown = !in.path->empty();
+    const bool hasGateway = !in.adapter.gatewayIp.empty();
+    int order = 0;
+    w.Key("segments").BeginArray();
+
+    const std::string computerName = context_.system.ComputerName();
+    BeginSegment(w, "device", computerName, "Client", "healthy", c, order++);
+    WriteDeviceDetails(w, in, computerName);
+    EndSegment(w);
+
+    if (in.wifi.connected || hasGateway) {
+        std::string name = "Ethernet";
+        if (in.wifi.connected) name = in.wifi.ssid.empty() ? std::string("WiFi") : in.wifi.ssid;
+        BeginSegment(w, "connection", name, "Link", StatusText(v.segmentStatus[1]), c, order++);
+        if (in.wifi.connected) {
+            WriteWifiLinkDetails(w, in.wifi);
+        } else {
+            WriteWiredLinkDetails(w, in.adapter);
+        }
+        EndSegment(w);
+    }
+
+    if (hasGateway) {
+        BeginSegment(w, "homeNetwork", HomeNetworkName(in), "Gateway",
+                     StatusText(v.segmentStatus[2]), c, order++);
+        WriteHomeNetworkDetails(w, in);
+        EndSegment(w);
+    }
+
+    const bool ispPresent = in.publicIp.valid || pathKnown;
+    if (ispPresent) {
+        const std::string name =
+            in.publicIp.asName.empty() ? std::string("Internet") : in.publicIp.asName;
+        BeginSegment(w, "isp", name, "ISP", StatusText(v.segmentStatus[3]), c, order++);
+        WriteIspDetails(w, in);
+        EndSegment(w);
+    }
+
+    if (ispPresent && pathKnown) {
+        BeginSegment(w, "services", DestinationName(), "Destination",
+                     StatusText(v.segmentStatus[4]), c, order++);
+        WriteServicesDetails(w, in);
+        EndSegment(w);
+    }
+
+    w.EndArray();
+}
+
+void NetworkStateBuilder::WriteDeviceDetails(JsonText& w, const Inputs& in,
+                                             const std::string& computerName) {
+    System& system = context_.system;
+    const OsVersion os = system.GetOsVersion();
+    w.Member("hostname", computerName);
+    w.Member("os", os.name + " " + os.version);
+    w.Member("arch", system.Architecture());
+    w.Member("interfaceName", in.adapter.name).Member("localIP", in.adapter.ipv4);
+    if (!in.adapter.mac.empty()) {
+        w.Member("clientMac", in.adapter.mac);
+        const std::string vendor = context_.vendors->GetVendor(in.adapter.mac);
+        if (!vendor.empty()) w.Member("clientManufacturer", vendor);
+    }
+
+    const DiskSpace disk = system.SystemDiskSpace();
+    double diskUsed = 0;
+    int64_t diskTotal = 0, diskFree = 0;
+    if (disk.ok && disk.totalBytes != 0) {
+        const double total = static_cast<double>(disk.totalBytes);
+        diskUsed = (total - static_cast<double>(disk.freeBytesForUser)) / total * 100.0;
+        diskTotal = static_cast<int64_t>(disk.totalBytes >> 30);
+        diskFree = static_cast<int64_t>(disk.freeBytesForUser >> 30);
+    }
+    w.MemberFixed("diskUsedPercent", diskUsed, 1);
+    w.Member("diskTotalGB", diskTotal).Member("diskFreeGB", diskFree);
+
+    const MemoryStatus memory = system.GetMemoryStatus();
+    double ramUsed = 0;
+    int64_t ramTotal = 0, ramAvailable = 0;
+    if (memory.ok) {
+        ramUsed = memory.loadPercent;
+        ramTotal = static_cast<int64_t>(memory.totalPhysicalBytes >> 30);
+        ramAvailable = static_cast<int64_t>(memory.availablePhysicalBytes >> 30);
+    }
+    w.MemberFixed("ramUsedPercent", ramUsed, 1);
+    w.Member("ramTotalGB", ramTotal).Member("ramAvailableGB", ramAvailable);
+}
+
+void NetworkStateBuilder::WriteWifiLinkDetails(JsonText& w, const WifiDetails& wifi) {
+    w.Member("ssid", wifi.ssid).Member("bssid", wifi.bssid);
+    if (!wifi.bssid.empty()) {
+        const std::string vendor = context_.vendors->GetVendor(wifi.bssid);
+        if (!vendor.empty()) w.Member("accessPoint", vendor);
+    }
+    w.Member("signalStrength", wifi.signalStrength);
+    w.Member("signalQuality", wifi.signalQuality);
+    w.Member("channel", wifi.channel);
+    w.Member("bandwidth", std::to_string(wifi.channelWidth) + " MHz");
+    w.Member("txRate", std::to_string(TruncatedRate(wifi.txRate)) + " Mbps");
+    w.Member("security", wifi.authentication).Member("phyType", wifi.phyType);
+    if (!wifi.band.empty()) w.Member("band", wifi.band);
+    if (wifi.frequency > 0) w.Member("frequency", wifi.frequency);
+    if (wifi.spatialStreams > 0) w.Member("spatialStreams", wifi.spatialStreams);
+    if (wifi.muMimo) w.Member("muMimo", true);
+    if (wifi.channelUtilization >= 0) w.Member("channelUtilization", wifi.channelUtilization);
+    if (wifi.stationCount >= 0) w.Member("stationCount", wifi.stationCount);
+    if (wifi.coChannelAPs > 0) w.Member("coChannelAPs", wifi.coChannelAPs);
+    if (wifi.neighborAPs > 0) w.Member("neighborAPs", wifi.neighborAPs);
+    if (!wifi.countryCode.empty()) w.Member("countryCode", wifi.countryCode);
+    if (wifi.isMlo && wifi.mloLinkCount > 1) {
+        // The record holds at most three links; a larger count cannot be backed by entries.
+        const uint32_t count = std::min(wifi.mloLinkCount, kMaxMloLinks);
+        w.Member("mloLinkCount", count);
+        w.Key("mloLinks").BeginArray();
+        for (uint32_t i = 0; i < count; ++i) {
+            const MloLink& link = wifi.mloLinks[i];
+            w.BeginObject();
+            w.Member("channel", link.channel).Member("frequency", link.frequency);
+            w.Member("band", link.band).Member("channelWidth", link.channelWidth);
+            w.EndObject();
+        }
+        w.EndArray();
+    }
+}
+
+void NetworkStateBuilder::WriteWiredLinkDetails(JsonText& w, const AdapterInfo& adapter) {
+    w.Member("adapterType", "Ethernet").Member("interfaceName", adapter.name);
+    if (!adapter.description.empty()) w.Member("adapterName", adapter.description);
+    if (adapter.linkSpeed != 0) w.Member("linkSpeed", LinkSpeedText(adapter.linkSpeed));
+    if (!adapter.mac.empty()) w.Member("macAddress", adapter.mac);
+    if (const auto neighbor = context_.lldp->CurrentNeighbor()) {
+        if (!neighbor->systemName.empty()) w.Member("lldpSwitch", neighbor->systemName);
+        if (!neighbor->portDescription.empty()) {
+            w.Member("lldpPort", neighbor->portDescription);
+        } else if (!neighbor->portId.empty()) {
+            w.Member("lldpPort", neighbor->portId);
+        }
+    }
+}
+
+std::string NetworkStateBuilder::HomeNetworkName(const Inputs& in) const {
+    if (isUniFi_) {
+        if (!unifiInfo_.model.empty()) return unifiInfo_.model;
+        if (!unifiInfo_.name.empty()) return unifiInfo_.name;
+    } else if (!in.gatewayVendor.empty()) {
+        return in.gatewayVendor;
+    }
+    return "Gateway";
+}
+
+void NetworkStateBuilder::WriteHomeNetworkDetails(JsonText& w, const Inputs& in) {
+    w.Member("gatewayIP", in.adapter.gatewayIp);
+    if (!in.adapter.gatewayMac.empty()) {
+        w.Member("gatewayMAC", in.adapter.gatewayMac);
+        if (!in.gatewayVendor.empty()) w.Member("gatewayManufacturer", in.gatewayVendor);
+    }
+    if (!in.figures.empty() && in.figures.front().hasFigures) WriteFigures(w, in.figures.front());
+    if (isUniFi_) {
+        w.Member("isUniFi", true);
+        if (!unifiInfo_.model.empty()) w.Member("unifiModel", unifiInfo_.model);
+    }
+}
+
+void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
+    const PublicIpInfo& pub = in.publicIp;
+    if (!pub.valid) {
+        w.Member("status", "discovering");
+        return;
+    }
+    GeoSource& geo = *context_.geo;
+    w.Member("publicIp", pub.ipAddress);
+    if (!pub.hostname.empty()) w.Member("publicHostname", pub.hostname);
+    if (!pub.asn.empty()) w.Member("asn", "AS" + pub.asn);
+    if (!pub.asName.empty()) w.Member("provider", pub.asName);
+
+    in.publicGeo = geo.Lookup(pub.ipAddress);
+    const GeoLocation& g = in.publicGeo;
+    const bool located = HasCoordinates(g);
+    if (located) {
+        if (!g.city.empty()) w.Member("city", g.city);
+        if (!g.region.empty()) w.Member("region", g.region);
+        if (!g.country.empty()) w.Member("country", g.country);
+        if (!g.countryCode.empty()) w.Member("countryCode", g.countryCode);
+        const std::string location = JoinNonEmpty({&g.city, &g.region, &g.country});
+        if (!location.empty()) w.Member("location", location);
+        w.MemberFixed("latitude", g.latitude, 4).MemberFixed("longitude", g.longitude, 4);
+        if (const auto asn = geo.AsnFromOrganization(g)) {
+            if (const auto provider = geo.SatelliteProviderFromAsn(*asn)) {
+                if (const char* name = SatelliteName(*provider)) {
+                    w.Member("satelliteProvider", name);
+                }
+            }
+        }
+    }
+
+    // The ISP's first router: the first hop in the public address's AS, else the second hop.
+    const HopList& path = *in.path;
+    int ispHop = -1;
+    if (!pub.asn.empty()) {
+        for (size_t i = 0; i < path.size(); ++i) {
+            if (path[i].asn == pub.asn) {
+                ispHop = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    if (ispHop == -1 && path.size() >= 2) ispHop = 1;
+    if (ispHop == -1 || path[ispHop].address == 0) return;
+
+    const HopFigures& f = in.figures[ispHop];
+    if (f.hasFigures) WriteFigures(w, f);
+    if (!located) return;
+    const std::string hopText = Ipv4ToText(path[ispHop].address);
+    if (geo.IsPrivateOrReserved(hopText)) return;
+    const GeoLocation hopGeo = geo.Lookup(hopText);
+    if (!HasCoordinates(hopGeo)) return;
+    const double miles =
+        geo.DistanceMiles(hopGeo.latitude, hopGeo.longitude, g.latitude, g.longitude);
+    if (miles > 10.0) w.MemberFixed("ispDistanceMiles", miles, 0);
+}
+
+void NetworkStateBuilder::WriteServicesDetails(JsonText& w, const Inputs& in) {
+    const HopRecord& last = in.path->back();
+    if (last.address == 0) return;
+    GeoSource& geo = *context_.geo;
+    const std::string lastText = Ipv4ToText(last.address);
+    w.Member("hostname", last.hostname.empty() ? lastText : last.hostname);
+    const HopFigures& f = in.figures.back();
+    if (f.hasFigures) WriteFigures(w, f);
+    if (geo.IsPrivateOrReserved(lastText)) return;
+    const GeoLocation d = geo.Lookup(lastText);
+    const GeoLocation& g = in.publicGeo;
+    if (!HasCoordinates(g) || !HasCoordinates(d)) return;
+    const std::string place = JoinNonEmpty({&d.city, &d.region});
+    if (!place.empty()) w.Member("destLocation", place);
+    const double miles = geo.DistanceMiles(g.latitude, g.longitude, d.latitude, d.longitude);
+    if (miles > 10.0) w.MemberFixed("distanceMiles", miles, 0);
+}
+
+std::string NetworkStateBuilder::DestinationName() const {
+    const std::vector<Destination> destinations = context_.registry.GetDestinations();
+    if (destinations.empty()) return "Destination";
+    const Destination* chosen = &destinations.front();
+    for (const Destination& d : destinations) {
+        if (d.isPrimary) {
+            chosen = &d;
+            break;
+        }
+    }
+    return chosen->name.empty() ? std::string("Destination") : chosen->name;
+}
+
+void NetworkStateBuilder::WriteCallout(JsonText& w, const Callout& callout) {
+    w.Key("culpritCallout").BeginObject();
+    w.Member("severity", StatusText(callout.severity));
+    w.Member("segmentId", callout.segmentId);
+    w.Member("title", callout.title);
+    w.Member("description", callout.description);
+    w.Member("remedy", callout.remedy);
+    w.EndObject();
+}
+
+}  // namespace quillon

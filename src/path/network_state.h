@@ -1,0 +1,112 @@
+// NetworkStateBuilder: writes the "networkState" message, the one JSON text that carries the
+// whole picture the page shows: overall status, every hop of the current path with its
+// figures, WiFi and public-address details, the five path segments with their statuses and
+// details, and the culprit callout. Member order and number formats are part of the page's
+// contract, so the text is written member by member with JsonText.
+//
+// The main window's logic calls BuildNetworkState on the UI thread on every measurement tick
+// (after the echo replies are collected), when the window is shown and after a network change,
+// and posts the text to the page. Each build queries the WiFi link and the primary adapter
+// afresh, runs the diagnosis and its hysteresis, and reads the registry, which the discovery
+// worker writes concurrently (the registry and the current path do their own locking). The
+// builder itself is used from the UI thread only; the UniFi detection it keeps between builds
+// needs no lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/adapter_discovery.h"
+#include "gateway/unifi_system_info.h"
+#include "path/current_path.h"
+#include "path/diagnosis.h"
+#include "path/state_sources.h"
+
+namespace quillon {
+
+class JsonText;
+class NetInfo;
+class NodeRegistry;
+class System;
+
+// What the builder reads. The references must outlive the builder; a null source is one that
+// knows nothing, and its members are left out of the message.
+struct NetworkStateContext {
+    System& system;
+    NetInfo& netInfo;
+    NodeRegistry& registry;
+    CurrentPath& currentPath;
+    Hysteresis& hysteresis;
+    // True while the primary traceroute has not reached its destination; null means reached.
+    std::function<bool()> destinationUnreached;
+    WifiSource* wifi = nullptr;
+    PublicIpSource* publicIp = nullptr;
+    VendorSource* vendors = nullptr;
+    GeoSource* geo = nullptr;
+    LldpSource* lldp = nullptr;
+    UnifiSource* unifi = nullptr;
+};
+
+// An adapter's link speed as shown: "100 Mbps", "10 Gbps", "2.5 Gbps".
+std::string LinkSpeedText(uint64_t bitsPerSecond);
+
+class NetworkStateBuilder {
+public:
+    explicit NetworkStateBuilder(NetworkStateContext context);
+    // The context may point at the builder's own stand-in sources: not copyable.
+    NetworkStateBuilder(const NetworkStateBuilder&) = delete;
+    NetworkStateBuilder& operator=(const NetworkStateBuilder&) = delete;
+
+    // Gathers the inputs and writes the message. Never fails: a missing source leaves its
+    // members out.
+    std::string BuildNetworkState();
+
+private:
+    // Everything one build reads once and uses in several places.
+    struct Inputs {
+        WifiDetails wifi;
+        AdapterInfo adapter;
+        PublicIpInfo publicIp;
+        std::shared_ptr<const HopList> path;
+        std::vector<HopFigures> figures;  // one per hop of path
+        Verdict verdict;
+        std::string gatewayVendor;
+        GeoLocation publicGeo;  // looked up while writing the ISP details
+    };
+
+    void DetectUniFi(const AdapterInfo& adapter);
+
+    void WriteHops(JsonText& w, const Inputs& in);
+    void WriteWifiDetails(JsonText& w, const WifiDetails& wifi);
+    void WritePublicIpInfo(JsonText& w, const PublicIpInfo& info);
+    void WriteSegments(JsonText& w, Inputs& in);
+    void WriteDeviceDetails(JsonText& w, const Inputs& in, const std::string& computerName);
+    void WriteWifiLinkDetails(JsonText& w, const WifiDetails& wifi);
+    void WriteWiredLinkDetails(JsonText& w, const AdapterInfo& adapter);
+    void WriteHomeNetworkDetails(JsonText& w, const Inputs& in);
+    void WriteIspDetails(JsonText& w, Inputs& in);
+    void WriteServicesDetails(JsonText& w, const Inputs& in);
+    void WriteCallout(JsonText& w, const Callout& callout);
+    std::string HomeNetworkName(const Inputs& in) const;
+    std::string DestinationName() const;
+
+    NetworkStateContext context_;
+
+    // Stand-ins for sources the context leaves null.
+    WifiSource noWifi_;
+    PublicIpSource noPublicIp_;
+    VendorSource noVendors_;
+    GeoSource noGeo_;
+    LldpSource noLldp_;
+    UnifiSource noUnifi_;
+
+    // UniFi detection, redone only when the gateway's hardware address changes.
+    std::string lastCheckedGatewayMac_;
+    bool isUniFi_ = false;
+    UnifiSystemInfo unifiInfo_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,111 @@
+#include "path/node_registry.h"
+
+#include "app/log.h"
+#include "platform/clock.h"
+
+namespace quillon {
+
+uint64_t NodeRegistry::Generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
+}
+
+bool NodeRegistry::GetOrCreateNode(uint32_t address, const NodeInfo& info, uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    if (generation != generation_) return false;
+    PathNode& node = nodes_[address];
+    node.address = address;
+    node.info = info;
+    return true;
+}
+
+std::optional<PathNode> NodeRegistry::GetNode(uint32_t address) const {
+    std::lock_guard lock(mutex_);
+    const auto it = nodes_.find(address);
+    if (it == nodes_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<NodeFigures> NodeRegistry::GetNodeFigures(uint32_t address) const {
+    std::lock_guard lock(mutex_);
+    const auto it = nodes_.find(address);
+    if (it == nodes_.end()) return std::nullopt;
+    const SampleWindow& window = it->second.samples;
+    return NodeFigures{window.count, AverageRtt(window), LossPercent(window), Jitter(window)};
+}
+
+void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut) {
+    const uint64_t now = clock_.Tick64();
+    std::lock_guard lock(mutex_);
+    const auto it = nodes_.find(address);
+    if (it != nodes_.end()) quillon::RecordSample(it->second.samples, now, rttMs, timedOut);
+}
+
+size_t NodeRegistry::NodeCount() const {
+    std::lock_guard lock(mutex_);
+    return nodes_.size();
+}
+
+std::vector<uint32_t> NodeRegistry::NodeAddresses() const {
+    std::lock_guard lock(mutex_);
+    std::vector<uint32_t> addresses;
+    addresses.reserve(nodes_.size());
+    for (const auto& [address, node] : nodes_) {
+        if (address != 0) addresses.push_back(address);
+    }
+    return addresses;
+}
+
+std::vector<Destination> NodeRegistry::GetDestinations() const {
+    std::lock_guard lock(mutex_);
+    return destinations_;
+}
+
+void NodeRegistry::AddDestination(const Destination& destination) {
+    std::lock_guard lock(mutex_);
+    for (Destination& listed : destinations_) {
+        if (listed.address == destination.address) {
+            listed.name = destination.name;
+            listed.isPrimary = destination.isPrimary;
+            return;
+        }
+    }
+    destinations_.push_back(destination);
+    LogWrite(Info, "NodeRegistry: Added destination %s (0x%08X)", destination.name.c_str(),
+             destination.address);
+}
+
+bool NodeRegistry::StorePath(uint32_t destination, const std::vector<uint32_t>& hops,
+                             uint64_t generation) {
+    const uint64_t now = clock_.Tick64();
+    std::lock_guard lock(mutex_);
+    if (generation != generation_) return false;
+    DiscoveredPath& path = paths_[destination];
+    path.destination = destination;
+    path.hops = hops;
+    path.recordedAt = now;
+    for (const uint32_t address : hops) {
+        if (address != 0 && !nodes_.contains(address)) nodes_[address].address = address;
+    }
+    return true;
+}
+
+std::optional<DiscoveredPath> NodeRegistry::GetPath(uint32_t destination) const {
+    std::lock_guard lock(mutex_);
+    const auto it = paths_.find(destination);
+    if (it == paths_.end()) return std::nullopt;
+    return it->second;
+}
+
+void NodeRegistry::Clear() {
+    std::lock_guard lock(mutex_);
+    LogWrite(Info,
+             "NodeRegistry: Clearing all nodes and paths (%zu nodes, %zu paths, keeping %zu "
+             "destinations)",
+             nodes_.size(), paths_.size(), destinations_.size());
+    nodes_.clear();
+    paths_.clear();
+    ++generation_;
+}
+
+}  // namespace quillon

@@ -1,0 +1,103 @@
+// NodeRegistry: what path discovery has learned. Every distinct hop address seen on a path (a
+// node, with its names and its window of echo samples), the hop sequence traced to each
+// destination, and the destinations themselves.
+//
+// Written by traceroutes on the discovery worker, sampled by the measurement tick and read by
+// the network state builder on the UI thread. One mutex guards everything; nodes never leave
+// the registry by reference: their fields are copied in and out under the lock.
+//
+// Clear() starts a new generation. Discovery writes carry the generation they started in and
+// are dropped when the registry has been cleared since, so a cycle that outlives a reset cannot
+// bring back the old network's nodes.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "path/sample_window.h"
+
+namespace quillon {
+
+class Clock;
+
+// Names of a node, copied from the traceroute's hop record.
+struct NodeInfo {
+    std::string hostname;
+    std::string asn;
+    std::string asName;
+    std::string segment;
+};
+
+struct PathNode {
+    uint32_t address = 0;
+    NodeInfo info;
+    SampleWindow samples;
+};
+
+// The figures of a node's window.
+struct NodeFigures {
+    int32_t count = 0;  // samples in the window
+    uint32_t averageRtt = 0;
+    float lossPercent = 0;
+    float jitter = 0;
+};
+
+struct DiscoveredPath {
+    uint32_t destination = 0;
+    std::vector<uint32_t> hops;  // in time-to-live order; 0 for an unanswered hop
+    uint64_t recordedAt = 0;
+};
+
+struct Destination {
+    uint32_t address = 0;
+    std::string name;
+    bool isPrimary = false;
+};
+
+class NodeRegistry {
+public:
+    explicit NodeRegistry(Clock& clock) : clock_(clock) {}
+
+    uint64_t Generation() const;
+
+    // Finds or inserts the node of an address and copies the names into it. False (and no
+    // change) when the registry was cleared after `generation`.
+    bool GetOrCreateNode(uint32_t address, const NodeInfo& info, uint64_t generation);
+    // A copy of the node, or nothing.
+    std::optional<PathNode> GetNode(uint32_t address) const;
+    // The node's figures, or nothing when the address has no node.
+    std::optional<NodeFigures> GetNodeFigures(uint32_t address) const;
+
+    // Adds one echo sample to the node's window; nothing when the address has no node.
+    void RecordSample(uint32_t address, uint32_t rttMs, bool timedOut);
+
+    size_t NodeCount() const;
+    // Addresses of every node (never 0), for the echo sweep.
+    std::vector<uint32_t> NodeAddresses() const;
+
+    std::vector<Destination> GetDestinations() const;
+    // Replaces name and primary flag of a listed address in place, or appends.
+    void AddDestination(const Destination& destination);
+
+    // Records the hops traced to a destination and makes sure every answering hop has a node.
+    // False (and no change) when the registry was cleared after `generation`.
+    bool StorePath(uint32_t destination, const std::vector<uint32_t>& hops, uint64_t generation);
+    std::optional<DiscoveredPath> GetPath(uint32_t destination) const;
+
+    // Removes every node and path; destinations stay.
+    void Clear();
+
+private:
+    Clock& clock_;
+    mutable std::mutex mutex_;
+    uint64_t generation_ = 0;
+    std::unordered_map<uint32_t, PathNode> nodes_;
+    std::unordered_map<uint32_t, DiscoveredPath> paths_;
+    std::vector<Destination> destinations_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,87 @@
+// PathMonitor: the path-measurement subsystem put together: node registry, current path, echo
+// prober, name look-ups, discovery cycles, diagnosis hysteresis and the network state builder,
+// over the platform's clock, threads, ICMP, network tables, DNS and system facts.
+//
+// The UI thread calls MeasurementTick on every tick of the measurement timer and posts the text
+// it returns to the page. Discovery cycles run on detached workers started here; the monitor
+// waits for them before it goes away.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "discovery/name_lookups.h"
+#include "path/current_path.h"
+#include "path/diagnosis.h"
+#include "path/echo_prober.h"
+#include "path/network_state.h"
+#include "path/node_registry.h"
+#include "path/path_discovery.h"
+
+namespace quillon {
+
+class Clock;
+class Dns;
+class IcmpApi;
+class NetInfo;
+class System;
+class Threads;
+
+struct PathPorts {
+    Clock& clock;
+    Threads& threads;
+    IcmpApi& icmp;
+    NetInfo& netInfo;
+    Dns& dns;
+    System& system;
+};
+
+// The destinations traced when nobody names others: the first is the primary one.
+std::vector<Destination> DefaultDestinations();
+
+class PathMonitor {
+public:
+    explicit PathMonitor(PathPorts ports, EventSink trackEvent = {});
+    ~PathMonitor();  // waits for discovery workers still running
+    PathMonitor(const PathMonitor&) = delete;
+    PathMonitor& operator=(const PathMonitor&) = delete;
+
+    // Registers the destinations to trace and logs how many there are.
+    void AddDestinations(const std::vector<Destination>& destinations);
+
+    // One tick: starts a discovery cycle while stages are left and none runs, records the echo
+    // replies that came in and sends the next sweep once the primary path is known, and
+    // returns the network state message.
+    std::string MeasurementTick();
+
+    // Starts one discovery cycle on a detached worker; `then` runs on that worker after it.
+    // False when no worker could be started.
+    bool StartDiscoveryCycle(std::function<void()> then = {});
+
+    NodeRegistry& Registry() { return registry_; }
+    CurrentPath& Path() { return currentPath_; }
+    EchoProber& Prober() { return prober_; }
+    NameLookups& Lookups() { return lookups_; }
+    Hysteresis& HysteresisTable() { return hysteresis_; }
+    PathDiscovery& Discovery() { return discovery_; }
+    NetworkStateBuilder& StateBuilder() { return builder_; }
+
+private:
+    PathPorts ports_;
+    NodeRegistry registry_;
+    CurrentPath currentPath_;
+    EchoProber prober_;
+    NameLookups lookups_;
+    Hysteresis hysteresis_;
+    PathDiscovery discovery_;
+    NetworkStateBuilder builder_;
+
+    std::mutex workersMutex_;
+    std::condition_variable workersIdle_;
+    size_t workers_ = 0;
+};
+
+}  // namespace quillon

@@ -1,0 +1,37 @@
+// SampleWindow: the rolling window of a path node's most recent echo samples and the figures
+// computed from it (average round-trip time, loss, jitter). Owned by the node registry, which
+// records into it and computes its figures under its own lock; the window itself has no lock.
+// Fixed storage: recording is constant time and never allocates.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace quillon {
+
+struct Sample {
+    uint64_t timestampMs = 0;
+    uint32_t rttMs = 0;  // 0 for a timed-out sample
+    bool timedOut = false;
+};
+
+constexpr int32_t kSampleWindowSize = 360;
+
+struct SampleWindow {
+    std::array<Sample, kSampleWindowSize> slots{};
+    int32_t count = 0;     // filled slots, 0..360 (slots 0..count-1)
+    int32_t next = 0;      // slot written next
+    int32_t timeouts = 0;  // timed-out samples among the filled slots
+};
+
+// Adds one sample, replacing the oldest once the window is full.
+void RecordSample(SampleWindow& window, uint64_t nowMs, uint32_t rttMs, bool timedOut);
+
+// Mean of the valid samples (answered, above 0 ms), truncated; 0 when there is none.
+uint32_t AverageRtt(const SampleWindow& window);
+// Timed-out samples as a percentage of all samples; 0 for an empty window.
+float LossPercent(const SampleWindow& window);
+// Mean absolute deviation of the valid round-trip times from their mean; 0 below two.
+float Jitter(const SampleWindow& window);
+
+}  // namespace quillon

@@ -1,0 +1,88 @@
+// The narrow views through which the network state builder reads facts that other services
+// own: the WiFi link, the public address, vendor names, geolocation, the wired switch (LLDP)
+// and UniFi gateway recognition. Each base class knows nothing: its answers are the empty ones
+// ("no WiFi", "no address yet", "vendor unknown", ...), so that a service that is not there
+// simply leaves its members out of the message. The real services derive from these.
+//
+// Every call is made by the builder on the UI thread, once or a few times per build. A call
+// may block (the WiFi query, a GeoIP cache miss, the UniFi query); implementations keep their
+// own locks where other threads write what they return.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "discovery/geo_location.h"
+#include "discovery/lldp_neighbor.h"
+#include "discovery/public_ip.h"
+#include "discovery/wifi_details.h"
+#include "gateway/unifi_system_info.h"
+
+namespace quillon {
+
+class WifiSource {
+public:
+    virtual ~WifiSource() = default;
+    // The wireless link as it is now; connected false when there is none.
+    virtual WifiDetails QueryWifiDetails() { return {}; }
+};
+
+class PublicIpSource {
+public:
+    virtual ~PublicIpSource() = default;
+    // The public address record; may block while the address is being learned. valid false
+    // until it is known.
+    virtual PublicIpInfo GetPublicIpInfo() { return {}; }
+};
+
+class VendorSource {
+public:
+    virtual ~VendorSource() = default;
+    // Maker of the device with this hardware address ("AA:BB:CC:DD:EE:FF"); empty if unknown.
+    virtual std::string GetVendor(const std::string& /*mac*/) { return {}; }
+};
+
+class GeoSource {
+public:
+    virtual ~GeoSource() = default;
+    // Where an address (dotted quad) is; valid false when it was not or could not be looked up.
+    virtual GeoLocation Lookup(const std::string& /*ipText*/) { return {}; }
+    // Addresses that are never looked up. Knowing nothing, treat every address as one.
+    virtual bool IsPrivateOrReserved(const std::string& /*ipText*/) { return true; }
+    // Great-circle distance in miles between two points given in degrees.
+    virtual double DistanceMiles(double /*lat1*/, double /*lon1*/, double /*lat2*/,
+                                 double /*lon2*/) {
+        return 0;
+    }
+    // The AS number that opens the location's organisation text ("AS64500 ..."), if any.
+    virtual std::optional<uint32_t> AsnFromOrganization(const GeoLocation& /*location*/) {
+        return std::nullopt;
+    }
+    // The satellite operator an AS number belongs to, if it is one we recognise.
+    virtual std::optional<SatelliteProvider> SatelliteProviderFromAsn(uint32_t /*asn*/) {
+        return std::nullopt;
+    }
+};
+
+class LldpSource {
+public:
+    virtual ~LldpSource() = default;
+    // The switch's latest advertisement while the listener runs and the advertisement has not
+    // outlived its time-to-live; nothing otherwise (an expired one is dropped by the call).
+    virtual std::optional<LldpNeighbor> CurrentNeighbor() { return std::nullopt; }
+};
+
+class UnifiSource {
+public:
+    virtual ~UnifiSource() = default;
+    // The hardware address carries one of UniFi's maker prefixes. Cheap, no traffic.
+    virtual bool IsUniFiMac(const std::string& /*mac*/) { return false; }
+    // Asks the gateway at this address to describe itself; the description when it answers
+    // as a UniFi gateway, nothing otherwise. Blocks for up to the request's time-outs.
+    virtual std::optional<UnifiSystemInfo> DetectUniFiGateway(const std::string& /*ipText*/) {
+        return std::nullopt;
+    }
+};
+
+}  // namespace quillon

@@ -1,0 +1,80 @@
+#include "path/traceroute.h"
+
+#include "app/log.h"
+#include "discovery/address_text.h"
+#include "discovery/name_lookups.h"
+#include "path/echo_prober.h"
+#include "path/node_registry.h"
+
+namespace quillon {
+
+std::string LabelHop(int32_t ttl, uint32_t address, uint32_t destination,
+                     const std::string& asn, const std::string& destinationAsn,
+                     const std::string& ispAsn) {
+    if (ttl == 1) return kLabelLocal;
+    if (address == destination) return kLabelDestination;
+    if (!destinationAsn.empty() && destinationAsn == asn) return kLabelDestination;
+    if (IsPrivateAddress(address) && asn.empty()) return kLabelLocal;
+    if (!ispAsn.empty() && ispAsn == asn) return kLabelIsp;
+    if (asn.empty()) return kLabelUnknown;
+    return kLabelTransit;
+}
+
+HopList Traceroute(TraceContext& context, const std::string& destinationText,
+                   const TraceGenerations& generations, bool publish) {
+    LogWrite(Info, "Starting traceroute to %s (max %d hops)", destinationText.c_str(),
+             kTracerouteMaxHops);
+    const std::optional<uint32_t> parsed = ParseIpv4(destinationText);
+    if (!parsed) {
+        LogWrite(Error, "Invalid destination address: %s", destinationText.c_str());
+        return {};
+    }
+    const uint32_t destination = *parsed;
+
+    const AsnInfo destinationInfo = context.lookups.LookupAsn(destination);
+    const std::string destinationAsn = destinationInfo.valid ? destinationInfo.asn : "";
+    std::string ispAsn;
+
+    HopList hops;
+    for (int32_t ttl = 1; ttl <= kTracerouteMaxHops; ++ttl) {
+        const ProbeResult probe =
+            context.prober.ProbeHop(destination, ttl, kTracerouteProbeTimeoutMs);
+        HopRecord hop;
+        hop.ttl = probe.ttl;
+        hop.address = probe.address;
+        hop.rttMs = probe.rttMs;
+        hop.timedOut = probe.timedOut;
+
+        if (probe.timedOut || probe.address == 0) {
+            hop.segment = kLabelUnknown;
+        } else {
+            hop.hostname = context.lookups.GetHostnameCached(hop.address);
+            const AsnInfo info = context.lookups.LookupAsn(hop.address);
+            if (info.valid) {
+                hop.asn = info.asn;
+                hop.asName = info.asName;
+                if (ispAsn.empty() && ttl >= 2) ispAsn = info.asn;
+            }
+            hop.segment =
+                LabelHop(ttl, hop.address, destination, hop.asn, destinationAsn, ispAsn);
+            context.registry.GetOrCreateNode(
+                hop.address, NodeInfo{hop.hostname, hop.asn, hop.asName, hop.segment},
+                generations.registry);
+        }
+
+        hops.push_back(hop);
+        if (publish) context.currentPath.Publish(hops, generations.path);
+        if (hop.address == destination) break;
+    }
+
+    std::vector<uint32_t> addresses;
+    addresses.reserve(hops.size());
+    for (const HopRecord& hop : hops) addresses.push_back(hop.address);
+    context.registry.StorePath(destination, addresses, generations.registry);
+
+    LogWrite(Info, "Traceroute complete: %zu hops discovered, %zu nodes in registry", hops.size(),
+             context.registry.NodeCount());
+    return hops;
+}
+
+}  // namespace quillon

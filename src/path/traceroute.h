@@ -1,0 +1,47 @@
+// Traceroute: discovers the hops between this computer and one IPv4 destination with echoes of
+// rising time-to-live, names each answering hop (reverse DNS, AS number), labels it with the
+// stretch of the path it belongs to, registers it in the node registry and, for the primary
+// destination, publishes the hops as the current path while it goes.
+// Runs on the discovery worker and blocks for as long as its probes take (up to 15 s plus
+// name look-ups).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "path/current_path.h"
+
+namespace quillon {
+
+class EchoProber;
+class NameLookups;
+class NodeRegistry;
+
+constexpr int32_t kTracerouteMaxHops = 15;
+constexpr uint32_t kTracerouteProbeTimeoutMs = 1000;
+
+struct TraceContext {
+    EchoProber& prober;
+    NameLookups& lookups;
+    NodeRegistry& registry;
+    CurrentPath& currentPath;
+};
+
+// The generations a discovery cycle started in; writes of a stale cycle are dropped.
+struct TraceGenerations {
+    uint64_t registry = 0;
+    uint64_t path = 0;
+};
+
+// Traces `destination` (dotted-quad text). Returns the hop records in time-to-live order; empty
+// when the text is not an IPv4 address. With `publish`, the current path follows the result
+// hop by hop.
+HopList Traceroute(TraceContext& context, const std::string& destination,
+                   const TraceGenerations& generations, bool publish);
+
+// Label of an answering hop, first rule that applies.
+std::string LabelHop(int32_t ttl, uint32_t address, uint32_t destination,
+                     const std::string& asn, const std::string& destinationAsn,
+                     const std::string& ispAsn);
+
+}  // namespace quillon

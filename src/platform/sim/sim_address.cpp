@@ -1,0 +1,125 @@
+#include "platform/sim/sim_address.h"
+
+#include <cstdio>
+
+namespace quillon::sim {
+
+namespace {
+
+// Reads a decimal number of at most three digits and at most 255 from the front of text.
+std::optional<uint32_t> TakeOctet(std::string_view& text) {
+    size_t digits = 0;
+    uint32_t value = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        if (digits == 3) return std::nullopt;
+        value = value * 10 + uint32_t(text[digits] - '0');
+        ++digits;
+    }
+    if (digits == 0 || value > 255) return std::nullopt;
+    text.remove_prefix(digits);
+    return value;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+uint32_t PrefixMask(int prefixLength) {
+    if (prefixLength <= 0) return 0;
+    if (prefixLength >= 32) return 0xFFFFFFFFu;
+    // The mask's leading ones belong to the first octets, which sit in the low bytes.
+    const uint32_t hostOrder = 0xFFFFFFFFu << (32 - prefixLength);
+    return Ipv4(uint8_t(hostOrder >> 24), uint8_t(hostOrder >> 16), uint8_t(hostOrder >> 8),
+                uint8_t(hostOrder));
+}
+
+std::optional<uint32_t> ParseIpv4(std::string_view text) {
+    uint32_t octets[4];
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            if (text.empty() || text.front() != '.') return std::nullopt;
+            text.remove_prefix(1);
+        }
+        const auto octet = TakeOctet(text);
+        if (!octet) return std::nullopt;
+        octets[i] = *octet;
+    }
+    if (!text.empty()) return std::nullopt;
+    return Ipv4(uint8_t(octets[0]), uint8_t(octets[1]), uint8_t(octets[2]), uint8_t(octets[3]));
+}
+
+std::string FormatIpv4(uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF,
+                  (address >> 16) & 0xFF, address >> 24);
+    return text;
+}
+
+std::optional<Ipv4Prefix> ParseIpv4Prefix(std::string_view text) {
+    int length = 32;
+    const size_t slash = text.find('/');
+    if (slash != std::string_view::npos) {
+        std::string_view lengthText = text.substr(slash + 1);
+        const auto parsed = TakeOctet(lengthText);
+        if (!parsed || !lengthText.empty() || *parsed > 32) return std::nullopt;
+        length = int(*parsed);
+        text = text.substr(0, slash);
+    }
+    const auto address = ParseIpv4(text);
+    if (!address) return std::nullopt;
+    const uint32_t mask = PrefixMask(length);
+    if ((*address & ~mask) != 0) return std::nullopt;
+    return Ipv4Prefix{*address, mask};
+}
+
+std::optional<MacAddress> ParseMac(std::string_view text) {
+    if (text.size() != 17) return std::nullopt;
+    MacAddress mac{};
+    for (size_t i = 0; i < 6; ++i) {
+        const int high = HexDigit(text[i * 3]);
+        const int low = HexDigit(text[i * 3 + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        if (i < 5 && text[i * 3 + 2] != ':' && text[i * 3 + 2] != '-') return std::nullopt;
+        mac[i] = uint8_t(high << 4 | low);
+    }
+    return mac;
+}
+
+std::optional<std::vector<uint8_t>> ParseHardwareAddress(std::string_view text) {
+    std::vector<uint8_t> octets;
+    for (size_t i = 0; i < text.size(); i += 3) {
+        if (i + 2 > text.size()) return std::nullopt;
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        if (i + 2 < text.size() && text[i + 2] != ':' && text[i + 2] != '-') return std::nullopt;
+        if (i + 3 == text.size()) return std::nullopt;  // a separator with nothing after it
+        octets.push_back(uint8_t(high << 4 | low));
+    }
+    return octets;
+}
+
+std::string FormatMac(const MacAddress& mac) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::string ReversedOctets(uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
+                  (address >> 8) & 0xFF, address & 0xFF);
+    return text;
+}
+
+std::string ReverseName(uint32_t address) {
+    return ReversedOctets(address) + ".in-addr.arpa";
+}
+
+}  // namespace quillon::sim

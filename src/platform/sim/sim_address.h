@@ -1,0 +1,48 @@
+// Address texts of the simulated world: dotted quads, CIDR prefixes and hardware addresses as
+// scenario files and tests write them. Pure functions; any thread.
+// IPv4 values are in network byte order: the first octet is the lowest byte (1.2.3.4 ==
+// 0x04030201).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/net_info.h"
+
+namespace quillon::sim {
+
+// 192.168.1.1 written as Ipv4(192, 168, 1, 1).
+constexpr uint32_t Ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
+}
+
+// The mask of a prefix length 0..32, in network byte order.
+uint32_t PrefixMask(int prefixLength);
+
+// Strict dotted quad: four decimal octets 0..255, no blanks, no leading "+".
+std::optional<uint32_t> ParseIpv4(std::string_view text);
+std::string FormatIpv4(uint32_t address);
+
+struct Ipv4Prefix {
+    uint32_t address = 0;  // with the host bits cleared
+    uint32_t mask = 0;
+};
+// "a.b.c.d/len"; a bare address means /32. Host bits set below the mask are an error.
+std::optional<Ipv4Prefix> ParseIpv4Prefix(std::string_view text);
+
+// Six hexadecimal octets separated by ':' or '-'.
+std::optional<MacAddress> ParseMac(std::string_view text);
+std::string FormatMac(const MacAddress& mac);
+// Any number of hexadecimal octets separated by ':' or '-' (adapters may report fewer than
+// six); the empty text is no octets.
+std::optional<std::vector<uint8_t>> ParseHardwareAddress(std::string_view text);
+
+// The octets last to first: 192.0.2.1 gives "1.2.0.192".
+std::string ReversedOctets(uint32_t address);
+// The reverse-lookup owner name: 192.0.2.1 gives "1.2.0.192.in-addr.arpa".
+std::string ReverseName(uint32_t address);
+
+}  // namespace quillon::sim

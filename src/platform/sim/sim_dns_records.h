@@ -1,0 +1,38 @@
+// DnsRecords: the DNS data of a simulated world, made once from its WorldSpec: a PTR record for
+// every named hop, an origin TXT record for every hop with an AS number, an AS-name TXT record
+// for every AS with a name, then the spec's extra answers on top. SimWorld owns one and answers
+// queries from it. Immutable after construction, so any thread may read it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "platform/dns.h"
+#include "platform/sim/sim_world_spec.h"
+
+namespace quillon::sim {
+
+// The response code a query for an unknown name fails with (NXDOMAIN).
+constexpr int kDnsNameError = 3;
+
+class DnsRecords {
+public:
+    explicit DnsRecords(const WorldSpec& spec);
+
+    // The answer for a name, in any letter case, and type; a failed answer when there is none.
+    DnsAnswer Answer(const std::string& name, DnsType type) const;
+
+    // Names compare without regard to letter case, as DNS names do.
+    using Key = std::pair<std::string, uint16_t>;
+    static Key KeyOf(const std::string& name, DnsType type);
+
+private:
+    void AddFor(const WorldSpec& spec, uint32_t address, const std::string& name, uint32_t asn,
+                const std::string& asName, const std::string& prefix, const std::string& country);
+
+    std::map<Key, DnsAnswer> answers_;
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,31 @@
+// SimNetwork: one simulated network with its three port adapters, for whoever composes a
+// Platform on the simulation (the simulate command line mode, scenario tests). Owns the world
+// and the adapters; hand out icmp(), netInfo() and dns() and keep this object alive longer than
+// their users. Thread-safety is the world's and the adapters'.
+#pragma once
+
+#include "platform/sim/sim_dns.h"
+#include "platform/sim/sim_icmp.h"
+#include "platform/sim/sim_net_info.h"
+#include "platform/sim/sim_world.h"
+
+namespace quillon::sim {
+
+class SimNetwork {
+public:
+    SimNetwork(WorldSpec spec, Clock& clock)
+        : world_(std::move(spec), clock), icmp_(world_), netInfo_(world_), dns_(world_) {}
+
+    SimWorld& world() { return world_; }
+    IcmpApi& icmp() { return icmp_; }
+    NetInfo& netInfo() { return netInfo_; }
+    Dns& dns() { return dns_; }
+
+private:
+    SimWorld world_;
+    SimIcmp icmp_;
+    SimNetInfo netInfo_;
+    SimDns dns_;
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,398 @@
+#include "platform/sim/sim_world.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/sim/sim_address.h"
+
+namespace quillon::sim {
+
+namespace {
+
+constexpr int kDefaultTtl = 64;
+constexpr double kPi = 3.14159265358979323846;
+
+bool IsDefaultRoute(const Ipv4Route& route) {
+    return route.destination == 0 && route.mask == 0;
+}
+
+}  // namespace
+
+SimWorld::SimWorld(WorldSpec spec, Clock& clock)
+    : clock_(clock),
+      startTick_(clock.Tick64()),
+      random_(spec.seed),
+      icmpAvailable_(spec.icmpAvailable),
+      adapters_(std::move(spec.adapters)),
+      neighbors_(std::move(spec.neighbors)),
+      dns_(spec),
+      timeline_(std::move(spec.timeline)),
+      adapterListFails_(spec.adapterListFails),
+      routeListFails_(spec.routeListFails),
+      neighborListFails_(spec.neighborListFails) {
+    uint32_t gateway = 0;
+    for (const Ipv4Route& route : spec.routes) {
+        if (gateway == 0 && IsDefaultRoute(route)) gateway = route.nextHop;
+        routes_.push_back({route, true});
+    }
+    for (const PathSpec& path : spec.paths) {
+        LivePath live{path.destination, {}};
+        for (const HopSpec& hop : path.hops) live.hops.push_back({hop, 0, false});
+        paths_.push_back(std::move(live));
+    }
+    for (TimelineEvent& event : timeline_) {
+        if (event.kind == ChangeKind::NeighborMac && event.address == 0) event.address = gateway;
+    }
+    std::stable_sort(
+        timeline_.begin(), timeline_.end(),
+        [](const TimelineEvent& a, const TimelineEvent& b) { return a.atMs < b.atMs; });
+}
+
+uint64_t SimWorld::ElapsedMs() {
+    return clock_.Tick64() - startTick_;
+}
+
+int SimWorld::ApplyDue() {
+    int applied;
+    std::function<void()> listener;  // set when the tables changed
+    {
+        std::lock_guard lock(mutex_);
+        bool tablesChanged = false;
+        applied = ApplyDueLocked(ElapsedMs(), tablesChanged);
+        if (tablesChanged) listener = changeListener_;
+    }
+    if (listener) listener();
+    return applied;
+}
+
+// Every use of the world first catches up with its timeline.
+template <class F>
+auto SimWorld::Locked(F&& f) {
+    ApplyDue();
+    std::lock_guard lock(mutex_);
+    return f();
+}
+
+void SimWorld::Apply(const TimelineEvent& change) {
+    std::function<void()> listener;
+    {
+        std::lock_guard lock(mutex_);
+        TimelineEvent event = change;
+        if (event.kind == ChangeKind::NeighborMac && event.address == 0) {
+            for (const LiveRoute& live : routes_) {
+                if (IsDefaultRoute(live.route)) {
+                    event.address = live.route.nextHop;
+                    break;
+                }
+            }
+        }
+        if (ApplyLocked(event)) listener = changeListener_;
+    }
+    if (listener) listener();
+}
+
+void SimWorld::SetChangeListener(std::function<void()> listener) {
+    std::lock_guard lock(mutex_);
+    changeListener_ = std::move(listener);
+}
+
+int SimWorld::ApplyDueLocked(uint64_t elapsed, bool& tablesChanged) {
+    int applied = 0;
+    while (nextEvent_ < timeline_.size() && timeline_[nextEvent_].atMs <= elapsed) {
+        if (ApplyLocked(timeline_[nextEvent_])) tablesChanged = true;
+        ++nextEvent_;
+        ++applied;
+    }
+    return applied;
+}
+
+template <class F>
+void SimWorld::ForEachHop(const HopRef& ref, F&& f) {
+    for (LivePath& path : paths_) {
+        if (ref.ttl > 0) {
+            if (path.destination != ref.pathDestination) continue;
+            if (size_t(ref.ttl) <= path.hops.size()) f(path.hops[size_t(ref.ttl) - 1]);
+            return;
+        }
+        for (LiveHop& hop : path.hops) {
+            if (ref.address != 0 && hop.spec.address == ref.address) f(hop);
+        }
+    }
+}
+
+bool SimWorld::ApplyLocked(const TimelineEvent& change) {
+    switch (change.kind) {
+        case ChangeKind::HopLoss:
+            ForEachHop(change.hop, [&](LiveHop& hop) {
+                hop.spec.lossPercent = std::clamp(change.value, 0.0, 100.0);
+            });
+            return false;
+        case ChangeKind::HopLatency:
+            ForEachHop(change.hop,
+                       [&](LiveHop& hop) { hop.extraLatencyMs = std::max(0.0, change.value); });
+            return false;
+        case ChangeKind::HopSilent:
+        case ChangeKind::HopAnswers:
+            ForEachHop(change.hop,
+                       [&](LiveHop& hop) { hop.silent = change.kind == ChangeKind::HopSilent; });
+            return false;
+        case ChangeKind::NeighborMac: {
+            if (change.address == 0) return false;
+            for (NeighborSpec& neighbor : neighbors_) {
+                if (neighbor.address != change.address) continue;
+                neighbor.mac = change.mac;
+                neighbor.tableMac = change.mac;
+                return true;
+            }
+            // A gateway nobody knew yet: it appears on the link of its route.
+            NeighborSpec added;
+            added.address = change.address;
+            for (const LiveRoute& live : routes_) {
+                if (live.route.nextHop == change.address) {
+                    added.ifIndex = live.route.ifIndex;
+                    break;
+                }
+            }
+            added.mac = added.tableMac = change.mac;
+            neighbors_.push_back(added);
+            return true;
+        }
+        case ChangeKind::DefaultRouteGone:
+        case ChangeKind::DefaultRouteBack: {
+            bool changed = false;
+            for (LiveRoute& live : routes_) {
+                if (!IsDefaultRoute(live.route)) continue;
+                if (change.ifIndex != 0 && live.route.ifIndex != change.ifIndex) continue;
+                const bool present = change.kind == ChangeKind::DefaultRouteBack;
+                changed = changed || live.present != present;
+                live.present = present;
+            }
+            return changed;
+        }
+        case ChangeKind::AdapterDown:
+        case ChangeKind::AdapterUp: {
+            NetAdapter* adapter = FindAdapterLocked(change.ifIndex);
+            const bool up = change.kind == ChangeKind::AdapterUp;
+            if (!adapter || adapter->operStatusUp == up) return false;
+            adapter->operStatusUp = up;
+            return true;
+        }
+    }
+    return false;
+}
+
+NetAdapter* SimWorld::FindAdapterLocked(uint32_t ifIndex) {
+    for (NetAdapter& adapter : adapters_) {
+        if (adapter.ifIndex == ifIndex) return &adapter;
+    }
+    return nullptr;
+}
+
+// A world without adapters models only its paths: nothing local can fail.
+bool SimWorld::AdapterUpLocked(uint32_t ifIndex) {
+    if (adapters_.empty()) return true;
+    const NetAdapter* adapter = FindAdapterLocked(ifIndex);
+    return adapter && adapter->operStatusUp;
+}
+
+// Routes through a down adapter leave the table, as they do when a link goes away.
+bool SimWorld::RouteVisibleLocked(const LiveRoute& live) {
+    return live.present && AdapterUpLocked(live.route.ifIndex);
+}
+
+bool SimWorld::RoutableLocked(uint32_t destination) {
+    if (adapters_.empty()) return true;
+    return std::any_of(routes_.begin(), routes_.end(), [&](const LiveRoute& live) {
+        return RouteVisibleLocked(live) &&
+               (destination & live.route.mask) == (live.route.destination & live.route.mask);
+    });
+}
+
+double SimWorld::DrawUnit() {
+    return double(random_() >> 11) * 0x1.0p-53;
+}
+
+// Box-Muller on the engine's raw output, so the sequence is the same with every standard
+// library (the standard distributions are not specified bit for bit).
+double SimWorld::DrawNormal() {
+    const double u1 = 1.0 - DrawUnit();  // (0, 1]
+    const double u2 = DrawUnit();
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * kPi * u2);
+}
+
+bool SimWorld::IcmpAvailable() {
+    return Locked([&] { return icmpAvailable_; });
+}
+
+void SimWorld::SetIcmpAvailable(bool available) {
+    std::lock_guard lock(mutex_);
+    icmpAvailable_ = available;
+}
+
+EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeoutMs) {
+    return Locked([&] {
+        EchoOutcome outcome;
+        const int usedTtl = ttl == 0 ? kDefaultTtl : ttl;
+        if (!RoutableLocked(destination)) return outcome;
+        outcome.sent = true;
+        sent_.push_back({ElapsedMs(), destination, usedTtl});
+        // Both draws are made for every echo, so one echo's fate never shifts the next's.
+        const double lossDraw = DrawUnit();
+        const double jitterDraw = std::clamp(DrawNormal(), -3.0, 3.0);
+
+        const LivePath* path = nullptr;
+        size_t position = 0;  // where the destination sits on the path
+        for (const LivePath& candidate : paths_) {
+            if (candidate.destination != destination) continue;
+            path = &candidate;
+            break;
+        }
+        const auto hopIndex = [&](const LivePath& p) {
+            size_t i = 0;
+            while (i < p.hops.size() && p.hops[i].spec.address != destination) ++i;
+            return i;
+        };
+        if (path) {
+            position = hopIndex(*path);
+        } else if (destination != 0) {
+            for (const LivePath& candidate : paths_) {
+                position = hopIndex(candidate);
+                if (position < candidate.hops.size()) {
+                    path = &candidate;
+                    break;
+                }
+            }
+        }
+        if (!path) return outcome;
+
+        size_t responder;
+        uint32_t status;
+        if (size_t(usedTtl) <= position) {
+            responder = size_t(usedTtl) - 1;
+            status = kIcmpStatusTtlExpiredTransit;
+            const LiveHop& hop = path->hops[responder];
+            if (hop.spec.address == 0 || !hop.spec.answersTtlExpired || hop.silent) {
+                return outcome;
+            }
+        } else {
+            if (position >= path->hops.size()) return outcome;  // the destination never answers
+            responder = position;
+            status = kIcmpStatusSuccess;
+            const LiveHop& hop = path->hops[responder];
+            if (!hop.spec.answersEcho || hop.silent) return outcome;
+        }
+
+        // Loss and added latency on every link up to the responder count.
+        double answerChance = 1.0;
+        double extraMs = 0;
+        for (size_t i = 0; i <= responder; ++i) {
+            answerChance *= 1.0 - path->hops[i].spec.lossPercent / 100.0;
+            extraMs += path->hops[i].extraLatencyMs;
+        }
+        if (lossDraw >= answerChance) return outcome;
+        const LiveHop& hop = path->hops[responder];
+        const double rtt = hop.spec.rttMs + extraMs + hop.spec.jitterMs * jitterDraw;
+        const uint32_t rttMs = uint32_t(std::max(1.0, std::round(rtt)));
+        if (rttMs > timeoutMs) return outcome;
+        outcome.answered = true;
+        outcome.reply = EchoReply{status, hop.spec.address, rttMs};
+        return outcome;
+    });
+}
+
+bool SimWorld::ListAdapters(std::vector<NetAdapter>& out) {
+    return Locked([&] {
+        if (adapterListFails_) return false;
+        out = adapters_;
+        for (NetAdapter& adapter : out) {
+            adapter.ipv4Gateways.clear();
+            for (const LiveRoute& live : routes_) {
+                if (RouteVisibleLocked(live) && IsDefaultRoute(live.route) &&
+                    live.route.ifIndex == adapter.ifIndex && live.route.nextHop != 0) {
+                    adapter.ipv4Gateways.push_back(live.route.nextHop);
+                }
+            }
+        }
+        return true;
+    });
+}
+
+bool SimWorld::ListRoutes(std::vector<Ipv4Route>& out) {
+    return Locked([&] {
+        if (routeListFails_) return false;
+        out.clear();
+        for (const LiveRoute& live : routes_) {
+            if (RouteVisibleLocked(live)) out.push_back(live.route);
+        }
+        return true;
+    });
+}
+
+bool SimWorld::ListNeighbors(std::vector<NeighborEntry>& out) {
+    return Locked([&] {
+        if (neighborListFails_) return false;
+        out.clear();
+        for (const NeighborSpec& neighbor : neighbors_) {
+            if (neighbor.inTable) {
+                out.push_back(
+                    {neighbor.address, neighbor.ifIndex, neighbor.tableMac, neighbor.complete});
+            }
+        }
+        return true;
+    });
+}
+
+std::optional<MacAddress> SimWorld::ResolveNeighbor(uint32_t address) {
+    return Locked([&]() -> std::optional<MacAddress> {
+        ++resolutions_[address];
+        for (NeighborSpec& neighbor : neighbors_) {
+            if (neighbor.address != address || !neighbor.answersResolution) continue;
+            if (!AdapterUpLocked(neighbor.ifIndex)) continue;
+            // The system keeps what it learned, as a real resolution does.
+            neighbor.inTable = true;
+            neighbor.tableMac = neighbor.mac;
+            neighbor.complete = true;
+            return neighbor.mac;
+        }
+        return std::nullopt;
+    });
+}
+
+DnsAnswer SimWorld::QueryDns(const std::string& name, DnsType type) {
+    return Locked([&] {
+        ++dnsQueries_[DnsRecords::KeyOf(name, type)];
+        return dns_.Answer(name, type);
+    });
+}
+
+std::vector<SentEcho> SimWorld::SentEchoes() {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+int SimWorld::EchoesSent(uint32_t destination) {
+    std::lock_guard lock(mutex_);
+    return int(std::count_if(sent_.begin(), sent_.end(),
+                             [&](const SentEcho& e) { return e.destination == destination; }));
+}
+
+int SimWorld::EchoesSent(uint32_t destination, int ttl) {
+    std::lock_guard lock(mutex_);
+    return int(std::count_if(sent_.begin(), sent_.end(), [&](const SentEcho& e) {
+        return e.destination == destination && e.ttl == ttl;
+    }));
+}
+
+int SimWorld::DnsQueries(const std::string& name, DnsType type) {
+    std::lock_guard lock(mutex_);
+    const auto it = dnsQueries_.find(DnsRecords::KeyOf(name, type));
+    return it == dnsQueries_.end() ? 0 : it->second;
+}
+
+int SimWorld::ResolutionRequests(uint32_t address) {
+    std::lock_guard lock(mutex_);
+    const auto it = resolutions_.find(address);
+    return it == resolutions_.end() ? 0 : it->second;
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,137 @@
+// SimWorld: a running simulated network built from a WorldSpec. It owns the live tables
+// (adapters, routes, neighbours), the paths with their current loss, latency and silence, the
+// DNS records generated from the hops, the random source of round-trip times and losses, the
+// timeline of changes, and a record of the traffic sent into it. SimIcmp, SimNetInfo and SimDns
+// are thin ports over it; tests also drive it directly (Apply) and read its traffic counters.
+//
+// Time is the given Clock's: the world starts at the tick of its construction, and timeline
+// changes apply once due, checked on every use by an adapter and by ApplyDue(). With a
+// VirtualClock a test runs minutes in milliseconds; with the system clock it runs in real time.
+//
+// Thread-safe: one mutex guards everything and is never held while the clock sleeps or the
+// change listener runs. The world must outlive the adapters and handles made over it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/dns.h"
+#include "platform/icmp_api.h"
+#include "platform/net_info.h"
+#include "platform/sim/sim_dns_records.h"
+#include "platform/sim/sim_world_spec.h"
+
+namespace quillon::sim {
+
+// What became of one echo request, decided when it is sent.
+struct EchoOutcome {
+    bool sent = false;      // false: no route (or no usable adapter); nothing left the computer
+    bool answered = false;  // an answer arrives within the time-out
+    EchoReply reply;        // filled in when answered
+};
+
+// One echo that left the computer.
+struct SentEcho {
+    uint64_t atMs = 0;  // since the world started
+    uint32_t destination = 0;
+    int ttl = 0;  // the time-to-live used (a request's 0 is sent as 64)
+};
+
+class SimWorld {
+public:
+    SimWorld(WorldSpec spec, Clock& clock);
+    SimWorld(const SimWorld&) = delete;
+    SimWorld& operator=(const SimWorld&) = delete;
+
+    Clock& clock() { return clock_; }
+    // Milliseconds since the world started.
+    uint64_t ElapsedMs();
+    // Applies every timeline change that is due now; returns how many were applied.
+    int ApplyDue();
+    // Applies one change at once, as if the timeline had it now.
+    void Apply(const TimelineEvent& change);
+    // Called (on the thread that applied them) after changes to adapters, routes or neighbours,
+    // so that a network-change notifier can be built on top.
+    void SetChangeListener(std::function<void()> listener);
+
+    // ICMP: availability and the outcome of one echo, recorded as traffic when sent.
+    bool IcmpAvailable();
+    void SetIcmpAvailable(bool available);
+    EchoOutcome SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeoutMs);
+
+    // The computer's tables as the system would list them; false when set to fail.
+    bool ListAdapters(std::vector<NetAdapter>& out);
+    bool ListRoutes(std::vector<Ipv4Route>& out);
+    bool ListNeighbors(std::vector<NeighborEntry>& out);
+    // Whether a neighbour answers resolution now (and learns it into the ARP table). Does not
+    // wait; the port adapter lets the time pass.
+    std::optional<MacAddress> ResolveNeighbor(uint32_t address);
+
+    // DNS: generated and extra records; unknown names fail.
+    DnsAnswer QueryDns(const std::string& name, DnsType type);
+
+    // Traffic seen so far.
+    std::vector<SentEcho> SentEchoes();
+    int EchoesSent(uint32_t destination);
+    int EchoesSent(uint32_t destination, int ttl);
+    int DnsQueries(const std::string& name, DnsType type);
+    int ResolutionRequests(uint32_t address);
+
+private:
+    struct LiveHop {
+        HopSpec spec;
+        double extraLatencyMs = 0;
+        bool silent = false;
+    };
+    struct LivePath {
+        uint32_t destination = 0;
+        std::vector<LiveHop> hops;
+    };
+    struct LiveRoute {
+        Ipv4Route route;
+        bool present = true;
+    };
+
+    template <class F>
+    auto Locked(F&& f);
+    int ApplyDueLocked(uint64_t elapsed, bool& tablesChanged);
+    bool ApplyLocked(const TimelineEvent& change);  // true when tables changed
+    template <class F>
+    void ForEachHop(const HopRef& ref, F&& f);
+    NetAdapter* FindAdapterLocked(uint32_t ifIndex);
+    bool AdapterUpLocked(uint32_t ifIndex);
+    bool RouteVisibleLocked(const LiveRoute& live);
+    bool RoutableLocked(uint32_t destination);
+    double DrawUnit();
+    double DrawNormal();
+    void NotifyIfChanged(bool changed);
+
+    Clock& clock_;
+    const uint64_t startTick_;
+    std::mutex mutex_;
+    std::mt19937_64 random_;
+    bool icmpAvailable_;
+    std::vector<NetAdapter> adapters_;
+    std::vector<LiveRoute> routes_;
+    std::vector<NeighborSpec> neighbors_;
+    std::vector<LivePath> paths_;
+    const DnsRecords dns_;
+    std::vector<TimelineEvent> timeline_;  // sorted by time, stable
+    size_t nextEvent_ = 0;
+    bool adapterListFails_, routeListFails_, neighborListFails_;
+    std::function<void()> changeListener_;
+
+    std::vector<SentEcho> sent_;
+    std::map<DnsRecords::Key, int> dnsQueries_;
+    std::map<uint32_t, int> resolutions_;
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,217 @@
+#include "platform/sim/sim_world_builder.h"
+
+#include <stdexcept>
+
+namespace quillon::sim {
+
+namespace {
+
+TimelineEvent Change(ChangeKind kind) {
+    TimelineEvent event;
+    event.kind = kind;
+    return event;
+}
+
+TimelineEvent HopChange(ChangeKind kind, HopRef hop, double value) {
+    TimelineEvent event = Change(kind);
+    event.hop = hop;
+    event.value = value;
+    return event;
+}
+
+TimelineEvent AdapterChange(ChangeKind kind, uint32_t ifIndex) {
+    TimelineEvent event = Change(kind);
+    event.ifIndex = ifIndex;
+    return event;
+}
+
+}  // namespace
+
+TimelineEvent HopLoss(HopRef hop, double percent) {
+    return HopChange(ChangeKind::HopLoss, hop, percent);
+}
+TimelineEvent HopLatency(HopRef hop, double extraMs) {
+    return HopChange(ChangeKind::HopLatency, hop, extraMs);
+}
+TimelineEvent HopSilent(HopRef hop) {
+    return HopChange(ChangeKind::HopSilent, hop, 0);
+}
+TimelineEvent HopAnswers(HopRef hop) {
+    return HopChange(ChangeKind::HopAnswers, hop, 0);
+}
+
+TimelineEvent GatewayMac(MacAddress mac, uint32_t gateway) {
+    TimelineEvent event = Change(ChangeKind::NeighborMac);
+    event.mac = mac;
+    event.address = gateway;
+    return event;
+}
+
+TimelineEvent DefaultRouteGone(uint32_t ifIndex) {
+    return AdapterChange(ChangeKind::DefaultRouteGone, ifIndex);
+}
+TimelineEvent DefaultRouteBack(uint32_t ifIndex) {
+    return AdapterChange(ChangeKind::DefaultRouteBack, ifIndex);
+}
+TimelineEvent AdapterDown(uint32_t ifIndex) {
+    return AdapterChange(ChangeKind::AdapterDown, ifIndex);
+}
+TimelineEvent AdapterUp(uint32_t ifIndex) {
+    return AdapterChange(ChangeKind::AdapterUp, ifIndex);
+}
+
+WorldBuilder& WorldBuilder::Name(std::string name) {
+    spec_.name = std::move(name);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Seed(uint64_t seed) {
+    spec_.seed = seed;
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::IcmpUnavailable() {
+    spec_.icmpAvailable = false;
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Home() {
+    NetAdapter wifi;
+    wifi.friendlyName = "Wi-Fi";
+    wifi.description = "Wireless LAN adapter";
+    wifi.ifIndex = kHomeIfIndex;
+    wifi.ifType = kIfTypeWireless;
+    wifi.operStatusUp = true;
+    wifi.mtu = 1500;
+    wifi.transmitLinkSpeed = 866'700'000;
+    wifi.physicalAddress.assign(kHomeAdapterMac.begin(), kHomeAdapterMac.end());
+    wifi.ipv4Unicast = {kHomeAddress};
+    Adapter(std::move(wifi));
+    Route(0, 0, kHomeGateway, kHomeIfIndex, 25);
+    Route(Ipv4(192, 168, 1, 0), 24, 0, kHomeIfIndex, 281);
+    NeighborSpec gateway;
+    gateway.address = kHomeGateway;
+    gateway.ifIndex = kHomeIfIndex;
+    gateway.mac = gateway.tableMac = kHomeGatewayMac;
+    return Neighbor(gateway);
+}
+
+WorldBuilder& WorldBuilder::Adapter(NetAdapter adapter) {
+    spec_.adapters.push_back(std::move(adapter));
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Route(uint32_t destination, int prefixLength, uint32_t nextHop,
+                                  uint32_t ifIndex, uint32_t metric) {
+    const uint32_t mask = PrefixMask(prefixLength);
+    spec_.routes.push_back({destination & mask, mask, nextHop, ifIndex, metric});
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Neighbor(NeighborSpec neighbor) {
+    spec_.neighbors.push_back(neighbor);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Path(uint32_t destination) {
+    spec_.paths.push_back(PathSpec{destination, {}, "", 0, ""});
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Hop(uint32_t address, double rttMs, double jitterMs) {
+    HopSpec hop;
+    hop.address = address;
+    hop.rttMs = rttMs;
+    hop.jitterMs = jitterMs;
+    CurrentPath().hops.push_back(hop);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::NoAnswerHop() {
+    return Hop(0, 1);
+}
+
+WorldBuilder& WorldBuilder::SameHopsAs(uint32_t destination, size_t count) {
+    PathSpec& path = CurrentPath();
+    for (const PathSpec& other : spec_.paths) {
+        if (other.destination != destination || &other == &path) continue;
+        if (count > other.hops.size()) break;
+        path.hops.insert(path.hops.end(), other.hops.begin(), other.hops.begin() + long(count));
+        return *this;
+    }
+    throw std::logic_error("SameHopsAs: no earlier path with that many hops");
+}
+
+WorldBuilder& WorldBuilder::DestinationInfo(std::string name, uint32_t asn, std::string asName) {
+    PathSpec& path = CurrentPath();
+    path.destinationName = std::move(name);
+    path.destinationAsn = asn;
+    path.destinationAsName = std::move(asName);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Named(std::string ptrName) {
+    CurrentHop().name = std::move(ptrName);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::As(uint32_t asn, std::string asName, std::string prefix) {
+    HopSpec& hop = CurrentHop();
+    hop.asn = asn;
+    hop.asName = std::move(asName);
+    hop.asPrefix = std::move(prefix);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Loss(double percent) {
+    CurrentHop().lossPercent = percent;
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::NoTtlExpired() {
+    CurrentHop().answersTtlExpired = false;
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::NoEcho() {
+    CurrentHop().answersEcho = false;
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Zones(std::string originZone, std::string asNameZone) {
+    spec_.originZone = std::move(originZone);
+    spec_.asNameZone = std::move(asNameZone);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Answer(std::string name, DnsType type, DnsAnswer answer) {
+    spec_.dnsAnswers.push_back({std::move(name), type, std::move(answer)});
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::TxtAnswer(std::string name, std::vector<std::string> strings) {
+    DnsRecord record;
+    record.type = DnsType::Txt;
+    record.name = name;
+    record.strings = std::move(strings);
+    return Answer(std::move(name), DnsType::Txt, DnsAnswer{true, 0, {record}});
+}
+
+WorldBuilder& WorldBuilder::At(uint64_t atMs, TimelineEvent change) {
+    change.atMs = atMs;
+    spec_.timeline.push_back(change);
+    return *this;
+}
+
+PathSpec& WorldBuilder::CurrentPath() {
+    if (spec_.paths.empty()) throw std::logic_error("a hop needs a path: call Path() first");
+    return spec_.paths.back();
+}
+
+HopSpec& WorldBuilder::CurrentHop() {
+    PathSpec& path = CurrentPath();
+    if (path.hops.empty()) throw std::logic_error("a hop setting needs a hop: call Hop() first");
+    return path.hops.back();
+}
+
+}  // namespace quillon::sim

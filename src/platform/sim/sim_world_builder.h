@@ -1,0 +1,97 @@
+// WorldBuilder: writes a WorldSpec in a few lines of test code. Calls chain; hop settings apply
+// to the hop added last, path settings to the path started last:
+//
+//   WorldSpec spec = WorldBuilder().Seed(7).Home()
+//       .Path(Ipv4(1, 1, 1, 1))
+//           .Hop(kHomeGateway, 2).Named("router.home")
+//           .Hop(Ipv4(203, 0, 113, 1), 9, 2).As(64500, "EXAMPLE-NET, ZZ").Loss(5)
+//           .NoAnswerHop()
+//           .Hop(Ipv4(1, 1, 1, 1), 14)
+//       .At(30'000, HopLoss({kHomeGateway}, 20))
+//       .Build();
+//
+// Misuse that has no sensible meaning (a hop setting before any hop) throws std::logic_error:
+// the builder only serves tests. Single-threaded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_address.h"
+#include "platform/sim/sim_world_spec.h"
+
+namespace quillon::sim {
+
+// The home network Home() adds: a WiFi adapter with one address and a gateway.
+constexpr uint32_t kHomeIfIndex = 12;
+constexpr uint32_t kHomeAddress = Ipv4(192, 168, 1, 23);
+constexpr uint32_t kHomeGateway = Ipv4(192, 168, 1, 1);
+constexpr MacAddress kHomeAdapterMac{0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+constexpr MacAddress kHomeGatewayMac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+
+// Timeline changes, to hand to WorldBuilder::At or SimWorld::Apply.
+TimelineEvent HopLoss(HopRef hop, double percent);
+TimelineEvent HopLatency(HopRef hop, double extraMs);
+TimelineEvent HopSilent(HopRef hop);
+TimelineEvent HopAnswers(HopRef hop);
+TimelineEvent GatewayMac(MacAddress mac, uint32_t gateway = 0);  // 0: the default route's
+TimelineEvent DefaultRouteGone(uint32_t ifIndex = 0);            // 0: every adapter's
+TimelineEvent DefaultRouteBack(uint32_t ifIndex = 0);
+TimelineEvent AdapterDown(uint32_t ifIndex);
+TimelineEvent AdapterUp(uint32_t ifIndex);
+// A hop named by its place on one path rather than by its address.
+inline HopRef HopOnPath(uint32_t destination, int ttl) {
+    return HopRef{0, destination, ttl};
+}
+
+class WorldBuilder {
+public:
+    WorldBuilder& Name(std::string name);
+    WorldBuilder& Seed(uint64_t seed);
+    WorldBuilder& IcmpUnavailable();
+
+    // The computer: kHomeIfIndex "Wi-Fi" (type 71, up, MTU 1500, 866.7 Mbit/s) at kHomeAddress,
+    // a default route through kHomeGateway, the on-link /24 and the gateway as a neighbour in
+    // the ARP table that answers resolution with kHomeGatewayMac.
+    WorldBuilder& Home();
+    WorldBuilder& Adapter(NetAdapter adapter);
+    WorldBuilder& Route(uint32_t destination, int prefixLength, uint32_t nextHop, uint32_t ifIndex,
+                        uint32_t metric = 0);
+    WorldBuilder& Neighbor(NeighborSpec neighbor);
+
+    // Starts a path; the hops that follow belong to it.
+    WorldBuilder& Path(uint32_t destination);
+    WorldBuilder& Hop(uint32_t address, double rttMs, double jitterMs = 0);
+    WorldBuilder& NoAnswerHop();  // a hop with address 0
+    // Copies the first count hops of an earlier path (shared routers keep the same settings).
+    WorldBuilder& SameHopsAs(uint32_t destination, size_t count);
+    // Reverse name and AS of the current path's destination when no hop carries it.
+    WorldBuilder& DestinationInfo(std::string name, uint32_t asn, std::string asName);
+
+    // Settings of the hop added last.
+    WorldBuilder& Named(std::string ptrName);
+    WorldBuilder& As(uint32_t asn, std::string asName, std::string prefix = "");
+    WorldBuilder& Loss(double percent);
+    WorldBuilder& NoTtlExpired();
+    WorldBuilder& NoEcho();
+
+    WorldBuilder& Zones(std::string originZone, std::string asNameZone);
+    WorldBuilder& Answer(std::string name, DnsType type, DnsAnswer answer);
+    // A TXT answer with the given character strings (none: an empty TXT record).
+    WorldBuilder& TxtAnswer(std::string name, std::vector<std::string> strings);
+
+    WorldBuilder& At(uint64_t atMs, TimelineEvent change);
+
+    // Anything the calls above do not reach.
+    WorldSpec& spec() { return spec_; }
+    WorldSpec Build() const { return spec_; }
+
+private:
+    PathSpec& CurrentPath();
+    HopSpec& CurrentHop();
+
+    WorldSpec spec_;
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,474 @@
+#include "path/network_state.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <tuple>
+
+#include "app/log.h"
+#include "discovery/address_text.h"
+#include "path/node_registry.h"
+#include "platform/sim/sim_system.h"
+#include "platform/sim/virtual_clock.h"
+
+namespace quillon {
+namespace {
+
+class FakeNet : public NetInfo {
+public:
+    bool ListAdapters(std::vector<NetAdapter>& out) override { return out = adapters, true; }
+    bool ListRoutes(std::vector<Ipv4Route>& out) override { return out = routes, true; }
+    bool ListNeighbors(std::vector<NeighborEntry>& out) override { return out = neighbors, true; }
+    std::optional<MacAddress> ResolveNeighbor(uint32_t) override { return std::nullopt; }
+
+    // One up adapter at 192.168.1.20 with a default route to 192.168.1.1 of hardware address
+    // gatewayMac; an empty gatewayMac leaves the gateway unresolved.
+    void Home(std::string name, uint32_t type, uint64_t speed, const MacAddress& gatewayMac) {
+        NetAdapter a;
+        a.friendlyName = std::move(name);
+        a.description = "Intel(R) Ethernet I225-V";
+        a.ifIndex = 2;
+        a.ifType = type;
+        a.operStatusUp = true;
+        a.transmitLinkSpeed = speed;
+        a.physicalAddress = {0x3C, 0x22, 0xFB, 0x9A, 0x10, 0x4E};
+        a.ipv4Unicast = {MakeIpv4(192, 168, 1, 20)};
+        adapters = {a};
+        routes = {{0, 0, MakeIpv4(192, 168, 1, 1), 2, 25}};
+        neighbors = {{MakeIpv4(192, 168, 1, 1), 2, gatewayMac, true}};
+    }
+
+    std::vector<NetAdapter> adapters;
+    std::vector<Ipv4Route> routes;
+    std::vector<NeighborEntry> neighbors;
+};
+
+const MacAddress kGatewayMac{0xA4, 0x2B, 0xB0, 0xC1, 0x7E, 0x10};
+const MacAddress kUnifiMac{0xFC, 0xEC, 0xDA, 0x11, 0x22, 0x33};
+
+struct FakeWifi : WifiSource {
+    WifiDetails QueryWifiDetails() override { return details; }
+    WifiDetails details;
+};
+struct FakePublicIp : PublicIpSource {
+    PublicIpInfo GetPublicIpInfo() override { return info; }
+    PublicIpInfo info;
+};
+struct FakeVendors : VendorSource {
+    std::string GetVendor(const std::string& mac) override {
+        const auto it = names.find(mac);
+        return it == names.end() ? "" : it->second;
+    }
+    std::map<std::string, std::string> names{{"3C:22:FB:9A:10:4E", "Example Devices"},
+                                             {"A4:2B:B0:C1:7E:10", "Example Networks"}};
+};
+struct FakeLldp : LldpSource {
+    std::optional<LldpNeighbor> CurrentNeighbor() override { return neighbor; }
+    std::optional<LldpNeighbor> neighbor;
+};
+struct FakeUnifi : UnifiSource {
+    bool IsUniFiMac(const std::string& mac) override { return mac.rfind("FC:EC:DA", 0) == 0; }
+    std::optional<UnifiSystemInfo> DetectUniFiGateway(const std::string& ip) override {
+        asked.push_back(ip);
+        return answer;
+    }
+    std::optional<UnifiSystemInfo> answer;
+    std::vector<std::string> asked;
+};
+// Places by address; distances only for the exact argument order the builder must use.
+struct FakeGeo : GeoSource {
+    GeoLocation Lookup(const std::string& ip) override {
+        looked.push_back(ip);
+        const auto it = places.find(ip);
+        return it == places.end() ? GeoLocation{} : it->second;
+    }
+    bool IsPrivateOrReserved(const std::string& ip) override {
+        return ip.rfind("192.168.", 0) == 0 || ip.rfind("10.", 0) == 0;
+    }
+    double DistanceMiles(double a, double b, double c, double d) override {
+        const auto it = miles.find({a, b, c, d});
+        return it == miles.end() ? 0 : it->second;
+    }
+    std::optional<uint32_t> AsnFromOrganization(const GeoLocation& g) override {
+        if (g.isp.rfind("AS14593 ", 0) == 0) return 14593;
+        return std::nullopt;
+    }
+    std::optional<SatelliteProvider> SatelliteProviderFromAsn(uint32_t asn) override {
+        if (asn == 14593) return SatelliteProvider::Starlink;
+        return std::nullopt;
+    }
+    std::map<std::string, GeoLocation> places;
+    std::map<std::tuple<double, double, double, double>, double> miles;
+    std::vector<std::string> looked;
+};
+
+HopRecord Hop(int32_t ttl, uint32_t address, std::string segment, std::string hostname = "",
+              std::string asn = "", std::string asName = "") {
+    HopRecord h;
+    h.ttl = ttl;
+    h.address = address;
+    h.hostname = std::move(hostname);
+    h.asn = std::move(asn);
+    h.asName = std::move(asName);
+    h.segment = std::move(segment);
+    return h;
+}
+
+// Expected text of a segment object; the details are given as written.
+std::string Segment(const char* id, const char* name, const char* category, const char* status,
+                    bool culprit, int order, const std::string& details) {
+    return std::string("{\"id\":\"") + id + "\",\"type\":\"" + id + "\",\"displayName\":\"" +
+           name + "\",\"categoryLabel\":\"" + category + "\",\"status\":\"" + status +
+           "\",\"isCulprit\":" + (culprit ? "true" : "false") +
+           ",\"isVisible\":true,\"displayOrder\":" + std::to_string(order) +
+           ",\"details\":" + details + "}";
+}
+
+// The object of one segment within a message (details hold no braces inside texts here).
+std::string SegmentOf(const std::string& message, const std::string& id) {
+    const size_t start = message.find("{\"id\":\"" + id + "\"");
+    if (start == std::string::npos) return "";
+    int depth = 0;
+    for (size_t i = start; i < message.size(); ++i) {
+        if (message[i] == '{') ++depth;
+        if (message[i] == '}' && --depth == 0) return message.substr(start, i - start + 1);
+    }
+    return "";
+}
+
+const std::string kDevice = Segment(
+    "device", "SIM-PC", "Client", "healthy", false, 0,
+    R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64","interfaceName":"eth0",)"
+    R"("localIP":"192.168.1.20","clientMac":"3C:22:FB:9A:10:4E",)"
+    R"("clientManufacturer":"Example Devices","diskUsedPercent":60.9,"diskTotalGB":512,)"
+    R"("diskFreeGB":200,"ramUsedPercent":42.0,"ramTotalGB":16,"ramAvailableGB":9})");
+
+class NetworkStateTest : public ::testing::Test {
+protected:
+    NetworkStateContext Context(bool withSources = true) {
+        NetworkStateContext c{system, net, registry, path, hysteresis, [this] { return unreached; }};
+        if (withSources) {
+            c.wifi = &wifi, c.publicIp = &publicIp, c.vendors = &vendors;
+            c.geo = &geo, c.lldp = &lldp, c.unifi = &unifi;
+        }
+        return c;
+    }
+    // A node with one sample per entry of rtts; -1 is a timed-out echo.
+    void Node(uint32_t address, std::vector<int> rtts) {
+        registry.GetOrCreateNode(address, {}, registry.Generation());
+        for (int rtt : rtts) registry.RecordSample(address, rtt < 0 ? 0 : rtt, rtt < 0);
+    }
+    void Publish(HopList hops) { ASSERT_TRUE(path.Publish(std::move(hops), path.Generation())); }
+
+    sim::SimSystem system;
+    sim::VirtualClock clock;
+    FakeNet net;
+    NodeRegistry registry{clock};
+    CurrentPath path;
+    Hysteresis hysteresis{clock};
+    bool unreached = false;
+    FakeWifi wifi;
+    FakePublicIp publicIp;
+    FakeVendors vendors;
+    FakeGeo geo;
+    FakeLldp lldp;
+    FakeUnifi unifi;
+};
+
+const uint32_t kRouter = MakeIpv4(192, 168, 1, 1);
+const uint32_t kCgnat = MakeIpv4(100, 64, 0, 1);
+const uint32_t kCore = MakeIpv4(198, 51, 100, 17);
+const uint32_t kDest = MakeIpv4(192, 0, 2, 129);
+
+TEST_F(NetworkStateTest, BeforeTheFirstTracerouteOnlyTheLocalSegmentsShow) {
+    net.Home("eth0", kIfTypeEthernet, 1'000'000'000, kGatewayMac);
+    NetworkStateBuilder builder(Context());
+    EXPECT_EQ(builder.BuildNetworkState(),
+              R"({"type":"networkState","overallStatus":"unknown","hops":[],"segments":[)" +
+                  kDevice + "," +
+                  Segment("connection", "Ethernet", "Link", "healthy", false, 1,
+                          R"({"adapterType":"Ethernet","interfaceName":"eth0",)"
+                          R"("adapterName":"Intel(R) Ethernet I225-V","linkSpeed":"1 Gbps",)"
+                          R"("macAddress":"3C:22:FB:9A:10:4E"})") +
+                  "," +
+                  Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
+                          R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                          R"("gatewayManufacturer":"Example Networks"})") +
+                  "]}");
+
+    // No adapter, no public address, no sources: the device alone, with empty adapter facts.
+    net.adapters.clear();
+    NetworkStateBuilder bare(Context(false));
+    EXPECT_EQ(bare.BuildNetworkState(),
+              R"({"type":"networkState","overallStatus":"unknown","hops":[],"segments":[)" +
+                  Segment("device", "SIM-PC", "Client", "healthy", false, 0,
+                          R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64",)"
+                          R"("interfaceName":"","localIP":"","diskUsedPercent":60.9,)"
+                          R"("diskTotalGB":512,"diskFreeGB":200,"ramUsedPercent":42.0,)"
+                          R"("ramTotalGB":16,"ramAvailableGB":9})") +
+                  "]}");
+}
+
+TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
+    net.Home("eth0", kIfTypeEthernet, 2'500'000'000, kGatewayMac);
+    lldp.neighbor = LldpNeighbor{"", "ge-0/0/7", "core-sw1", "", "", "", 120};
+    publicIp.info = {"203.0.113.45", 0, 53211, "cpe-45.example-cable.net", "64500",
+                     "EXAMPLE-CABLE", true};
+    registry.AddDestination({kDest, "Backup", false});
+    registry.AddDestination({MakeIpv4(192, 0, 2, 1), "Video service", true});
+    Node(kRouter, {1, 2, 1, 2});
+    Node(kCgnat, {9, 11, 10, 10, 12, 8, 10, -1});
+    Node(kCore, {20, 24});
+    Publish({Hop(1, kRouter, "LOCAL", "router.home.arpa"), Hop(2, kCgnat, "ISP", "", "64500"),
+             Hop(3, kCore, "", "ae3.bras2.example-cable.net", "64500", "EXAMPLE-CABLE"),
+             Hop(4, 0, "?")});
+
+    NetworkStateBuilder builder(Context());
+    EXPECT_EQ(
+        builder.BuildNetworkState(),
+        R"({"type":"networkState","overallStatus":"healthy","hops":[)"
+        R"({"hopNumber":1,"ip":"192.168.1.1","hostname":"router.home.arpa","rttMs":1.0,)"
+        R"("loss":0.0,"jitter":0.5,"segment":"LOCAL"},)"
+        R"({"hopNumber":2,"ip":"100.64.0.1","asn":"64500","rttMs":10.0,"loss":12.5,)"
+        R"("jitter":0.9,"segment":"ISP"},)"
+        R"({"hopNumber":3,"ip":"198.51.100.17","hostname":"ae3.bras2.example-cable.net",)"
+        R"("asn":"64500","asnName":"EXAMPLE-CABLE","rttMs":22.0,"loss":0.0,"jitter":2.0,)"
+        R"("segment":"TRANS"},)"
+        R"({"hopNumber":4,"ip":"*","rttMs":0,"loss":100,"jitter":0,"segment":"?"}],)"
+        R"("publicIpInfo":{"ipAddress":"203.0.113.45","hostname":"cpe-45.example-cable.net",)"
+        R"("asn":"AS64500","ispName":"EXAMPLE-CABLE","port":53211},"segments":[)" +
+            kDevice + "," +
+            Segment("connection", "Ethernet", "Link", "healthy", false, 1,
+                    R"({"adapterType":"Ethernet","interfaceName":"eth0",)"
+                    R"("adapterName":"Intel(R) Ethernet I225-V","linkSpeed":"2.5 Gbps",)"
+                    R"("macAddress":"3C:22:FB:9A:10:4E","lldpSwitch":"core-sw1",)"
+                    R"("lldpPort":"ge-0/0/7"})") +
+            "," +
+            Segment("homeNetwork", "Example Networks", "Gateway", "healthy", false, 2,
+                    R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                    R"("gatewayManufacturer":"Example Networks","latencyMs":1.0,)"
+                    R"("packetLoss":0.0,"jitterMs":0.5})") +
+            "," +
+            Segment("isp", "EXAMPLE-CABLE", "ISP", "healthy", false, 3,
+                    R"({"publicIp":"203.0.113.45","publicHostname":"cpe-45.example-cable.net",)"
+                    R"("asn":"AS64500","provider":"EXAMPLE-CABLE","latencyMs":10.0,)"
+                    R"("packetLoss":12.5,"jitterMs":0.9})") +
+            "," + Segment("services", "Video service", "Destination", "healthy", false, 4, "{}") +
+            "]}");
+
+    // The public address not learned yet: the ISP is still being discovered.
+    publicIp.info = {};
+    const std::string message = builder.BuildNetworkState();
+    EXPECT_EQ(message.find("publicIpInfo"), std::string::npos);
+    EXPECT_EQ(SegmentOf(message, "isp"),
+              Segment("isp", "Internet", "ISP", "healthy", false, 3, R"({"status":"discovering"})"));
+}
+
+TEST_F(NetworkStateTest, LinkSpeedTexts) {
+    EXPECT_EQ(LinkSpeedText(2'500'000'000), "2.5 Gbps");
+    EXPECT_EQ(LinkSpeedText(10'000'000'000), "10 Gbps");
+    EXPECT_EQ(LinkSpeedText(100'000'000), "100 Mbps");
+    EXPECT_EQ(LinkSpeedText(999'999'999), "999 Mbps");
+    EXPECT_EQ(LinkSpeedText(1'000'000'000), "1 Gbps");
+}
+
+TEST_F(NetworkStateTest, WifiLinkDetails) {
+    net.Home("wlan0", kIfTypeWireless, 0, kGatewayMac);
+    vendors.names["A4:2B:B0:C1:7E:12"] = "Example Networks";
+    WifiDetails& d = wifi.details;
+    d = {"Home \"5G\"\x07", 84, -41, 44, 5220, "5 GHz", 80, "A4:2B:B0:C1:7E:12", "802.11ax",
+         "WPA3-Personal", "CCMP", 720.5, 864.9, true, -1, 0, 2, true, "DE", 0, 14, true, 2,
+         {MloLink{44, 5220, "5 GHz", 80}, MloLink{37, 6135, "6 GHz", 160}}};
+    NetworkStateBuilder builder(Context());
+    const std::string ssid = R"(Home \"5G\"\u0007)";
+    EXPECT_EQ(
+        builder.BuildNetworkState(),
+        R"({"type":"networkState","overallStatus":"unknown","hops":[],"wifiDetails":{"ssid":")" +
+            ssid +
+            R"(","bssid":"A4:2B:B0:C1:7E:12","signalStrength":-41,"signalQuality":84,)"
+            R"("channel":44,"bandwidth":"80 MHz","security":"WPA3-Personal","phyType":"802.11ax",)"
+            R"("txRate":864,"rxRate":720},"segments":[)" +
+            std::string(kDevice).replace(kDevice.find("eth0"), 4, "wlan0") + "," +
+            Segment("connection", ssid.c_str(), "Link", "healthy", false, 1,
+                    R"({"ssid":")" + ssid +
+                        R"(","bssid":"A4:2B:B0:C1:7E:12","accessPoint":"Example Networks",)"
+                        R"("signalStrength":-41,"signalQuality":84,"channel":44,)"
+                        R"("bandwidth":"80 MHz","txRate":"864 Mbps","security":"WPA3-Personal",)"
+                        R"("phyType":"802.11ax","band":"5 GHz","frequency":5220,)"
+                        R"("spatialStreams":2,"muMimo":true,"channelUtilization":0,)"
+                        R"("neighborAPs":14,"countryCode":"DE","mloLinkCount":2,"mloLinks":[)"
+                        R"({"channel":44,"frequency":5220,"band":"5 GHz","channelWidth":80},)"
+                        R"({"channel":37,"frequency":6135,"band":"6 GHz","channelWidth":160}]})") +
+            "," +
+            Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
+                    R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                    R"("gatewayManufacturer":"Example Networks"})") +
+            "]}");
+
+    // Weak signal, no SSID, unknown access point, one MLO link and the optional members absent.
+    d = {"", 45, -68, 6, 0, "", 20, "02:00:00:00:00:01", "802.11n", "Open", "None", 0, 0.99,
+         true, 5, -1, 0, false, "", 3, 0, true, 1, {}};
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "connection"),
+              Segment("connection", "WiFi", "Link", "warning", false, 1,
+                      R"({"ssid":"","bssid":"02:00:00:00:00:01","signalStrength":-68,)"
+                      R"("signalQuality":45,"channel":6,"bandwidth":"20 MHz","txRate":"0 Mbps",)"
+                      R"("security":"Open","phyType":"802.11n","stationCount":5,)"
+                      R"("coChannelAPs":3})"));
+}
+
+TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
+    net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
+    const uint32_t isp = MakeIpv4(206, 224, 64, 1);
+    publicIp.info = {"98.97.1.2", 0, 4000, "", "14593", "SPACEX-STARLINK", true};
+    GeoLocation pub{"98.97.1.2", "Denver", "", "US", "US", 39.7392, -104.9903,
+                    "AS14593 Space Exploration Technologies Corporation", "", "", true};
+    geo.places["98.97.1.2"] = pub;
+    geo.places["206.224.64.1"] = {"206.224.64.1", "", "", "", "", 40.0, -105.3, "", "", "", true};
+    geo.places["192.0.2.129"] = {"192.0.2.129", "Aurora", "Colorado", "US", "US", 39.73, -104.8,
+                                 "", "", "", true};
+    geo.miles[{40.0, -105.3, 39.7392, -104.9903}] = 25.4;
+    geo.miles[{39.7392, -104.9903, 39.73, -104.8}] = 8.0;
+    Node(isp, {});
+    Node(kDest, {30, 32});
+    Publish({Hop(1, kRouter, "LOCAL"), Hop(2, isp, "ISP", "", "14593"),
+             Hop(3, kDest, "DEST", "", "64502")});
+
+    NetworkStateBuilder builder(Context());
+    std::string message = builder.BuildNetworkState();
+    EXPECT_EQ(SegmentOf(message, "isp"),
+              Segment("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
+                      R"({"publicIp":"98.97.1.2","asn":"AS14593","provider":"SPACEX-STARLINK",)"
+                      R"("city":"Denver","country":"US","countryCode":"US",)"
+                      R"("location":"Denver, US","latitude":39.7392,"longitude":-104.9903,)"
+                      R"("satelliteProvider":"Starlink","ispDistanceMiles":25})"));
+    EXPECT_EQ(SegmentOf(message, "services"),
+              Segment("services", "Destination", "Destination", "healthy", false, 4,
+                      R"({"hostname":"192.0.2.129","latencyMs":31.0,"packetLoss":0.0,)"
+                      R"("jitterMs":1.0,"destLocation":"Aurora, Colorado"})"));
+    EXPECT_EQ(geo.looked, (std::vector<std::string>{"98.97.1.2", "206.224.64.1", "192.0.2.129"}));
+
+    // A near ISP router and a far destination.
+    geo.miles[{40.0, -105.3, 39.7392, -104.9903}] = 9.9;
+    geo.miles[{39.7392, -104.9903, 39.73, -104.8}] = 182.6;
+    message = builder.BuildNetworkState();
+    EXPECT_EQ(SegmentOf(message, "isp").find("ispDistanceMiles"), std::string::npos);
+    EXPECT_NE(SegmentOf(message, "services")
+                  .find(R"("destLocation":"Aurora, Colorado","distanceMiles":183})"),
+              std::string::npos);
+
+    // Without an AS to match, the second hop is the ISP's; a private one is never looked up.
+    publicIp.info.asn = "";
+    Publish({Hop(1, kRouter, "LOCAL"), Hop(2, MakeIpv4(10, 0, 0, 1), "ISP"),
+             Hop(3, kDest, "DEST", "www.example")});
+    geo.looked.clear();
+    message = builder.BuildNetworkState();
+    EXPECT_NE(SegmentOf(message, "services").find(R"({"hostname":"www.example","latencyMs")"),
+              std::string::npos);
+    EXPECT_EQ(geo.looked, (std::vector<std::string>{"98.97.1.2", "192.0.2.129"}));
+}
+
+TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
+    net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
+    Node(kRouter, {1, 1});
+    Node(kCgnat, {10, 10, 10, 10, -1});
+    Node(kCore, {20, 20, 20, 20, -1});
+    Publish({Hop(1, kRouter, "LOCAL"), Hop(2, kCgnat, "ISP"), Hop(3, kCore, "TRANS")});
+    NetworkStateBuilder builder(Context(false));
+
+    // Damped at first, then shown once the impairment has lasted 10 s.
+    std::string message = builder.BuildNetworkState();
+    EXPECT_NE(message.find(R"("overallStatus":"healthy")"), std::string::npos);
+    EXPECT_EQ(message.find("culpritCallout"), std::string::npos);
+    clock.Advance(10'000);
+    message = builder.BuildNetworkState();
+    const std::string callout =
+        R"(,"culpritCallout":{"severity":"critical","segmentId":"isp","title":"ISP Issue",)"
+        R"("description":"Packet loss detected in your ISP's network.",)"
+        R"("remedy":"This is likely a temporary ISP issue. Contact them if it persists."}})";
+    EXPECT_EQ(message.rfind(callout), message.size() - callout.size());
+    EXPECT_NE(message.find(R"("overallStatus":"critical")"), std::string::npos);
+    EXPECT_EQ(SegmentOf(message, "homeNetwork"),
+              Segment("homeNetwork", "Gateway", "Gateway", "unknown", false, 2,
+                      R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                      R"("latencyMs":1.0,"packetLoss":0.0,"jitterMs":0.0})"));
+    EXPECT_EQ(SegmentOf(message, "isp"),
+              Segment("isp", "Internet", "ISP", "critical", true, 3, R"({"status":"discovering"})"));
+    EXPECT_EQ(SegmentOf(message, "services"),
+              Segment("services", "Destination", "Destination", "unknown", false, 4,
+                      R"({"hostname":"198.51.100.17","latencyMs":20.0,"packetLoss":20.0,)"
+                      R"("jitterMs":0.0})"));
+
+    // An unreachable destination is blamed on no segment, at once.
+    unreached = true;
+    message = builder.BuildNetworkState();
+    EXPECT_EQ(message.find(R"("isCulprit":true)"), std::string::npos);
+    const std::string unplaced =
+        R"(,"culpritCallout":{"severity":"critical","segmentId":"",)"
+        R"("title":"Network Issue Detected",)"
+        R"("description":"Your connection is experiencing some degradation.",)"
+        R"("remedy":"Monitor the situation - it may resolve automatically."}})";
+    EXPECT_EQ(message.rfind(unplaced), message.size() - unplaced.size());
+}
+
+TEST_F(NetworkStateTest, DiskAndMemoryAreZeroWhenUnknown) {
+    system.disk = {false, 512ull << 30, 200ull << 30};
+    system.memory = {false, 42, 16ull << 30, 9ull << 30};
+    const std::string zeros =
+        R"("diskUsedPercent":0.0,"diskTotalGB":0,"diskFreeGB":0,"ramUsedPercent":0.0,)"
+        R"("ramTotalGB":0,"ramAvailableGB":0})";
+    NetworkStateBuilder builder(Context(false));
+    EXPECT_EQ(builder.BuildNetworkState(),
+              R"({"type":"networkState","overallStatus":"unknown","hops":[],"segments":[)" +
+                  Segment("device", "SIM-PC", "Client", "healthy", false, 0,
+                          R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64",)"
+                          R"("interfaceName":"","localIP":"",)" +
+                              zeros) +
+                  "]}");
+
+    system.disk = {true, 0, 0};
+    system.memory = {true, 7, (3ull << 30) - 1, 1ull << 29};
+    EXPECT_NE(builder.BuildNetworkState().find(
+                  R"("diskUsedPercent":0.0,"diskTotalGB":0,"diskFreeGB":0,"ramUsedPercent":7.0,)"
+                  R"("ramTotalGB":2,"ramAvailableGB":0})"),
+              std::string::npos);
+}
+
+TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
+    ASSERT_TRUE(InitializeLogging(system, clock));
+    net.Home("eth0", kIfTypeEthernet, 0, kUnifiMac);
+    unifi.answer = UnifiSystemInfo{"Dream Machine", "UDM-Pro", "", true, true};
+    NetworkStateBuilder builder(Context());
+    const std::string unifiSegment =
+        Segment("homeNetwork", "UDM-Pro", "Gateway", "unknown", false, 2,
+                R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
+                R"("isUniFi":true,"unifiModel":"UDM-Pro"})");
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
+    EXPECT_EQ(unifi.asked, std::vector<std::string>{"192.168.1.1"});
+    const std::string logPath = GetCurrentLogPath();
+    ShutdownLogging();
+    std::stringstream log;
+    log << std::ifstream(logPath).rdbuf();
+    EXPECT_NE(log.str().find("[INFO] UniFi gateway detected: Dream Machine (UDM-Pro)\r\n"),
+              std::string::npos);
+
+    // Another gateway, not UniFi by its prefix: not asked, named by its maker.
+    net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
+              Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
+                      R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                      R"("gatewayManufacturer":"Example Networks"})"));
+    // Back to the UniFi gateway, which now reports no model: asked again, shown by name.
+    unifi.answer->model = "";
+    net.Home("eth0", kIfTypeEthernet, 0, kUnifiMac);
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
+              Segment("homeNetwork", "Dream Machine", "Gateway", "unknown", false, 2,
+                      R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
+                      R"("isUniFi":true})"));
+    EXPECT_EQ(unifi.asked.size(), 2u);
+}
+
+}  // namespace
+}  // namespace quillon
