@@ -143,6 +143,24 @@ bool HexMantissaFollows(const char* p, const char* end) {
     return end - p >= 2 && *p == '.' && HexDigitValue(p[1]) >= 0;
 }
 
+// The extent of a hexadecimal float after "0x": digits, a point, digits, and a binary exponent
+// only when a digit follows its sign. from_chars gets exactly this range, since libstdc++ 12
+// also reads "p+-1" as an exponent.
+const char* HexTokenEnd(const char* p, const char* end) {
+    while (p < end && HexDigitValue(*p) >= 0) ++p;
+    if (p < end && *p == '.') {
+        for (++p; p < end && HexDigitValue(*p) >= 0;) ++p;
+    }
+    if (p < end && (*p == 'p' || *p == 'P')) {
+        const char* q = p + 1;
+        if (q < end && (*q == '+' || *q == '-')) ++q;
+        if (q < end && IsDigit(*q)) {
+            for (p = q; p < end && IsDigit(*p);) ++p;
+        }
+    }
+    return p;
+}
+
 std::int64_t ParseIntegerToken(std::string_view token) {
     std::size_t i = 0;
     const bool negative = !token.empty() && token[0] == '-';
@@ -654,7 +672,8 @@ double ParseDecimal(std::string_view text) {
     double value = 0;
     if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') &&
         HexMantissaFollows(p + 2, end)) {
-        const auto res = std::from_chars(p + 2, end, value, std::chars_format::hex);
+        const auto res =
+            std::from_chars(p + 2, HexTokenEnd(p + 2, end), value, std::chars_format::hex);
         value = CheckRange(res, value, HexIsExactly(p + 2, res.ptr));
     } else {
         const auto res = std::from_chars(p, end, value);

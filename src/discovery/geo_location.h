@@ -10,15 +10,15 @@
 namespace quillon {
 
 struct GeoLocation {
-    std::string ip;           // the address as text
+    std::string ip;  // the address as text
     std::string city;
-    std::string region;       // region or state
-    std::string country;      // as the service gives it
-    std::string countryCode;  // the service's country value
-    double latitude = 0;      // degrees
-    double longitude = 0;     // degrees
-    std::string isp;          // organisation text, e.g. "AS64500 Example Cable"
-    std::string organization; // the same organisation text
+    std::string region;        // region or state
+    std::string country;       // as the service gives it
+    std::string countryCode;   // the service's country value
+    double latitude = 0;       // degrees
+    double longitude = 0;      // degrees
+    std::string isp;           // organisation text, e.g. "AS64500 Example Cable"
+    std::string organization;  // the same organisation text
     std::string timezone;
     bool valid = false;  // the lookup produced an answer
 };

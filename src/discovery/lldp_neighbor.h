@@ -12,8 +12,8 @@ namespace quillon {
 struct LldpNeighbor {
     std::string chassisId;
     std::string portId;
-    std::string systemName;         // shown as the switch
-    std::string portDescription;    // preferred over portId for the port
+    std::string systemName;       // shown as the switch
+    std::string portDescription;  // preferred over portId for the port
     std::string systemDescription;
     std::string managementAddress;  // IPv4 dotted quad only
     uint16_t ttl = 0;               // seconds the advertisement stays valid

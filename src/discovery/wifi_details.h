@@ -28,16 +28,16 @@ struct WifiDetails {
     uint32_t signalQuality = 0;  // the system's link quality, 0..100
     int32_t signalStrength = 0;  // estimated dBm
     int32_t channel = 0;
-    uint32_t frequency = 0;     // centre frequency, MHz
-    std::string band;           // "2.4 GHz", "5 GHz", "6 GHz" or "Unknown"
-    uint32_t channelWidth = 0;  // MHz: 20, 40, 80, 160 or 320
-    std::string bssid;          // "AA:BB:CC:DD:EE:FF"
-    std::string phyType;        // "802.11ax", ...
-    std::string authentication; // "WPA2-Personal", ...; shown as the security
-    std::string cipher;         // "CCMP", ...
-    double rxRate = 0;          // Mbps
-    double txRate = 0;          // Mbps
-    bool connected = false;     // the current-connection query succeeded
+    uint32_t frequency = 0;           // centre frequency, MHz
+    std::string band;                 // "2.4 GHz", "5 GHz", "6 GHz" or "Unknown"
+    uint32_t channelWidth = 0;        // MHz: 20, 40, 80, 160 or 320
+    std::string bssid;                // "AA:BB:CC:DD:EE:FF"
+    std::string phyType;              // "802.11ax", ...
+    std::string authentication;       // "WPA2-Personal", ...; shown as the security
+    std::string cipher;               // "CCMP", ...
+    double rxRate = 0;                // Mbps
+    double txRate = 0;                // Mbps
+    bool connected = false;           // the current-connection query succeeded
     int32_t stationCount = -1;        // from the BSS Load element; -1 when absent
     int32_t channelUtilization = -1;  // busy percentage 0..100; -1 when absent
     uint32_t spatialStreams = 0;      // receive streams the access point supports

@@ -38,10 +38,14 @@ std::string JoinNonEmpty(std::initializer_list<const std::string*> parts) {
 
 const char* SatelliteName(SatelliteProvider provider) {
     switch (provider) {
-        case SatelliteProvider::Starlink: return "Starlink";
-        case SatelliteProvider::HughesNet: return "HughesNet";
-        case SatelliteProvider::Viasat: return "Viasat";
-        case SatelliteProvider::OneWeb: return "OneWeb";
+        case SatelliteProvider::Starlink:
+            return "Starlink";
+        case SatelliteProvider::HughesNet:
+            return "HughesNet";
+        case SatelliteProvider::Viasat:
+            return "Viasat";
+        case SatelliteProvider::OneWeb:
+            return "OneWeb";
     }
     return nullptr;
 }
@@ -53,8 +57,8 @@ void WriteFigures(JsonText& w, const HopFigures& f) {
     w.MemberFixed("jitterMs", f.jitterMs, 1);
 }
 
-void BeginSegment(JsonText& w, const char* id, const std::string& displayName,
-                  const char* category, const char* status, const Callout& callout, int order) {
+void BeginSegment(JsonText& w, const char* id, const std::string& displayName, const char* category,
+                  const char* status, const Callout& callout, int order) {
     w.BeginObject();
     w.Member("id", id).Member("type", id).Member("displayName", displayName);
     w.Member("categoryLabel", category).Member("status", status);
@@ -63,7 +67,9 @@ void BeginSegment(JsonText& w, const char* id, const std::string& displayName,
     w.Key("details").BeginObject();
 }
 
-void EndSegment(JsonText& w) { w.EndObject().EndObject(); }
+void EndSegment(JsonText& w) {
+    w.EndObject().EndObject();
+}
 
 }  // namespace
 
@@ -71,7 +77,7 @@ std::string LinkSpeedText(uint64_t bitsPerSecond) {
     const uint64_t mbps = bitsPerSecond / 1'000'000;
     if (mbps < 1000) return std::to_string(mbps) + " Mbps";
     if (mbps % 1000 == 0) return std::to_string(mbps / 1000) + " Gbps";
-    return std::to_string(mbps/1000) + " Gbps";
+    return FormatFixed(static_cast<double>(mbps) / 1000.0, 1) + " Gbps";
 }
 
 NetworkStateBuilder::NetworkStateBuilder(NetworkStateContext context)

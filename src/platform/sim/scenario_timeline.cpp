@@ -14,25 +14,25 @@ namespace {
 
 class TimelineReader : public FieldReader {
 public:
-    bool ReadChange(const JsonValue& value, const std::string& at, const WorldSpec& world,
+    bool ReadChange(const JsonValue& value, const std::string& at, const WorldConfig& world,
                     TimelineEvent& event);
 
 private:
-    bool ReadHopRef(const JsonValue& value, const std::string& at, const WorldSpec& world,
+    bool ReadHopRef(const JsonValue& value, const std::string& at, const WorldConfig& world,
                     HopRef& ref);
     bool ReadAdapterRef(const JsonValue& object, std::string_view key, const std::string& at,
-                        const WorldSpec& world, uint32_t& ifIndex);
+                        const WorldConfig& world, uint32_t& ifIndex);
 };
 
 bool TimelineReader::ReadHopRef(const JsonValue& value, const std::string& at,
-                                const WorldSpec& world, HopRef& ref) {
+                                const WorldConfig& world, HopRef& ref) {
     if (value.type() == JsonType::String) {
         const auto address = ParseIpv4(value.asString());
         if (!address || *address == 0) {
             return Fail(at, Quoted(value.asString()) + " is not a hop address");
         }
-        for (const PathSpec& path : world.paths) {
-            for (const HopSpec& hop : path.hops) {
+        for (const PathConfig& path : world.paths) {
+            for (const HopConfig& hop : path.hops) {
                 if (hop.address == *address) {
                     ref.address = *address;
                     return true;
@@ -46,7 +46,7 @@ bool TimelineReader::ReadHopRef(const JsonValue& value, const std::string& at,
         !Whole(value, "ttl", at, ref.ttl, 1, 255)) {
         return false;
     }
-    for (const PathSpec& path : world.paths) {
+    for (const PathConfig& path : world.paths) {
         if (path.destination != ref.pathDestination) continue;
         if (size_t(ref.ttl) <= path.hops.size()) return true;
         return Fail(Join(at, "ttl"), "the path to " + FormatIpv4(ref.pathDestination) +
@@ -56,7 +56,7 @@ bool TimelineReader::ReadHopRef(const JsonValue& value, const std::string& at,
 }
 
 bool TimelineReader::ReadAdapterRef(const JsonValue& object, std::string_view key,
-                                    const std::string& at, const WorldSpec& world,
+                                    const std::string& at, const WorldConfig& world,
                                     uint32_t& ifIndex) {
     const JsonValue& value = object.member(key);
     const std::string where = Join(at, key);
@@ -77,7 +77,7 @@ bool TimelineReader::ReadAdapterRef(const JsonValue& object, std::string_view ke
 }
 
 bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
-                                const WorldSpec& world, TimelineEvent& event) {
+                                const WorldConfig& world, TimelineEvent& event) {
     if (!Kind(value, JsonType::Object, at)) return false;
     std::string change;
     if (!value.contains("change")) return Fail(at, "missing member \"change\"");
@@ -153,7 +153,7 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
 
 }  // namespace
 
-bool ReadTimelineChange(const JsonValue& value, const std::string& at, const WorldSpec& world,
+bool ReadTimelineChange(const JsonValue& value, const std::string& at, const WorldConfig& world,
                         TimelineEvent& event, std::string& error) {
     TimelineReader reader;
     if (reader.ReadChange(value, at, world, event)) return true;

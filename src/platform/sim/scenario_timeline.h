@@ -6,12 +6,12 @@
 #include <string>
 
 #include "backend/json_value.h"
-#include "platform/sim/sim_world_spec.h"
+#include "platform/sim/sim_world_config.h"
 
 namespace quillon::sim {
 
 // Reads one entry of "timeline" found at `at`; false with "where: what" in error.
-bool ReadTimelineChange(const JsonValue& value, const std::string& at, const WorldSpec& world,
+bool ReadTimelineChange(const JsonValue& value, const std::string& at, const WorldConfig& world,
                         TimelineEvent& event, std::string& error);
 
 }  // namespace quillon::sim

@@ -16,21 +16,21 @@ DnsAnswer TxtAnswer(const std::string& name, std::string text) {
 
 }  // namespace
 
-DnsRecords::DnsRecords(const WorldSpec& spec) {
+DnsRecords::DnsRecords(const WorldConfig& config) {
     // The first description of an address wins: shared hops are copies of each other.
-    for (const PathSpec& path : spec.paths) {
-        for (const HopSpec& hop : path.hops) {
-            AddFor(spec, hop.address, hop.name, hop.asn, hop.asName, hop.asPrefix, hop.country);
+    for (const PathConfig& path : config.paths) {
+        for (const HopConfig& hop : path.hops) {
+            AddFor(config, hop.address, hop.name, hop.asn, hop.asName, hop.asPrefix, hop.country);
         }
-        AddFor(spec, path.destination, path.destinationName, path.destinationAsn,
+        AddFor(config, path.destination, path.destinationName, path.destinationAsn,
                path.destinationAsName, "", "ZZ");
     }
-    for (const DnsAnswerSpec& extra : spec.dnsAnswers) {
+    for (const DnsAnswerConfig& extra : config.dnsAnswers) {
         answers_[KeyOf(extra.name, extra.type)] = extra.answer;
     }
 }
 
-void DnsRecords::AddFor(const WorldSpec& spec, uint32_t address, const std::string& name,
+void DnsRecords::AddFor(const WorldConfig& config, uint32_t address, const std::string& name,
                         uint32_t asn, const std::string& asName, const std::string& prefix,
                         const std::string& country) {
     if (address == 0) return;
@@ -43,14 +43,14 @@ void DnsRecords::AddFor(const WorldSpec& spec, uint32_t address, const std::stri
     }
     if (asn == 0) return;
     const std::string asText = std::to_string(asn);
-    const std::string origin = ReversedOctets(address) + "." + spec.originZone;
+    const std::string origin = ReversedOctets(address) + "." + config.originZone;
     const std::string prefixText =
         prefix.empty() ? FormatIpv4(address & PrefixMask(24)) + "/24" : prefix;
     answers_.emplace(KeyOf(origin, DnsType::Txt),
                      TxtAnswer(origin, asText + " | " + prefixText + " | " + country +
                                            " | registry | 2000-01-01"));
     if (asName.empty()) return;
-    const std::string owner = "AS" + asText + "." + spec.asNameZone;
+    const std::string owner = "AS" + asText + "." + config.asNameZone;
     answers_.emplace(
         KeyOf(owner, DnsType::Txt),
         TxtAnswer(owner, asText + " | " + country + " | registry | 2000-01-01 | " + asName));

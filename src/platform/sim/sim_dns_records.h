@@ -1,6 +1,6 @@
-// DnsRecords: the DNS data of a simulated world, made once from its WorldSpec: a PTR record for
+// DnsRecords: the DNS data of a simulated world, made once from its WorldConfig: a PTR record for
 // every named hop, an origin TXT record for every hop with an AS number, an AS-name TXT record
-// for every AS with a name, then the spec's extra answers on top. SimWorld owns one and answers
+// for every AS with a name, then the config's extra answers on top. SimWorld owns one and answers
 // queries from it. Immutable after construction, so any thread may read it.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "platform/dns.h"
-#include "platform/sim/sim_world_spec.h"
+#include "platform/sim/sim_world_config.h"
 
 namespace quillon::sim {
 
@@ -19,7 +19,7 @@ constexpr int kDnsNameError = 3;
 
 class DnsRecords {
 public:
-    explicit DnsRecords(const WorldSpec& spec);
+    explicit DnsRecords(const WorldConfig& config);
 
     // The answer for a name, in any letter case, and type; a failed answer when there is none.
     DnsAnswer Answer(const std::string& name, DnsType type) const;
@@ -29,7 +29,7 @@ public:
     static Key KeyOf(const std::string& name, DnsType type);
 
 private:
-    void AddFor(const WorldSpec& spec, uint32_t address, const std::string& name, uint32_t asn,
+    void AddFor(const WorldConfig& config, uint32_t address, const std::string& name, uint32_t asn,
                 const std::string& asName, const std::string& prefix, const std::string& country);
 
     std::map<Key, DnsAnswer> answers_;

@@ -13,8 +13,8 @@ namespace quillon::sim {
 
 class SimNetwork {
 public:
-    SimNetwork(WorldSpec spec, Clock& clock)
-        : world_(std::move(spec), clock), icmp_(world_), netInfo_(world_), dns_(world_) {}
+    SimNetwork(WorldConfig config, Clock& clock)
+        : world_(std::move(config), clock), icmp_(world_), netInfo_(world_), dns_(world_) {}
 
     SimWorld& world() { return world_; }
     IcmpApi& icmp() { return icmp_; }

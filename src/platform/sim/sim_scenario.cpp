@@ -17,6 +17,8 @@ namespace quillon::sim {
 namespace {
 
 constexpr uint64_t kMaxUint32 = std::numeric_limits<uint32_t>::max();
+constexpr uint64_t kMaxInt32 = std::numeric_limits<int32_t>::max();
+constexpr uint64_t kMaxInt64 = std::numeric_limits<int64_t>::max();
 
 // Reads one scenario document; the first problem found is kept and ends the reading.
 class ScenarioReader : private FieldReader {
@@ -29,20 +31,20 @@ public:
     }
 
 private:
-    bool ReadWorld(const JsonValue& root, WorldSpec& world);
+    bool ReadWorld(const JsonValue& root, WorldConfig& world);
     bool ReadAdapter(const JsonValue& value, const std::string& at, NetAdapter& adapter);
-    bool ReadRoute(const JsonValue& value, const std::string& at, WorldSpec& world);
-    bool ReadNeighbor(const JsonValue& value, const std::string& at, NeighborSpec& neighbor);
-    bool ReadPath(const JsonValue& value, const std::string& at, PathSpec& path);
-    bool ReadHop(const JsonValue& value, const std::string& at, HopSpec& hop);
-    bool ReadDns(const JsonValue& value, const std::string& at, WorldSpec& world);
+    bool ReadRoute(const JsonValue& value, const std::string& at, WorldConfig& world);
+    bool ReadNeighbor(const JsonValue& value, const std::string& at, NeighborConfig& neighbor);
+    bool ReadPath(const JsonValue& value, const std::string& at, PathConfig& path);
+    bool ReadHop(const JsonValue& value, const std::string& at, HopConfig& hop);
+    bool ReadDns(const JsonValue& value, const std::string& at, WorldConfig& world);
     bool ReadRecord(const JsonValue& value, const std::string& at, const std::string& owner,
                     DnsRecord& record);
 
-    std::map<uint32_t, HopSpec> hopsByAddress_;  // hops defined so far, for references
+    std::map<uint32_t, HopConfig> hopsByAddress_;  // hops defined so far, for references
 };
 
-bool ScenarioReader::ReadWorld(const JsonValue& root, WorldSpec& world) {
+bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
     if (!Shape(root, "",
                {"name", "description", "seed", "icmpAvailable", "adapters", "routes", "neighbors",
                 "paths", "dns", "timeline"})) {
@@ -50,7 +52,7 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldSpec& world) {
     }
     std::string description;
     if (!String(root, "name", "", world.name) || !String(root, "description", "", description) ||
-        !Whole(root, "seed", "", world.seed, 0, uint64_t(std::numeric_limits<int64_t>::max())) ||
+        !Whole(root, "seed", "", world.seed, 0, kMaxInt64) ||
         !Bool(root, "icmpAvailable", "", world.icmpAvailable)) {
         return false;
     }
@@ -81,7 +83,7 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldSpec& world) {
         return false;
     }
     if (!Each(root, "neighbors", "", [&](const JsonValue& value, const std::string& at) {
-            NeighborSpec neighbor;
+            NeighborConfig neighbor;
             if (!ReadNeighbor(value, at, neighbor) || !knownIfIndex(value, at)) return false;
             world.neighbors.push_back(neighbor);
             return true;
@@ -89,9 +91,9 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldSpec& world) {
         return false;
     }
     if (!Each(root, "paths", "", [&](const JsonValue& value, const std::string& at) {
-            PathSpec path;
+            PathConfig path;
             if (!ReadPath(value, at, path)) return false;
-            for (const PathSpec& other : world.paths) {
+            for (const PathConfig& other : world.paths) {
                 if (other.destination == path.destination) {
                     return Fail(
                         Join(at, "destination"),
@@ -127,7 +129,7 @@ bool ScenarioReader::ReadAdapter(const JsonValue& value, const std::string& at,
         !String(value, "description", at, adapter.description) ||
         !Whole(value, "ifIndex", at, adapter.ifIndex, 1, kMaxUint32) ||
         !Whole(value, "mtu", at, adapter.mtu, 0, 65535) ||
-        !Whole(value, "linkSpeedBps", at, adapter.transmitLinkSpeed, 0, uint64_t(std::numeric_limits<int64_t>::max())) ||
+        !Whole(value, "linkSpeedBps", at, adapter.transmitLinkSpeed, 0, kMaxInt64) ||
         !Bool(value, "up", at, adapter.operStatusUp)) {
         return false;
     }
@@ -171,7 +173,7 @@ bool ScenarioReader::ReadAdapter(const JsonValue& value, const std::string& at,
     });
 }
 
-bool ScenarioReader::ReadRoute(const JsonValue& value, const std::string& at, WorldSpec& world) {
+bool ScenarioReader::ReadRoute(const JsonValue& value, const std::string& at, WorldConfig& world) {
     if (!Shape(value, at, {"destination", "nextHop", "ifIndex", "metric"},
                {"destination", "ifIndex"})) {
         return false;
@@ -196,7 +198,7 @@ bool ScenarioReader::ReadRoute(const JsonValue& value, const std::string& at, Wo
 }
 
 bool ScenarioReader::ReadNeighbor(const JsonValue& value, const std::string& at,
-                                  NeighborSpec& neighbor) {
+                                  NeighborConfig& neighbor) {
     if (!Shape(
             value, at,
             {"address", "ifIndex", "mac", "inTable", "tableMac", "complete", "answersResolution"},
@@ -215,7 +217,7 @@ bool ScenarioReader::ReadNeighbor(const JsonValue& value, const std::string& at,
            Bool(value, "answersResolution", at, neighbor.answersResolution);
 }
 
-bool ScenarioReader::ReadPath(const JsonValue& value, const std::string& at, PathSpec& path) {
+bool ScenarioReader::ReadPath(const JsonValue& value, const std::string& at, PathConfig& path) {
     if (!Shape(value, at, {"destination", "name", "asn", "asName", "hops"},
                {"destination", "hops"})) {
         return false;
@@ -227,7 +229,7 @@ bool ScenarioReader::ReadPath(const JsonValue& value, const std::string& at, Pat
         return false;
     }
     return Each(value, "hops", at, [&](const JsonValue& item, const std::string& where) {
-        HopSpec hop;
+        HopConfig hop;
         if (item.type() == JsonType::String) {
             // "*" is a hop that never answers; an address names a hop described earlier.
             if (item.asString() != "*") {
@@ -250,7 +252,7 @@ bool ScenarioReader::ReadPath(const JsonValue& value, const std::string& at, Pat
     });
 }
 
-bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopSpec& hop) {
+bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopConfig& hop) {
     if (!Shape(value, at,
                {"address", "name", "asn", "asName", "asPrefix", "country", "rttMs", "jitterMs",
                 "lossPercent", "answersTtlExpired", "answersEcho"},
@@ -285,7 +287,7 @@ bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopS
     return true;
 }
 
-bool ScenarioReader::ReadDns(const JsonValue& value, const std::string& at, WorldSpec& world) {
+bool ScenarioReader::ReadDns(const JsonValue& value, const std::string& at, WorldConfig& world) {
     if (!Shape(value, at, {"originZone", "asNameZone", "answers"})) return false;
     if (!String(value, "originZone", at, world.originZone) ||
         !String(value, "asNameZone", at, world.asNameZone)) {
@@ -295,7 +297,7 @@ bool ScenarioReader::ReadDns(const JsonValue& value, const std::string& at, Worl
         if (!Shape(item, where, {"name", "type", "records", "error"}, {"name", "type"})) {
             return false;
         }
-        DnsAnswerSpec answer;
+        DnsAnswerConfig answer;
         std::string type;
         if (!String(item, "name", where, answer.name) || !String(item, "type", where, type)) {
             return false;
@@ -313,7 +315,7 @@ bool ScenarioReader::ReadDns(const JsonValue& value, const std::string& at, Worl
             return Fail(where, "give either \"records\" or \"error\"");
         }
         answer.answer.ok = !item.contains("error");
-        if (!Whole(item, "error", where, answer.answer.error, 1, uint64_t(std::numeric_limits<int32_t>::max()))) {
+        if (!Whole(item, "error", where, answer.answer.error, 1, kMaxInt32)) {
             return false;
         }
         if (!Each(item, "records", where, [&](const JsonValue& r, const std::string& rAt) {

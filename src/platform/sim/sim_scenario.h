@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
-#include "platform/sim/sim_world_spec.h"
+#include "platform/sim/sim_world_config.h"
 
 namespace quillon::sim {
 
 struct ScenarioLoad {
     bool ok = false;
-    WorldSpec world;    // when ok
+    WorldConfig world;  // when ok
     std::string error;  // when not ok: where and what
 };
 

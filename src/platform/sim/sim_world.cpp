@@ -18,26 +18,26 @@ bool IsDefaultRoute(const Ipv4Route& route) {
 
 }  // namespace
 
-SimWorld::SimWorld(WorldSpec spec, Clock& clock)
+SimWorld::SimWorld(WorldConfig config, Clock& clock)
     : clock_(clock),
       startTick_(clock.Tick64()),
-      random_(spec.seed),
-      icmpAvailable_(spec.icmpAvailable),
-      adapters_(std::move(spec.adapters)),
-      neighbors_(std::move(spec.neighbors)),
-      dns_(spec),
-      timeline_(std::move(spec.timeline)),
-      adapterListFails_(spec.adapterListFails),
-      routeListFails_(spec.routeListFails),
-      neighborListFails_(spec.neighborListFails) {
+      random_(config.seed),
+      icmpAvailable_(config.icmpAvailable),
+      adapters_(std::move(config.adapters)),
+      neighbors_(std::move(config.neighbors)),
+      dns_(config),
+      timeline_(std::move(config.timeline)),
+      adapterListFails_(config.adapterListFails),
+      routeListFails_(config.routeListFails),
+      neighborListFails_(config.neighborListFails) {
     uint32_t gateway = 0;
-    for (const Ipv4Route& route : spec.routes) {
+    for (const Ipv4Route& route : config.routes) {
         if (gateway == 0 && IsDefaultRoute(route)) gateway = route.nextHop;
         routes_.push_back({route, true});
     }
-    for (const PathSpec& path : spec.paths) {
+    for (const PathConfig& path : config.paths) {
         LivePath live{path.destination, {}};
-        for (const HopSpec& hop : path.hops) live.hops.push_back({hop, 0, false});
+        for (const HopConfig& hop : path.hops) live.hops.push_back({hop, 0, false});
         paths_.push_back(std::move(live));
     }
     for (TimelineEvent& event : timeline_) {
@@ -115,7 +115,7 @@ void SimWorld::ForEachHop(const HopRef& ref, F&& f) {
             return;
         }
         for (LiveHop& hop : path.hops) {
-            if (ref.address != 0 && hop.spec.address == ref.address) f(hop);
+            if (ref.address != 0 && hop.config.address == ref.address) f(hop);
         }
     }
 }
@@ -124,7 +124,7 @@ bool SimWorld::ApplyLocked(const TimelineEvent& change) {
     switch (change.kind) {
         case ChangeKind::HopLoss:
             ForEachHop(change.hop, [&](LiveHop& hop) {
-                hop.spec.lossPercent = std::clamp(change.value, 0.0, 100.0);
+                hop.config.lossPercent = std::clamp(change.value, 0.0, 100.0);
             });
             return false;
         case ChangeKind::HopLatency:
@@ -138,14 +138,14 @@ bool SimWorld::ApplyLocked(const TimelineEvent& change) {
             return false;
         case ChangeKind::NeighborMac: {
             if (change.address == 0) return false;
-            for (NeighborSpec& neighbor : neighbors_) {
+            for (NeighborConfig& neighbor : neighbors_) {
                 if (neighbor.address != change.address) continue;
                 neighbor.mac = change.mac;
                 neighbor.tableMac = change.mac;
                 return true;
             }
             // A gateway nobody knew yet: it appears on the link of its route.
-            NeighborSpec added;
+            NeighborConfig added;
             added.address = change.address;
             for (const LiveRoute& live : routes_) {
                 if (live.route.nextHop == change.address) {
@@ -249,7 +249,7 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
         }
         const auto hopIndex = [&](const LivePath& p) {
             size_t i = 0;
-            while (i < p.hops.size() && p.hops[i].spec.address != destination) ++i;
+            while (i < p.hops.size() && p.hops[i].config.address != destination) ++i;
             return i;
         };
         if (path) {
@@ -271,7 +271,7 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
             responder = size_t(usedTtl) - 1;
             status = kIcmpStatusTtlExpiredTransit;
             const LiveHop& hop = path->hops[responder];
-            if (hop.spec.address == 0 || !hop.spec.answersTtlExpired || hop.silent) {
+            if (hop.config.address == 0 || !hop.config.answersTtlExpired || hop.silent) {
                 return outcome;
             }
         } else {
@@ -279,23 +279,23 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
             responder = position;
             status = kIcmpStatusSuccess;
             const LiveHop& hop = path->hops[responder];
-            if (!hop.spec.answersEcho || hop.silent) return outcome;
+            if (!hop.config.answersEcho || hop.silent) return outcome;
         }
 
         // Loss and added latency on every link up to the responder count.
         double answerChance = 1.0;
         double extraMs = 0;
         for (size_t i = 0; i <= responder; ++i) {
-            answerChance *= 1.0 - path->hops[i].spec.lossPercent / 100.0;
+            answerChance *= 1.0 - path->hops[i].config.lossPercent / 100.0;
             extraMs += path->hops[i].extraLatencyMs;
         }
         if (lossDraw >= answerChance) return outcome;
         const LiveHop& hop = path->hops[responder];
-        const double rtt = hop.spec.rttMs + extraMs + hop.spec.jitterMs * jitterDraw;
+        const double rtt = hop.config.rttMs + extraMs + hop.config.jitterMs * jitterDraw;
         const uint32_t rttMs = uint32_t(std::max(1.0, std::round(rtt)));
         if (rttMs > timeoutMs) return outcome;
         outcome.answered = true;
-        outcome.reply = EchoReply{status, hop.spec.address, rttMs};
+        outcome.reply = EchoReply{status, hop.config.address, rttMs};
         return outcome;
     });
 }
@@ -332,7 +332,7 @@ bool SimWorld::ListNeighbors(std::vector<NeighborEntry>& out) {
     return Locked([&] {
         if (neighborListFails_) return false;
         out.clear();
-        for (const NeighborSpec& neighbor : neighbors_) {
+        for (const NeighborConfig& neighbor : neighbors_) {
             if (neighbor.inTable) {
                 out.push_back(
                     {neighbor.address, neighbor.ifIndex, neighbor.tableMac, neighbor.complete});
@@ -345,7 +345,7 @@ bool SimWorld::ListNeighbors(std::vector<NeighborEntry>& out) {
 std::optional<MacAddress> SimWorld::ResolveNeighbor(uint32_t address) {
     return Locked([&]() -> std::optional<MacAddress> {
         ++resolutions_[address];
-        for (NeighborSpec& neighbor : neighbors_) {
+        for (NeighborConfig& neighbor : neighbors_) {
             if (neighbor.address != address || !neighbor.answersResolution) continue;
             if (!AdapterUpLocked(neighbor.ifIndex)) continue;
             // The system keeps what it learned, as a real resolution does.

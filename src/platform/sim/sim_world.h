@@ -1,4 +1,4 @@
-// SimWorld: a running simulated network built from a WorldSpec. It owns the live tables
+// SimWorld: a running simulated network built from a WorldConfig. It owns the live tables
 // (adapters, routes, neighbours), the paths with their current loss, latency and silence, the
 // DNS records generated from the hops, the random source of round-trip times and losses, the
 // timeline of changes, and a record of the traffic sent into it. SimIcmp, SimNetInfo and SimDns
@@ -27,7 +27,7 @@
 #include "platform/icmp_api.h"
 #include "platform/net_info.h"
 #include "platform/sim/sim_dns_records.h"
-#include "platform/sim/sim_world_spec.h"
+#include "platform/sim/sim_world_config.h"
 
 namespace quillon::sim {
 
@@ -47,7 +47,7 @@ struct SentEcho {
 
 class SimWorld {
 public:
-    SimWorld(WorldSpec spec, Clock& clock);
+    SimWorld(WorldConfig config, Clock& clock);
     SimWorld(const SimWorld&) = delete;
     SimWorld& operator=(const SimWorld&) = delete;
 
@@ -87,7 +87,7 @@ public:
 
 private:
     struct LiveHop {
-        HopSpec spec;
+        HopConfig config;
         double extraLatencyMs = 0;
         bool silent = false;
     };
@@ -121,7 +121,7 @@ private:
     bool icmpAvailable_;
     std::vector<NetAdapter> adapters_;
     std::vector<LiveRoute> routes_;
-    std::vector<NeighborSpec> neighbors_;
+    std::vector<NeighborConfig> neighbors_;
     std::vector<LivePath> paths_;
     const DnsRecords dns_;
     std::vector<TimelineEvent> timeline_;  // sorted by time, stable

@@ -61,17 +61,17 @@ TimelineEvent AdapterUp(uint32_t ifIndex) {
 }
 
 WorldBuilder& WorldBuilder::Name(std::string name) {
-    spec_.name = std::move(name);
+    config_.name = std::move(name);
     return *this;
 }
 
 WorldBuilder& WorldBuilder::Seed(uint64_t seed) {
-    spec_.seed = seed;
+    config_.seed = seed;
     return *this;
 }
 
 WorldBuilder& WorldBuilder::IcmpUnavailable() {
-    spec_.icmpAvailable = false;
+    config_.icmpAvailable = false;
     return *this;
 }
 
@@ -89,7 +89,7 @@ WorldBuilder& WorldBuilder::Home() {
     Adapter(std::move(wifi));
     Route(0, 0, kHomeGateway, kHomeIfIndex, 25);
     Route(Ipv4(192, 168, 1, 0), 24, 0, kHomeIfIndex, 281);
-    NeighborSpec gateway;
+    NeighborConfig gateway;
     gateway.address = kHomeGateway;
     gateway.ifIndex = kHomeIfIndex;
     gateway.mac = gateway.tableMac = kHomeGatewayMac;
@@ -97,29 +97,29 @@ WorldBuilder& WorldBuilder::Home() {
 }
 
 WorldBuilder& WorldBuilder::Adapter(NetAdapter adapter) {
-    spec_.adapters.push_back(std::move(adapter));
+    config_.adapters.push_back(std::move(adapter));
     return *this;
 }
 
 WorldBuilder& WorldBuilder::Route(uint32_t destination, int prefixLength, uint32_t nextHop,
                                   uint32_t ifIndex, uint32_t metric) {
     const uint32_t mask = PrefixMask(prefixLength);
-    spec_.routes.push_back({destination & mask, mask, nextHop, ifIndex, metric});
+    config_.routes.push_back({destination & mask, mask, nextHop, ifIndex, metric});
     return *this;
 }
 
-WorldBuilder& WorldBuilder::Neighbor(NeighborSpec neighbor) {
-    spec_.neighbors.push_back(neighbor);
+WorldBuilder& WorldBuilder::Neighbor(NeighborConfig neighbor) {
+    config_.neighbors.push_back(neighbor);
     return *this;
 }
 
 WorldBuilder& WorldBuilder::Path(uint32_t destination) {
-    spec_.paths.push_back(PathSpec{destination, {}, "", 0, ""});
+    config_.paths.push_back(PathConfig{destination, {}, "", 0, ""});
     return *this;
 }
 
 WorldBuilder& WorldBuilder::Hop(uint32_t address, double rttMs, double jitterMs) {
-    HopSpec hop;
+    HopConfig hop;
     hop.address = address;
     hop.rttMs = rttMs;
     hop.jitterMs = jitterMs;
@@ -132,8 +132,8 @@ WorldBuilder& WorldBuilder::NoAnswerHop() {
 }
 
 WorldBuilder& WorldBuilder::SameHopsAs(uint32_t destination, size_t count) {
-    PathSpec& path = CurrentPath();
-    for (const PathSpec& other : spec_.paths) {
+    PathConfig& path = CurrentPath();
+    for (const PathConfig& other : config_.paths) {
         if (other.destination != destination || &other == &path) continue;
         if (count > other.hops.size()) break;
         path.hops.insert(path.hops.end(), other.hops.begin(), other.hops.begin() + long(count));
@@ -143,7 +143,7 @@ WorldBuilder& WorldBuilder::SameHopsAs(uint32_t destination, size_t count) {
 }
 
 WorldBuilder& WorldBuilder::DestinationInfo(std::string name, uint32_t asn, std::string asName) {
-    PathSpec& path = CurrentPath();
+    PathConfig& path = CurrentPath();
     path.destinationName = std::move(name);
     path.destinationAsn = asn;
     path.destinationAsName = std::move(asName);
@@ -156,7 +156,7 @@ WorldBuilder& WorldBuilder::Named(std::string ptrName) {
 }
 
 WorldBuilder& WorldBuilder::As(uint32_t asn, std::string asName, std::string prefix) {
-    HopSpec& hop = CurrentHop();
+    HopConfig& hop = CurrentHop();
     hop.asn = asn;
     hop.asName = std::move(asName);
     hop.asPrefix = std::move(prefix);
@@ -179,13 +179,13 @@ WorldBuilder& WorldBuilder::NoEcho() {
 }
 
 WorldBuilder& WorldBuilder::Zones(std::string originZone, std::string asNameZone) {
-    spec_.originZone = std::move(originZone);
-    spec_.asNameZone = std::move(asNameZone);
+    config_.originZone = std::move(originZone);
+    config_.asNameZone = std::move(asNameZone);
     return *this;
 }
 
 WorldBuilder& WorldBuilder::Answer(std::string name, DnsType type, DnsAnswer answer) {
-    spec_.dnsAnswers.push_back({std::move(name), type, std::move(answer)});
+    config_.dnsAnswers.push_back({std::move(name), type, std::move(answer)});
     return *this;
 }
 
@@ -199,17 +199,17 @@ WorldBuilder& WorldBuilder::TxtAnswer(std::string name, std::vector<std::string>
 
 WorldBuilder& WorldBuilder::At(uint64_t atMs, TimelineEvent change) {
     change.atMs = atMs;
-    spec_.timeline.push_back(change);
+    config_.timeline.push_back(change);
     return *this;
 }
 
-PathSpec& WorldBuilder::CurrentPath() {
-    if (spec_.paths.empty()) throw std::logic_error("a hop needs a path: call Path() first");
-    return spec_.paths.back();
+PathConfig& WorldBuilder::CurrentPath() {
+    if (config_.paths.empty()) throw std::logic_error("a hop needs a path: call Path() first");
+    return config_.paths.back();
 }
 
-HopSpec& WorldBuilder::CurrentHop() {
-    PathSpec& path = CurrentPath();
+HopConfig& WorldBuilder::CurrentHop() {
+    PathConfig& path = CurrentPath();
     if (path.hops.empty()) throw std::logic_error("a hop setting needs a hop: call Hop() first");
     return path.hops.back();
 }

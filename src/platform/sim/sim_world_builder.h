@@ -1,7 +1,7 @@
-// WorldBuilder: writes a WorldSpec in a few lines of test code. Calls chain; hop settings apply
+// WorldBuilder: writes a WorldConfig in a few lines of test code. Calls chain; hop settings apply
 // to the hop added last, path settings to the path started last:
 //
-//   WorldSpec spec = WorldBuilder().Seed(7).Home()
+//   WorldConfig config = WorldBuilder().Seed(7).Home()
 //       .Path(Ipv4(1, 1, 1, 1))
 //           .Hop(kHomeGateway, 2).Named("router.home")
 //           .Hop(Ipv4(203, 0, 113, 1), 9, 2).As(64500, "EXAMPLE-NET, ZZ").Loss(5)
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/sim/sim_address.h"
-#include "platform/sim/sim_world_spec.h"
+#include "platform/sim/sim_world_config.h"
 
 namespace quillon::sim {
 
@@ -58,7 +58,7 @@ public:
     WorldBuilder& Adapter(NetAdapter adapter);
     WorldBuilder& Route(uint32_t destination, int prefixLength, uint32_t nextHop, uint32_t ifIndex,
                         uint32_t metric = 0);
-    WorldBuilder& Neighbor(NeighborSpec neighbor);
+    WorldBuilder& Neighbor(NeighborConfig neighbor);
 
     // Starts a path; the hops that follow belong to it.
     WorldBuilder& Path(uint32_t destination);
@@ -84,14 +84,14 @@ public:
     WorldBuilder& At(uint64_t atMs, TimelineEvent change);
 
     // Anything the calls above do not reach.
-    WorldSpec& spec() { return spec_; }
-    WorldSpec Build() const { return spec_; }
+    WorldConfig& config() { return config_; }
+    WorldConfig Build() const { return config_; }
 
 private:
-    PathSpec& CurrentPath();
-    HopSpec& CurrentHop();
+    PathConfig& CurrentPath();
+    HopConfig& CurrentHop();
 
-    WorldSpec spec_;
+    WorldConfig config_;
 };
 
 }  // namespace quillon::sim

@@ -13,11 +13,15 @@
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 
+// Records are set up with designated initializers; the members left out keep their defaults,
+// which is the point, so g++'s warning about them is noise here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace quillon {
 namespace {
 
 class FakeNet : public NetInfo {
-public:
+  public:
     bool ListAdapters(std::vector<NetAdapter>& out) override { return out = adapters, true; }
     bool ListRoutes(std::vector<Ipv4Route>& out) override { return out = routes, true; }
     bool ListNeighbors(std::vector<NeighborEntry>& out) override { return out = neighbors, true; }
@@ -104,6 +108,12 @@ struct FakeGeo : GeoSource {
     std::vector<std::string> looked;
 };
 
+GeoLocation Place(std::string ip, std::string city, std::string region, std::string country,
+                  double latitude, double longitude, std::string organization = "") {
+    return {ip,        city,         region,       country, country, latitude,
+            longitude, organization, organization, "",      true};
+}
+
 HopRecord Hop(int32_t ttl, uint32_t address, std::string segment, std::string hostname = "",
               std::string asn = "", std::string asName = "") {
     HopRecord h;
@@ -119,8 +129,8 @@ HopRecord Hop(int32_t ttl, uint32_t address, std::string segment, std::string ho
 // Expected text of a segment object; the details are given as written.
 std::string Segment(const char* id, const char* name, const char* category, const char* status,
                     bool culprit, int order, const std::string& details) {
-    return std::string("{\"id\":\"") + id + "\",\"type\":\"" + id + "\",\"displayName\":\"" +
-           name + "\",\"categoryLabel\":\"" + category + "\",\"status\":\"" + status +
+    return std::string("{\"id\":\"") + id + "\",\"type\":\"" + id + "\",\"displayName\":\"" + name +
+           "\",\"categoryLabel\":\"" + category + "\",\"status\":\"" + status +
            "\",\"isCulprit\":" + (culprit ? "true" : "false") +
            ",\"isVisible\":true,\"displayOrder\":" + std::to_string(order) +
            ",\"details\":" + details + "}";
@@ -138,17 +148,18 @@ std::string SegmentOf(const std::string& message, const std::string& id) {
     return "";
 }
 
-const std::string kDevice = Segment(
-    "device", "SIM-PC", "Client", "healthy", false, 0,
-    R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64","interfaceName":"eth0",)"
-    R"("localIP":"192.168.1.20","clientMac":"3C:22:FB:9A:10:4E",)"
-    R"("clientManufacturer":"Example Devices","diskUsedPercent":60.9,"diskTotalGB":512,)"
-    R"("diskFreeGB":200,"ramUsedPercent":42.0,"ramTotalGB":16,"ramAvailableGB":9})");
+const std::string kDevice =
+    Segment("device", "SIM-PC", "Client", "healthy", false, 0,
+            R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64","interfaceName":"eth0",)"
+            R"("localIP":"192.168.1.20","clientMac":"3C:22:FB:9A:10:4E",)"
+            R"("clientManufacturer":"Example Devices","diskUsedPercent":60.9,"diskTotalGB":512,)"
+            R"("diskFreeGB":200,"ramUsedPercent":42.0,"ramTotalGB":16,"ramAvailableGB":9})");
 
 class NetworkStateTest : public ::testing::Test {
-protected:
+  protected:
     NetworkStateContext Context(bool withSources = true) {
-        NetworkStateContext c{system, net, registry, path, hysteresis, [this] { return unreached; }};
+        NetworkStateContext c{system, net, registry, path, hysteresis, {}};
+        c.destinationUnreached = [this] { return unreached; };
         if (withSources) {
             c.wifi = &wifi, c.publicIp = &publicIp, c.vendors = &vendors;
             c.geo = &geo, c.lldp = &lldp, c.unifi = &unifi;
@@ -214,8 +225,12 @@ TEST_F(NetworkStateTest, BeforeTheFirstTracerouteOnlyTheLocalSegmentsShow) {
 TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
     net.Home("eth0", kIfTypeEthernet, 2'500'000'000, kGatewayMac);
     lldp.neighbor = LldpNeighbor{"", "ge-0/0/7", "core-sw1", "", "", "", 120};
-    publicIp.info = {"203.0.113.45", 0, 53211, "cpe-45.example-cable.net", "64500",
-                     "EXAMPLE-CABLE", true};
+    publicIp.info = {.ipAddress = "203.0.113.45",
+                     .port = 53211,
+                     .hostname = "cpe-45.example-cable.net",
+                     .asn = "64500",
+                     .asName = "EXAMPLE-CABLE",
+                     .valid = true};
     registry.AddDestination({kDest, "Backup", false});
     registry.AddDestination({MakeIpv4(192, 0, 2, 1), "Video service", true});
     Node(kRouter, {1, 2, 1, 2});
@@ -262,8 +277,8 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
     publicIp.info = {};
     const std::string message = builder.BuildNetworkState();
     EXPECT_EQ(message.find("publicIpInfo"), std::string::npos);
-    EXPECT_EQ(SegmentOf(message, "isp"),
-              Segment("isp", "Internet", "ISP", "healthy", false, 3, R"({"status":"discovering"})"));
+    EXPECT_EQ(SegmentOf(message, "isp"), Segment("isp", "Internet", "ISP", "healthy", false, 3,
+                                                 R"({"status":"discovering"})"));
 }
 
 TEST_F(NetworkStateTest, LinkSpeedTexts) {
@@ -278,9 +293,28 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
     net.Home("wlan0", kIfTypeWireless, 0, kGatewayMac);
     vendors.names["A4:2B:B0:C1:7E:12"] = "Example Networks";
     WifiDetails& d = wifi.details;
-    d = {"Home \"5G\"\x07", 84, -41, 44, 5220, "5 GHz", 80, "A4:2B:B0:C1:7E:12", "802.11ax",
-         "WPA3-Personal", "CCMP", 720.5, 864.9, true, -1, 0, 2, true, "DE", 0, 14, true, 2,
-         {MloLink{44, 5220, "5 GHz", 80}, MloLink{37, 6135, "6 GHz", 160}}};
+    d = {.ssid = "Home \"5G\"\x07",
+         .signalQuality = 84,
+         .signalStrength = -41,
+         .channel = 44,
+         .frequency = 5220,
+         .band = "5 GHz",
+         .channelWidth = 80,
+         .bssid = "A4:2B:B0:C1:7E:12",
+         .phyType = "802.11ax",
+         .authentication = "WPA3-Personal",
+         .rxRate = 720.5,
+         .txRate = 864.9,
+         .connected = true,
+         .stationCount = 0,
+         .channelUtilization = 0,
+         .spatialStreams = 2,
+         .muMimo = true,
+         .countryCode = "DE",
+         .neighborAPs = 14,
+         .isMlo = true,
+         .mloLinkCount = 2,
+         .mloLinks = {MloLink{44, 5220, "5 GHz", 80}, MloLink{37, 6135, "6 GHz", 160}}};
     NetworkStateBuilder builder(Context());
     const std::string ssid = R"(Home \"5G\"\u0007)";
     EXPECT_EQ(
@@ -291,16 +325,17 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
             R"("channel":44,"bandwidth":"80 MHz","security":"WPA3-Personal","phyType":"802.11ax",)"
             R"("txRate":864,"rxRate":720},"segments":[)" +
             std::string(kDevice).replace(kDevice.find("eth0"), 4, "wlan0") + "," +
-            Segment("connection", ssid.c_str(), "Link", "healthy", false, 1,
-                    R"({"ssid":")" + ssid +
-                        R"(","bssid":"A4:2B:B0:C1:7E:12","accessPoint":"Example Networks",)"
-                        R"("signalStrength":-41,"signalQuality":84,"channel":44,)"
-                        R"("bandwidth":"80 MHz","txRate":"864 Mbps","security":"WPA3-Personal",)"
-                        R"("phyType":"802.11ax","band":"5 GHz","frequency":5220,)"
-                        R"("spatialStreams":2,"muMimo":true,"channelUtilization":0,)"
-                        R"("neighborAPs":14,"countryCode":"DE","mloLinkCount":2,"mloLinks":[)"
-                        R"({"channel":44,"frequency":5220,"band":"5 GHz","channelWidth":80},)"
-                        R"({"channel":37,"frequency":6135,"band":"6 GHz","channelWidth":160}]})") +
+            Segment(
+                "connection", ssid.c_str(), "Link", "healthy", false, 1,
+                R"({"ssid":")" + ssid +
+                    R"(","bssid":"A4:2B:B0:C1:7E:12","accessPoint":"Example Networks",)"
+                    R"("signalStrength":-41,"signalQuality":84,"channel":44,)"
+                    R"("bandwidth":"80 MHz","txRate":"864 Mbps","security":"WPA3-Personal",)"
+                    R"("phyType":"802.11ax","band":"5 GHz","frequency":5220,)"
+                    R"("spatialStreams":2,"muMimo":true,"channelUtilization":0,"stationCount":0,)"
+                    R"("neighborAPs":14,"countryCode":"DE","mloLinkCount":2,"mloLinks":[)"
+                    R"({"channel":44,"frequency":5220,"band":"5 GHz","channelWidth":80},)"
+                    R"({"channel":37,"frequency":6135,"band":"6 GHz","channelWidth":160}]})") +
             "," +
             Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
                     R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
@@ -308,8 +343,19 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
             "]}");
 
     // Weak signal, no SSID, unknown access point, one MLO link and the optional members absent.
-    d = {"", 45, -68, 6, 0, "", 20, "02:00:00:00:00:01", "802.11n", "Open", "None", 0, 0.99,
-         true, 5, -1, 0, false, "", 3, 0, true, 1, {}};
+    d = {.signalQuality = 45,
+         .signalStrength = -68,
+         .channel = 6,
+         .channelWidth = 20,
+         .bssid = "02:00:00:00:00:01",
+         .phyType = "802.11n",
+         .authentication = "Open",
+         .txRate = 0.99,
+         .connected = true,
+         .stationCount = 5,
+         .coChannelAPs = 3,
+         .isMlo = true,
+         .mloLinkCount = 1};
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "connection"),
               Segment("connection", "WiFi", "Link", "warning", false, 1,
                       R"({"ssid":"","bssid":"02:00:00:00:00:01","signalStrength":-68,)"
@@ -321,13 +367,12 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
 TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
     const uint32_t isp = MakeIpv4(206, 224, 64, 1);
-    publicIp.info = {"98.97.1.2", 0, 4000, "", "14593", "SPACEX-STARLINK", true};
-    GeoLocation pub{"98.97.1.2", "Denver", "", "US", "US", 39.7392, -104.9903,
-                    "AS14593 Space Exploration Technologies Corporation", "", "", true};
-    geo.places["98.97.1.2"] = pub;
-    geo.places["206.224.64.1"] = {"206.224.64.1", "", "", "", "", 40.0, -105.3, "", "", "", true};
-    geo.places["192.0.2.129"] = {"192.0.2.129", "Aurora", "Colorado", "US", "US", 39.73, -104.8,
-                                 "", "", "", true};
+    publicIp.info = {
+        .ipAddress = "98.97.1.2", .asn = "14593", .asName = "SPACEX-STARLINK", .valid = true};
+    geo.places["98.97.1.2"] = Place("98.97.1.2", "Denver", "", "US", 39.7392, -104.9903,
+                                    "AS14593 Space Exploration Technologies Corporation");
+    geo.places["206.224.64.1"] = Place("206.224.64.1", "", "", "", 40.0, -105.3);
+    geo.places["192.0.2.129"] = Place("192.0.2.129", "Aurora", "Colorado", "US", 39.73, -104.8);
     geo.miles[{40.0, -105.3, 39.7392, -104.9903}] = 25.4;
     geo.miles[{39.7392, -104.9903, 39.73, -104.8}] = 8.0;
     Node(isp, {});
@@ -360,13 +405,34 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
 
     // Without an AS to match, the second hop is the ISP's; a private one is never looked up.
     publicIp.info.asn = "";
+    Node(MakeIpv4(10, 0, 0, 1), {5, 7});
     Publish({Hop(1, kRouter, "LOCAL"), Hop(2, MakeIpv4(10, 0, 0, 1), "ISP"),
              Hop(3, kDest, "DEST", "www.example")});
     geo.looked.clear();
     message = builder.BuildNetworkState();
+    EXPECT_NE(SegmentOf(message, "isp")
+                  .find(R"({"publicIp":"98.97.1.2","provider":"SPACEX-STARLINK","city")"),
+              std::string::npos);
+    EXPECT_NE(SegmentOf(message, "isp")
+                  .find(R"("satelliteProvider":"Starlink","latencyMs":6.0,"packetLoss":0.0,)"
+                        R"("jitterMs":1.0})"),
+              std::string::npos);
     EXPECT_NE(SegmentOf(message, "services").find(R"({"hostname":"www.example","latencyMs")"),
               std::string::npos);
     EXPECT_EQ(geo.looked, (std::vector<std::string>{"98.97.1.2", "192.0.2.129"}));
+
+    // A public address the service could not place: no location, nothing measured from it.
+    geo.places["98.97.1.2"].latitude = 0;
+    geo.places["98.97.1.2"].longitude = 0;
+    message = builder.BuildNetworkState();
+    EXPECT_EQ(SegmentOf(message, "isp"),
+              Segment("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
+                      R"({"publicIp":"98.97.1.2","provider":"SPACEX-STARLINK",)"
+                      R"("latencyMs":6.0,"packetLoss":0.0,"jitterMs":1.0})"));
+    EXPECT_EQ(SegmentOf(message, "services"),
+              Segment("services", "Destination", "Destination", "healthy", false, 4,
+                      R"({"hostname":"www.example","latencyMs":31.0,"packetLoss":0.0,)"
+                      R"("jitterMs":1.0})"));
 }
 
 TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
@@ -393,8 +459,8 @@ TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
               Segment("homeNetwork", "Gateway", "Gateway", "unknown", false, 2,
                       R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
                       R"("latencyMs":1.0,"packetLoss":0.0,"jitterMs":0.0})"));
-    EXPECT_EQ(SegmentOf(message, "isp"),
-              Segment("isp", "Internet", "ISP", "critical", true, 3, R"({"status":"discovering"})"));
+    EXPECT_EQ(SegmentOf(message, "isp"), Segment("isp", "Internet", "ISP", "critical", true, 3,
+                                                 R"({"status":"discovering"})"));
     EXPECT_EQ(SegmentOf(message, "services"),
               Segment("services", "Destination", "Destination", "unknown", false, 4,
                       R"({"hostname":"198.51.100.17","latencyMs":20.0,"packetLoss":20.0,)"

@@ -18,12 +18,12 @@ TEST(SimNetInfo, ListsTheTablesAndResolvesNeighbours) {
     wired.operStatusUp = true;
     wired.physicalAddress = {0x02, 0xAA, 0xBB};
     wired.ipv4Unicast = {Ipv4(10, 0, 0, 5)};
-    NeighborSpec printer;  // answers resolution but is not in the table yet
+    NeighborConfig printer;  // answers resolution but is not in the table yet
     printer.address = Ipv4(192, 168, 1, 50);
     printer.ifIndex = kHomeIfIndex;
     printer.mac = {2, 0, 0, 0, 0, 0x50};
     printer.inTable = false;
-    NeighborSpec stale;  // an incomplete row that answers nothing
+    NeighborConfig stale;  // an incomplete row that answers nothing
     stale.address = Ipv4(192, 168, 1, 77);
     stale.ifIndex = kHomeIfIndex;
     stale.complete = false;
@@ -91,8 +91,8 @@ TEST(SimNetInfo, ListsTheTablesAndResolvesNeighbours) {
 
     // Unreadable tables.
     WorldBuilder failing;
-    failing.Home().spec().routeListFails = true;
-    failing.spec().neighborListFails = true;
+    failing.Home().config().routeListFails = true;
+    failing.config().neighborListFails = true;
     SimWorld broken(failing.Build(), clock);
     SimNetInfo brokenNet(broken);
     EXPECT_TRUE(brokenNet.ListAdapters(adapters));
@@ -180,18 +180,18 @@ TEST(SimBuilder, MisuseIsRefused) {
     EXPECT_THROW(WorldBuilder().Path(Ipv4(1, 1, 1, 1)).Loss(5), std::logic_error);
     EXPECT_THROW(WorldBuilder().Path(Ipv4(1, 1, 1, 1)).Hop(1, 1).Path(2).SameHopsAs(1, 2),
                  std::logic_error);
-    const WorldSpec spec = WorldBuilder()
-                               .Path(Ipv4(1, 1, 1, 1))
-                               .Hop(kHomeGateway, 2)
-                               .Loss(3)
-                               .Hop(Ipv4(1, 1, 1, 1), 9)
-                               .Path(Ipv4(8, 8, 8, 8))
-                               .SameHopsAs(Ipv4(1, 1, 1, 1), 1)
-                               .Hop(Ipv4(8, 8, 8, 8), 10)
-                               .Build();
-    ASSERT_EQ(spec.paths[1].hops.size(), 2u);
-    EXPECT_EQ(spec.paths[1].hops[0].address, kHomeGateway);
-    EXPECT_EQ(spec.paths[1].hops[0].lossPercent, 3);
+    const WorldConfig config = WorldBuilder()
+                                   .Path(Ipv4(1, 1, 1, 1))
+                                   .Hop(kHomeGateway, 2)
+                                   .Loss(3)
+                                   .Hop(Ipv4(1, 1, 1, 1), 9)
+                                   .Path(Ipv4(8, 8, 8, 8))
+                                   .SameHopsAs(Ipv4(1, 1, 1, 1), 1)
+                                   .Hop(Ipv4(8, 8, 8, 8), 10)
+                                   .Build();
+    ASSERT_EQ(config.paths[1].hops.size(), 2u);
+    EXPECT_EQ(config.paths[1].hops[0].address, kHomeGateway);
+    EXPECT_EQ(config.paths[1].hops[0].lossPercent, 3);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/sim/sim_address.h"
 #include "platform/sim/sim_dns.h"
 #include "platform/sim/sim_icmp.h"
+#include "platform/sim/sim_network.h"
 #include "platform/sim/sim_world.h"
 #include "platform/sim/virtual_clock.h"
 
@@ -34,7 +35,7 @@ std::string ReadText(const std::string& path) {
 TEST(SimScenario, ExampleWorldsLoadAndBehave) {
     const ScenarioLoad healthy = LoadScenarioFile(World("healthy_home.json"));
     ASSERT_TRUE(healthy.ok) << healthy.error;
-    const WorldSpec& home = healthy.world;
+    const WorldConfig& home = healthy.world;
     EXPECT_EQ(home.name, "Healthy home");
     ASSERT_EQ(home.adapters.size(), 3u);
     EXPECT_EQ(home.adapters[0].ifType, kIfTypeWireless);
@@ -65,8 +66,8 @@ TEST(SimScenario, ExampleWorldsLoadAndBehave) {
     ASSERT_EQ(lossy.world.timeline.size(), 2u);
     EXPECT_EQ(lossy.world.timeline[0].atMs, 30'000u);
     EXPECT_EQ(lossy.world.timeline[1].atMs, 120'000u);
-    SimWorld lossyWorld(lossy.world, clock);
-    auto handle = SimIcmp(lossyWorld).Open();
+    SimNetwork lossyNet(lossy.world, clock);
+    auto handle = lossyNet.icmp().Open();
     int answered[3] = {0, 0, 0};
     int sent[3] = {0, 0, 0};
     for (int second = 0; second < 2000; ++second) {
@@ -74,10 +75,11 @@ TEST(SimScenario, ExampleWorldsLoadAndBehave) {
         EchoRequest request;
         request.destination = Ipv4(1, 1, 1, 1);
         EchoReply reply;
-        const uint64_t start = lossyWorld.ElapsedMs();
+        const uint64_t start = lossyNet.world().ElapsedMs();
         ++sent[phase];
         answered[phase] += handle->Echo(request, reply) ? 1 : 0;
-        clock.Advance(1000 - (lossyWorld.ElapsedMs() - start) % 1000);
+        const uint64_t used = lossyNet.world().ElapsedMs() - start;
+        if (used < 1000) clock.Advance(1000 - used);
     }
     EXPECT_EQ(answered[0], sent[0]);
     EXPECT_NEAR(double(answered[1]) / sent[1], 0.8, 0.13);  // 90 echoes: 3 deviations

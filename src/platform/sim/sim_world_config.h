@@ -1,4 +1,4 @@
-// WorldSpec: the description of a simulated network as plain values: the computer's adapters,
+// WorldConfig: the description of a simulated network as plain values: the computer's adapters,
 // route and neighbour tables, the paths to destinations hop by hop, extra DNS answers and a
 // timeline of changes. Scenario files and WorldBuilder produce one; SimWorld runs it. Plain
 // data with no behaviour; copy freely, no thread concerns.
@@ -15,7 +15,7 @@ namespace quillon::sim {
 
 // A router or host on a path. RTT and loss are what a probe to this hop experiences; loss set
 // here is lost on the link leading to the hop, so later hops inherit it.
-struct HopSpec {
+struct HopConfig {
     uint32_t address = 0;        // 0: a hop that never answers anything
     std::string name;            // PTR name; empty: no reverse record
     uint32_t asn = 0;            // 0: no AS records
@@ -29,10 +29,10 @@ struct HopSpec {
     bool answersEcho = true;
 };
 
-struct PathSpec {
+struct PathConfig {
     uint32_t destination = 0;
     // In time-to-live order. The destination answers only if one of them carries its address.
-    std::vector<HopSpec> hops;
+    std::vector<HopConfig> hops;
     // Reverse name and AS of the destination, used when no hop carries its address.
     std::string destinationName;
     uint32_t destinationAsn = 0;
@@ -40,7 +40,7 @@ struct PathSpec {
 };
 
 // A neighbour on a local link: its row in the ARP table and whether it answers resolution.
-struct NeighborSpec {
+struct NeighborConfig {
     uint32_t address = 0;
     uint32_t ifIndex = 0;
     MacAddress mac{};       // what resolution answers
@@ -51,7 +51,7 @@ struct NeighborSpec {
 };
 
 // Extra DNS answer for one name and query type; replaces whatever the hops generate.
-struct DnsAnswerSpec {
+struct DnsAnswerConfig {
     std::string name;
     DnsType type = DnsType::Txt;
     DnsAnswer answer;  // ok=false gives a failed query with answer.error
@@ -89,17 +89,17 @@ struct TimelineEvent {
     uint32_t ifIndex = 0;
 };
 
-struct WorldSpec {
+struct WorldConfig {
     std::string name;
     uint64_t seed = 1;
     bool icmpAvailable = true;
     std::vector<NetAdapter> adapters;  // ipv4Gateways is derived from the routes
     std::vector<Ipv4Route> routes;     // in the system's order
-    std::vector<NeighborSpec> neighbors;
-    std::vector<PathSpec> paths;
+    std::vector<NeighborConfig> neighbors;
+    std::vector<PathConfig> paths;
     std::string originZone = "origin.asn.cymru.com";
     std::string asNameZone = "asn.cymru.com";
-    std::vector<DnsAnswerSpec> dnsAnswers;
+    std::vector<DnsAnswerConfig> dnsAnswers;
     std::vector<TimelineEvent> timeline;
     // Table reads that fail, to exercise callers' fallbacks.
     bool adapterListFails = false;

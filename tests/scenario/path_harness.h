@@ -1,0 +1,87 @@
+// PathHarness: the path-measurement subsystem on a simulated network in virtual time, driven
+// the way the main window drives it: a measurement tick every 5 s. Discovery cycles run inline,
+// so their probes let virtual time pass before the tick goes on. The diagnostic log is written
+// to the simulated system's folder and can be read back.
+#pragma once
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/log.h"
+#include "backend/json_value.h"
+#include "path/path_monitor.h"
+#include "platform/sim/sim_network.h"
+#include "platform/sim/sim_scenario.h"
+#include "platform/sim/sim_system.h"
+#include "platform/sim/sim_threads.h"
+#include "platform/sim/virtual_clock.h"
+
+namespace quillon::test {
+
+class PathHarness {
+public:
+    explicit PathHarness(sim::WorldConfig world)
+        : network(std::move(world), clock),
+          monitor(PathPorts{clock, threads, network.icmp(), network.netInfo(), network.dns(),
+                            system},
+                  [this](const std::string& type, const std::string& data) {
+                      events.emplace_back(type, data);
+                  }) {
+        InitializeLogging(system, clock);
+        monitor.Prober().OpenSharedHandle();
+        monitor.AddDestinations(DefaultDestinations());
+    }
+    ~PathHarness() { ShutdownLogging(); }
+
+    // One measurement tick, then the rest of the tick period.
+    std::string Tick() {
+        const uint64_t start = clock.Tick64();
+        state = monitor.MeasurementTick();
+        const uint64_t spent = clock.Tick64() - start;
+        if (spent < kTickMs) clock.Advance(kTickMs - spent);
+        return state;
+    }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) Tick();
+    }
+    JsonValue State() const { return JsonValue::parse(state); }
+    std::string Overall() const { return State().member("overallStatus").asString(); }
+    std::string CalloutTitle() const {
+        const JsonValue state = State();
+        const JsonValue& callout = state.member("culpritCallout");
+        return callout.contains("title") ? callout.member("title").asString() : "";
+    }
+    std::string Log() const {
+        std::ifstream in(GetCurrentLogPath(), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    int LogCount(const std::string& text) const {
+        const std::string log = Log();
+        int n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
+
+    static constexpr uint64_t kTickMs = 5000;
+
+    sim::VirtualClock clock;
+    sim::SimSystem system;
+    sim::SimThreads threads{sim::ThreadMode::Inline};
+    sim::SimNetwork network;
+    std::vector<std::pair<std::string, std::string>> events;
+    PathMonitor monitor;
+    std::string state;
+};
+
+inline sim::WorldConfig LoadWorld(const std::string& name) {
+    sim::ScenarioLoad load = sim::LoadScenarioFile(std::string(QUILLON_SCENARIO_DIR) + "/" + name);
+    if (!load.ok) throw std::runtime_error(load.error);
+    return load.world;
+}
+
+}  // namespace quillon::test
