@@ -51,7 +51,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-// ---------------------------------------------------------------------------------------------
 // Number conversion with the std::stoll / std::stod rules, independent of the global locale.
 
 [[noreturn]] void ThrowInvalidStod() {
@@ -194,7 +193,6 @@ int ParseHexEscape(std::string_view text) {
     return negative ? -v : v;
 }
 
-// ---------------------------------------------------------------------------------------------
 // Serialisation.
 
 // Per byte: 0 when copied as is, 'u' for the \u00xx form, else the letter after the backslash.
@@ -255,7 +253,6 @@ void AppendInteger(std::string& out, std::int64_t n) {
 
 }  // namespace
 
-// -------------------------------------------------------------------------------------------------
 // Parser: a cursor over the text; a position at or past the end reads as byte 0.
 
 class JsonParser {
@@ -449,7 +446,6 @@ class JsonParser {
     const char* const end_;
 };
 
-// -------------------------------------------------------------------------------------------------
 // JsonValue
 
 JsonValue& JsonValue::operator=(const JsonValue& other) {
@@ -585,7 +581,6 @@ void JsonValue::AppendTo(std::string& out) const {
     }
 }
 
-// -------------------------------------------------------------------------------------------------
 // Free functions
 
 std::string toUtf8(std::u16string_view wide) {

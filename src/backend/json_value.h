@@ -32,6 +32,10 @@ enum class JsonType { Null, Bool, Integer, Number, String, Array, Object };
 // bracket as at any unexpected byte, so hostile input cannot exhaust the stack.
 inline constexpr int kMaxJsonDepth = 512;
 
+// Integral types other than bool, which has a kind of its own.
+template <class T>
+concept NonBoolIntegral = std::integral<T> && !std::same_as<T, bool>;
+
 class JsonValue {
   public:
     using Array = std::vector<JsonValue>;
@@ -43,9 +47,8 @@ class JsonValue {
     // Templates so that pointers and other types do not silently convert to bool or Integer.
     template <std::same_as<bool> B>
     JsonValue(B b) noexcept : value_(std::in_place_index<1>, b) {}
-    template <std::integral T>
-    requires(!std::same_as<T, bool>) JsonValue(T n)
-    noexcept : value_(std::in_place_index<2>, static_cast<std::int64_t>(n)) {}
+    template <NonBoolIntegral T>
+    JsonValue(T n) noexcept : value_(std::in_place_index<2>, static_cast<std::int64_t>(n)) {}
     JsonValue(double d) noexcept : value_(std::in_place_index<3>, d) {}
     JsonValue(std::string s) noexcept : value_(std::in_place_index<4>, std::move(s)) {}
     JsonValue(std::string_view s) : value_(std::in_place_index<4>, s) {}

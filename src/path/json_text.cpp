@@ -65,7 +65,12 @@ JsonText& JsonText::String(std::string_view text) {
     BeforeValue();
     static constexpr char kHex[] = "0123456789abcdef";
     out_ += '"';
-    for (const char ch : text) {
+    size_t plain = 0;  // start of the run of bytes copied as they are
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(text[i]);
+        if (ch >= 0x20 && ch != '"' && ch != '\\') continue;
+        out_.append(text.data() + plain, i - plain);
+        plain = i + 1;
         switch (ch) {
             case '\t': out_ += "\\t"; break;
             case '\n': out_ += "\\n"; break;
@@ -73,15 +78,12 @@ JsonText& JsonText::String(std::string_view text) {
             case '"': out_ += "\\\""; break;
             case '\\': out_ += "\\\\"; break;
             default:
-                if (static_cast<unsigned char>(ch) < 0x20) {
-                    out_ += "\\u00";
-                    out_ += kHex[(ch >> 4) & 0xF];
-                    out_ += kHex[ch & 0xF];
-                } else {
-                    out_ += ch;
-                }
+                out_ += "\\u00";
+                out_ += kHex[ch >> 4];
+                out_ += kHex[ch & 0xF];
         }
     }
+    out_.append(text.data() + plain, text.size() - plain);
     out_ += '"';
     return *this;
 }

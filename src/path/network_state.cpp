@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
+#include <string>
+#include <utility>
 
 #include "app/log.h"
 #include "discovery/address_text.h"

@@ -54,7 +54,7 @@ struct NetworkStateContext {
 std::string LinkSpeedText(uint64_t bitsPerSecond);
 
 class NetworkStateBuilder {
-  public:
+public:
     explicit NetworkStateBuilder(NetworkStateContext context);
     // The context may point at the builder's own stand-in sources: not copyable.
     NetworkStateBuilder(const NetworkStateBuilder&) = delete;
@@ -64,7 +64,7 @@ class NetworkStateBuilder {
     // members out.
     std::string BuildNetworkState();
 
-  private:
+private:
     // Everything one build reads once and uses in several places.
     struct Inputs {
         WifiDetails wifi;

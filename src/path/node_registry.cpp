@@ -30,8 +30,7 @@ std::optional<NodeFigures> NodeRegistry::GetNodeFigures(uint32_t address) const 
     std::lock_guard lock(mutex_);
     const auto it = nodes_.find(address);
     if (it == nodes_.end()) return std::nullopt;
-    const SampleWindow& window = it->second.samples;
-    return NodeFigures{window.count, AverageRtt(window), LossPercent(window), Jitter(window)};
+    return ComputeFigures(it->second.samples);
 }
 
 void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut) {

@@ -38,13 +38,7 @@ struct PathNode {
     SampleWindow samples;
 };
 
-// The figures of a node's window.
-struct NodeFigures {
-    int32_t count = 0;  // samples in the window
-    uint32_t averageRtt = 0;
-    float lossPercent = 0;
-    float jitter = 0;
-};
+using NodeFigures = WindowFigures;
 
 struct DiscoveredPath {
     uint32_t destination = 0;

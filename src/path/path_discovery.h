@@ -82,7 +82,6 @@ private:
     mutable std::mutex stateMutex_;
     uint64_t generation_ = 0;
     std::string recordedGatewayMac_;
-    uint32_t primaryDestination_ = 0;
     uint64_t lastPrimaryAttempt_ = 0;
 
     std::atomic<bool> primaryDone_{false};

@@ -21,7 +21,13 @@ void RecordSample(SampleWindow& window, uint64_t nowMs, uint32_t rttMs, bool tim
     if (window.count < kSampleWindowSize) ++window.count;
 }
 
-uint32_t AverageRtt(const SampleWindow& window) {
+WindowFigures ComputeFigures(const SampleWindow& window) {
+    WindowFigures figures;
+    figures.count = window.count;
+    if (window.count == 0) return figures;
+    figures.lossPercent =
+        static_cast<float>(window.timeouts) / static_cast<float>(window.count) * 100.0f;
+
     uint32_t sum = 0;  // 32-bit on purpose: the figures are defined with this sum
     uint32_t valid = 0;
     for (int32_t i = 0; i < window.count; ++i) {
@@ -30,25 +36,11 @@ uint32_t AverageRtt(const SampleWindow& window) {
             ++valid;
         }
     }
-    return valid == 0 ? 0 : sum / valid;
-}
+    if (valid == 0) return figures;
+    figures.averageRtt = sum / valid;
+    if (window.count < 2 || valid < 2) return figures;
 
-float LossPercent(const SampleWindow& window) {
-    if (window.count == 0) return 0.0f;
-    return static_cast<float>(window.timeouts) / static_cast<float>(window.count) * 100.0f;
-}
-
-float Jitter(const SampleWindow& window) {
-    if (window.count < 2) return 0.0f;
-    uint32_t sum = 0;
-    uint32_t valid = 0;
-    for (int32_t i = 0; i < window.count; ++i) {
-        if (IsValid(window.slots[i])) {
-            sum += window.slots[i].rttMs;
-            ++valid;
-        }
-    }
-    if (valid < 2) return 0.0f;
+    // Jitter: mean absolute deviation from the mean, not a successive-difference estimate.
     const float mean = static_cast<float>(sum) / static_cast<float>(valid);
     float deviation = 0.0f;
     for (int32_t i = 0; i < window.count; ++i) {
@@ -56,7 +48,14 @@ float Jitter(const SampleWindow& window) {
             deviation += std::fabs(static_cast<float>(window.slots[i].rttMs) - mean);
         }
     }
-    return deviation / static_cast<float>(valid);
+    figures.jitter = deviation / static_cast<float>(valid);
+    return figures;
 }
+
+uint32_t AverageRtt(const SampleWindow& window) { return ComputeFigures(window).averageRtt; }
+
+float LossPercent(const SampleWindow& window) { return ComputeFigures(window).lossPercent; }
+
+float Jitter(const SampleWindow& window) { return ComputeFigures(window).jitter; }
 
 }  // namespace quillon

@@ -24,6 +24,15 @@ struct SampleWindow {
     int32_t timeouts = 0;  // timed-out samples among the filled slots
 };
 
+// The figures of a window, computed together in two passes over its slots.
+struct WindowFigures {
+    int32_t count = 0;  // samples in the window
+    uint32_t averageRtt = 0;
+    float lossPercent = 0;
+    float jitter = 0;
+};
+WindowFigures ComputeFigures(const SampleWindow& window);
+
 // Adds one sample, replacing the oldest once the window is full.
 void RecordSample(SampleWindow& window, uint64_t nowMs, uint32_t rttMs, bool timedOut);
 

@@ -22,14 +22,14 @@
 namespace quillon {
 
 class WifiSource {
-  public:
+public:
     virtual ~WifiSource() = default;
     // The wireless link as it is now; connected false when there is none.
     virtual WifiDetails QueryWifiDetails() { return {}; }
 };
 
 class PublicIpSource {
-  public:
+public:
     virtual ~PublicIpSource() = default;
     // The public address record; may block while the address is being learned. valid false
     // until it is known.
@@ -37,14 +37,14 @@ class PublicIpSource {
 };
 
 class VendorSource {
-  public:
+public:
     virtual ~VendorSource() = default;
     // Maker of the device with this hardware address ("AA:BB:CC:DD:EE:FF"); empty if unknown.
     virtual std::string GetVendor(const std::string& /*mac*/) { return {}; }
 };
 
 class GeoSource {
-  public:
+public:
     virtual ~GeoSource() = default;
     // Where an address (dotted quad) is; valid false when it was not or could not be looked up.
     virtual GeoLocation Lookup(const std::string& /*ipText*/) { return {}; }
@@ -66,7 +66,7 @@ class GeoSource {
 };
 
 class LldpSource {
-  public:
+public:
     virtual ~LldpSource() = default;
     // The switch's latest advertisement while the listener runs and the advertisement has not
     // outlived its time-to-live; nothing otherwise (an expired one is dropped by the call).
@@ -74,7 +74,7 @@ class LldpSource {
 };
 
 class UnifiSource {
-  public:
+public:
     virtual ~UnifiSource() = default;
     // The hardware address carries one of UniFi's maker prefixes. Cheap, no traffic.
     virtual bool IsUniFiMac(const std::string& /*mac*/) { return false; }

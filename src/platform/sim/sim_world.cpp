@@ -229,6 +229,27 @@ void SimWorld::SetIcmpAvailable(bool available) {
     icmpAvailable_ = available;
 }
 
+// The first path to the address, else the first path through it; position is the address's
+// index among the hops (the hop count when no hop carries it).
+const SimWorld::LivePath* SimWorld::PathToLocked(uint32_t address, size_t& position) const {
+    const auto indexOf = [&](const LivePath& path) {
+        size_t i = 0;
+        while (i < path.hops.size() && path.hops[i].config.address != address) ++i;
+        return i;
+    };
+    for (const LivePath& path : paths_) {
+        if (path.destination != address) continue;
+        position = indexOf(path);
+        return &path;
+    }
+    if (address == 0) return nullptr;
+    for (const LivePath& path : paths_) {
+        position = indexOf(path);
+        if (position < path.hops.size()) return &path;
+    }
+    return nullptr;
+}
+
 EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeoutMs) {
     return Locked([&] {
         EchoOutcome outcome;
@@ -240,29 +261,8 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
         const double lossDraw = DrawUnit();
         const double jitterDraw = std::clamp(DrawNormal(), -3.0, 3.0);
 
-        const LivePath* path = nullptr;
-        size_t position = 0;  // where the destination sits on the path
-        for (const LivePath& candidate : paths_) {
-            if (candidate.destination != destination) continue;
-            path = &candidate;
-            break;
-        }
-        const auto hopIndex = [&](const LivePath& p) {
-            size_t i = 0;
-            while (i < p.hops.size() && p.hops[i].config.address != destination) ++i;
-            return i;
-        };
-        if (path) {
-            position = hopIndex(*path);
-        } else if (destination != 0) {
-            for (const LivePath& candidate : paths_) {
-                position = hopIndex(candidate);
-                if (position < candidate.hops.size()) {
-                    path = &candidate;
-                    break;
-                }
-            }
-        }
+        size_t position = 0;  // where the destination sits on its path
+        const LivePath* path = PathToLocked(destination, position);
         if (!path) return outcome;
 
         size_t responder;

@@ -110,9 +110,9 @@ private:
     bool AdapterUpLocked(uint32_t ifIndex);
     bool RouteVisibleLocked(const LiveRoute& live);
     bool RoutableLocked(uint32_t destination);
+    const LivePath* PathToLocked(uint32_t address, size_t& position) const;
     double DrawUnit();
     double DrawNormal();
-    void NotifyIfChanged(bool changed);
 
     Clock& clock_;
     const uint64_t startTick_;
