@@ -1,5 +1,6 @@
 #include "path/json_text.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -22,6 +23,18 @@ std::string FormatFixed(double value, int decimals) {
     AppendFixed(out, value, decimals);
     return out;
 }
+
+namespace {
+
+// Bytes a JSON string cannot carry as they are: control bytes, the quote and the backslash.
+constexpr auto kNeedsEscape = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x20; ++c) table[c] = true;
+    table['"'] = table['\\'] = true;
+    return table;
+}();
+
+}  // namespace
 
 void JsonText::BeforeValue() {
     if (needComma_) out_ += ',';
@@ -68,7 +81,7 @@ JsonText& JsonText::String(std::string_view text) {
     size_t plain = 0;  // start of the run of bytes copied as they are
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char ch = static_cast<unsigned char>(text[i]);
-        if (ch >= 0x20 && ch != '"' && ch != '\\') continue;
+        if (!kNeedsEscape[ch]) continue;
         out_.append(text.data() + plain, i - plain);
         plain = i + 1;
         switch (ch) {

@@ -12,11 +12,21 @@ bool IsValid(const Sample& s) { return !s.timedOut && s.rttMs != 0; }
 
 void RecordSample(SampleWindow& window, uint64_t nowMs, uint32_t rttMs, bool timedOut) {
     Sample& slot = window.slots[window.next];
-    if (window.count == kSampleWindowSize && slot.timedOut) --window.timeouts;
+    if (window.count == kSampleWindowSize) {  // the oldest sample leaves the window
+        if (slot.timedOut) --window.timeouts;
+        if (IsValid(slot)) {
+            --window.validCount;
+            window.validSum -= slot.rttMs;
+        }
+    }
     slot.timestampMs = nowMs;
     slot.rttMs = timedOut ? 0 : rttMs;
     slot.timedOut = timedOut;
     if (timedOut) ++window.timeouts;
+    if (IsValid(slot)) {
+        ++window.validCount;
+        window.validSum += slot.rttMs;
+    }
     window.next = (window.next + 1) % kSampleWindowSize;
     if (window.count < kSampleWindowSize) ++window.count;
 }
@@ -28,14 +38,8 @@ WindowFigures ComputeFigures(const SampleWindow& window) {
     figures.lossPercent =
         static_cast<float>(window.timeouts) / static_cast<float>(window.count) * 100.0f;
 
-    uint32_t sum = 0;  // 32-bit on purpose: the figures are defined with this sum
-    uint32_t valid = 0;
-    for (int32_t i = 0; i < window.count; ++i) {
-        if (IsValid(window.slots[i])) {
-            sum += window.slots[i].rttMs;
-            ++valid;
-        }
-    }
+    const uint32_t sum = window.validSum;  // 32-bit on purpose: the figures use this sum
+    const uint32_t valid = window.validCount;
     if (valid == 0) return figures;
     figures.averageRtt = sum / valid;
     if (window.count < 2 || valid < 2) return figures;
@@ -44,9 +48,8 @@ WindowFigures ComputeFigures(const SampleWindow& window) {
     const float mean = static_cast<float>(sum) / static_cast<float>(valid);
     float deviation = 0.0f;
     for (int32_t i = 0; i < window.count; ++i) {
-        if (IsValid(window.slots[i])) {
-            deviation += std::fabs(static_cast<float>(window.slots[i].rttMs) - mean);
-        }
+        const float d = std::fabs(static_cast<float>(window.slots[i].rttMs) - mean);
+        deviation += IsValid(window.slots[i]) ? d : 0.0f;  // branch-free: most are valid
     }
     figures.jitter = deviation / static_cast<float>(valid);
     return figures;

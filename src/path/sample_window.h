@@ -22,6 +22,10 @@ struct SampleWindow {
     int32_t count = 0;     // filled slots, 0..360 (slots 0..count-1)
     int32_t next = 0;      // slot written next
     int32_t timeouts = 0;  // timed-out samples among the filled slots
+    // Kept up to date by RecordSample so that the figures need one pass less: the number of
+    // valid samples (answered, above 0 ms) and the 32-bit sum of their round-trip times.
+    uint32_t validCount = 0;
+    uint32_t validSum = 0;
 };
 
 // The figures of a window, computed together in two passes over its slots.
