@@ -219,6 +219,35 @@ TEST(PathScenario, GatewayChangeBetweenStagesRediscoversInTheSameCycle) {
     EXPECT_TRUE(h.monitor.Discovery().AllStagesDone());
 }
 
+TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
+    const uint32_t shy = Ipv4(203, 0, 113, 65);
+    sim::WorldBuilder b;
+    b.Seed(4).Home()
+        .Path(Ipv4(1, 1, 1, 1))
+        .Hop(kHomeGateway, 2)
+        .Hop(Ipv4(203, 0, 113, 1), 9).As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(shy, 10).Named("core1.isp.example").As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(Ipv4(1, 1, 1, 1), 14).As(13335, "CLOUDFLARENET, US")
+        .At(0, sim::HopSilent({shy}))
+        .At(7'000, sim::HopAnswers({shy}));
+    PathHarness h(b.Build());
+    h.Ticks(2);  // primary (hop 3 silent) and secondary
+    EXPECT_EQ((*h.monitor.Path().Snapshot())[2].address, 0u);
+    const size_t sentBefore = h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 3);
+    h.Tick();  // re-probe towards the last answering hop with ttl 3
+    EXPECT_EQ(h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 3), sentBefore + 1);
+    EXPECT_TRUE(h.monitor.Discovery().ReprobeDone());
+    const HopRecord hop = (*h.monitor.Path().Snapshot())[2];
+    EXPECT_EQ(hop.address, shy);
+    EXPECT_EQ(hop.hostname, "core1.isp.example");
+    EXPECT_EQ(hop.segment, "TRANS");  // re-probed hops with AS data are labelled transit
+    EXPECT_EQ(h.LogCount("[INFO] Discovered previously unknown hop 3: 203.0.113.65 "
+                         "(core1.isp.example)\r\n"),
+              1);
+    h.Ticks(2);  // the new node is in the next sweep and gets samples
+    EXPECT_GE(h.monitor.Registry().GetNodeFigures(shy)->count, 1);
+}
+
 TEST(PathScenario, NoDefaultGatewayReportsAnUnreachableInternet) {
     sim::WorldBuilder b = SteadyHome();
     b.At(0, sim::DefaultRouteGone());

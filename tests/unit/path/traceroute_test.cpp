@@ -2,7 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
+#include "app/log.h"
 #include "discovery/address_text.h"
+#include "discovery/name_lookups.h"
+#include "path/echo_prober.h"
+#include "path/node_registry.h"
+#include "platform/sim/sim_network.h"
+#include "platform/sim/sim_system.h"
+#include "platform/sim/sim_world_builder.h"
+#include "platform/sim/virtual_clock.h"
 
 namespace quillon {
 namespace {
@@ -25,6 +36,87 @@ TEST(Traceroute, LabelsFollowTheFirstRuleThatApplies) {
     EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "3356", "13335", "64500"), "TRANS");
     // An empty destination AS never matches an empty hop AS.
     EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "", "", ""), "?");
+}
+
+}  // namespace
+}  // namespace quillon
+
+// Traceroutes over a small simulated network.
+namespace quillon {
+namespace {
+
+class TracerouteWorld : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(InitializeLogging(system, clock)); }
+    void TearDown() override { ShutdownLogging(); }
+
+    HopList Trace(const std::string& destination, bool publish = true) {
+        TraceContext context{prober, lookups, registry, currentPath};
+        return Traceroute(context, destination,
+                          {registry.Generation(), currentPath.Generation()}, publish);
+    }
+    std::string Log() {
+        std::ifstream in(GetCurrentLogPath(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    sim::VirtualClock clock;
+    sim::SimSystem system;
+    sim::SimNetwork network{sim::WorldBuilder()
+                                .Home()
+                                .Path(sim::Ipv4(192, 168, 1, 1))
+                                .Hop(sim::kHomeGateway, 2)
+                                .Path(sim::Ipv4(9, 9, 9, 9))
+                                .Hop(sim::kHomeGateway, 2)
+                                .Hop(sim::Ipv4(203, 0, 113, 1), 9).As(64500, "EXAMPLE-NET, ZZ")
+                                .Hop(sim::Ipv4(9, 9, 9, 9), 12).As(19281, "QUAD9, ZZ")
+                                .Build(),
+                            clock};
+    NodeRegistry registry{clock};
+    CurrentPath currentPath;
+    EchoProber prober{network.icmp(), registry};
+    NameLookups lookups{network.dns()};
+};
+
+TEST_F(TracerouteWorld, StopsAtTheDestinationAndPublishesTheLatestTrace) {
+    ASSERT_TRUE(prober.OpenSharedHandle());
+    HopList hops = Trace("9.9.9.9");
+    ASSERT_EQ(hops.size(), 3u);
+    EXPECT_EQ(hops[1].segment, "ISP");
+    EXPECT_EQ(hops[2].segment, "DEST");
+    EXPECT_EQ(registry.GetNode(sim::Ipv4(203, 0, 113, 1))->info.asName, "EXAMPLE-NET, ZZ");
+
+    hops = Trace("192.168.1.1");  // answers at hop 1: local, one record
+    ASSERT_EQ(hops.size(), 1u);
+    EXPECT_EQ(hops[0].segment, "LOCAL");
+    EXPECT_EQ(currentPath.Snapshot()->size(), 1u);
+
+    Trace("9.9.9.9", false);  // a trace that does not publish leaves the path alone
+    EXPECT_EQ(currentPath.Snapshot()->size(), 1u);
+    EXPECT_EQ(registry.GetPath(sim::Ipv4(9, 9, 9, 9))->hops.size(), 3u);
+}
+
+TEST_F(TracerouteWorld, RefusesWhatIsNotADottedQuad) {
+    ASSERT_TRUE(prober.OpenSharedHandle());
+    Trace("9.9.9.9");
+    for (const char* bad : {"256.1.1.1", "dns.example", "1.2.3", ""}) {
+        EXPECT_TRUE(Trace(bad).empty()) << bad;
+    }
+    EXPECT_EQ(currentPath.Snapshot()->size(), 3u);  // left as it was
+    const std::string log = Log();
+    EXPECT_NE(log.find("[ERROR] Invalid destination address: 256.1.1.1\r\n"), std::string::npos);
+    EXPECT_NE(log.find("[INFO] Starting traceroute to dns.example (max 15 hops)\r\n"),
+              std::string::npos);
+}
+
+TEST_F(TracerouteWorld, WithoutTheIcmpHandleEveryHopIsSilent) {
+    const HopList hops = Trace("9.9.9.9");
+    ASSERT_EQ(hops.size(), 15u);
+    for (const HopRecord& hop : hops) {
+        EXPECT_EQ(hop.address, 0u);
+        EXPECT_EQ(hop.segment, "?");
+    }
+    EXPECT_EQ(registry.NodeCount(), 0u);
 }
 
 }  // namespace
