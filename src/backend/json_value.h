@@ -23,6 +23,9 @@
 #include <variant>
 #include <vector>
 
+#include "backend/standard_numbers.h"
+#include "backend/utf8.h"
+
 namespace quillon {
 
 // The order is the variant's index; type tests throughout the application rely on it.
@@ -37,7 +40,7 @@ template <class T>
 concept NonBoolIntegral = std::integral<T> && !std::same_as<T, bool>;
 
 class JsonValue {
-  public:
+public:
     using Array = std::vector<JsonValue>;
     // Keys ordered by their bytes; std::less<> allows lookups by string_view without a copy.
     using Object = std::map<std::string, JsonValue, std::less<>>;
@@ -97,7 +100,7 @@ class JsonValue {
     // The bytes as a quoted JSON string literal; bytes from 0x7F up are copied unchanged.
     static std::string escapeString(std::string_view bytes);
 
-  private:
+private:
     friend class JsonParser;
 
     template <class T>
@@ -115,17 +118,5 @@ class JsonValue {
 
     std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, Array, Object> value_;
 };
-
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string toUtf8(std::u16string_view wide);
-// UTF-8 to UTF-16; each maximal ill-formed subsequence (stray or missing continuation bytes,
-// overlong forms, encoded surrogates, code points above U+10FFFF) becomes one U+FFFD.
-std::u16string fromUtf8(std::string_view bytes);
-
-// Decimal text to double with std::stod's rules in the classic locale (leading whitespace, sign,
-// decimal or hexadecimal digits, inf and nan), whatever the global locale. Throws
-// std::invalid_argument("invalid stod argument") when nothing converts and
-// std::out_of_range("stod argument out of range") on overflow or inexact underflow.
-double ParseDecimal(std::string_view text);
 
 }  // namespace quillon
