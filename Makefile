@@ -6,11 +6,13 @@ FUZZ_SECONDS ?= 60
 setup:
 	@scripts/setup
 
-# Builds the optimised application and starts it.
+# Builds the optimised application and its page, and starts the headless front end; it prints
+# the address to open in a browser. Extra options in ARGS, e.g.
+#   make run ARGS="--simulate tests/scenario/worlds/healthy_home.json"
 run: setup
 	@cmake --preset release >/dev/null
-	@cmake --build --preset release --target quillon
-	@build/release/src/app/quillon $(ARGS)
+	@cmake --build --preset release --target quillon quillon_ui_assets
+	@build/release/src/app/quillon --headless $(ARGS)
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every suite.
 test: setup

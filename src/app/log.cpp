@@ -223,7 +223,9 @@ void LogWrite(int32_t level, const char* format, ...) {
 bool InitializeLogging(System& system, Clock& clock) {
     LogState& state = State();
     std::lock_guard guard(state.lock);
-    if (state.system != &system) state.folder.clear();  // another user folder: look again
+    // Another system, or a fresh start after a shutdown (a new object may reuse the old one's
+    // address): look for the folder again.
+    if (state.system != &system || state.file == nullptr) state.folder.clear();
     state.system = &system;
     state.clock = &clock;
     if (state.file != nullptr) return true;

@@ -1,42 +1,127 @@
-// Entry point of the quillon executable. For now it tells what it is and how it is used; the
-// application itself is started from here once its front end exists.
+// Entry point of the quillon executable. It parses the command line before anything starts:
+// a mistake there ends the program with exit code 2 and the usage. Then it builds the Platform
+// of the chosen front end and runs the application on this thread, which becomes the UI thread.
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/application.h"
+#include "app/command_line.h"
+#include "platform/linux/headless_shell.h"
+#include "platform/linux/linux_clock.h"
+#include "platform/linux/linux_threads.h"
+#include "platform/platform.h"
+#include "platform/sim/sim_network.h"
+#include "platform/sim/sim_scenario.h"
+#include "platform/sim/sim_system.h"
 
 namespace {
 
-constexpr char kVersion[] = "1.0.0";
+constexpr quillon::AppFolder kAllFolders[] = {quillon::AppFolder::Config, quillon::AppFolder::State,
+                                              quillon::AppFolder::Cache, quillon::AppFolder::Data};
 
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "Usage: quillon [--version] [--help]\n"
-                 "\n"
-                 "Quillon watches the path from this computer to the internet and tells where a\n"
-                 "bad connection is bad: the WiFi or Ethernet link, the home gateway, the ISP or\n"
-                 "the destination.\n"
-                 "\n"
-                 "  --version   print the version and exit\n"
-                 "  --help      print this help and exit\n");
+std::vector<quillon::Destination> DestinationsOf(const quillon::CommandLine& options) {
+    std::vector<quillon::Destination> out;
+    for (size_t i = 0; i < options.destinations.size(); ++i) {
+        quillon::Destination d;
+        d.address = options.destinations[i];
+        d.name = i < options.destinationTexts.size() ? options.destinationTexts[i] : "";
+        d.isPrimary = i == 0;
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+// quillon --headless: the page in a browser, over the loopback bridge. The network is the
+// simulated world of a scenario file; the real-network adapters are not part of this build.
+int RunHeadless(const quillon::CommandLine& options) {
+    if (options.simulateFile.empty()) {
+        std::fputs(
+            "quillon: this build cannot measure the real network yet (its Linux network "
+            "adapters are missing).\nRun it on a simulated network instead, for example:\n"
+            "  quillon --headless --simulate tests/scenario/worlds/healthy_home.json\n"
+            "(scenario files are described in docs/scenarios.md)\n",
+            stderr);
+        return 1;
+    }
+    quillon::sim::ScenarioLoad scenario = quillon::sim::LoadScenarioFile(options.simulateFile);
+    if (!scenario.ok) {
+        std::fprintf(stderr, "quillon: %s\n", scenario.error.c_str());
+        return 1;
+    }
+
+    quillon::lnx::LinuxClock clock;
+    quillon::lnx::LinuxThreads threads;
+    quillon::sim::SimNetwork network(std::move(scenario.world), clock);
+    // The simulated computer: real executable path (the ui folder is found beside it), folders
+    // in a temporary place unless --data-dir names one.
+    quillon::sim::SimSystem system;
+    system.executablePath = quillon::lnx::RunningExecutablePath().string();
+    if (!options.dataDir.empty()) {
+        for (quillon::AppFolder kind : kAllFolders) system.SetAppFolder(kind, options.dataDir);
+    } else {
+        std::printf(
+            "Simulated run: logs and data go to %s and are removed at exit "
+            "(--data-dir DIR keeps them).\n",
+            system.Root().c_str());
+    }
+
+    quillon::lnx::HeadlessShellOptions shellOptions;
+    shellOptions.listenAddress = options.listenAddress;
+    shellOptions.port = options.listenPort;
+    shellOptions.uiFolder = quillon::lnx::UiFolderBesideExecutable();
+    quillon::lnx::HeadlessShell shell(shellOptions);
+
+    quillon::Platform platform;
+    platform.clock = &clock;
+    platform.threads = &threads;
+    platform.system = &system;
+    platform.icmp = &network.icmp();
+    platform.netInfo = &network.netInfo();
+    platform.dns = &network.dns();
+    platform.shell = &shell;
+
+    quillon::Application app(
+        platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
+                                               options.interfaceName});
+    const int exitCode = app.Run();
+    if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
+    if (app.WorkersLeftRunning()) {
+        // A worker still uses the adapters above: end without destroying them.
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+    return exitCode;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("quillon %s\n", kVersion);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--help") == 0) {
-            PrintUsage(stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "quillon: unknown option '%s'\n\n", argv[i]);
-        PrintUsage(stderr);
+    using quillon::CommandLine;
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const quillon::CommandLineResult parsed = quillon::ParseCommandLine(args);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "quillon: %s\n\n%s", parsed.error.c_str(),
+                     quillon::UsageText().c_str());
         return 2;
     }
-    std::printf("quillon %s\n\n", kVersion);
-    PrintUsage(stdout);
-    std::printf("\nThe measuring application is not part of this build yet.\n");
-    return 0;
+    switch (parsed.options.action) {
+        case CommandLine::Action::Version:
+            std::fputs(quillon::VersionText().c_str(), stdout);
+            return 0;
+        case CommandLine::Action::Help:
+            std::fputs(quillon::UsageText().c_str(), stdout);
+            return 0;
+        case CommandLine::Action::Run:
+            break;
+    }
+    if (parsed.options.headless) return RunHeadless(parsed.options);
+    std::fputs(
+        "quillon: this build has no desktop front end yet; run `quillon --headless` and open the "
+        "address it prints in a browser.\n",
+        stderr);
+    return 1;
 }

@@ -26,7 +26,7 @@ std::string PathDiscovery::RecordedGatewayMac() const {
 
 TraceContext PathDiscovery::Trace() {
     return TraceContext{context_.prober, context_.lookups, context_.registry,
-                        context_.currentPath};
+                        context_.currentPath, &stopping_};
 }
 
 PathDiscovery::CycleStart PathDiscovery::Begin() const {
@@ -93,6 +93,7 @@ void PathDiscovery::CheckGateway() {
 }
 
 void PathDiscovery::RunDiscoveryCycle() {
+    if (Stopping()) return;
     if (PrimaryDone()) CheckGateway();
 
     bool expected = false;
@@ -143,6 +144,7 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
     const HopList hops = Traceroute(trace, text, start.trace, true);
     const std::optional<uint32_t> destination = ParseIpv4(text);
     const bool reached = hops.empty() || (destination && hops.back().address == *destination);
+    if (Stopping()) return;
 
     {
         std::lock_guard lock(stateMutex_);
@@ -170,6 +172,7 @@ void PathDiscovery::RunSecondaryStage(const CycleStart& start) {
     TraceContext trace = Trace();
     for (const Destination& d : destinations) {
         if (d.address == primary) continue;
+        if (Stopping()) return;
         const std::string text = Ipv4ToText(d.address);
         LogWrite(Info, "Running traceroute to secondary destination %s (%s)", d.name.c_str(),
                  text.c_str());
@@ -199,6 +202,7 @@ void PathDiscovery::RunReprobeStage(const CycleStart& start) {
             for (int32_t i = 0; i < target; ++i) {
                 HopRecord& hop = hops[i];
                 if (hop.address != 0) continue;
+                if (Stopping()) return;
                 LogWrite(Debug, "Re-probing unknown hop %d with %dms timeout", hop.ttl,
                          static_cast<int>(kReprobeTimeoutMs));
                 const ProbeResult probe = context_.prober.ProbeHop(hops[target].address,

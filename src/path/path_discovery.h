@@ -49,6 +49,10 @@ public:
     void RunDiscoveryCycle();
     // Forgets stages, the current path, echo targets, name caches and the registry's nodes.
     void ResetPathDiscovery();
+    // Any thread, at shutdown: a running cycle ends before its next probe and no new one
+    // starts. Never undone.
+    void Stop() { stopping_ = true; }
+    bool Stopping() const { return stopping_.load(); }
 
     bool PrimaryDone() const { return primaryDone_.load(); }
     bool SecondaryDone() const { return secondaryDone_.load(); }
@@ -89,6 +93,7 @@ private:
     std::atomic<bool> reprobeDone_{false};
     std::atomic<bool> running_{false};
     std::atomic<bool> destinationUnreached_{false};
+    std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> lastReprobe_{0};
     std::atomic<uint64_t> lastReport_{0};
 };

@@ -36,11 +36,12 @@ void PathMonitor::AddDestinations(const std::vector<Destination>& destinations) 
 bool PathMonitor::StartDiscoveryCycle(std::function<void()> then) {
     {
         std::lock_guard lock(workersMutex_);
+        if (discovery_.Stopping()) return false;
         ++workers_;
     }
     const bool started = ports_.threads.StartDetached([this, then = std::move(then)] {
         discovery_.RunDiscoveryCycle();
-        if (then) then();
+        if (then && !discovery_.Stopping()) then();
         std::lock_guard lock(workersMutex_);
         if (--workers_ == 0) workersIdle_.notify_all();
     });
@@ -50,6 +51,13 @@ bool PathMonitor::StartDiscoveryCycle(std::function<void()> then) {
         LogWrite(Error, "Failed to start path discovery worker");
     }
     return started;
+}
+
+bool PathMonitor::Stop(std::chrono::milliseconds bound) {
+    std::unique_lock lock(workersMutex_);
+    discovery_.Stop();
+    // Real time, not the clock port: this bounds how long a person waits for the process to end.
+    return workersIdle_.wait_for(lock, bound, [this] { return workers_ == 0; });
 }
 
 std::string PathMonitor::MeasurementTick() {

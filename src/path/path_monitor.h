@@ -4,9 +4,11 @@
 //
 // The UI thread calls MeasurementTick on every tick of the measurement timer and posts the text
 // it returns to the page. Discovery cycles run on detached workers started here; the monitor
-// waits for them before it goes away.
+// waits for them before it goes away. At shutdown Stop makes them end early, waiting a bounded
+// time.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -60,6 +62,11 @@ public:
     // Starts one discovery cycle on a detached worker; `then` runs on that worker after it.
     // False when no worker could be started.
     bool StartDiscoveryCycle(std::function<void()> then = {});
+
+    // Shutdown, UI thread: no cycle starts any more, running cycles end before their next
+    // probe and skip their `then`. Waits at most `bound` for them; false when one is still
+    // running, in which case the monitor must not be destroyed (its destructor would wait).
+    bool Stop(std::chrono::milliseconds bound);
 
     NodeRegistry& Registry() { return registry_; }
     CurrentPath& Path() { return currentPath_; }

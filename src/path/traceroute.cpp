@@ -37,6 +37,7 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
 
     HopList hops;
     for (int32_t ttl = 1; ttl <= kTracerouteMaxHops; ++ttl) {
+        if (context.stop != nullptr && context.stop->load()) return hops;
         const ProbeResult probe =
             context.prober.ProbeHop(destination, ttl, kTracerouteProbeTimeoutMs);
         HopRecord hop;

@@ -6,6 +6,7 @@
 // name look-ups).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,8 @@ struct TraceContext {
     NameLookups& lookups;
     NodeRegistry& registry;
     CurrentPath& currentPath;
+    // Set when the application is shutting down: the trace ends before its next probe.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // The generations a discovery cycle started in; writes of a stale cycle are dropped.
@@ -35,7 +38,8 @@ struct TraceGenerations {
 
 // Traces `destination` (dotted-quad text). Returns the hop records in time-to-live order; empty
 // when the text is not an IPv4 address. With `publish`, the current path follows the result
-// hop by hop.
+// hop by hop. A stop request ends it before the next probe; the partial hops are returned and
+// nothing more is stored or logged.
 HopList Traceroute(TraceContext& context, const std::string& destination,
                    const TraceGenerations& generations, bool publish);
 

@@ -33,8 +33,11 @@ public:
     virtual void OnPosted(uint32_t message) = 0;   // something PostToSelf sent
     virtual void OnResize(int width, int height) = 0;
     virtual void OnDestroy() = 0;                  // the window is going; tear down
+    // Ready comes before StartPage: a web view once it exists, the headless bridge while a
+    // page is connected. The core loads the start page at the first OnPageReady.
     virtual void OnPageReady() = 0;                // the page can receive posts
     virtual void OnPageGone() = 0;                 // no page can receive posts any more
+    // Only strings: a page posting any other value reaches nothing.
     virtual void OnPageMessage(const std::string& text) = 0;  // a string the page posted
 };
 

@@ -1,0 +1,118 @@
+#include "app/application.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "app/fs_path.h"
+#include "app/interface_choice.h"
+#include "app/log.h"
+#include "app/main_controller.h"
+#include "path/path_monitor.h"
+#include "platform/platform.h"
+#include "platform/shell.h"
+#include "ui/ui_dispatch.h"
+#include "ui/webview_host.h"
+
+namespace quillon {
+
+Application::Application(Platform& platform, ApplicationOptions options)
+    : platform_(platform), options_(std::move(options)) {
+    if (options_.destinations.empty()) options_.destinations = DefaultDestinations();
+}
+
+Application::~Application() = default;
+
+bool Application::CheckUiAssets() {
+    const std::string folder = UiFolder(*platform_.system);
+    const std::string index =
+        folder.empty() ? "ui/index.html" : folder + kPathSeparator + "index.html";
+    std::error_code ec;
+    if (!folder.empty() && std::filesystem::is_regular_file(FsPath(index), ec)) {
+        LogWrite(Debug, "UI assets available: %s", index.c_str());
+        return true;
+    }
+    LogWrite(Error, "UI assets not available: %s not found", index.c_str());
+    fatalMessage_ = "Quillon cannot start: its user interface is missing (" + index +
+                    " not found).\nBuild the web page (web/) into the ui folder beside the "
+                    "executable; `make run` builds it together with the program.";
+    return false;
+}
+
+int Application::Run() {
+    Platform& p = platform_;
+    if (p.clock == nullptr || p.threads == nullptr || p.system == nullptr || p.icmp == nullptr ||
+        p.netInfo == nullptr || p.dns == nullptr || p.shell == nullptr) {
+        fatalMessage_ = "Quillon cannot start: this front end lacks a required platform adapter.";
+        return 1;
+    }
+
+    if (InitializeLogging(*p.system, *p.clock)) {
+        LogWrite(Info, "Logging initialized - log directory: %s", GetLogDirectory().c_str());
+    } else {
+        std::fputs("Warning: Failed to initialize logging\n", stderr);
+    }
+    LogWrite(Info, "QlnWin starting%s", options_.startMinimized ? " (minimized)" : "");
+
+    // The page is what the window shows; without it there is no application to run.
+    if (!CheckUiAssets()) {
+        ShutdownLogging();
+        return 1;
+    }
+
+    NetInfo* netInfo = p.netInfo;
+    if (!options_.interfaceName.empty()) {
+        interfaceChoice_ = std::make_unique<InterfaceChoice>(*p.netInfo, options_.interfaceName);
+        netInfo = interfaceChoice_.get();
+        std::vector<NetAdapter> adapters;
+        if (netInfo->ListAdapters(adapters) && adapters.empty()) {
+            LogWrite(Warn, "Interface %s not found", options_.interfaceName.c_str());
+        }
+    }
+
+    monitor_ = std::make_unique<PathMonitor>(
+        PathPorts{*p.clock, *p.threads, *p.icmp, *netInfo, *p.dns, *p.system});
+    host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);
+    dispatcher_ = std::make_unique<UiDispatcher>(*host_, *monitor_);
+    controller_ = std::make_unique<MainController>(
+        MainControllerPorts{*p.shell, *p.clock, *p.system, *netInfo, p.netEvents, p.autostart},
+        *monitor_, *host_, *dispatcher_,
+        MainControllerOptions{options_.startMinimized, options_.destinations});
+
+    const int exitCode = p.shell->Run(*controller_, options_.startMinimized);
+    if (exitCode == -1) {
+        LogWrite(Error, "Failed to create main window");
+        fatalMessage_ = "Quillon cannot start: the main window could not be created.";
+        StopDiscoveryWorkers();
+        ShutdownLogging();
+        return 1;
+    }
+
+    LogWrite(Info, "QlnWin shutting down");
+    StopDiscoveryWorkers();
+    ShutdownLogging();
+    return exitCode;
+}
+
+void Application::StopDiscoveryWorkers() {
+    controller_.reset();
+    dispatcher_.reset();
+    host_.reset();
+    if (monitor_->Stop(workerStopBound_)) {
+        monitor_.reset();
+        return;
+    }
+    // A worker is inside a probe or a name look-up. Destroying the monitor would wait for it
+    // without bound, and freeing it under the worker is worse: keep it for the rest of the
+    // process, whose end takes the worker with it. (Kept reachable, so leak checkers agree.)
+    LogWrite(Warn, "Path discovery worker still running at shutdown - left to process exit");
+    workersLeftRunning_ = true;
+    struct Kept {
+        std::unique_ptr<InterfaceChoice> interfaceChoice;  // the monitor reads through it
+        std::unique_ptr<PathMonitor> monitor;
+    };
+    static auto* kept = new std::vector<Kept>;
+    kept->push_back(Kept{std::move(interfaceChoice_), std::move(monitor_)});
+}
+
+}  // namespace quillon

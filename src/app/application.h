@@ -1,0 +1,74 @@
+// Application: the composition root. Given one adapter per port it brings the services up in
+// their fixed order, runs the shell's loop with the main controller as its listener, and takes
+// everything down again in the fixed order, returning the process exit code.
+//
+// The entry point builds it on the main thread, which becomes the UI thread; Run returns when
+// the window is gone. Everything here runs on that thread.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "path/node_registry.h"
+
+namespace quillon {
+
+class InterfaceChoice;
+class MainController;
+class PathMonitor;
+class UiDispatcher;
+class WebViewHost;
+struct Platform;
+
+struct ApplicationOptions {
+    bool startMinimized = false;
+    std::vector<Destination> destinations;  // empty: the default two
+    std::string interfaceName;              // empty: adapter discovery chooses
+};
+
+// How long shutdown waits for discovery workers to notice the stop request.
+constexpr std::chrono::milliseconds kWorkerStopBound{2000};
+
+class Application {
+public:
+    Application(Platform& platform, ApplicationOptions options);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // Start-up, the loop, shutdown. 1 when start-up failed (FatalMessage says why), otherwise
+    // the exit code the loop ended with.
+    int Run();
+
+    // For the person starting the program, when Run returned 1.
+    const std::string& FatalMessage() const { return fatalMessage_; }
+    // A discovery worker outlived the bounded wait: it still uses the platform's adapters, so
+    // the caller must end the process without destroying them (std::_Exit with the code).
+    bool WorkersLeftRunning() const { return workersLeftRunning_; }
+
+    // Tests shorten the wait.
+    void SetWorkerStopBound(std::chrono::milliseconds bound) { workerStopBound_ = bound; }
+    // The running parts, for tests and the front end; null outside Run.
+    MainController* Controller() { return controller_.get(); }
+    PathMonitor* Monitor() { return monitor_.get(); }
+
+private:
+    bool CheckUiAssets();
+    void StopDiscoveryWorkers();
+
+    Platform& platform_;
+    ApplicationOptions options_;
+    std::string fatalMessage_;
+    bool workersLeftRunning_ = false;
+    std::chrono::milliseconds workerStopBound_ = kWorkerStopBound;
+
+    std::unique_ptr<InterfaceChoice> interfaceChoice_;
+    std::unique_ptr<PathMonitor> monitor_;
+    std::unique_ptr<WebViewHost> host_;
+    std::unique_ptr<UiDispatcher> dispatcher_;
+    std::unique_ptr<MainController> controller_;
+};
+
+}  // namespace quillon

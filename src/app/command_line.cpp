@@ -1,0 +1,170 @@
+#include "app/command_line.h"
+
+#include <charconv>
+#include <optional>
+
+#include "discovery/address_text.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr char kMinimizedOption[] = "--minimized";
+
+bool ParsePort(const std::string& text, uint16_t* port) {
+    unsigned value = 0;
+    const char* end = text.data() + text.size();
+    const auto [next, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || next != end || value > 65535) return false;
+    *port = static_cast<uint16_t>(value);
+    return true;
+}
+
+// The page is served to this computer only.
+bool IsLoopbackText(const std::string& address) {
+    if (address == "localhost" || address == "::1") return true;
+    const std::optional<uint32_t> v4 = ParseIpv4(address);
+    return v4 && (*v4 & 0xFF) == 127;  // first octet in the lowest byte
+}
+
+CommandLineResult Fail(std::string error) {
+    CommandLineResult result;
+    result.error = std::move(error);
+    return result;
+}
+
+}  // namespace
+
+std::string VersionText() {
+    return std::string("quillon ") + kAppVersion + "\n";
+}
+
+std::string UsageText() {
+    return "Usage: quillon [options]\n"
+           "\n"
+           "Quillon watches the path from this computer to the internet and tells where a\n"
+           "bad connection is bad: the WiFi or Ethernet link, the home gateway, the ISP or\n"
+           "the destination.\n"
+           "\n"
+           "  --minimized               start hidden, measuring slowly (chill mode)\n"
+           "  --headless                serve the page to a browser over loopback HTTP\n"
+           "  --listen ADDR:PORT        where the headless page is served\n"
+           "                            (default 127.0.0.1 with a free port)\n"
+           "  --data-dir DIR            keep every file of the application under DIR\n"
+           "  --simulate FILE           run on the simulated network of a scenario file\n"
+           "  --destination ADDR[,ADDR...]\n"
+           "                            IPv4 destinations to trace; the first is the primary\n"
+           "                            one (default 1.1.1.1,8.8.8.8)\n"
+           "  --interface NAME          the adapter to treat as the primary one\n"
+           "  --version                 print the version and exit\n"
+           "  --help                    print this help and exit\n";
+}
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
+    CommandLineResult result;
+    CommandLine& o = result.options;
+
+    // Start-up entries written by older versions may carry the option glued to other text:
+    // the whole command line counts, not just its words.
+    std::string whole;
+    for (const std::string& arg : args) whole += arg + " ";
+    o.minimized = whole.find(kMinimizedOption) != std::string::npos;
+
+    bool seenListen = false, seenDataDir = false, seenSimulate = false;
+    bool seenDestination = false, seenInterface = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasValue = false;
+        const size_t equals = name.find('=');
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasValue = true;
+        }
+        auto takeValue = [&](bool& seen) -> std::string {
+            if (seen) {
+                result.error = "option " + name + " given twice";
+                return {};
+            }
+            seen = true;
+            if (!hasValue) {
+                if (i + 1 >= args.size()) {
+                    result.error = "option " + name + " needs a value";
+                    return {};
+                }
+                value = args[++i];
+            }
+            if (value.empty()) result.error = "option " + name + " needs a non-empty value";
+            return value;
+        };
+        auto flagOnly = [&]() {
+            if (hasValue) result.error = "option " + name + " takes no value";
+        };
+
+        if (name == kMinimizedOption) {
+            flagOnly();
+        } else if (name == "--headless") {
+            flagOnly();
+            o.headless = true;
+        } else if (name == "--version") {
+            flagOnly();
+            if (o.action == CommandLine::Action::Run) o.action = CommandLine::Action::Version;
+        } else if (name == "--help") {
+            flagOnly();
+            o.action = CommandLine::Action::Help;
+        } else if (name == "--listen") {
+            const std::string text = takeValue(seenListen);
+            if (!result.error.empty()) return Fail(result.error);
+            const size_t colon = text.rfind(':');
+            if (colon == std::string::npos || !ParsePort(text.substr(colon + 1), &o.listenPort)) {
+                return Fail("--listen: '" + text + "' is not ADDR:PORT with a port 0-65535");
+            }
+            std::string address = text.substr(0, colon);
+            if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+                address = address.substr(1, address.size() - 2);
+            }
+            if (!IsLoopbackText(address)) {
+                return Fail("--listen: '" + address +
+                            "' is not a loopback address (127.x.x.x, localhost or [::1])");
+            }
+            o.listenAddress = address;
+        } else if (name == "--data-dir") {
+            o.dataDir = takeValue(seenDataDir);
+        } else if (name == "--simulate") {
+            o.simulateFile = takeValue(seenSimulate);
+        } else if (name == "--interface") {
+            o.interfaceName = takeValue(seenInterface);
+        } else if (name == "--destination") {
+            const std::string list = takeValue(seenDestination);
+            if (!result.error.empty()) return Fail(result.error);
+            size_t start = 0;
+            while (true) {
+                const size_t comma = list.find(',', start);
+                const std::string text = list.substr(start, comma - start);
+                const std::optional<uint32_t> address = ParseIpv4(text);
+                if (!address || *address == 0) {
+                    return Fail("--destination: '" + text + "' is not an IPv4 address");
+                }
+                for (uint32_t known : o.destinations) {
+                    if (known == *address) {
+                        return Fail("--destination: '" + text + "' is listed twice");
+                    }
+                }
+                o.destinations.push_back(*address);
+                o.destinationTexts.push_back(text);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+        } else if (name.rfind("-", 0) == 0) {
+            return Fail("unknown option '" + name + "'");
+        } else {
+            return Fail("unexpected argument '" + name + "'");
+        }
+        if (!result.error.empty()) return Fail(result.error);
+    }
+    result.ok = true;
+    return result;
+}
+
+}  // namespace quillon

@@ -1,0 +1,40 @@
+// The command line: argv in, options or an error text out, nothing started. The entry point
+// parses first and only then builds a platform; tests call it directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+constexpr char kAppVersion[] = "1.0.0";
+
+struct CommandLine {
+    enum class Action { Run, Version, Help };
+    Action action = Action::Run;
+
+    bool minimized = false;  // "--minimized" appears anywhere in the command line text
+    bool headless = false;
+    std::string listenAddress = "127.0.0.1";
+    uint16_t listenPort = 0;             // 0: any free port
+    std::string dataDir;                 // empty: the user's usual folders
+    std::string simulateFile;            // empty: the real network
+    std::vector<uint32_t> destinations;  // network byte order; empty: the default two
+    std::vector<std::string> destinationTexts;
+    std::string interfaceName;  // empty: chosen automatically
+};
+
+struct CommandLineResult {
+    bool ok = false;
+    std::string error;  // one line, when !ok; the caller prints it with the usage and exits 2
+    CommandLine options;
+};
+
+// `args` without the program name. Options take their value as the next word or after "=".
+CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
+
+std::string UsageText();
+std::string VersionText();
+
+}  // namespace quillon

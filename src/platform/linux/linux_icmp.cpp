@@ -1,0 +1,279 @@
+#include "platform/linux/linux_icmp.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "app/log.h"
+#include "platform/linux/linux_icmp_parse.h"
+
+namespace quillon::lnx {
+
+namespace {
+
+constexpr size_t kReceiveBufferSize = 1500;
+
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+uint32_t WholeMs(int64_t ns) {
+    return ns <= 0 ? 0 : static_cast<uint32_t>(ns / 1'000'000);
+}
+
+int OpenSocket(IcmpSocketKind kind) {
+    const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
+    const int fd = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0) return -1;
+    if (kind == IcmpSocketKind::Datagram) {
+        const int on = 1;
+        if (setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof(on)) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
+    return fd;
+}
+
+// Identifiers for raw sockets: a random start so that two instances of the program differ,
+// then one per socket so that handles of this process differ.
+uint16_t NextIdentifier() {
+    static std::atomic<uint32_t> next{std::random_device{}()};
+    return static_cast<uint16_t>(next.fetch_add(1));
+}
+
+// One socket and its request in flight. Not thread-safe on its own: the overlapped handle is
+// used by one thread at a time and a blocking echo owns its probe.
+class IcmpProbe {
+public:
+    IcmpProbe(int fd, IcmpSocketKind kind) : fd_(fd), kind_(kind), identifier_(NextIdentifier()) {}
+    ~IcmpProbe() {
+        if (fd_ >= 0) close(fd_);
+    }
+    IcmpProbe(const IcmpProbe&) = delete;
+    IcmpProbe& operator=(const IcmpProbe&) = delete;
+
+    bool outstanding() const { return outstanding_; }
+
+    // Sends the request: Pending once sent, Completed when the kernel refuses it for want of
+    // a route (the outcome is then an unreachable status), Failed when nothing was sent.
+    EchoStart Send(const EchoRequest& request) {
+        outstanding_ = false;
+        answer_.reset();
+        destination_ = request.destination;
+        ++sequence_;
+        const int ttl = request.ttl == 0 ? -1 : request.ttl;  // -1: the route's default
+        if (setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof(ttl)) != 0) return EchoStart::Failed;
+        const std::vector<uint8_t> packet =
+            BuildEchoRequest(identifier_, sequence_, request.payload, request.payloadSize);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = request.destination;
+        sentNs_ = NowNs();
+        deadlineNs_ = sentNs_ + static_cast<int64_t>(request.timeoutMs) * 1'000'000;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const ssize_t n = sendto(fd_, packet.data(), packet.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+            if (n == static_cast<ssize_t>(packet.size())) {
+                outstanding_ = true;
+                return EchoStart::Pending;
+            }
+            if (n >= 0 || (errno != EHOSTUNREACH && errno != ENETUNREACH)) break;
+            // An unreachable error may be left over from an earlier answer on this socket;
+            // only a second one in a row is about this request.
+            if (attempt == 1) {
+                outstanding_ = true;
+                answer_ = EchoReply{
+                    errno == ENETUNREACH ? kIcmpStatusNetUnreachable : kIcmpStatusHostUnreachable,
+                    0, 0};
+                return EchoStart::Completed;
+            }
+        }
+        return EchoStart::Failed;
+    }
+
+    // Reads whatever is waiting without blocking. True once the request has an outcome.
+    bool Drain() {
+        if (!outstanding_) return false;
+        if (answer_) return true;
+        if (kind_ == IcmpSocketKind::Datagram) DrainErrorQueue();
+        uint8_t buffer[kReceiveBufferSize];
+        int socketErrors = 0;
+        while (!answer_) {
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof(from);
+            const ssize_t n = recvfrom(fd_, buffer, sizeof(buffer), MSG_DONTWAIT,
+                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK || ++socketErrors > 8) break;
+                // A pending socket error: an ICMP error reported once as errno. The packet
+                // itself (raw) or the queue entry (datagram) still holds the details.
+                if (kind_ == IcmpSocketKind::Datagram) DrainErrorQueue();
+                continue;
+            }
+            const auto answer =
+                kind_ == IcmpSocketKind::Raw
+                    ? ParseRawIcmpPacket(buffer, static_cast<size_t>(n), destination_, identifier_,
+                                         sequence_)
+                    : ParseDatagramEchoReply(buffer, static_cast<size_t>(n), from.sin_addr.s_addr,
+                                             destination_, sequence_);
+            if (answer) Complete(*answer);
+        }
+        return answer_.has_value();
+    }
+
+    // The outcome once known, or the time-out once the deadline has passed.
+    std::optional<EchoReply> Outcome(int64_t nowNs) {
+        if (!outstanding_) return std::nullopt;
+        if (!answer_ && nowNs >= deadlineNs_) answer_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
+        if (!answer_) return std::nullopt;
+        outstanding_ = false;
+        return answer_;
+    }
+
+    // Waits until the socket has something to read or the deadline passes.
+    void WaitReadable() {
+        const int64_t leftNs = deadlineNs_ - NowNs();
+        if (leftNs <= 0) return;
+        pollfd p{fd_, POLLIN, 0};
+        poll(&p, 1, static_cast<int>((leftNs + 999'999) / 1'000'000));
+    }
+
+private:
+    void Complete(const IcmpAnswer& answer) {
+        answer_ = EchoReply{answer.status, answer.address, WholeMs(NowNs() - sentNs_)};
+    }
+
+    void DrainErrorQueue() {
+        while (!answer_) {
+            uint8_t data[kReceiveBufferSize];
+            alignas(cmsghdr) uint8_t control[512];
+            sockaddr_in name{};
+            iovec iov{data, sizeof(data)};
+            msghdr message{};
+            message.msg_name = &name;
+            message.msg_namelen = sizeof(name);
+            message.msg_iov = &iov;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof(control);
+            const ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
+                sock_extended_err error;
+                std::memcpy(&error, CMSG_DATA(c), sizeof(error));
+                QueuedIcmpError queued;
+                queued.originIcmp = error.ee_origin == SO_EE_ORIGIN_ICMP;
+                queued.type = error.ee_type;
+                queued.code = error.ee_code;
+                const auto* offender =
+                    reinterpret_cast<const sockaddr_in*>(CMSG_DATA(c) + sizeof(sock_extended_err));
+                if (offender->sin_family == AF_INET) queued.offender = offender->sin_addr.s_addr;
+                queued.erroredDestination = name.sin_addr.s_addr;
+                const auto answer = ParseQueuedIcmpError(queued, data, static_cast<size_t>(n),
+                                                         destination_, sequence_);
+                if (answer) Complete(*answer);
+            }
+        }
+    }
+
+    int fd_;
+    IcmpSocketKind kind_;
+    uint16_t identifier_;
+    uint16_t sequence_ = 0;
+    uint32_t destination_ = 0;
+    bool outstanding_ = false;
+    std::optional<EchoReply> answer_;
+    int64_t sentNs_ = 0;
+    int64_t deadlineNs_ = 0;
+};
+
+class LinuxIcmpHandle final : public IcmpHandle {
+public:
+    LinuxIcmpHandle(int fd, IcmpSocketKind kind) : kind_(kind), overlapped_(fd, kind) {}
+
+    bool Echo(const EchoRequest& request, EchoReply& reply) override {
+        const int fd = OpenSocket(kind_);
+        if (fd < 0) return false;
+        IcmpProbe probe(fd, kind_);
+        if (probe.Send(request) == EchoStart::Failed) return false;
+        for (;;) {
+            probe.Drain();
+            if (auto outcome = probe.Outcome(NowNs())) {
+                reply = *outcome;
+                return outcome->status != kIcmpStatusTimedOut;
+            }
+            probe.WaitReadable();
+        }
+    }
+
+    EchoStart StartEcho(const EchoRequest& request) override {
+        if (overlapped_.outstanding()) return EchoStart::Failed;
+        return overlapped_.Send(request);
+    }
+
+    bool PollEcho(EchoReply& reply) override {
+        overlapped_.Drain();
+        auto outcome = overlapped_.Outcome(NowNs());
+        if (!outcome) return false;
+        reply = *outcome;
+        return true;
+    }
+
+private:
+    IcmpSocketKind kind_;
+    IcmpProbe overlapped_;
+};
+
+}  // namespace
+
+IcmpSocketKind LinuxIcmp::Kind() {
+    int known = kind_.load();
+    if (known >= 0) return static_cast<IcmpSocketKind>(known);
+    IcmpSocketKind kind = IcmpSocketKind::None;
+    for (IcmpSocketKind candidate : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
+        if (choiceForced_ && candidate != forced_) continue;
+        const int fd = OpenSocket(candidate);
+        if (fd >= 0) {
+            close(fd);
+            kind = candidate;
+            break;
+        }
+    }
+    kind_.store(static_cast<int>(kind));
+    return kind;
+}
+
+std::unique_ptr<IcmpHandle> LinuxIcmp::Open() {
+    const IcmpSocketKind kind = Kind();
+    const int fd = kind == IcmpSocketKind::None ? -1 : OpenSocket(kind);
+    if (fd < 0) {
+        if (!unavailableLogged_.exchange(true)) {
+            LogWrite(LogLevel::Error,
+                     "ICMP unavailable: no ICMP datagram socket (net.ipv4.ping_group_range does "
+                     "not include this user's group) and no raw socket (needs root or "
+                     "CAP_NET_RAW); hops will show as timed out");
+        }
+        return nullptr;
+    }
+    return std::make_unique<LinuxIcmpHandle>(fd, kind);
+}
+
+}  // namespace quillon::lnx

@@ -1,0 +1,56 @@
+#include "ui/ui_dispatch.h"
+
+#include "app/log.h"
+#include "path/path_monitor.h"
+#include "ui/webview_host.h"
+
+namespace quillon {
+
+namespace {
+
+// Like ExtractStringField, but tells a missing or unclosed field from an empty one.
+bool FindStringField(const std::string& message, const std::string& key, std::string* value) {
+    const std::string pattern = "\"" + key + "\":\"";
+    const size_t at = message.find(pattern);
+    if (at == std::string::npos) return false;
+    const size_t start = at + pattern.size();
+    const size_t end = message.find('"', start);
+    if (end == std::string::npos) return false;
+    *value = message.substr(start, end - start);
+    return true;
+}
+
+}  // namespace
+
+std::string ExtractStringField(const std::string& message, const std::string& key) {
+    std::string value;
+    FindStringField(message, key, &value);
+    return value;
+}
+
+void UiDispatcher::HandleUiMessage(const std::string& message) {
+    if (message.find("\"type\":\"jsError\"") != std::string::npos) {
+        std::string text = "Unknown error";
+        std::string context = "unknown";
+        FindStringField(message, "message", &text);
+        FindStringField(message, "context", &context);
+        LogWrite(Error, "JavaScript error [%s]: %s", context.c_str(), text.c_str());
+        LogWrite(Debug, "Full JS error: %s", message.c_str());
+        return;
+    }
+    LogWrite(Debug, "Message from React: %s", message.c_str());
+    DispatchUiAction(message);
+}
+
+void UiDispatcher::DispatchUiAction(const std::string& message) {
+    const std::string action = ExtractStringField(message, "action");
+    // Sign-in, update and service actions join this list with their services.
+    if (action == "triggerRefresh") {
+        monitor_.Discovery().ResetPathDiscovery();
+        host_.PostJson(monitor_.StateBuilder().BuildNetworkState());
+        return;
+    }
+    LogWrite(Debug, "Unhandled WebView action: %s", action.c_str());
+}
+
+}  // namespace quillon

@@ -1,0 +1,182 @@
+// Browser tests of the page against the real application: quillon runs headless on a
+// simulated network, Debian's Chromium opens the address it prints. Nothing leaves loopback.
+//
+//   QUILLON_BIN=build/dev/src/app/quillon QUILLON_OUT=build/dev/e2e node --test tests/e2e/*.e2e.mjs
+import { after, before, describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const { chromium } = createRequire(path.join(root, 'web/package.json'))('playwright-core');
+const bin = path.resolve(root, process.env.QUILLON_BIN ?? 'build/dev/src/app/quillon');
+const out = path.resolve(root, process.env.QUILLON_OUT ?? 'build/dev/e2e');
+const worlds = path.join(root, 'tests/scenario/worlds');
+const ownWorlds = path.join(root, 'tests/e2e/worlds');
+
+const CHROMIUM_ARGS = [
+  '--headless',
+  '--no-sandbox',
+  '--disable-gpu',
+  '--disable-dev-shm-usage',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
+  '--no-first-run',
+];
+
+// Starts the application on a scenario and resolves once it has printed the page address.
+function startApp(world) {
+  const dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-e2e-'));
+  const child = spawn(bin, ['--headless', '--listen', '127.0.0.1:0', '--simulate', world, '--data-dir', dataDir], {
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let printed = '';
+  const app = {
+    child,
+    dataDir,
+    log() {
+      const folder = path.join(dataDir, 'Logs');
+      if (!fs.existsSync(folder)) return '';
+      return fs.readdirSync(folder).map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('\n');
+    },
+    async stop() {
+      if (child.exitCode === null && child.signalCode === null) {
+        const exited = new Promise((resolve) => child.once('exit', resolve));
+        child.kill('SIGTERM');
+        const late = setTimeout(() => child.kill('SIGKILL'), 5_000);
+        await exited;
+        clearTimeout(late);
+      }
+      fs.rmSync(dataDir, { recursive: true, force: true });
+    },
+  };
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`no address printed within 20 s:\n${printed}`)), 20_000);
+    const look = (chunk) => {
+      printed += chunk;
+      const m = printed.match(/http:\/\/127\.0\.0\.1:\d+\/\S*/);
+      if (m) {
+        clearTimeout(timer);
+        resolve({ ...app, url: m[0] });
+      }
+    };
+    child.stdout.on('data', look);
+    child.stderr.on('data', look);
+    child.on('exit', (code) => reject(new Error(`quillon exited with ${code}:\n${printed}`)));
+  });
+}
+
+async function until(what, check, ms = 30_000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const value = await check();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 200));
+  }
+}
+
+// The two worlds run side by side; the steps within each run in order on one page.
+describe('the page in a browser', { concurrency: 2 }, () => {
+  describe('page on a simulated healthy home with fifteen hops', { concurrency: 1 }, () => {
+    let browser;
+    let app;
+    let page;
+
+    before(async () => {
+      fs.mkdirSync(out, { recursive: true });
+      app = await startApp(path.join(ownWorlds, 'long_path.json'));
+      browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: CHROMIUM_ARGS });
+      page = await browser.newPage({ viewport: { width: 850, height: 750 } });
+      await page.goto(app.url);
+    });
+
+    after(async () => {
+      await browser?.close();
+      await app?.stop();
+    });
+
+    it('shows the hops and the five segments of the path', async () => {
+      await page.waitForSelector('table.hops tbody tr', { timeout: 60_000 });
+      await until('fifteen hops', () => page.$$eval('table.hops tbody tr', (rows) => rows.length === 15));
+      const last = await page.textContent('table.hops tbody tr:last-child .col-addr');
+      assert.match(last, /1\.1\.1\.1\s*dns1\.anycast\.example/);
+      await until('five segments', () => page.$$eval('.path-list .segment:not([disabled])', (b) => b.length === 5));
+      const categories = await page.$$eval('.segment-category', (els) => els.map((e) => e.textContent.trim().replace(/^\S+\s/, '')));
+      assert.deepEqual(categories, ['Client', 'Link', 'Gateway', 'ISP', 'Destination']);
+      await until('a healthy verdict', async () => (await page.textContent('#overall-title')) === 'Your connection looks good');
+      // Let updates arrive so the histories fill and the render times settle.
+      await until('twelve updates', () => page.evaluate(() => window.quillon.store.messages >= 12), 90_000);
+      await page.click('table.hops tbody tr:nth-child(2) .hop-button');
+      await page.waitForSelector('.hop-chart .uplot');
+      await page.screenshot({ path: path.join(out, 'healthy.png'), fullPage: true });
+      // Render cost of one network state with fifteen hops and their histories: the last real
+      // message again, fifty times, each rendered before the next (after screenshots, so
+      // nothing a person looks at is changed by it).
+      const times = await page.evaluate(async () => {
+        const store = window.quillon.store;
+        const message = JSON.parse(JSON.stringify(store.state));
+        for (let k = 0; k < 50; k++) {
+          store.accept(message, Date.now());
+          await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
+        }
+        return store.renderTimes.slice(-50).sort((a, b) => a - b);
+      });
+      assert.equal(times.length, 50);
+      const median = times[Math.floor(times.length / 2)];
+      console.log(`render time of a 15-hop network state: median ${median.toFixed(2)} ms, 90th percentile ${times[44].toFixed(2)} ms`);
+    });
+
+    it('reports a script error to the application log', async () => {
+      await page.evaluate(() => setTimeout(() => {
+        throw new Error('e2e "probe" error');
+      }));
+      const line = await until('the error in the log', () => app.log().split('\n').find((l) => l.includes('JavaScript error')));
+      assert.match(line, /JavaScript error \[window\.onerror [^\]]+\]: Error: e2e 'probe' error/);
+    });
+
+    it('asks the application to rediscover the path', async () => {
+      await page.click('text=Rediscover path');
+      await until('the reset in the log', () => app.log().includes('Resetting path discovery'));
+      await until('feedback', async () => /rediscover/i.test(await page.textContent('#notice')));
+    });
+  });
+
+  describe('page on the simulated WiFi loss', { concurrency: 1 }, () => {
+    let browser;
+    let app;
+
+    before(async () => {
+      fs.mkdirSync(out, { recursive: true });
+      app = await startApp(path.join(worlds, 'wifi_loss.json'));
+      browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: CHROMIUM_ARGS });
+    });
+
+    after(async () => {
+      await browser?.close();
+      await app?.stop();
+    });
+
+    it('shows the callout and marks its segment once the impairment has lasted', async () => {
+      const page = await browser.newPage({ viewport: { width: 850, height: 750 } });
+      await page.goto(app.url);
+      await page.waitForSelector('table.hops tbody tr', { timeout: 60_000 });
+      // Loss starts 30 s into the scenario and must last 10 s before it is shown.
+      await until('the callout', () => page.$('.callout'), 120_000);
+      const title = await page.textContent('.callout h2');
+      assert.match(title, /^(Degraded|Problem): \S/);
+      // The segment the callout names is the one marked on the path, and only that one.
+      const where = await page.textContent('.callout-where strong');
+      const culprit = await page.$$eval('.path-item.culprit .segment-category', (els) => els.map((e) => e.textContent));
+      assert.equal(culprit.length, 1);
+      assert.ok(culprit[0].endsWith(where), `callout names ${where}, path marks ${culprit[0]}`);
+      assert.match(await page.textContent('#overall-title'), /trouble|problem/);
+      await page.screenshot({ path: path.join(out, 'impaired.png'), fullPage: true });
+    });
+  });
+});

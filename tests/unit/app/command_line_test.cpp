@@ -1,0 +1,99 @@
+// Command line parsing: options, values, defaults and the refusals that end with exit code 2.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "discovery/address_text.h"
+
+namespace quillon::test {
+namespace {
+
+CommandLineResult Parse(std::vector<std::string> args) {
+    return ParseCommandLine(args);
+}
+
+TEST(CommandLine, DefaultsWithoutArguments) {
+    const CommandLineResult r = Parse({});
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.options.action, CommandLine::Action::Run);
+    EXPECT_FALSE(r.options.minimized);
+    EXPECT_FALSE(r.options.headless);
+    EXPECT_EQ(r.options.listenAddress, "127.0.0.1");
+    EXPECT_EQ(r.options.listenPort, 0);
+    EXPECT_TRUE(r.options.destinations.empty());
+}
+
+TEST(CommandLine, MinimizedCountsAnywhereInTheText) {
+    EXPECT_TRUE(Parse({"--minimized"}).options.minimized);
+    EXPECT_TRUE(Parse({"--headless", "--minimized"}).options.minimized);
+    // Inside a value: the whole text counts, not its words.
+    const CommandLineResult r = Parse({"--data-dir", "/tmp/x--minimized"});
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(r.options.minimized);
+    EXPECT_EQ(r.options.dataDir, "/tmp/x--minimized");
+    EXPECT_FALSE(Parse({"--data-dir", "/tmp/-minimized"}).options.minimized);
+}
+
+TEST(CommandLine, ValuedOptionsInBothSpellings) {
+    const CommandLineResult r =
+        Parse({"--headless", "--listen=127.0.0.1:8080", "--data-dir", "/tmp/q", "--simulate",
+               "world.json", "--interface=eth0", "--destination", "192.0.2.1,198.51.100.7"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.options.headless);
+    EXPECT_EQ(r.options.listenAddress, "127.0.0.1");
+    EXPECT_EQ(r.options.listenPort, 8080);
+    EXPECT_EQ(r.options.dataDir, "/tmp/q");
+    EXPECT_EQ(r.options.simulateFile, "world.json");
+    EXPECT_EQ(r.options.interfaceName, "eth0");
+    EXPECT_EQ(r.options.destinations,
+              (std::vector<uint32_t>{MakeIpv4(192, 0, 2, 1), MakeIpv4(198, 51, 100, 7)}));
+    EXPECT_EQ(r.options.destinationTexts, (std::vector<std::string>{"192.0.2.1", "198.51.100.7"}));
+
+    EXPECT_EQ(Parse({"--listen", "localhost:0"}).options.listenAddress, "localhost");
+    EXPECT_EQ(Parse({"--listen", "[::1]:65535"}).options.listenAddress, "::1");
+    EXPECT_EQ(Parse({"--listen", "127.8.9.1:1"}).options.listenPort, 1);
+}
+
+TEST(CommandLine, VersionAndHelp) {
+    EXPECT_EQ(Parse({"--version"}).options.action, CommandLine::Action::Version);
+    EXPECT_EQ(Parse({"--version", "--help"}).options.action, CommandLine::Action::Help);
+    EXPECT_EQ(VersionText(), "quillon 1.0.0\n");
+    for (const char* option : {"--minimized", "--headless", "--listen", "--data-dir", "--simulate",
+                               "--destination", "--interface", "--version", "--help"}) {
+        EXPECT_NE(UsageText().find(option), std::string::npos) << option;
+    }
+}
+
+TEST(CommandLine, MistakesAreRefusedWithAClearMessage) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"-m"}, "unknown option '-m'"},
+        {{"stray"}, "unexpected argument 'stray'"},
+        {{"--minimized-now"}, "unknown option '--minimized-now'"},
+        {{"--data-dir"}, "option --data-dir needs a value"},
+        {{"--data-dir="}, "option --data-dir needs a non-empty value"},
+        {{"--simulate", "a", "--simulate", "b"}, "option --simulate given twice"},
+        {{"--headless=yes"}, "option --headless takes no value"},
+        {{"--listen", "127.0.0.1"}, "--listen: '127.0.0.1' is not ADDR:PORT with a port 0-65535"},
+        {{"--listen", "127.0.0.1:65536"},
+         "--listen: '127.0.0.1:65536' is not ADDR:PORT with a port 0-65535"},
+        {{"--listen", "127.0.0.1:8x"},
+         "--listen: '127.0.0.1:8x' is not ADDR:PORT with a port 0-65535"},
+        {{"--listen", "0.0.0.0:80"},
+         "--listen: '0.0.0.0' is not a loopback address (127.x.x.x, localhost or [::1])"},
+        {{"--listen", "192.168.1.5:80"},
+         "--listen: '192.168.1.5' is not a loopback address (127.x.x.x, localhost or [::1])"},
+        {{"--destination", "1.1.1"}, "--destination: '1.1.1' is not an IPv4 address"},
+        {{"--destination", "192.0.2.1,"}, "--destination: '' is not an IPv4 address"},
+        {{"--destination", "0.0.0.0"}, "--destination: '0.0.0.0' is not an IPv4 address"},
+        {{"--destination", "192.0.2.1,192.0.2.1"}, "--destination: '192.0.2.1' is listed twice"},
+    };
+    for (const auto& [args, error] : cases) {
+        const CommandLineResult r = Parse(args);
+        EXPECT_FALSE(r.ok) << args[0];
+        EXPECT_EQ(r.error, error);
+    }
+}
+
+}  // namespace
+}  // namespace quillon::test

@@ -1,0 +1,323 @@
+// The main window's logic in virtual time: modes and timers, the tray, launch at startup,
+// network changes and the window's end.
+#include <gtest/gtest.h>
+
+#include "../../fakes/controller_rig.h"
+#include "app/shell_messages.h"
+
+namespace quillon::test {
+namespace {
+
+using sim::Ipv4;
+
+constexpr MacAddress kOtherGatewayMac{0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
+
+TEST(MainController, CreationArmsTimersAddsTrayAndRegistersForChanges) {
+    ControllerRig rig;
+    rig.Create();
+    EXPECT_EQ(rig.shell.TimerPeriod(kMeasurementTimer), 5000u);
+    EXPECT_EQ(rig.shell.TimerPeriod(kUpdateNoticeTimer), 5000u);
+    EXPECT_TRUE(rig.shell.trayShown);
+    EXPECT_EQ(rig.shell.trayTip, "Quillon");
+    EXPECT_TRUE(rig.shell.visible);
+    EXPECT_EQ(rig.netEvents.Live(), 2);
+    EXPECT_EQ(rig.monitor.Registry().GetDestinations().size(), 2u);
+
+    const std::string log = ReadLog();
+    const size_t destinations = log.find("[INFO] Initialized 2 default destinations\r\n");
+    const size_t route = log.find("[INFO] Route change notifications registered\r\n");
+    const size_t interface = log.find("[INFO] Interface change notifications registered\r\n");
+    const size_t created = log.find("[INFO] Main window created\r\n");
+    ASSERT_NE(destinations, std::string::npos);
+    ASSERT_NE(created, std::string::npos);
+    EXPECT_LT(destinations, route);
+    EXPECT_LT(route, interface);
+    EXPECT_LT(interface, created);
+    // The initial notifications came before registration ended: skipped, nothing handled.
+    rig.shell.Advance(1000);
+    EXPECT_EQ(rig.LogCount("change detected"), 0);
+    EXPECT_EQ(rig.LogCount("Handling network change notification"), 0);
+}
+
+// One rig at a time: the log is process-wide.
+TEST(MainController, RouteRegistrationFailureSkipsInterfaceAndNeverReacts) {
+    {
+        ControllerRig rig;
+        rig.netEvents.failRoute = true;
+        rig.Create();
+        EXPECT_EQ(rig.LogCount("[ERROR] Failed to register route change notification: 5\r\n"), 1);
+        EXPECT_EQ(rig.LogCount("Interface change notifications"), 0);
+        EXPECT_EQ(rig.netEvents.Live(), 0);
+    }
+    ControllerRig other;
+    other.netEvents.failInterface = true;
+    other.Create();
+    EXPECT_EQ(other.LogCount("[ERROR] Failed to register interface change notification: 5"), 1);
+    // Route changes still count once both attempts are over.
+    other.netEvents.Fire(NetChangeKind::Route, NetChangeType::Add);
+    other.shell.Advance(600);
+    EXPECT_EQ(other.LogCount("[INFO] Handling network change notification"), 1);
+}
+
+TEST(MainController, ClosingHidesToTrayAndSlowsMeasurementTo60s) {
+    ControllerRig rig;
+    rig.Create();
+    rig.shell.Close();
+    EXPECT_FALSE(rig.shell.visible);
+    EXPECT_FALSE(rig.controller.Visible());
+    EXPECT_EQ(rig.shell.TimerPeriod(kMeasurementTimer), 60000u);
+    EXPECT_FALSE(rig.shell.destroyed);
+    EXPECT_FALSE(rig.shell.quit);
+
+    rig.shell.Click(kTrayRightButtonUp);
+    ASSERT_EQ(rig.shell.menus.size(), 1u);
+    EXPECT_EQ(rig.shell.menus[0][0].label, "Show");
+
+    // Measurement goes on, slowly: one tick a minute.
+    rig.shell.PageReady();
+    const size_t before = rig.shell.pagePosts.size();
+    rig.shell.Advance(59000);
+    EXPECT_EQ(rig.shell.pagePosts.size(), before);
+    rig.shell.Advance(1000);
+    EXPECT_EQ(rig.shell.StatePosts(), static_cast<int>(before) + 1);
+}
+
+class MinimizedStart : public ::testing::TestWithParam<std::pair<uint8_t, uint32_t>> {};
+
+TEST_P(MinimizedStart, TrayClickShowsRearmsForThePowerSupplyAndPushesAtOnce) {
+    const auto [acLine, period] = GetParam();
+    ControllerRig rig(true);
+    rig.system.power.acLineStatus = acLine;
+    rig.Create();
+    EXPECT_TRUE(rig.shell.startedHidden);
+    EXPECT_FALSE(rig.controller.Visible());
+    EXPECT_EQ(rig.shell.TimerPeriod(kMeasurementTimer), 60000u);
+
+    rig.shell.PageReady();
+    rig.shell.Click(kTrayLeftButtonUp);
+    EXPECT_TRUE(rig.shell.visible);
+    EXPECT_EQ(rig.shell.TimerPeriod(kMeasurementTimer), period);
+    ASSERT_EQ(rig.shell.StatePosts(), 1);  // no time passed: pushed by the click itself
+
+    rig.shell.Click(kTrayLeftDoubleClick);
+    EXPECT_FALSE(rig.shell.visible);
+    EXPECT_EQ(rig.shell.TimerPeriod(kMeasurementTimer), 60000u);
+    EXPECT_EQ(rig.shell.StatePosts(), 1);  // hiding pushes nothing
+}
+
+INSTANTIATE_TEST_SUITE_P(PowerSupplies, MinimizedStart,
+                         ::testing::Values(std::make_pair(uint8_t{1}, 5000u),
+                                           std::make_pair(uint8_t{0}, 15000u),
+                                           std::make_pair(uint8_t{255}, 15000u)));
+
+TEST(MainController, MenuItemAndTrayEventsOutsideTheTableDoNothing) {
+    ControllerRig rig;
+    rig.Create();
+    rig.shell.Click(0x200);  // mouse move
+    rig.shell.Command(2999);
+    EXPECT_TRUE(rig.shell.visible);
+    EXPECT_TRUE(rig.shell.menus.empty());
+
+    rig.shell.Command(kCommandShowHide);
+    EXPECT_FALSE(rig.shell.visible);
+    EXPECT_EQ(rig.shell.TimerPeriod(kMeasurementTimer), 60000u);
+    rig.shell.Click(kTrayRightButtonUp);
+    const std::vector<TrayMenuItem>& menu = rig.shell.menus.back();
+    ASSERT_EQ(menu.size(), 5u);
+    EXPECT_EQ(menu[0].command, kCommandShowHide);
+    EXPECT_EQ(menu[0].label, "Show");
+    EXPECT_EQ(menu[1].command, 0);
+    EXPECT_EQ(menu[2].command, kCommandLaunchAtStartup);
+    EXPECT_EQ(menu[2].label, "Launch at startup");
+    EXPECT_FALSE(menu[2].checked);
+    EXPECT_EQ(menu[3].command, 0);
+    EXPECT_EQ(menu[4].command, kCommandExit);
+    EXPECT_EQ(menu[4].label, "Exit");
+}
+
+TEST(MainController, LaunchAtStartupToggledTwiceLeavesNoEntry) {
+    ControllerRig rig;
+    rig.system.executablePath = "/opt/quillon bin/quillon";
+    rig.Create();
+    rig.shell.Command(kCommandLaunchAtStartup);
+    ASSERT_TRUE(rig.autostart.entry.has_value());
+    EXPECT_EQ(*rig.autostart.entry, "\"/opt/quillon bin/quillon\" --minimized");
+    rig.shell.Click(kTrayRightButtonUp);
+    EXPECT_TRUE(rig.shell.menus.back()[2].checked);
+
+    rig.shell.Command(kCommandLaunchAtStartup);
+    EXPECT_FALSE(rig.autostart.entry.has_value());
+    rig.shell.Click(kTrayRightButtonUp);
+    EXPECT_FALSE(rig.shell.menus.back()[2].checked);
+    EXPECT_EQ(rig.LogCount("[INFO] Launch at startup enabled\r\n"), 1);
+    EXPECT_EQ(rig.LogCount("[INFO] Launch at startup disabled\r\n"), 1);
+}
+
+TEST(MainController, LaunchAtStartupFailuresWarnAndTheMenuShowsTheRealState) {
+    {
+        ControllerRig rig;
+        rig.Create();
+        rig.autostart.failWrite = true;
+        rig.shell.Command(kCommandLaunchAtStartup);
+        EXPECT_EQ(rig.LogCount("[WARN] Failed to enable launch at startup\r\n"), 1);
+        EXPECT_EQ(rig.LogCount("Launch at startup enabled"), 0);
+        rig.shell.Click(kTrayRightButtonUp);
+        EXPECT_FALSE(rig.shell.menus.back()[2].checked);
+
+        rig.autostart.failWrite = false;
+        rig.shell.Command(kCommandLaunchAtStartup);
+        rig.autostart.failRemove = true;
+        rig.shell.Command(kCommandLaunchAtStartup);
+        EXPECT_EQ(rig.LogCount("[WARN] Failed to disable launch at startup\r\n"), 1);
+        EXPECT_EQ(rig.LogCount("Launch at startup disabled"), 0);
+        rig.shell.Click(kTrayRightButtonUp);
+        EXPECT_TRUE(rig.shell.menus.back()[2].checked);
+    }
+    // With no known executable there is nothing to start: no entry is written.
+    ControllerRig nameless;
+    nameless.system.executablePath.clear();
+    nameless.Create();
+    nameless.shell.Command(kCommandLaunchAtStartup);
+    EXPECT_FALSE(nameless.autostart.entry.has_value());
+    EXPECT_EQ(nameless.LogCount("[WARN] Failed to enable launch at startup"), 1);
+}
+
+TEST(MainController, MeasurementTicksPostTheStateOnlyOnceThePageIsReady) {
+    ControllerRig rig;
+    rig.Create();
+    rig.shell.Advance(10000);  // two ticks, page not there: built and dropped
+    EXPECT_TRUE(rig.shell.pagePosts.empty());
+    EXPECT_TRUE(rig.monitor.Discovery().PrimaryDone());
+
+    rig.shell.PageReady();
+    EXPECT_EQ(rig.shell.startedPages, std::vector<std::string>{"https://quillon.local/index.html"});
+    rig.shell.Advance(15000);
+    EXPECT_EQ(rig.shell.StatePosts(), 3);
+    EXPECT_EQ(rig.shell.pagePosts.size(), 3u);
+
+    rig.shell.PageGone();
+    rig.shell.Advance(5000);
+    EXPECT_EQ(rig.shell.pagePosts.size(), 3u);
+}
+
+TEST(MainController, UpdateNoticeTimerFiresOnceAndShowsNothingWithoutAnOffer) {
+    ControllerRig rig;
+    rig.Create();
+    rig.shell.Advance(5000);
+    EXPECT_FALSE(rig.shell.TimerPeriod(kUpdateNoticeTimer).has_value());
+    rig.shell.Advance(20000);
+    EXPECT_TRUE(rig.shell.balloons.empty());
+}
+
+TEST(MainController, ExitTearsDownInOrderAndQuitsWithZero) {
+    ControllerRig rig;
+    rig.Create();
+    rig.shell.Advance(5000);
+    EXPECT_TRUE(rig.monitor.Prober().SharedHandleOpen());
+    rig.shell.Command(kCommandExit);
+    EXPECT_TRUE(rig.shell.destroyed);
+    EXPECT_TRUE(rig.shell.quit);
+    EXPECT_EQ(rig.shell.exitCode, 0);
+    EXPECT_FALSE(rig.shell.TimerPeriod(kMeasurementTimer).has_value());
+    EXPECT_FALSE(rig.shell.trayShown);
+    EXPECT_EQ(rig.netEvents.Live(), 0);
+    EXPECT_FALSE(rig.monitor.Prober().SharedHandleOpen());
+    EXPECT_EQ(rig.monitor.Prober().TargetCount(), 0u);
+}
+
+// Network changes: the watcher's debounce and the controller's reaction.
+class NetworkChange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rig.Create();
+        rig.shell.PageReady();
+    }
+    // One notification, then the quiet time after which it is handled.
+    void Change(NetChangeKind kind = NetChangeKind::Route) {
+        rig.netEvents.Fire(kind, NetChangeType::Parameter);
+        rig.shell.Advance(500);
+    }
+    ControllerRig rig;
+};
+
+TEST_F(NetworkChange, SameGatewayTwiceOnlyRefreshesTheSecondTime) {
+    Change();
+    EXPECT_EQ(rig.LogCount("[INFO] Route change detected: parameter\r\n"), 1);
+    EXPECT_EQ(rig.LogCount("[INFO] Handling network change notification\r\n"), 1);
+    EXPECT_EQ(rig.LogCount("[INFO] Gateway changed — full path reset\r\n"), 1);
+    EXPECT_EQ(rig.LogCount("[INFO] Hysteresis: Resetting all segment states (network change)"), 1);
+    EXPECT_EQ(rig.controller.LastGatewayMac(), "00:11:22:33:44:55");
+    // The reset's discovery cycle ran and its follow-up tick measured at once.
+    EXPECT_TRUE(rig.monitor.Discovery().PrimaryDone());
+    EXPECT_GE(rig.shell.StatePosts(), 2);
+
+    const int threads = rig.threads.StartedCount();
+    const int posts = rig.shell.StatePosts();
+    const size_t nodes = rig.monitor.Registry().NodeCount();
+    Change(NetChangeKind::Interface);
+    EXPECT_EQ(rig.LogCount("[INFO] Handling network change notification\r\n"), 2);
+    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 1);
+    EXPECT_EQ(rig.LogCount("Resetting all segment states"), 1);
+    EXPECT_EQ(rig.threads.StartedCount(), threads);
+    EXPECT_EQ(rig.shell.StatePosts(), posts + 1);
+    EXPECT_EQ(rig.monitor.Registry().NodeCount(), nodes);
+}
+
+TEST_F(NetworkChange, AnotherGatewayResetsAndIsRemembered) {
+    Change();
+    rig.network.world().Apply(sim::GatewayMac(kOtherGatewayMac));
+    Change();
+    EXPECT_EQ(
+        rig.LogCount("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE\r\n"), 1);
+    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 2);
+    EXPECT_EQ(rig.controller.LastGatewayMac(), "00:AA:BB:CC:DD:EE");
+}
+
+TEST_F(NetworkChange, EmptyGatewayAfterAKnownOneResetsAndTheNextOneResetsAgain) {
+    Change();
+    rig.network.world().Apply(sim::DefaultRouteGone());
+    Change();
+    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 2);
+    EXPECT_EQ(rig.LogCount("Gateway MAC changed"), 0);
+    EXPECT_EQ(rig.controller.LastGatewayMac(), "");
+
+    rig.network.world().Apply(sim::DefaultRouteBack());
+    Change();
+    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 3);
+    EXPECT_EQ(rig.controller.LastGatewayMac(), "00:11:22:33:44:55");
+}
+
+TEST_F(NetworkChange, ABurstIsHandledOnce500msAfterItsLastNotification) {
+    Change();  // the first gateway is known
+    const int handled = rig.LogCount("Handling network change notification");
+
+    rig.netEvents.Fire(NetChangeKind::Route, NetChangeType::Delete);
+    rig.shell.Advance(300);
+    rig.netEvents.Fire(NetChangeKind::Interface, NetChangeType::Add);
+    rig.shell.Advance(300);
+    // The new gateway appears with the last notification of the burst.
+    rig.network.world().Apply(sim::GatewayMac(kOtherGatewayMac));
+    rig.netEvents.Fire(NetChangeKind::Route, NetChangeType::Add);
+    rig.shell.Advance(499);
+    EXPECT_EQ(rig.LogCount("Handling network change notification"), handled);
+    rig.shell.Advance(1);
+    EXPECT_EQ(rig.LogCount("Handling network change notification"), handled + 1);
+    // The tables were read after the burst: the new gateway was seen.
+    EXPECT_EQ(rig.LogCount("Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE\r\n"), 1);
+    EXPECT_EQ(rig.LogCount("[INFO] Route change detected: delete\r\n"), 1);
+    EXPECT_EQ(rig.LogCount("change detected: add"), 0);  // folded into the burst
+
+    rig.shell.Advance(5000);
+    EXPECT_EQ(rig.LogCount("Handling network change notification"), handled + 1);
+}
+
+TEST_F(NetworkChange, NotificationsAfterTheWindowIsGonePostNothing) {
+    rig.shell.Command(kCommandExit);
+    rig.controller.Watcher().HandleNetworkChange("Route", "add");
+    rig.shell.DeliverPosted();
+    EXPECT_EQ(rig.LogCount("[INFO] Route change detected: add"), 1);
+    EXPECT_EQ(rig.LogCount("Handling network change notification"), 0);
+}
+
+}  // namespace
+}  // namespace quillon::test

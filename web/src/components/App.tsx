@@ -1,0 +1,129 @@
+import { useEffect, useLayoutEffect, useState } from 'preact/hooks';
+import type { PageStore } from '../store';
+import { hopKey } from '../history';
+import { Overview } from './Overview';
+import { PathView } from './PathView';
+import { HopTable } from './HopTable';
+import { HopChart } from './HopChart';
+import { InfoCards } from './InfoCards';
+
+interface Props {
+  store: PageStore;
+  onRefresh(): void;
+}
+
+function useStore(store: PageStore): number {
+  const [tick, setTick] = useState(0);
+  useEffect(() => store.subscribe(() => setTick((t) => t + 1)), [store]);
+  return tick;
+}
+
+function ConnectionBanner({ store }: { store: PageStore }) {
+  if (store.connection === 'refused') {
+    return (
+      <div class="banner error" role="alert">
+        <strong>This page belongs to an earlier run of Quillon.</strong> Open the address Quillon printed when it started.
+      </div>
+    );
+  }
+  if (store.connection !== 'unreachable') return null;
+  return (
+    <div class="banner error" role="alert">
+      <strong>Can't reach Quillon.</strong> The application may have stopped. Trying again…
+      {store.state && <span> The figures below are from {new Date(store.receivedAt).toLocaleTimeString()}.</span>}
+    </div>
+  );
+}
+
+function Waiting({ store }: { store: PageStore }) {
+  return (
+    <section class="overview status-unknown waiting-state" aria-busy="true">
+      <div class="overview-icon spinner" aria-hidden="true" />
+      <div class="overview-body">
+        <h1>{store.connection === 'connecting' || store.connection === 'connected' ? 'Checking your connection…' : 'Waiting for Quillon…'}</h1>
+        <p class="overview-text">The first measurements arrive within a minute.</p>
+      </div>
+    </section>
+  );
+}
+
+export function App({ store, onRefresh }: Props) {
+  useStore(store);
+  useLayoutEffect(() => store.rendered());
+  // Feedback fades after a while; errors stay until something replaces them.
+  const notice = store.notice;
+  useEffect(() => {
+    if (notice?.kind !== 'info') return;
+    const t = setTimeout(() => store.notice === notice && store.setNotice(null), 10_000);
+    return () => clearTimeout(t);
+  }, [notice]);
+  const [segment, setSegment] = useState<string | null>(null);
+  const [hop, setHop] = useState<string | null>(null);
+  const state = store.state;
+  const selectedHop = state && hop ? state.hops.find((h) => hopKey(h) === hop) : undefined;
+  const selectedSeries = hop ? store.history.get(hop) : undefined;
+
+  return (
+    <div class="page">
+      <header class="topbar">
+        <span class="brand">Quillon</span>
+        <div class="actions">
+          <button type="button" class="primary" onClick={onRefresh} disabled={store.refreshing || store.connection === 'unreachable' || store.connection === 'refused'} aria-describedby="notice">
+            {store.refreshing ? 'Rediscovering…' : 'Rediscover path'}
+          </button>
+        </div>
+      </header>
+      <ConnectionBanner store={store} />
+      <div id="notice" class={`notice ${store.notice?.kind ?? ''}`} role={store.notice?.kind === 'error' ? 'alert' : 'status'} aria-live="polite">
+        {store.notice?.text ?? ''}
+      </div>
+      <main>
+        {!state ? (
+          <Waiting store={store} />
+        ) : (
+          <>
+            <Overview state={state} />
+            <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
+            <section class="hops-section" aria-labelledby="hops-title">
+              <h2 id="hops-title">Stops along the way</h2>
+              <HopTable hops={state.hops} history={store.history} selected={hop} onSelect={setHop} />
+              {selectedHop && selectedSeries && (
+                <HopChart
+                  title={`Hop ${selectedHop.hopNumber}${selectedHop.ip === '*' ? '' : ` (${selectedHop.hostname ?? selectedHop.ip})`}`}
+                  series={selectedSeries}
+                  revision={store.history.revision}
+                />
+              )}
+            </section>
+            <InfoCards state={state} />
+            <details class="support">
+              <summary>Technical details for support</summary>
+              <p class="muted">
+                Updated {new Date(store.receivedAt).toLocaleTimeString()} · {store.messages} updates received · overall status "{state.overallStatus}" · last render {lastRender(store)}
+              </p>
+              <SupportDump store={store} />
+            </details>
+          </>
+        )}
+      </main>
+    </div>
+  );
+}
+
+function lastRender(store: PageStore): string {
+  const t = store.renderTimes[store.renderTimes.length - 1];
+  return t === undefined ? '–' : `${t.toFixed(1)} ms`;
+}
+
+// Serialised only while open, so a closed panel costs nothing per message.
+function SupportDump({ store }: { store: PageStore }) {
+  const [open, setOpen] = useState(false);
+  return (
+    <div>
+      <button type="button" onClick={() => setOpen(!open)} aria-expanded={open}>
+        {open ? 'Hide raw message' : 'Show raw message'}
+      </button>
+      {open && <pre class="raw">{JSON.stringify(store.state, null, 2)}</pre>}
+    </div>
+  );
+}

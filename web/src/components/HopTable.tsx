@@ -1,0 +1,89 @@
+import type { Hop } from '../messages';
+import type { HistoryStore } from '../history';
+import { hopKey } from '../history';
+import { ms, pct, segmentWord } from '../format';
+import { Sparkline } from './Sparkline';
+
+interface Props {
+  hops: Hop[];
+  history: HistoryStore;
+  selected: string | null;
+  onSelect(key: string | null): void;
+}
+
+const LOSS_WARN = 3;
+const RTT_WARN = 150;
+const JITTER_WARN = 30;
+
+export function HopTable({ hops, history, selected, onSelect }: Props) {
+  if (hops.length === 0) {
+    return (
+      <p class="muted" role="status">
+        Tracing the route… The list of stops along the way appears once the first trace is done.
+      </p>
+    );
+  }
+  return (
+    <div class="table-wrap" tabIndex={0} role="region" aria-label="Hops along the path, scrollable">
+      <table class="hops">
+        <caption class="visually-hidden">Every stop (hop) between this computer and the destination</caption>
+        <thead>
+          <tr>
+            <th scope="col">Hop</th>
+            <th scope="col">Address and name</th>
+            <th scope="col" class="col-as">Network (AS)</th>
+            <th scope="col" class="num">RTT</th>
+            <th scope="col" class="num">Loss</th>
+            <th scope="col" class="num col-jitter">Jitter</th>
+            <th scope="col" class="col-where">Where</th>
+            <th scope="col" class="col-history">Recent</th>
+          </tr>
+        </thead>
+        <tbody>
+          {hops.map((hop) => {
+            const key = hopKey(hop);
+            const silent = hop.ip === '*';
+            const isSelected = key === selected;
+            return (
+              <tr key={key} class={`${isSelected ? 'selected' : ''}${silent ? ' silent' : ''}`} onClick={() => onSelect(isSelected ? null : key)}>
+                <th scope="row">
+                  <button
+                    type="button"
+                    class="hop-button"
+                    aria-pressed={isSelected}
+                    aria-label={`Hop ${hop.hopNumber}${silent ? ', no answer' : `, ${hop.ip}`}: ${isSelected ? 'hide' : 'show'} chart`}
+                    onClick={(e) => {
+                      e.stopPropagation();
+                      onSelect(isSelected ? null : key);
+                    }}
+                  >
+                    {hop.hopNumber}
+                  </button>
+                </th>
+                <td class="mono col-addr">
+                  {silent ? <span title="This stop does not answer probes">no answer</span> : hop.ip}
+                  {hop.hostname && (
+                    <span class="host" title={hop.hostname}>
+                      {hop.hostname}
+                    </span>
+                  )}
+                </td>
+                <td class="col-as">
+                  {hop.asn ? `AS${hop.asn.replace(/^AS/i, '')}` : ''}
+                  {hop.asnName ? <span class="as-name muted">{hop.asnName}</span> : ''}
+                </td>
+                <td class={`num${hop.rttMs >= RTT_WARN ? ' bad' : ''}`}>{silent ? '–' : ms(hop.rttMs)}</td>
+                <td class={`num${!silent && hop.loss >= LOSS_WARN ? ' bad' : ''}`}>{silent ? '–' : pct(hop.loss)}</td>
+                <td class={`num col-jitter${hop.jitter >= JITTER_WARN ? ' bad' : ''}`}>{silent ? '–' : ms(hop.jitter)}</td>
+                <td class="col-where">{segmentWord(hop.segment)}</td>
+                <td class="col-history">
+                  <Sparkline series={history.get(key)} label={`Recent response times of hop ${hop.hopNumber}`} />
+                </td>
+              </tr>
+            );
+          })}
+        </tbody>
+      </table>
+    </div>
+  );
+}

@@ -1,0 +1,44 @@
+import type { NetworkState, Segment } from '../messages';
+import { STATUS_LOOK, headline } from '../format';
+
+// The verdict first, in plain words, then where the trouble is and what to do about it.
+export function Overview({ state }: { state: NetworkState }) {
+  const { title, text } = headline(state.overallStatus, state.hops.length > 0);
+  const callout = state.culpritCallout;
+  const culprit: Segment | undefined = callout?.segmentId
+    ? state.segments.find((s) => s.id === callout.segmentId)
+    : undefined;
+  const look = STATUS_LOOK[state.overallStatus];
+  return (
+    <section class={`overview status-${state.overallStatus}`} aria-labelledby="overall-title">
+      <div class="overview-icon" aria-hidden="true">
+        {look.icon}
+      </div>
+      <div class="overview-body">
+        <h1 id="overall-title" aria-live="polite">
+          {title}
+        </h1>
+        <p class="overview-text">{text}</p>
+        {callout && (
+          <div class={`callout status-${callout.severity}`} role="status" aria-label="What we found">
+            <h2>
+              <span class="visually-hidden">{STATUS_LOOK[callout.severity].label}: </span>
+              {callout.title}
+            </h2>
+            <p>{callout.description}</p>
+            {culprit && (
+              <p class="callout-where">
+                Where: <strong>{culprit.categoryLabel}</strong>
+                {culprit.displayName && culprit.displayName !== culprit.categoryLabel ? ` (${culprit.displayName})` : ''}
+              </p>
+            )}
+            <p class="callout-remedy">
+              <strong>What you can do: </strong>
+              {callout.remedy}
+            </p>
+          </div>
+        )}
+      </div>
+    </section>
+  );
+}

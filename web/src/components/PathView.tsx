@@ -1,0 +1,121 @@
+import { useRef } from 'preact/hooks';
+import type { Segment, Status } from '../messages';
+import { STATUS_LOOK, detailRows } from '../format';
+import { StatusBadge } from './StatusIcon';
+
+// The five places along the way, always in this order; ones not known yet are shown waiting.
+const SLOTS: { id: string; category: string; waiting: string }[] = [
+  { id: 'device', category: 'Client', waiting: 'This computer' },
+  { id: 'connection', category: 'Link', waiting: 'Looking for a link…' },
+  { id: 'homeNetwork', category: 'Gateway', waiting: 'Looking for a router…' },
+  { id: 'isp', category: 'ISP', waiting: 'Discovering…' },
+  { id: 'services', category: 'Destination', waiting: 'Waiting for the path…' },
+];
+
+const ICONS: Record<string, string> = {
+  device: '▣',
+  connection: '⇄',
+  homeNetwork: '⌂',
+  isp: '☁',
+  services: '◎',
+};
+
+interface Props {
+  segments: Segment[];
+  selected: string | null;
+  onSelect(id: string | null): void;
+}
+
+export function PathView({ segments, selected, onSelect }: Props) {
+  const buttons = useRef<(HTMLButtonElement | null)[]>([]);
+  const byId = new Map(segments.map((s) => [s.id, s]));
+  // Known slots in their order, then anything new the application may add.
+  const extra = segments.filter((s) => !SLOTS.some((slot) => slot.id === s.id));
+  const items = [
+    ...SLOTS.map((slot) => ({ slot, segment: byId.get(slot.id) })),
+    ...extra.map((s) => ({ slot: { id: s.id, category: s.categoryLabel, waiting: '' }, segment: s })),
+  ];
+  const chosen = selected ? byId.get(selected) : undefined;
+
+  const onKey = (e: KeyboardEvent, index: number) => {
+    const step = e.key === 'ArrowRight' || e.key === 'ArrowDown' ? 1 : e.key === 'ArrowLeft' || e.key === 'ArrowUp' ? -1 : 0;
+    if (e.key === 'Escape') onSelect(null);
+    if (!step) return;
+    e.preventDefault();
+    for (let i = index + step; i >= 0 && i < items.length; i += step) {
+      const b = buttons.current[i];
+      if (b && !b.disabled) {
+        b.focus();
+        break;
+      }
+    }
+  };
+
+  return (
+    <section class="path" aria-labelledby="path-title">
+      <h2 id="path-title">The path to the internet</h2>
+      <ol class="path-list">
+        {items.map(({ slot, segment }, index) => {
+          const status: Status = segment ? segment.status : 'unknown';
+          const discovering = segment?.details.status === 'discovering';
+          const name = segment ? segment.displayName : slot.waiting;
+          const isSelected = selected === slot.id && !!segment;
+          return (
+            <li class={`path-item${segment?.isCulprit ? ' culprit' : ''}${segment ? '' : ' waiting'}`} key={slot.id}>
+              <button
+                type="button"
+                ref={(el) => {
+                  buttons.current[index] = el;
+                }}
+                class={`segment status-${status}${isSelected ? ' selected' : ''}`}
+                disabled={!segment}
+                aria-expanded={segment ? isSelected : undefined}
+                aria-controls={segment ? 'segment-details' : undefined}
+                aria-label={`${segment?.categoryLabel || slot.category}: ${name}. Status: ${STATUS_LOOK[status].label}.${discovering ? ' Provider still being discovered.' : ''}${segment?.isCulprit ? ' Likely cause of the problem.' : ''}${segment ? ' Show details.' : ''}`}
+                onClick={() => onSelect(isSelected ? null : slot.id)}
+                onKeyDown={(e) => onKey(e, index)}
+              >
+                <span class="segment-category">
+                  <span aria-hidden="true">{ICONS[slot.id] ?? '•'} </span>
+                  {segment?.categoryLabel || slot.category}
+                </span>
+                <span class="segment-name">{name}</span>
+                {discovering && <span class="segment-note">Finding your provider…</span>}
+                {segment ? <StatusBadge status={status} /> : <span class="badge-placeholder">Waiting</span>}
+                {segment?.isCulprit && <span class="culprit-mark">Likely cause</span>}
+              </button>
+              {index < items.length - 1 && (
+                <span class="path-arrow" aria-hidden="true">
+                  →
+                </span>
+              )}
+            </li>
+          );
+        })}
+      </ol>
+      {chosen && (
+        <div id="segment-details" class="segment-details" role="region" aria-label={`${chosen.categoryLabel} details`}>
+          <h3>
+            {chosen.categoryLabel}: {chosen.displayName}
+          </h3>
+          <DetailList details={chosen.details} empty="No further details for this part of the path." />
+        </div>
+      )}
+    </section>
+  );
+}
+
+export function DetailList({ details, empty }: { details: Record<string, unknown>; empty?: string }) {
+  const rows = detailRows(details);
+  if (!rows.length) return empty ? <p class="muted">{empty}</p> : null;
+  return (
+    <dl class="details">
+      {rows.map((r) => (
+        <div class="detail" key={r.key}>
+          <dt>{r.label}</dt>
+          <dd>{r.value}</dd>
+        </div>
+      ))}
+    </dl>
+  );
+}

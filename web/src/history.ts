@@ -1,0 +1,79 @@
+// Per-hop history of RTT and loss, built from successive network state messages and kept
+// in memory only. Bounded twice: points per hop and number of hops remembered, so a page left
+// open for days (or a path that keeps changing) never grows.
+
+import type { Hop } from './messages';
+
+export interface Series {
+  times: number[]; // seconds since the epoch
+  rtt: (number | null)[]; // null where the hop did not answer
+  loss: number[];
+}
+
+export interface HistoryLimits {
+  pointsPerHop: number;
+  hops: number;
+}
+
+export const DEFAULT_LIMITS: HistoryLimits = { pointsPerHop: 300, hops: 64 };
+
+// A hop is the same hop while both its place in the path and its address stay the same.
+export const hopKey = (hop: Pick<Hop, 'hopNumber' | 'ip'>): string => `${hop.hopNumber}|${hop.ip}`;
+
+export class HistoryStore {
+  private readonly series = new Map<string, Series>();
+  private readonly limits: HistoryLimits;
+  private version = 0;
+
+  constructor(limits: Partial<HistoryLimits> = {}) {
+    this.limits = { ...DEFAULT_LIMITS, ...limits };
+  }
+
+  // Adds one point for every hop of a message, all at the same time.
+  record(hops: readonly Hop[], timeSeconds: number): void {
+    for (const hop of hops) {
+      const key = hopKey(hop);
+      let s = this.series.get(key);
+      if (s) {
+        // Re-inserting keeps the map in order of last use, oldest first, for eviction.
+        this.series.delete(key);
+      } else {
+        s = { times: [], rtt: [], loss: [] };
+      }
+      this.series.set(key, s);
+      const silent = hop.ip === '*' || hop.loss >= 100;
+      s.times.push(timeSeconds);
+      s.rtt.push(silent ? null : hop.rttMs);
+      s.loss.push(hop.loss);
+      const excess = s.times.length - this.limits.pointsPerHop;
+      if (excess > 0) {
+        s.times.splice(0, excess);
+        s.rtt.splice(0, excess);
+        s.loss.splice(0, excess);
+      }
+    }
+    while (this.series.size > this.limits.hops) {
+      const oldest = this.series.keys().next().value as string;
+      this.series.delete(oldest);
+    }
+    this.version++;
+  }
+
+  get(key: string): Series | undefined {
+    return this.series.get(key);
+  }
+
+  get size(): number {
+    return this.series.size;
+  }
+
+  // Changes with every record, so views can tell when to redraw.
+  get revision(): number {
+    return this.version;
+  }
+
+  clear(): void {
+    this.series.clear();
+    this.version++;
+  }
+}

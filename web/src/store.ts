@@ -1,0 +1,79 @@
+// What the page knows: the last network state, the per-hop history, the bridge's connection
+// and a short notice for the user. Views subscribe and re-render on change.
+
+import type { ConnectionState } from './bridge';
+import { HistoryStore, type HistoryLimits } from './history';
+import { parseInbound, type NetworkState } from './messages';
+
+export interface Notice {
+  kind: 'info' | 'error';
+  text: string;
+}
+
+export class PageStore {
+  readonly history: HistoryStore;
+  state: NetworkState | null = null;
+  receivedAt = 0; // ms since the epoch of the last network state
+  messages = 0;
+  connection: ConnectionState = 'connecting';
+  notice: Notice | null = null;
+  refreshing = false;
+  // How long the page took from a message's arrival to the updated screen, last few messages.
+  readonly renderTimes: number[] = [];
+  private pendingSince = 0;
+  private readonly listeners = new Set<() => void>();
+
+  constructor(limits: Partial<HistoryLimits> = {}) {
+    this.history = new HistoryStore(limits);
+  }
+
+  subscribe(listener: () => void): () => void {
+    this.listeners.add(listener);
+    return () => this.listeners.delete(listener);
+  }
+
+  private changed(): void {
+    for (const l of this.listeners) l();
+  }
+
+  // Takes one delivered message; returns whether it was one we use.
+  accept(data: unknown, nowMs: number): boolean {
+    const message = parseInbound(data);
+    if (!message || message.type !== 'networkState') return false;
+    this.pendingSince = performance.now();
+    this.state = message;
+    this.receivedAt = nowMs;
+    this.messages++;
+    this.history.record(message.hops, nowMs / 1000);
+    if (this.refreshing) {
+      this.refreshing = false;
+      this.notice = { kind: 'info', text: 'Path rediscovery started. New measurements will appear over the next seconds.' };
+    }
+    this.changed();
+    return true;
+  }
+
+  // Called once the views have committed a render.
+  rendered(): void {
+    if (!this.pendingSince) return;
+    this.renderTimes.push(performance.now() - this.pendingSince);
+    if (this.renderTimes.length > 50) this.renderTimes.shift();
+    this.pendingSince = 0;
+  }
+
+  setConnection(connection: ConnectionState): void {
+    if (connection === this.connection) return;
+    this.connection = connection;
+    this.changed();
+  }
+
+  setNotice(notice: Notice | null): void {
+    this.notice = notice;
+    this.changed();
+  }
+
+  setRefreshing(refreshing: boolean): void {
+    this.refreshing = refreshing;
+    this.changed();
+  }
+}
