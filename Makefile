@@ -9,6 +9,9 @@ setup:
 # Builds the optimised application and its page, and starts the headless front end; it prints
 # the address to open in a browser. Extra options in ARGS, e.g.
 #   make run ARGS="--simulate tests/scenario/worlds/healthy_home.json"
+# Until the program measures real Linux networks it runs on a simulated home network;
+# ARGS="--simulate FILE" picks another world (docs/scenarios.md).
+ARGS ?= --simulate tests/scenario/worlds/healthy_home.json
 run: setup
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release --target quillon quillon_ui_assets
@@ -24,7 +27,7 @@ test: setup
 tsan: setup
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan
-	@scripts/run-tests build/tsan
+	@ctest --test-dir build/tsan -j2 --output-on-failure
 
 # Google Benchmark programs, compared side by side in one run each.
 bench: setup
