@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/fs_path.h"
+#include "backend/utf8.h"
 #include "platform/clock.h"
 #include "platform/system.h"
 
@@ -47,41 +48,15 @@ LogState& State() {
 
 const char* LevelName(int32_t level) {
     switch (level) {
-        case Info: return "INFO";
-        case Warn: return "WARN";
-        case Error: return "ERROR";
-        default: return "UNKNOWN";
+        case Info:
+            return "INFO";
+        case Warn:
+            return "WARN";
+        case Error:
+            return "ERROR";
+        default:
+            return "UNKNOWN";
     }
-}
-
-// Length of the UTF-8 sequence at s (1..4) when it is well formed, 0 otherwise.
-size_t ValidSequenceLength(const unsigned char* s, size_t available) {
-    const unsigned char b = s[0];
-    size_t n;
-    uint32_t cp;
-    if (b < 0x80) return 1;
-    if (b >= 0xC2 && b <= 0xDF) {
-        n = 2;
-        cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        n = 3;
-        cp = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        n = 4;
-        cp = b & 0x07;
-    } else {
-        return 0;
-    }
-    if (available < n) return 0;
-    for (size_t i = 1; i < n; ++i) {
-        if ((s[i] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (s[i] & 0x3F);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
-        return 0;
-    }
-    return n;
 }
 
 // Appends text to out[0..capacity) as well-formed UTF-8 (a malformed byte becomes U+FFFD), one
@@ -90,10 +65,10 @@ size_t ValidSequenceLength(const unsigned char* s, size_t available) {
 void AppendBounded(char* out, size_t capacity, size_t& length, size_t& units, size_t maxUnits,
                    const char* text, size_t textLength) {
     static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    const std::string_view view(text, textLength);
     size_t i = 0;
     while (i < textLength) {
-        const size_t n = ValidSequenceLength(s + i, textLength - i);
+        const size_t n = Utf8SequenceLength(view, i);
         const char* bytes = n ? text + i : kReplacement;
         const size_t byteCount = n ? n : 3;
         const size_t unitCount = n == 4 ? 2 : 1;
@@ -119,8 +94,8 @@ bool OpenNewLogFileLocked(LogState& state) {
 
     const LocalTime t = state.clock->Local();
     char name[64];
-    std::snprintf(name, sizeof name, "qlnwin_%04d%02d%02d_%02d%02d%02d.log", t.year, t.month,
-                  t.day, t.hour, t.minute, t.second);
+    std::snprintf(name, sizeof name, "qlnwin_%04d%02d%02d_%02d%02d%02d.log", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
     state.currentPath = folder + kPathSeparator + name;
 
 #ifdef _WIN32
@@ -182,10 +157,10 @@ void WriteLocked(LogState& state, int32_t level, const char* format, va_list arg
     const size_t messageLength = std::min(static_cast<size_t>(formatted), sizeof message - 1);
 
     char line[kLineBytes];
-    int prefix = std::snprintf(line, sizeof line, "[%04d-%02d-%02dT%02d:%02d:%02d.%03d] [%s] ",
-                               t.year % 10000, t.month % 100, t.day % 100, t.hour % 100,
-                               t.minute % 100, t.second % 100, t.millisecond % 1000,
-                               LevelName(level));
+    int prefix =
+        std::snprintf(line, sizeof line, "[%04d-%02d-%02dT%02d:%02d:%02d.%03d] [%s] ",
+                      t.year % 10000, t.month % 100, t.day % 100, t.hour % 100, t.minute % 100,
+                      t.second % 100, t.millisecond % 1000, LevelName(level));
     if (prefix < 0) return;
     size_t length = static_cast<size_t>(prefix);  // ASCII: one unit per byte
     size_t lineUnits = length;

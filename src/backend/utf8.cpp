@@ -24,6 +24,46 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+size_t Utf8SequenceLength(std::string_view text, size_t at) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data()) + at;
+    const size_t available = text.size() - at;
+    const unsigned char b = s[0];
+    if (b < 0x80) return 1;
+    size_t n;
+    char32_t cp;
+    if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        cp = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        cp = b & 0x07;
+    } else {
+        return 0;
+    }
+    if (available < n) return 0;
+    for (size_t i = 1; i < n; ++i) {
+        if ((s[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
+        return 0;
+    }
+    return n;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = Utf8SequenceLength(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 std::string toUtf8(std::u16string_view wide) {
     std::string out;
     out.reserve(wide.size());

@@ -2,6 +2,7 @@
 // Windows build's system calls are UTF-16. Pure functions; any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,13 @@ namespace quillon {
 
 // The replacement character that stands for anything that cannot be converted.
 constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Length (1 to 4) of the well-formed UTF-8 sequence that starts at `at`; 0 when the bytes there
+// are not one (stray or missing continuation bytes, overlong forms, surrogates, beyond U+10FFFF).
+size_t Utf8SequenceLength(std::string_view text, size_t at);
+
+// Every byte belongs to a well-formed sequence.
+bool IsValidUtf8(std::string_view text);
 
 // Appends one code point (at most U+10FFFF) in UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);

@@ -71,9 +71,6 @@ DecodedMessage DecodePageMessage(std::string_view contentType, std::string_view 
 // anything else or an invalid literal (raw control characters, bad escapes, lone surrogates).
 std::optional<std::string> DecodeJsonString(std::string_view text);
 
-// Strict UTF-8 check (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool IsValidUtf8(std::string_view text);
-
 // One Server-Sent Event carrying the text: a "data:" line per line of the text, then a blank
 // line. A reader joins the data lines with "\n", which for JSON text is the same value.
 std::string FrameEvent(std::string_view text);

@@ -1,5 +1,7 @@
 #include "platform/linux/bridge_rules.h"
 
+#include "backend/utf8.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
