@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "backend/json_value.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -233,47 +234,6 @@ void DumpNlohmann(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * Document().size());
 }
 
-// Console output as usual, plus the real time of each benchmark for the ratios: the mean
-// aggregate when repetitions ran, else the mean of the iteration runs.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            Time& t = times_[run.run_name.function_name];
-            if (run.run_type == Run::RT_Iteration) {
-                t.sum += run.GetAdjustedRealTime();
-                ++t.count;
-            } else if (run.aggregate_name == "mean") {
-                t.mean = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void PrintRatio(const char* label, const std::string& ours, const std::string& theirs) {
-        std::ostream& out = GetOutputStream();
-        out << label << " ratio (ours/nlohmann): ";
-        const double mine = times_[ours].Mean(), other = times_[theirs].Mean();
-        if (mine > 0 && other > 0) {
-            out << std::fixed << std::setprecision(2) << mine / other << '\n';
-        } else {
-            out << "n/a\n";
-        }
-    }
-
-  private:
-    struct Time {
-        double sum = 0;
-        int count = 0;
-        double mean = 0;
-        double Mean() const { return mean > 0 ? mean : count > 0 ? sum / count : 0; }
-    };
-    std::map<std::string, Time> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -294,7 +254,7 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    reporter.PrintRatio("parse", "parse/quillon", "parse/nlohmann");
-    reporter.PrintRatio("dump", "dump/quillon", "dump/nlohmann");
+    reporter.PrintRatio("parse ratio (ours/nlohmann)", "parse/quillon", "parse/nlohmann");
+    reporter.PrintRatio("dump ratio (ours/nlohmann)", "dump/quillon", "dump/nlohmann");
     return 0;
 }

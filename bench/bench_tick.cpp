@@ -26,6 +26,7 @@
 #include "platform/sim/sim_net_info.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_world.h"
+#include "ratio_reporter.h"
 #include "platform/sim/sim_world_builder.h"
 #include "platform/sim/virtual_clock.h"
 
@@ -263,47 +264,6 @@ void RecordSample(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-
-    // Single runs are averaged; with repetitions the reported mean replaces them.
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const std::string name = run.run_name.str();
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean") {
-                means_[name] = run.GetAdjustedRealTime();
-            } else if (run.run_type == Run::RT_Iteration) {
-                auto& [sum, count] = times_[name];
-                sum += run.GetAdjustedRealTime();
-                ++count;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void PrintRatio(const char* label, const std::string& a, const std::string& b) const {
-        std::ostream& out = GetOutputStream();
-        out << label << ": ";
-        const double x = Mean(a), y = Mean(b);
-        if (x <= 0 || y <= 0) {
-            out << "n/a\n";
-            return;
-        }
-        out << std::fixed << std::setprecision(2) << x / y << '\n';
-    }
-
-private:
-    double Mean(const std::string& name) const {
-        if (const auto it = means_.find(name); it != means_.end()) return it->second;
-        const auto it = times_.find(name);
-        return it == times_.end() ? 0 : it->second.first / it->second.second;
-    }
-
-    std::map<std::string, std::pair<double, int>> times_;
-    std::map<std::string, double> means_;
-};
 
 }  // namespace
 
