@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <linux/errqueue.h>
+#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -37,6 +38,15 @@ int OpenSocket(IcmpSocketKind kind) {
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     const int fd = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) return -1;
+    if (kind == IcmpSocketKind::Raw) {
+        // A raw socket sees every ICMP packet the host receives; let only the answer types
+        // through, so that other traffic never wakes a poll.
+        icmp_filter filter{};
+        filter.data =
+            ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_SOURCE_QUENCH) |
+              (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
+        setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof(filter));
+    }
     if (kind == IcmpSocketKind::Datagram) {
         const int on = 1;
         if (setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof(on)) != 0) {
