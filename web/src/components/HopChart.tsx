@@ -57,11 +57,28 @@ export function HopChart({ title, series, revision }: Props) {
       el,
     );
     plot.current = u;
-    const resize = () => u.setSize({ width: widthOf(el), height: 200 });
-    const observer = typeof ResizeObserver !== 'undefined' ? new ResizeObserver(resize) : null;
+    // Resizing inside the observer's callback would change the observed box again in the same
+    // frame (the browser then reports a "ResizeObserver loop" error): resize on the next frame,
+    // and only when the width really changed.
+    let width = widthOf(el);
+    let frame = 0;
+    const resize = () => {
+      frame = 0;
+      const now = widthOf(el);
+      if (now === width) return;
+      width = now;
+      u.setSize({ width, height: 200 });
+    };
+    const observer =
+      typeof ResizeObserver !== 'undefined'
+        ? new ResizeObserver(() => {
+            if (!frame) frame = requestAnimationFrame(resize);
+          })
+        : null;
     observer?.observe(el);
     return () => {
       observer?.disconnect();
+      if (frame) cancelAnimationFrame(frame);
       u.destroy();
       plot.current = null;
     };
