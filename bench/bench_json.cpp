@@ -4,9 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <iomanip>
 #include <iostream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>

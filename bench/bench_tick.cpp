@@ -9,9 +9,7 @@
 // Ratios of mean real time follow the usual console table.
 #include <benchmark/benchmark.h>
 
-#include <iomanip>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>

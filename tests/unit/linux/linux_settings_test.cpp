@@ -9,27 +9,12 @@
 #include <thread>
 
 #include "platform/linux/linux_autostart.h"
+#include "temp_dir.h"
 
 namespace quillon::lnx {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/quillon-linux-test-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path);

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <map>
 
+#include "temp_dir.h"
+
 namespace quillon::lnx {
 namespace {
 
@@ -19,22 +21,6 @@ EnvLookup Env(std::map<std::string, std::string> vars) {
         return it->second;
     };
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/quillon-linux-test-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 void WriteFile(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());

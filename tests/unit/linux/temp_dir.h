@@ -1,0 +1,27 @@
+// TempDir: a fresh folder under /tmp for one test, removed with everything in it at the end.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace quillon::lnx {
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/quillon-linux-test-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace quillon::lnx
