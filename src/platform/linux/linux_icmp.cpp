@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,6 +31,24 @@ int64_t NowNs() {
         .count();
 }
 
+// The clock the kernel stamps received packets with (SO_TIMESTAMPNS).
+int64_t RealtimeNs() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// The kernel's receive time of a message, when it came with one.
+std::optional<int64_t> ReceiveTimeNs(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+        timespec t;
+        std::memcpy(&t, CMSG_DATA(c), sizeof(t));
+        return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    }
+    return std::nullopt;
+}
+
 uint32_t WholeMs(int64_t ns) {
     return ns <= 0 ? 0 : static_cast<uint32_t>(ns / 1'000'000);
 }
@@ -38,6 +57,10 @@ int OpenSocket(IcmpSocketKind kind) {
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     const int fd = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) return -1;
+    // Answers carry their arrival time, so the round trip does not depend on when the
+    // overlapped echo is polled.
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
     if (kind == IcmpSocketKind::Raw) {
         // A raw socket sees every ICMP packet the host receives; let only the answer types
         // through, so that other traffic never wakes a poll.
@@ -48,7 +71,6 @@ int OpenSocket(IcmpSocketKind kind) {
         setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof(filter));
     }
     if (kind == IcmpSocketKind::Datagram) {
-        const int on = 1;
         if (setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof(on)) != 0) {
             close(fd);
             return -1;
@@ -92,6 +114,8 @@ public:
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = request.destination;
         sentNs_ = NowNs();
+        sentRealtimeNs_ = RealtimeNs();
+        timeoutNs_ = static_cast<int64_t>(request.timeoutMs) * 1'000'000;
         deadlineNs_ = sentNs_ + static_cast<int64_t>(request.timeoutMs) * 1'000'000;
         for (int attempt = 0; attempt < 2; ++attempt) {
             const ssize_t n = sendto(fd_, packet.data(), packet.size(), MSG_DONTWAIT,
@@ -123,9 +147,16 @@ public:
         int socketErrors = 0;
         while (!answer_) {
             sockaddr_in from{};
-            socklen_t fromLength = sizeof(from);
-            const ssize_t n = recvfrom(fd_, buffer, sizeof(buffer), MSG_DONTWAIT,
-                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+            alignas(cmsghdr) uint8_t control[128];
+            iovec iov{buffer, sizeof(buffer)};
+            msghdr message{};
+            message.msg_name = &from;
+            message.msg_namelen = sizeof(from);
+            message.msg_iov = &iov;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof(control);
+            const ssize_t n = recvmsg(fd_, &message, MSG_DONTWAIT);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN || errno == EWOULDBLOCK || ++socketErrors > 8) break;
@@ -140,7 +171,7 @@ public:
                                          sequence_)
                     : ParseDatagramEchoReply(buffer, static_cast<size_t>(n), from.sin_addr.s_addr,
                                              destination_, sequence_);
-            if (answer) Complete(*answer);
+            if (answer) Complete(*answer, ReceiveTimeNs(message));
         }
         return answer_.has_value();
     }
@@ -163,8 +194,16 @@ public:
     }
 
 private:
-    void Complete(const IcmpAnswer& answer) {
-        answer_ = EchoReply{answer.status, answer.address, WholeMs(NowNs() - sentNs_)};
+    // The round trip runs from the send to the answer's arrival; an answer that arrived after
+    // the request's time-out makes it a time-out, however soon it is read.
+    void Complete(const IcmpAnswer& answer, std::optional<int64_t> receivedRealtimeNs) {
+        const int64_t elapsedNs =
+            receivedRealtimeNs ? *receivedRealtimeNs - sentRealtimeNs_ : NowNs() - sentNs_;
+        if (elapsedNs > timeoutNs_) {
+            answer_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
+            return;
+        }
+        answer_ = EchoReply{answer.status, answer.address, WholeMs(elapsedNs)};
     }
 
     void DrainErrorQueue() {
@@ -199,7 +238,7 @@ private:
                 queued.erroredDestination = name.sin_addr.s_addr;
                 const auto answer = ParseQueuedIcmpError(queued, data, static_cast<size_t>(n),
                                                          destination_, sequence_);
-                if (answer) Complete(*answer);
+                if (answer) Complete(*answer, ReceiveTimeNs(message));
             }
         }
     }
@@ -211,7 +250,9 @@ private:
     uint32_t destination_ = 0;
     bool outstanding_ = false;
     std::optional<EchoReply> answer_;
-    int64_t sentNs_ = 0;
+    int64_t sentNs_ = 0;          // steady clock
+    int64_t sentRealtimeNs_ = 0;  // the receive stamps' clock
+    int64_t timeoutNs_ = 0;
     int64_t deadlineNs_ = 0;
 };
 
