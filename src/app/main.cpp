@@ -1,6 +1,8 @@
 // Entry point of the quillon executable. It parses the command line before anything starts:
 // a mistake there ends the program with exit code 2 and the usage. Then it builds the Platform
-// of the chosen front end and runs the application on this thread, which becomes the UI thread.
+// of the chosen front end — the computer's own network through the Linux adapters, or the
+// simulated world of a scenario file — and runs the application on this thread, which becomes
+// the UI thread.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -11,7 +13,13 @@
 #include "app/application.h"
 #include "app/command_line.h"
 #include "platform/linux/headless_shell.h"
+#include "platform/linux/linux_autostart.h"
 #include "platform/linux/linux_clock.h"
+#include "platform/linux/linux_dns.h"
+#include "platform/linux/linux_icmp.h"
+#include "platform/linux/linux_net_info.h"
+#include "platform/linux/linux_settings.h"
+#include "platform/linux/linux_system.h"
 #include "platform/linux/linux_threads.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_network.h"
@@ -35,18 +43,31 @@ std::vector<quillon::Destination> DestinationsOf(const quillon::CommandLine& opt
     return out;
 }
 
-// quillon --headless: the page in a browser, over the loopback bridge. The network is the
-// simulated world of a scenario file; the real-network adapters are not part of this build.
-int RunHeadless(const quillon::CommandLine& options) {
-    if (options.simulateFile.empty()) {
-        std::fputs(
-            "quillon: this build cannot measure the real network yet (its Linux network "
-            "adapters are missing).\nRun it on a simulated network instead, for example:\n"
-            "  quillon --headless --simulate tests/scenario/worlds/healthy_home.json\n"
-            "(scenario files are described in docs/scenarios.md)\n",
-            stderr);
-        return 1;
+// Runs the application on a complete platform and ends the process the way its workers allow.
+int RunApplication(quillon::Platform& platform, const quillon::CommandLine& options) {
+    quillon::Application app(
+        platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
+                                               options.interfaceName});
+    const int exitCode = app.Run();
+    if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
+    if (app.WorkersLeftRunning()) {
+        // A worker still uses the adapters: end without destroying them.
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
     }
+    return exitCode;
+}
+
+quillon::lnx::HeadlessShellOptions ShellOptionsOf(const quillon::CommandLine& options) {
+    quillon::lnx::HeadlessShellOptions shellOptions;
+    shellOptions.listenAddress = options.listenAddress;
+    shellOptions.port = options.listenPort;
+    shellOptions.uiFolder = quillon::lnx::UiFolderBesideExecutable();
+    return shellOptions;
+}
+
+// quillon --headless --simulate FILE: the simulated world of a scenario file, in real time.
+int RunSimulated(const quillon::CommandLine& options) {
     quillon::sim::ScenarioLoad scenario = quillon::sim::LoadScenarioFile(options.simulateFile);
     if (!scenario.ok) {
         std::fprintf(stderr, "quillon: %s\n", scenario.error.c_str());
@@ -68,12 +89,7 @@ int RunHeadless(const quillon::CommandLine& options) {
             "(--data-dir DIR keeps them).\n",
             system.Root().c_str());
     }
-
-    quillon::lnx::HeadlessShellOptions shellOptions;
-    shellOptions.listenAddress = options.listenAddress;
-    shellOptions.port = options.listenPort;
-    shellOptions.uiFolder = quillon::lnx::UiFolderBesideExecutable();
-    quillon::lnx::HeadlessShell shell(shellOptions);
+    quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
 
     quillon::Platform platform;
     platform.clock = &clock;
@@ -83,18 +99,37 @@ int RunHeadless(const quillon::CommandLine& options) {
     platform.netInfo = &network.netInfo();
     platform.dns = &network.dns();
     platform.shell = &shell;
+    return RunApplication(platform, options);
+}
 
-    quillon::Application app(
-        platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
-                                               options.interfaceName});
-    const int exitCode = app.Run();
-    if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
-    if (app.WorkersLeftRunning()) {
-        // A worker still uses the adapters above: end without destroying them.
-        std::fflush(nullptr);
-        std::_Exit(exitCode);
-    }
-    return exitCode;
+// quillon --headless: the computer's own network through the Linux adapters.
+int RunOnThisComputer(const quillon::CommandLine& options) {
+    quillon::lnx::LinuxClock clock;
+    quillon::lnx::LinuxThreads threads;
+    quillon::lnx::LinuxSystemOptions systemOptions;
+    systemOptions.dataDir = options.dataDir;
+    quillon::lnx::LinuxSystem system(systemOptions);
+    quillon::lnx::LinuxIcmp icmp;
+    quillon::lnx::LinuxNetInfoOptions netInfoOptions;
+    netInfoOptions.pinnedInterface = options.interfaceName;
+    quillon::lnx::LinuxNetInfo netInfo(netInfoOptions);
+    quillon::lnx::LinuxDns dns;
+    quillon::lnx::LinuxSettings settings(system.AppFolderPath(quillon::AppFolder::Config));
+    quillon::lnx::LinuxAutostart autostart(
+        quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
+    quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
+
+    quillon::Platform platform;
+    platform.clock = &clock;
+    platform.threads = &threads;
+    platform.system = &system;
+    platform.icmp = &icmp;
+    platform.netInfo = &netInfo;
+    platform.dns = &dns;
+    platform.settings = &settings;
+    platform.autostart = &autostart;
+    platform.shell = &shell;
+    return RunApplication(platform, options);
 }
 
 }  // namespace
@@ -118,7 +153,10 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Run:
             break;
     }
-    if (parsed.options.headless) return RunHeadless(parsed.options);
+    if (parsed.options.headless) {
+        return parsed.options.simulateFile.empty() ? RunOnThisComputer(parsed.options)
+                                                   : RunSimulated(parsed.options);
+    }
     std::fputs(
         "quillon: this build has no desktop front end yet; run `quillon --headless` and open the "
         "address it prints in a browser.\n",
