@@ -6,12 +6,11 @@ FUZZ_SECONDS ?= 60
 setup:
 	@scripts/setup
 
-# Builds the optimised application and its page, and starts the headless front end; it prints
-# the address to open in a browser. Extra options in ARGS, e.g.
-#   make run ARGS="--simulate tests/scenario/worlds/healthy_home.json"
-# Until the program measures real Linux networks it runs on a simulated home network;
-# ARGS="--simulate FILE" picks another world (docs/scenarios.md).
-ARGS ?= --simulate tests/scenario/worlds/healthy_home.json
+# Builds the optimised application and its page, and starts the headless front end on this
+# computer's network; it prints the address to open in a browser. Extra options in ARGS, e.g.
+#   make run ARGS="--simulate tests/scenario/worlds/wifi_loss.json"   (a simulated network)
+#   make run ARGS="--interface eth0"                                   (pin the adapter)
+ARGS ?=
 run: setup
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release --target quillon quillon_ui_assets
