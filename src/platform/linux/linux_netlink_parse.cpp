@@ -1,0 +1,114 @@
+#include "platform/linux/linux_netlink_parse.h"
+
+#include <linux/if_addr.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <optional>
+
+namespace quillon::lnx {
+
+namespace {
+
+// Received buffers carry no alignment promise (the fuzzer's certainly do not), so every
+// structure is copied out rather than read in place.
+template <class T>
+T Read(const uint8_t* at) {
+    T value;
+    std::memcpy(&value, at, sizeof(T));
+    return value;
+}
+
+// The routing table of a route message: the RTA_TABLE attribute when present (tables above
+// 255 only fit there), else the header's byte.
+uint32_t RouteTable(const rtmsg& route, const uint8_t* attributes, size_t size) {
+    uint32_t table = route.rtm_table;
+    size_t offset = 0;
+    while (offset + sizeof(rtattr) <= size) {
+        const auto attribute = Read<rtattr>(attributes + offset);
+        if (attribute.rta_len < sizeof(rtattr) || attribute.rta_len > size - offset) break;
+        if (attribute.rta_type == RTA_TABLE && attribute.rta_len >= RTA_LENGTH(sizeof(uint32_t))) {
+            table = Read<uint32_t>(attributes + offset + RTA_LENGTH(0));
+        }
+        offset += RTA_ALIGN(attribute.rta_len);
+    }
+    return table;
+}
+
+std::optional<NetlinkChange> RouteChange(const nlmsghdr& header, const uint8_t* payload,
+                                         size_t size) {
+    if (size < sizeof(rtmsg)) return std::nullopt;
+    const auto route = Read<rtmsg>(payload);
+    if (route.rtm_family != AF_INET || (route.rtm_flags & RTM_F_CLONED) != 0) return std::nullopt;
+    const size_t attributesAt = NLMSG_ALIGN(sizeof(rtmsg));
+    const size_t attributesSize = size > attributesAt ? size - attributesAt : 0;
+    if (RouteTable(route, payload + attributesAt, attributesSize) != RT_TABLE_MAIN) {
+        return std::nullopt;
+    }
+    if (header.nlmsg_type == RTM_DELROUTE) {
+        return NetlinkChange{NetChangeKind::Route, NetChangeType::Delete};
+    }
+    // A replaced route is the same destination with other properties.
+    const bool replaced = (header.nlmsg_flags & NLM_F_REPLACE) != 0;
+    return NetlinkChange{NetChangeKind::Route,
+                         replaced ? NetChangeType::Parameter : NetChangeType::Add};
+}
+
+std::optional<NetlinkChange> AddressChange(const nlmsghdr& header, const uint8_t* payload,
+                                           size_t size) {
+    if (size < sizeof(ifaddrmsg)) return std::nullopt;
+    if (Read<ifaddrmsg>(payload).ifa_family != AF_INET) return std::nullopt;
+    return NetlinkChange{NetChangeKind::Interface, header.nlmsg_type == RTM_NEWADDR
+                                                       ? NetChangeType::Add
+                                                       : NetChangeType::Delete};
+}
+
+std::optional<NetlinkChange> LinkChange(const nlmsghdr& header, const uint8_t* payload,
+                                        size_t size) {
+    if (size < sizeof(ifinfomsg)) return std::nullopt;
+    if (Read<ifinfomsg>(payload).ifi_family == AF_BRIDGE) return std::nullopt;
+    return NetlinkChange{NetChangeKind::Interface, header.nlmsg_type == RTM_NEWLINK
+                                                       ? NetChangeType::Parameter
+                                                       : NetChangeType::Delete};
+}
+
+std::optional<NetlinkChange> MessageChange(const nlmsghdr& header, const uint8_t* payload,
+                                           size_t size) {
+    switch (header.nlmsg_type) {
+        case RTM_NEWROUTE:
+        case RTM_DELROUTE:
+            return RouteChange(header, payload, size);
+        case RTM_NEWADDR:
+        case RTM_DELADDR:
+            return AddressChange(header, payload, size);
+        case RTM_NEWLINK:
+        case RTM_DELLINK:
+            return LinkChange(header, payload, size);
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::vector<NetlinkChange> ParseNetlinkChanges(const uint8_t* data, size_t size) {
+    std::vector<NetlinkChange> changes;
+    size_t offset = 0;
+    while (offset + sizeof(nlmsghdr) <= size) {
+        const auto header = Read<nlmsghdr>(data + offset);
+        if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > size - offset) break;
+        const size_t payloadAt = offset + NLMSG_HDRLEN;
+        const size_t payloadSize = header.nlmsg_len - NLMSG_HDRLEN;
+        if (const auto change = MessageChange(header, data + payloadAt, payloadSize)) {
+            changes.push_back(*change);
+        }
+        if (header.nlmsg_type == NLMSG_DONE) break;
+        offset += NLMSG_ALIGN(header.nlmsg_len);
+    }
+    return changes;
+}
+
+}  // namespace quillon::lnx

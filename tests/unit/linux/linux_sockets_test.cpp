@@ -1,0 +1,224 @@
+// Live sockets against responders of the test's own on loopback, and against addresses that
+// never answer or have no route inside a private network namespace of a child process (root
+// only; skipped otherwise). Names resolve from the hosts file or as literals, or inside the
+// namespace, where no query can leave.
+#include "platform/linux/linux_sockets.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "private_namespace.h"
+
+namespace quillon::lnx {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
+}
+const uint32_t kLoopback = Ip(127, 0, 0, 1);
+
+// A socket bound to an ephemeral loopback port.
+class BoundSocket {
+public:
+    explicit BoundSocket(int type) : fd_(socket(AF_INET, type | SOCK_CLOEXEC, 0)) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = kLoopback;
+        socklen_t size = sizeof(local);
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), size) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+            ADD_FAILURE() << "cannot bind a loopback socket";
+        }
+        port_ = ntohs(local.sin_port);
+    }
+    ~BoundSocket() { Close(); }
+    void Close() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+    int fd() const { return fd_; }
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_;
+    uint16_t port_ = 0;
+};
+
+enum class Reply { Echo, Never, FromOtherPortThenEcho };
+
+// Answers datagrams on loopback until destroyed with "re:" plus the request, as told; the
+// answer from another port starts with "no:" instead.
+class UdpResponder {
+public:
+    explicit UdpResponder(Reply reply) : reply_(reply), thread_([this] { Serve(); }) {}
+    ~UdpResponder() {
+        stop_ = true;
+        thread_.join();
+    }
+    uint16_t port() const { return socket_.port(); }
+
+private:
+    void Serve() {
+        while (!stop_) {
+            pollfd entry{socket_.fd(), POLLIN, 0};
+            if (poll(&entry, 1, 20) <= 0) continue;
+            uint8_t buffer[1500];
+            sockaddr_in from{};
+            socklen_t fromSize = sizeof(from);
+            const ssize_t size = recvfrom(socket_.fd(), buffer, sizeof(buffer), 0,
+                                          reinterpret_cast<sockaddr*>(&from), &fromSize);
+            if (size < 0) continue;
+            Bytes answer = {'r', 'e', ':'};
+            answer.insert(answer.end(), buffer, buffer + size);
+            Bytes stranger = answer;
+            stranger[0] = 'n';
+            stranger[1] = 'o';
+            auto send = [&](int fd, const Bytes& bytes) {
+                sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                       fromSize);
+            };
+            if (reply_ == Reply::FromOtherPortThenEcho) {
+                send(other_.fd(), stranger);
+                std::this_thread::sleep_for(50ms);
+            }
+            if (reply_ != Reply::Never) send(socket_.fd(), answer);
+        }
+    }
+
+    const Reply reply_;
+    BoundSocket socket_{SOCK_DGRAM};
+    BoundSocket other_{SOCK_DGRAM};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+const Bytes kRequest = {'s', 't', 'u', 'n'};
+const Bytes kAnswer = {'r', 'e', ':', 's', 't', 'u', 'n'};
+
+template <class F>
+SteadyClock::duration Timed(F call) {
+    const auto start = SteadyClock::now();
+    call();
+    return SteadyClock::now() - start;
+}
+
+TEST(LinuxSockets, UdpExchangeTakesOnlyThePeersAnswerWithinTheTimeout) {
+    LinuxSockets sockets;
+    UdpExchangeResult result;
+    {
+        UdpResponder echo(Reply::Echo);
+        EXPECT_LT(
+            Timed([&] { result = sockets.UdpExchange(kLoopback, echo.port(), kRequest, 2000); }),
+            1s);
+        EXPECT_TRUE(result.sent && result.received);
+        EXPECT_EQ(result.answer, kAnswer);
+    }
+    {
+        UdpResponder silent(Reply::Never);
+        const auto took =
+            Timed([&] { result = sockets.UdpExchange(kLoopback, silent.port(), kRequest, 300); });
+        EXPECT_TRUE(result.sent);
+        EXPECT_FALSE(result.received);
+        EXPECT_TRUE(result.answer.empty());
+        EXPECT_GE(took, 300ms);
+        EXPECT_LT(took, 1500ms);
+    }
+    {
+        UdpResponder stranger(Reply::FromOtherPortThenEcho);
+        result = sockets.UdpExchange(kLoopback, stranger.port(), kRequest, 2000);
+        EXPECT_TRUE(result.received);
+        EXPECT_EQ(result.answer, kAnswer) << "the answer from another port was taken";
+    }
+    // A closed port refuses at once: no answer, and no waiting out the time-out.
+    BoundSocket closed(SOCK_DGRAM);
+    closed.Close();
+    const auto took =
+        Timed([&] { result = sockets.UdpExchange(kLoopback, closed.port(), kRequest, 5000); });
+    EXPECT_TRUE(result.sent);
+    EXPECT_FALSE(result.received);
+    EXPECT_LT(took, 2s);
+}
+
+TEST(LinuxSockets, TcpConnectReachesAListenerAndReportsRefusal) {
+    LinuxSockets sockets;
+    BoundSocket listener(SOCK_STREAM);
+    ASSERT_EQ(listen(listener.fd(), 4), 0);
+    TcpConnectResult result = sockets.TcpConnect(kLoopback, listener.port(), 2000);
+    EXPECT_TRUE(result.connected);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.error, 0);
+    pollfd pending{listener.fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&pending, 1, 1000), 1) << "the listener saw no connection";
+
+    BoundSocket closed(SOCK_STREAM);
+    closed.Close();
+    result = sockets.TcpConnect(kLoopback, closed.port(), 2000);
+    EXPECT_FALSE(result.connected);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.error, ECONNREFUSED);
+}
+
+TEST(LinuxSockets, ResolvesLiteralsAndTheHostsFile) {
+    LinuxSockets sockets;
+    ResolveResult result = sockets.ResolveIpv4("192.0.2.7");
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(result.addresses, std::vector<uint32_t>{Ip(192, 0, 2, 7)});
+
+    result = sockets.ResolveIpv4("localhost");
+    ASSERT_TRUE(result.ok);
+    EXPECT_NE(std::find(result.addresses.begin(), result.addresses.end(), kLoopback),
+              result.addresses.end());
+}
+
+// Inside the namespace: 10.9.9.2 sits behind the silent veth peer with a fixed neighbour entry,
+// so packets to it leave and vanish; 10.200.0.0/16 has no route at all.
+TEST(LinuxSockets, SilentAndUnroutableAddressesInANamespace) {
+    if (geteuid() != 0) GTEST_SKIP() << "creating a network namespace needs root";
+    testing::InPrivateNamespace(
+        "ip neigh add 10.9.9.2 lladdr 02:00:00:00:00:02 dev qla nud permanent", [] {
+            LinuxSockets sockets;
+            TcpConnectResult tcp;
+            auto took = Timed([&] { tcp = sockets.TcpConnect(Ip(10, 9, 9, 2), 443, 300); });
+            EXPECT_TRUE(tcp.timedOut);
+            EXPECT_FALSE(tcp.connected);
+            EXPECT_EQ(tcp.error, 0);
+            EXPECT_GE(took, 300ms);
+            EXPECT_LT(took, 1500ms);
+
+            tcp = sockets.TcpConnect(Ip(10, 200, 0, 1), 443, 300);
+            EXPECT_FALSE(tcp.connected || tcp.timedOut);
+            EXPECT_EQ(tcp.error, ENETUNREACH);
+
+            UdpExchangeResult udp;
+            took = Timed([&] { udp = sockets.UdpExchange(Ip(10, 9, 9, 2), 3478, kRequest, 300); });
+            EXPECT_TRUE(udp.sent);
+            EXPECT_FALSE(udp.received);
+            EXPECT_GE(took, 300ms);
+            udp = sockets.UdpExchange(Ip(10, 200, 0, 1), 3478, kRequest, 300);
+            EXPECT_FALSE(udp.sent);
+
+            // A name the hosts file lacks goes to a resolver the namespace cannot reach.
+            const ResolveResult resolved = sockets.ResolveIpv4("quillon-test.invalid");
+            EXPECT_FALSE(resolved.ok);
+            EXPECT_NE(resolved.error, 0);
+            EXPECT_TRUE(resolved.addresses.empty());
+        });
+}
+
+}  // namespace
+}  // namespace quillon::lnx
