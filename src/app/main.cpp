@@ -17,8 +17,10 @@
 #include "platform/linux/linux_clock.h"
 #include "platform/linux/linux_dns.h"
 #include "platform/linux/linux_icmp.h"
+#include "platform/linux/linux_net_events.h"
 #include "platform/linux/linux_net_info.h"
 #include "platform/linux/linux_settings.h"
+#include "platform/linux/linux_sockets.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/linux_threads.h"
 #include "platform/platform.h"
@@ -113,7 +115,9 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxNetInfoOptions netInfoOptions;
     netInfoOptions.pinnedInterface = options.interfaceName;
     quillon::lnx::LinuxNetInfo netInfo(netInfoOptions);
+    quillon::lnx::LinuxNetEvents netEvents;
     quillon::lnx::LinuxDns dns;
+    quillon::lnx::LinuxSockets sockets;
     quillon::lnx::LinuxSettings settings(system.AppFolderPath(quillon::AppFolder::Config));
     quillon::lnx::LinuxAutostart autostart(
         quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
@@ -125,7 +129,9 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.system = &system;
     platform.icmp = &icmp;
     platform.netInfo = &netInfo;
+    platform.netEvents = &netEvents;
     platform.dns = &dns;
+    platform.sockets = &sockets;
     platform.settings = &settings;
     platform.autostart = &autostart;
     platform.shell = &shell;

@@ -1,0 +1,178 @@
+// Lab tests: the real program on a real network path made of namespaces (scripts/lab). quillon
+// runs headless in the client namespace with the Linux adapters; a reader in the same namespace
+// follows its messages; mtr traces the same path for comparison. Root only.
+//
+//   QUILLON_BIN=build/dev/src/app/quillon node --test tests/lab/*.lab.mjs
+import { after, before, describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const bin = path.resolve(root, process.env.QUILLON_BIN ?? 'build/dev/src/app/quillon');
+const labScript = path.join(root, 'scripts/lab');
+const client = 'qlab-client';
+
+const isRoot = process.getuid?.() === 0;
+if (!isRoot) console.log('# lab tests skipped: they need root to build network namespaces');
+
+function lab(...args) {
+  return execFileSync(labScript, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+}
+
+function inClient(...args) {
+  return execFileSync('ip', ['netns', 'exec', client, ...args], { encoding: 'utf8' });
+}
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function until(what, check, ms = 60_000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const value = await check();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await sleep(250);
+  }
+}
+
+// quillon in the client namespace, pinned to the lab interface, plus a reader of its messages.
+async function startApp() {
+  const dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-lab-'));
+  const child = spawn('ip', ['netns', 'exec', client, bin, '--headless', '--interface', 'c0',
+    '--listen', '127.0.0.1:0', '--data-dir', dataDir], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let printed = '';
+  const url = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`no address printed:\n${printed}`)), 20_000);
+    const look = (chunk) => {
+      printed += chunk;
+      const m = printed.match(/http:\/\/127\.0\.0\.1:\d+\/\S*/);
+      if (m) {
+        clearTimeout(timer);
+        resolve(m[0]);
+      }
+    };
+    child.stdout.on('data', look);
+    child.stderr.on('data', look);
+    child.on('exit', (code) => reject(new Error(`quillon exited with ${code}:\n${printed}`)));
+  });
+
+  const reader = spawn('ip', ['netns', 'exec', client, process.execPath,
+    path.join(root, 'tests/lab/read_events.mjs'), url], { stdio: ['ignore', 'pipe', 'inherit'] });
+  const app = { child, reader, dataDir, state: null, states: 0 };
+  let pending = '';
+  reader.stdout.on('data', (chunk) => {
+    pending += chunk;
+    let end;
+    while ((end = pending.indexOf('\n')) >= 0) {
+      const message = JSON.parse(pending.slice(0, end));
+      pending = pending.slice(end + 1);
+      if (message.type === 'networkState') {
+        app.state = message;
+        app.states += 1;
+      }
+    }
+  });
+  app.log = () => {
+    const folder = path.join(dataDir, 'Logs');
+    if (!fs.existsSync(folder)) return '';
+    return fs.readdirSync(folder).sort().map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('');
+  };
+  app.stop = async () => {
+    reader.kill('SIGTERM');
+    if (child.exitCode === null && child.signalCode === null) {
+      const exited = new Promise((resolve) => child.once('exit', resolve));
+      child.kill('SIGTERM');
+      const late = setTimeout(() => child.kill('SIGKILL'), 5_000);
+      await exited;
+      clearTimeout(late);
+    }
+  };
+  return app;
+}
+
+const hopOf = (state, n) => state?.hops?.find((h) => h.hopNumber === n);
+const segmentOf = (state, id) => state?.segments?.find((s) => s.id === id);
+const sameMac = (a, b) => a.toLowerCase().replace(/[-:]/g, '') === b.toLowerCase().replace(/[-:]/g, '');
+
+describe('the real program on the lab network', { skip: !isRoot && 'needs root', concurrency: 1 }, () => {
+  let app;
+
+  before(async () => {
+    lab('up');
+    app = await startApp();
+  });
+
+  after(async () => {
+    await app?.stop();
+    if (app) fs.rmSync(app.dataDir, { recursive: true, force: true });
+    if (isRoot) lab('down');
+  });
+
+  it('discovers the path with names, AS numbers, labels and the gateway, as mtr sees it', async () => {
+    const state = await until('the four measured hops of the lab path', () => {
+      const s = app.state;
+      return s?.hops?.length === 4 && app.states >= 3 ? s : null;
+    });
+    const seen = state.hops.map((h) => [h.hopNumber, h.ip, h.hostname, h.asn ?? '', h.asnName ?? '', h.segment]);
+    assert.deepEqual(seen, [
+      [1, '192.168.1.1', 'router.home.lab', '', '', 'LOCAL'],
+      [2, '203.0.113.1', 'bras1.lab-isp.net', '64500', 'LAB-ISP Lab Broadband, ZZ', 'ISP'],
+      [3, '198.51.100.1', 'ae1.edge.lab-carrier.net', '64510', 'LAB-CARRIER Lab Carrier, ZZ', 'TRANS'],
+      [4, '1.1.1.1', 'one.one.one.one', '13335', 'LAB-ANYCAST Lab Anycast, ZZ', 'DEST'],
+    ]);
+    for (const hop of state.hops) {
+      // Veth links answer in well under a millisecond; anything near a second is wrong.
+      assert.ok(hop.rttMs >= 0 && hop.rttMs < 50, `hop ${hop.hopNumber} rtt ${hop.rttMs}`);
+      assert.equal(hop.loss, 0, `hop ${hop.hopNumber} loss`);
+    }
+    const device = segmentOf(state, 'device').details;
+    assert.equal(device.interfaceName, 'c0');
+    assert.equal(device.localIP, '192.168.1.100');
+    const home = segmentOf(state, 'homeNetwork').details;
+    assert.equal(home.gatewayIP, '192.168.1.1');
+    assert.ok(sameMac(home.gatewayMAC, '02:5a:00:00:00:01'), home.gatewayMAC);
+    assert.equal(state.culpritCallout, undefined);
+
+    const report = inClient('mtr', '-n', '-r', '-c', '3', '1.1.1.1');
+    const mtrHops = [...report.matchAll(/^\s*\d+\.\|--\s+(\S+)/gm)].map((m) => m[1]);
+    assert.deepEqual(mtrHops, state.hops.map((h) => h.ip), report);
+
+    assert.match(app.log(), /Primary path discovered: 4 nodes in registry/);
+  });
+
+  it('blames the ISP for loss on its link, after the hysteresis delay', async () => {
+    lab('impair', 'wan', '40');
+    const impairedAt = Date.now();
+    try {
+      const state = await until('loss from the second hop on', () => {
+        const s = app.state;
+        return [2, 3, 4].every((n) => hopOf(s, n)?.loss > 0) ? s : null;
+      });
+      assert.equal(hopOf(state, 1).loss, 0, 'the gateway before the impaired link loses nothing');
+      const callout = await until('the ISP callout', () => app.state?.culpritCallout?.segmentId === 'isp' && app.state.culpritCallout, 90_000);
+      assert.ok(Date.now() - impairedAt >= 10_000, 'the callout waits for the entry delay');
+      assert.equal(segmentOf(app.state, 'isp').isCulprit, true);
+      assert.ok(callout.title.length > 0 && callout.remedy.length > 0);
+    } finally {
+      lab('impair', 'wan', '0');
+    }
+  });
+
+  it('sees the default route go and come back, and discovers the path again', async () => {
+    const before = app.log().length;
+    inClient('ip', 'route', 'del', 'default');
+    await until('the network change handled', () => app.log().slice(before).includes('Handling network change notification'));
+    inClient('ip', 'route', 'add', 'default', 'via', '192.168.1.1', 'dev', 'c0');
+    const log = await until('the path discovered again', () => {
+      const text = app.log().slice(before);
+      return /Running traceroute to primary destination[\s\S]*Primary path discovered: 4 nodes/.test(text) && text;
+    });
+    assert.match(log, /Route change detected: delete/);
+    assert.match(log, /Gateway changed — full path reset/);
+    await until('the path back on the page', () => app.state?.hops?.length === 4);
+  });
+});
