@@ -98,7 +98,7 @@ const hopOf = (state, n) => state?.hops?.find((h) => h.hopNumber === n);
 const segmentOf = (state, id) => state?.segments?.find((s) => s.id === id);
 const sameMac = (a, b) => a.toLowerCase().replace(/[-:]/g, '') === b.toLowerCase().replace(/[-:]/g, '');
 
-describe('the real program on the lab network', { skip: !isRoot && 'needs root', concurrency: 1 }, () => {
+describe('the real program on the lab network', { skip: !isRoot && 'needs root', concurrency: 1, timeout: 300_000 }, () => {
   let app;
 
   before(async () => {
@@ -124,11 +124,13 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
       [3, '198.51.100.1', 'ae1.edge.lab-carrier.net', '64510', 'LAB-CARRIER Lab Carrier, ZZ', 'TRANS'],
       [4, '1.1.1.1', 'one.one.one.one', '13335', 'LAB-ANYCAST Lab Anycast, ZZ', 'DEST'],
     ]);
-    for (const hop of state.hops) {
-      // Veth links answer in well under a millisecond; anything near a second is wrong.
-      assert.ok(hop.rttMs >= 0 && hop.rttMs < 50, `hop ${hop.hopNumber} rtt ${hop.rttMs}`);
-      assert.equal(hop.loss, 0, `hop ${hop.hopNumber} loss`);
+    // The gateway answers over a veth pair at once; behind the access line (5 ± 1 ms each
+    // way) every hop answers in about 10 ms.
+    assert.ok(state.hops[0].rttMs < 3, `gateway rtt ${state.hops[0].rttMs}`);
+    for (const hop of state.hops.slice(1)) {
+      assert.ok(hop.rttMs >= 7 && hop.rttMs < 30, `hop ${hop.hopNumber} rtt ${hop.rttMs}`);
     }
+    for (const hop of state.hops) assert.equal(hop.loss, 0, `hop ${hop.hopNumber} loss`);
     const device = segmentOf(state, 'device').details;
     assert.equal(device.interfaceName, 'c0');
     assert.equal(device.localIP, '192.168.1.100');
@@ -145,7 +147,7 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
   });
 
   it('blames the ISP for loss on its link, after the hysteresis delay', async () => {
-    lab('impair', 'wan', '40');
+    lab('impair', 'wan', 'loss', '40');
     const impairedAt = Date.now();
     try {
       const state = await until('loss from the second hop on', () => {
@@ -158,7 +160,7 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
       assert.equal(segmentOf(app.state, 'isp').isCulprit, true);
       assert.ok(callout.title.length > 0 && callout.remedy.length > 0);
     } finally {
-      lab('impair', 'wan', '0');
+      lab('impair', 'wan', 'loss', '0');
     }
   });
 
