@@ -32,10 +32,12 @@ tsan: setup
 	    ctest --test-dir build/tsan -j2 --output-on-failure -E '^HeadlessShellTest\.'
 
 
-# Google Benchmark programs, compared side by side in one run each.
+# Google Benchmark programs, compared side by side in one run each. bench_headless runs the
+# built quillon --headless on a simulated home; its idle run lasts QUILLON_BENCH_IDLE_SECONDS
+# (default 600), e.g. `make bench QUILLON_BENCH_IDLE_SECONDS=60` for a short run.
 bench: setup
 	@cmake --preset release >/dev/null
-	@cmake --build --preset release
+	@cmake --build --preset release --target quillon_benchmarks
 	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done
 
 # Each fuzz target for FUZZ_SECONDS seconds; a crash, leak or sanitizer report fails the target.

@@ -55,9 +55,11 @@ bool SplitHostPort(std::string_view text, std::string_view& host, std::string_vi
     return !host.empty();
 }
 
+// The port as a browser writes it: plain decimal without leading zeros.
 bool PortMatches(std::string_view portText, bool hasPort, uint16_t port) {
     if (!hasPort) return port == 80;
     if (portText.empty() || portText.size() > 5) return false;
+    if (portText.size() > 1 && portText.front() == '0') return false;
     unsigned value = 0;
     const auto [end, ec] =
         std::from_chars(portText.data(), portText.data() + portText.size(), value);

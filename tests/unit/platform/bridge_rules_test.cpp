@@ -19,6 +19,12 @@ TEST(HeadlessBridgeRules, HostMustNameThisServer) {
     EXPECT_FALSE(IsAllowedHost("127.0.0.1", kEndpoint));  // port left out, ours is not 80
     EXPECT_FALSE(IsAllowedHost("127.0.0.1:4311", kEndpoint));
     EXPECT_FALSE(IsAllowedHost("127.0.0.1:043117", kEndpoint));
+    // Leading zeros short enough to fit five digits are refused too.
+    const BridgeEndpoint http{"127.0.0.1", 8080};
+    EXPECT_TRUE(IsAllowedHost("localhost:8080", http));
+    EXPECT_FALSE(IsAllowedHost("localhost:08080", http));
+    EXPECT_FALSE(IsAllowedHost("127.0.0.1:00080", {"127.0.0.1", 80}));
+    EXPECT_FALSE(IsAllowedOrigin("http://localhost:08080", http));
     EXPECT_FALSE(IsAllowedHost("127.0.0.1:43117x", kEndpoint));
     EXPECT_FALSE(IsAllowedHost("rebind.example:43117", kEndpoint));
     EXPECT_FALSE(IsAllowedHost("127.0.0.1.rebind.example:43117", kEndpoint));
