@@ -185,6 +185,9 @@ void MainController::OnResize(int, int) {}
 
 void MainController::OnPageReady() {
     host_.OnPageReady();
+    // A page that opens on a shown window gets the picture at once, as showing the window
+    // does, rather than a measurement tick later. (On a hidden one, showing it pushes.)
+    if (visible_) PushNetworkState();
 }
 void MainController::OnPageGone() {
     host_.OnPageGone();
