@@ -21,10 +21,12 @@ const NetlinkChange kInterfaceAdd{NetChangeKind::Interface, NetChangeType::Add};
 const NetlinkChange kInterfaceDelete{NetChangeKind::Interface, NetChangeType::Delete};
 const NetlinkChange kInterfaceParameter{NetChangeKind::Interface, NetChangeType::Parameter};
 
+// (resize and copy: GCC 12 at -O3 misreads an insert into an empty vector as an overflow)
 template <class T>
 void Append(Bytes& out, const T& value) {
-    const auto* at = reinterpret_cast<const uint8_t*>(&value);
-    out.insert(out.end(), at, at + sizeof(T));
+    const size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &value, sizeof(T));
 }
 
 void Pad(Bytes& out) {
