@@ -49,6 +49,48 @@ std::optional<int64_t> ReceiveTimeNs(msghdr& message) {
     return std::nullopt;
 }
 
+// Holds receive stamping on for the whole machine. The kernel turns it on lazily, a moment
+// after the first socket asks, and off when the last one closes; packets that arrive while it
+// is off are stamped when they are read, which would make a late poll look like a slow answer.
+// So one socket keeps it on, and start-up waits (briefly) until a datagram sent to itself over
+// loopback comes back stamped before it was read. Returns the socket, or -1.
+int KeepReceiveStampsOn() {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(self);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof(self)) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&self), &length) != 0) {
+        return fd;  // no loopback: stamping stays on, unchecked
+    }
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const char probe = 's';
+        if (sendto(fd, &probe, 1, 0, reinterpret_cast<sockaddr*>(&self), sizeof(self)) != 1) break;
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, 10);
+        char data;
+        alignas(cmsghdr) uint8_t control[64];
+        iovec iov{&data, 1};
+        msghdr message{};
+        message.msg_iov = &iov;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof(control);
+        const int64_t readAt = RealtimeNs();
+        if (recvmsg(fd, &message, MSG_DONTWAIT) == 1) {
+            const std::optional<int64_t> stamp = ReceiveTimeNs(message);
+            if (stamp && *stamp < readAt) break;
+        }
+        timespec pause{0, 5'000'000};
+        nanosleep(&pause, nullptr);
+    }
+    return fd;
+}
+
 uint32_t WholeMs(int64_t ns) {
     return ns <= 0 ? 0 : static_cast<uint32_t>(ns / 1'000'000);
 }
@@ -156,6 +198,7 @@ public:
             message.msg_iovlen = 1;
             message.msg_control = control;
             message.msg_controllen = sizeof(control);
+            const int64_t readAt = RealtimeNs();
             const ssize_t n = recvmsg(fd_, &message, MSG_DONTWAIT);
             if (n < 0) {
                 if (errno == EINTR) continue;
@@ -171,7 +214,7 @@ public:
                                          sequence_)
                     : ParseDatagramEchoReply(buffer, static_cast<size_t>(n), from.sin_addr.s_addr,
                                              destination_, sequence_);
-            if (answer) Complete(*answer, ReceiveTimeNs(message));
+            if (answer) Complete(*answer, ReceiveTimeNs(message), readAt);
         }
         return answer_.has_value();
     }
@@ -195,10 +238,21 @@ public:
 
 private:
     // The round trip runs from the send to the answer's arrival; an answer that arrived after
-    // the request's time-out makes it a time-out, however soon it is read.
-    void Complete(const IcmpAnswer& answer, std::optional<int64_t> receivedRealtimeNs) {
-        const int64_t elapsedNs =
-            receivedRealtimeNs ? *receivedRealtimeNs - sentRealtimeNs_ : NowNs() - sentNs_;
+    // the request's time-out makes it a time-out, however soon it is read. The arrival stamp
+    // counts when it was made before the read began (not at the read, for want of stamping)
+    // and agrees with the steady clock (no step of the wall clock in between); otherwise the
+    // answer is timed as read.
+    void Complete(const IcmpAnswer& answer, std::optional<int64_t> arrivalRealtimeNs,
+                  int64_t readRealtimeNs) {
+        const int64_t asReadNs = NowNs() - sentNs_;
+        const bool stamped = arrivalRealtimeNs && *arrivalRealtimeNs < readRealtimeNs &&
+                             *arrivalRealtimeNs >= sentRealtimeNs_ &&
+                             *arrivalRealtimeNs - sentRealtimeNs_ <= asReadNs + 1'000'000;
+        if (!stamped) {
+            answer_ = EchoReply{answer.status, answer.address, WholeMs(asReadNs)};
+            return;
+        }
+        const int64_t elapsedNs = *arrivalRealtimeNs - sentRealtimeNs_;
         if (elapsedNs > timeoutNs_) {
             answer_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
             return;
@@ -219,6 +273,7 @@ private:
             message.msg_iovlen = 1;
             message.msg_control = control;
             message.msg_controllen = sizeof(control);
+            const int64_t readAt = RealtimeNs();
             const ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
             if (n < 0) {
                 if (errno == EINTR) continue;
@@ -238,7 +293,7 @@ private:
                 queued.erroredDestination = name.sin_addr.s_addr;
                 const auto answer = ParseQueuedIcmpError(queued, data, static_cast<size_t>(n),
                                                          destination_, sequence_);
-                if (answer) Complete(*answer, ReceiveTimeNs(message));
+                if (answer) Complete(*answer, ReceiveTimeNs(message), readAt);
             }
         }
     }
@@ -294,6 +349,15 @@ private:
 };
 
 }  // namespace
+
+LinuxIcmp::LinuxIcmp() : stampKeeper_(KeepReceiveStampsOn()) {}
+
+LinuxIcmp::LinuxIcmp(IcmpSocketKind forced)
+    : forced_(forced), choiceForced_(true), stampKeeper_(KeepReceiveStampsOn()) {}
+
+LinuxIcmp::~LinuxIcmp() {
+    if (stampKeeper_ >= 0) close(stampKeeper_);
+}
 
 IcmpSocketKind LinuxIcmp::Kind() {
     int known = kind_.load();

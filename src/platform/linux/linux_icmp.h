@@ -8,7 +8,9 @@
 // Answers are matched on the socket's identifier (raw) or the socket itself (datagram: the
 // kernel rewrites the identifier and delivers only this socket's answers) plus the sequence
 // number and the destination. Time-exceeded and other ICMP errors come from the error queue
-// (IP_RECVERR) on datagram sockets and from the quoted header on raw sockets.
+// (IP_RECVERR) on datagram sockets and from the quoted header on raw sockets. Round trips run
+// to the kernel's arrival stamp of the answer, so an overlapped echo polled late is timed right
+// and one answered after its time-out counts as timed out.
 // The entry point creates one for the process; Open() may be called from any thread.
 #pragma once
 
@@ -25,8 +27,12 @@ class LinuxIcmp final : public IcmpApi {
 public:
     // Automatic choice: datagram when permitted, else raw. `forced` restricts the choice to one
     // kind (tests use it to reach both paths).
-    LinuxIcmp() = default;
-    explicit LinuxIcmp(IcmpSocketKind forced) : forced_(forced), choiceForced_(true) {}
+    // Both wait a moment (a few ms, at most about 0.6 s) until the kernel stamps arrivals.
+    LinuxIcmp();
+    explicit LinuxIcmp(IcmpSocketKind forced);
+    ~LinuxIcmp() override;
+    LinuxIcmp(const LinuxIcmp&) = delete;
+    LinuxIcmp& operator=(const LinuxIcmp&) = delete;
 
     std::unique_ptr<IcmpHandle> Open() override;
 
@@ -38,6 +44,7 @@ private:
     bool choiceForced_ = false;
     std::atomic<int> kind_{-1};
     std::atomic<bool> unavailableLogged_{false};
+    int stampKeeper_ = -1;  // keeps arrival stamping on (see linux_icmp.cpp)
 };
 
 }  // namespace quillon::lnx

@@ -27,6 +27,7 @@ protected:
         rig.shell.Advance(10000);  // primary and secondary paths known
         ASSERT_TRUE(rig.monitor.Discovery().PrimaryDone());
         rig.shell.PageReady();
+        rig.shell.pagePosts.clear();  // the state the page got on opening
     }
     ControllerRig rig;
 };
