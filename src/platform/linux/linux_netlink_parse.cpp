@@ -22,20 +22,38 @@ T Read(const uint8_t* at) {
     return value;
 }
 
-// The routing table of a route message: the RTA_TABLE attribute when present (tables above
-// 255 only fit there), else the header's byte.
-uint32_t RouteTable(const rtmsg& route, const uint8_t* attributes, size_t size) {
-    uint32_t table = route.rtm_table;
+// The attributes after a family header of `headerSize` bytes: where the first one of `type`
+// starts and its length, or nullopt. A damaged attribute ends the search.
+struct Attribute {
+    const uint8_t* at;
+    size_t length;
+};
+std::optional<Attribute> FindAttribute(const uint8_t* payload, size_t size, size_t headerSize,
+                                       unsigned short type) {
+    const size_t start = NLMSG_ALIGN(headerSize);
+    if (size <= start) return std::nullopt;
+    const uint8_t* attributes = payload + start;
+    const size_t total = size - start;
     size_t offset = 0;
-    while (offset + sizeof(rtattr) <= size) {
+    while (offset + sizeof(rtattr) <= total) {
         const auto attribute = Read<rtattr>(attributes + offset);
-        if (attribute.rta_len < sizeof(rtattr) || attribute.rta_len > size - offset) break;
-        if (attribute.rta_type == RTA_TABLE && attribute.rta_len >= RTA_LENGTH(sizeof(uint32_t))) {
-            table = Read<uint32_t>(attributes + offset + RTA_LENGTH(0));
+        if (attribute.rta_len < sizeof(rtattr) || attribute.rta_len > total - offset) break;
+        if (attribute.rta_type == type) {
+            return Attribute{attributes + offset, attribute.rta_len};
         }
         offset += RTA_ALIGN(attribute.rta_len);
     }
-    return table;
+    return std::nullopt;
+}
+
+// The routing table of a route message: the RTA_TABLE attribute when present (tables above
+// 255 only fit there), else the header's byte.
+uint32_t RouteTable(const rtmsg& route, const uint8_t* payload, size_t size) {
+    const auto table = FindAttribute(payload, size, sizeof(rtmsg), RTA_TABLE);
+    if (table && table->length >= RTA_LENGTH(sizeof(uint32_t))) {
+        return Read<uint32_t>(table->at + RTA_LENGTH(0));
+    }
+    return route.rtm_table;
 }
 
 std::optional<NetlinkChange> RouteChange(const nlmsghdr& header, const uint8_t* payload,
@@ -43,11 +61,7 @@ std::optional<NetlinkChange> RouteChange(const nlmsghdr& header, const uint8_t* 
     if (size < sizeof(rtmsg)) return std::nullopt;
     const auto route = Read<rtmsg>(payload);
     if (route.rtm_family != AF_INET || (route.rtm_flags & RTM_F_CLONED) != 0) return std::nullopt;
-    const size_t attributesAt = NLMSG_ALIGN(sizeof(rtmsg));
-    const size_t attributesSize = size > attributesAt ? size - attributesAt : 0;
-    if (RouteTable(route, payload + attributesAt, attributesSize) != RT_TABLE_MAIN) {
-        return std::nullopt;
-    }
+    if (RouteTable(route, payload, size) != RT_TABLE_MAIN) return std::nullopt;
     if (header.nlmsg_type == RTM_DELROUTE) {
         return NetlinkChange{NetChangeKind::Route, NetChangeType::Delete};
     }
@@ -70,6 +84,13 @@ std::optional<NetlinkChange> LinkChange(const nlmsghdr& header, const uint8_t* p
                                         size_t size) {
     if (size < sizeof(ifinfomsg)) return std::nullopt;
     if (Read<ifinfomsg>(payload).ifi_family == AF_BRIDGE) return std::nullopt;
+    // Wireless events (scan results, roaming) travel as link messages too; they change
+    // nothing about addresses or routes, and a background scan every few minutes must not
+    // count as a network change.
+    if (header.nlmsg_type == RTM_NEWLINK &&
+        FindAttribute(payload, size, sizeof(ifinfomsg), IFLA_WIRELESS)) {
+        return std::nullopt;
+    }
     return NetlinkChange{NetChangeKind::Interface, header.nlmsg_type == RTM_NEWLINK
                                                        ? NetChangeType::Parameter
                                                        : NetChangeType::Delete};

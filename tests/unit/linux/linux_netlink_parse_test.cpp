@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <linux/if_addr.h>
+#include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
@@ -130,6 +131,12 @@ TEST(LinuxNetlinkParse, ReadsEveryMessageOfAMultipartDatagramUpToDone) {
     AddMessage(datagram, RTM_NEWADDR, NLM_F_MULTI, Address(AF_INET6));  // skipped
     AddMessage(datagram, RTM_NEWLINK, NLM_F_MULTI, Link());
     AddMessage(datagram, RTM_NEWLINK, NLM_F_MULTI, Link(AF_BRIDGE));  // a bridge port: skipped
+    Bytes wireless = U32Attribute(IFLA_MTU, 1500);
+    Bytes event;
+    Append(event, rtattr{static_cast<unsigned short>(RTA_LENGTH(8)), IFLA_WIRELESS});
+    event.resize(event.size() + 8, 0);
+    wireless.insert(wireless.end(), event.begin(), event.end());
+    AddMessage(datagram, RTM_NEWLINK, 0, Link(), wireless);  // a WiFi scan result: skipped
     AddMessage(datagram, RTM_DELLINK, NLM_F_MULTI, Link());
     AddMessage(datagram, RTM_NEWNEIGH, NLM_F_MULTI, Link());  // not ours: skipped
     nlmsgerr failure{};
