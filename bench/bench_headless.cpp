@@ -71,8 +71,7 @@ double Milliseconds(Clock::duration d) {
 
 // The remaining time to a deadline, in whole milliseconds for poll(); at least 0.
 int MsUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return static_cast<int>(std::max<long long>(0, left.count()));
 }
 

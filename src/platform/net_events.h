@@ -1,6 +1,6 @@
 // NetEvents: notifications that the computer's routes or IP interfaces changed. Callbacks run
 // on a thread of the adapter's (or the system's) own, possibly two at once; they must only
-// record or post, never block.
+// record or post, never block or throw.
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 
 namespace quillon::lnx {
 
@@ -43,7 +45,8 @@ sockaddr_in Ipv4Endpoint(uint32_t address, uint16_t port) {
 int RemainingMs(SteadyClock::time_point deadline) {
     const auto left = deadline - SteadyClock::now();
     if (left <= SteadyClock::duration::zero()) return 0;
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::min<int64_t>(ms, std::numeric_limits<int>::max()));
 }
 
 // Waits for `events` on fd until the deadline: 1 ready, 0 timed out, -1 failed (errno set).
