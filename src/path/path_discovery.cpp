@@ -208,6 +208,14 @@ void PathDiscovery::RunReprobeStage(const CycleStart& start) {
                 const ProbeResult probe = context_.prober.ProbeHop(hops[target].address,
                                                                    hop.ttl, kReprobeTimeoutMs);
                 if (probe.timedOut || probe.address == 0) continue;
+                if (probe.address == hops[target].address) {
+                    // The target itself answered: it is closer than the path says (its answer
+                    // at this distance was lost during the traceroute). That names no router
+                    // here, so the hop stays unknown rather than become a copy of the target.
+                    LogWrite(Debug, "Hop %d answered by the target itself - left unknown",
+                             hop.ttl);
+                    continue;
+                }
                 hop.address = probe.address;
                 hop.rttMs = probe.rttMs;
                 hop.timedOut = false;

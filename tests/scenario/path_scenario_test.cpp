@@ -250,6 +250,35 @@ TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
     EXPECT_GE(h.monitor.Registry().GetNodeFigures(shy)->count, 1);
 }
 
+// The destination's answer at its own distance was lost during the traceroute, so the path
+// runs one hop past it with a hole. Re-probing the hole towards the destination reaches the
+// destination itself: that says nothing about a router there, and the hole must not become a
+// second copy of the destination labelled as transit.
+TEST(PathScenario, ReprobeReachingTheTargetItselfLeavesTheHoleUnknown) {
+    const uint32_t destination = Ipv4(1, 1, 1, 1);
+    sim::WorldBuilder b;
+    b.Seed(4).Home()
+        .Path(destination)
+        .Hop(kHomeGateway, 2)
+        .Hop(Ipv4(203, 0, 113, 1), 9).As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(destination, 14).As(13335, "CLOUDFLARENET, US")
+        .At(0, sim::HopSilent({destination}))
+        .At(500, sim::HopAnswers({destination}));
+    PathHarness h(b.Build());
+    h.Ticks(2);  // primary (hop 3 lost, hop 4 is the destination) and secondary
+    const HopList traced = *h.monitor.Path().Snapshot();
+    ASSERT_EQ(traced.size(), 4u);
+    ASSERT_EQ(traced[2].address, 0u);
+    ASSERT_EQ(traced[3].address, destination);
+
+    h.Tick();  // re-probe of hop 3 towards the destination: answered by the destination
+    EXPECT_TRUE(h.monitor.Discovery().ReprobeDone());
+    const HopList after = *h.monitor.Path().Snapshot();
+    EXPECT_EQ(after[2].address, 0u);
+    EXPECT_NE(after[2].segment, "TRANS");
+    EXPECT_EQ(h.LogCount("Discovered previously unknown hop"), 0);
+}
+
 TEST(PathScenario, NoDefaultGatewayReportsAnUnreachableInternet) {
     sim::WorldBuilder b = SteadyHome();
     b.At(0, sim::DefaultRouteGone());
