@@ -49,6 +49,31 @@ std::optional<int64_t> ReceiveTimeNs(msghdr& message) {
     return std::nullopt;
 }
 
+// One message read without waiting: its bytes, sender, control messages (arrival stamp, queued
+// ICMP error) and the wall-clock time just before the read.
+struct Incoming {
+    uint8_t data[kReceiveBufferSize];
+    sockaddr_in from{};
+    alignas(cmsghdr) uint8_t control[512];
+    msghdr message{};
+    int64_t readAt = 0;
+
+    ssize_t Read(int fd, int flags) {
+        iovec iov{data, sizeof(data)};
+        message = msghdr{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof(from);
+        message.msg_iov = &iov;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof(control);
+        readAt = RealtimeNs();
+        const ssize_t n = recvmsg(fd, &message, flags | MSG_DONTWAIT);
+        message.msg_iov = nullptr;  // iov lived for the call only
+        return n;
+    }
+};
+
 // Holds receive stamping on for the whole machine. The kernel turns it on lazily, a moment
 // after the first socket asks, and off when the last one closes; packets that arrive while it
 // is off are stamped when they are read, which would make a late poll look like a slow answer.
@@ -72,18 +97,10 @@ int KeepReceiveStampsOn() {
         if (sendto(fd, &probe, 1, 0, reinterpret_cast<sockaddr*>(&self), sizeof(self)) != 1) break;
         pollfd p{fd, POLLIN, 0};
         poll(&p, 1, 10);
-        char data;
-        alignas(cmsghdr) uint8_t control[64];
-        iovec iov{&data, 1};
-        msghdr message{};
-        message.msg_iov = &iov;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof(control);
-        const int64_t readAt = RealtimeNs();
-        if (recvmsg(fd, &message, MSG_DONTWAIT) == 1) {
-            const std::optional<int64_t> stamp = ReceiveTimeNs(message);
-            if (stamp && *stamp < readAt) break;
+        Incoming in;
+        if (in.Read(fd, 0) == 1) {
+            const std::optional<int64_t> stamp = ReceiveTimeNs(in.message);
+            if (stamp && *stamp < in.readAt) break;
         }
         timespec pause{0, 5'000'000};
         nanosleep(&pause, nullptr);
@@ -185,21 +202,10 @@ public:
         if (!outstanding_) return false;
         if (answer_) return true;
         if (kind_ == IcmpSocketKind::Datagram) DrainErrorQueue();
-        uint8_t buffer[kReceiveBufferSize];
+        Incoming in;
         int socketErrors = 0;
         while (!answer_) {
-            sockaddr_in from{};
-            alignas(cmsghdr) uint8_t control[128];
-            iovec iov{buffer, sizeof(buffer)};
-            msghdr message{};
-            message.msg_name = &from;
-            message.msg_namelen = sizeof(from);
-            message.msg_iov = &iov;
-            message.msg_iovlen = 1;
-            message.msg_control = control;
-            message.msg_controllen = sizeof(control);
-            const int64_t readAt = RealtimeNs();
-            const ssize_t n = recvmsg(fd_, &message, MSG_DONTWAIT);
+            const ssize_t n = in.Read(fd_, 0);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN || errno == EWOULDBLOCK || ++socketErrors > 8) break;
@@ -210,11 +216,11 @@ public:
             }
             const auto answer =
                 kind_ == IcmpSocketKind::Raw
-                    ? ParseRawIcmpPacket(buffer, static_cast<size_t>(n), destination_, identifier_,
+                    ? ParseRawIcmpPacket(in.data, static_cast<size_t>(n), destination_, identifier_,
                                          sequence_)
-                    : ParseDatagramEchoReply(buffer, static_cast<size_t>(n), from.sin_addr.s_addr,
-                                             destination_, sequence_);
-            if (answer) Complete(*answer, ReceiveTimeNs(message), readAt);
+                    : ParseDatagramEchoReply(in.data, static_cast<size_t>(n),
+                                             in.from.sin_addr.s_addr, destination_, sequence_);
+            if (answer) Complete(*answer, ReceiveTimeNs(in.message), in.readAt);
         }
         return answer_.has_value();
     }
@@ -261,24 +267,14 @@ private:
     }
 
     void DrainErrorQueue() {
+        Incoming in;
         while (!answer_) {
-            uint8_t data[kReceiveBufferSize];
-            alignas(cmsghdr) uint8_t control[512];
-            sockaddr_in name{};
-            iovec iov{data, sizeof(data)};
-            msghdr message{};
-            message.msg_name = &name;
-            message.msg_namelen = sizeof(name);
-            message.msg_iov = &iov;
-            message.msg_iovlen = 1;
-            message.msg_control = control;
-            message.msg_controllen = sizeof(control);
-            const int64_t readAt = RealtimeNs();
-            const ssize_t n = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+            const ssize_t n = in.Read(fd_, MSG_ERRQUEUE);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return;
             }
+            msghdr& message = in.message;
             for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
                 if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
                 sock_extended_err error;
@@ -290,10 +286,10 @@ private:
                 const auto* offender =
                     reinterpret_cast<const sockaddr_in*>(CMSG_DATA(c) + sizeof(sock_extended_err));
                 if (offender->sin_family == AF_INET) queued.offender = offender->sin_addr.s_addr;
-                queued.erroredDestination = name.sin_addr.s_addr;
-                const auto answer = ParseQueuedIcmpError(queued, data, static_cast<size_t>(n),
+                queued.erroredDestination = in.from.sin_addr.s_addr;
+                const auto answer = ParseQueuedIcmpError(queued, in.data, static_cast<size_t>(n),
                                                          destination_, sequence_);
-                if (answer) Complete(*answer, ReceiveTimeNs(message), readAt);
+                if (answer) Complete(*answer, ReceiveTimeNs(message), in.readAt);
             }
         }
     }
