@@ -4,12 +4,11 @@
 //   QUILLON_BIN=build/dev/src/app/quillon QUILLON_OUT=build/dev/e2e node --test tests/e2e/*.e2e.mjs
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { startQuillon, until } from '../support/quillon_process.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const { chromium } = createRequire(path.join(root, 'web/package.json'))('playwright-core');
@@ -29,56 +28,9 @@ const CHROMIUM_ARGS = [
   '--no-first-run',
 ];
 
-// Starts the application on a scenario and resolves once it has printed the page address.
+// The application on a scenario, its page address printed.
 function startApp(world) {
-  const dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-e2e-'));
-  const child = spawn(bin, ['--headless', '--listen', '127.0.0.1:0', '--simulate', world, '--data-dir', dataDir], {
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
-  let printed = '';
-  const app = {
-    child,
-    dataDir,
-    log() {
-      const folder = path.join(dataDir, 'Logs');
-      if (!fs.existsSync(folder)) return '';
-      return fs.readdirSync(folder).map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('\n');
-    },
-    async stop() {
-      if (child.exitCode === null && child.signalCode === null) {
-        const exited = new Promise((resolve) => child.once('exit', resolve));
-        child.kill('SIGTERM');
-        const late = setTimeout(() => child.kill('SIGKILL'), 5_000);
-        await exited;
-        clearTimeout(late);
-      }
-      fs.rmSync(dataDir, { recursive: true, force: true });
-    },
-  };
-  return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`no address printed within 20 s:\n${printed}`)), 20_000);
-    const look = (chunk) => {
-      printed += chunk;
-      const m = printed.match(/http:\/\/127\.0\.0\.1:\d+\/\S*/);
-      if (m) {
-        clearTimeout(timer);
-        resolve({ ...app, url: m[0] });
-      }
-    };
-    child.stdout.on('data', look);
-    child.stderr.on('data', look);
-    child.on('exit', (code) => reject(new Error(`quillon exited with ${code}:\n${printed}`)));
-  });
-}
-
-async function until(what, check, ms = 30_000) {
-  const end = Date.now() + ms;
-  for (;;) {
-    const value = await check();
-    if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((r) => setTimeout(r, 200));
-  }
+  return startQuillon(bin, (dataDir) => ['--headless', '--listen', '127.0.0.1:0', '--simulate', world, '--data-dir', dataDir]);
 }
 
 // The two worlds run side by side; the steps within each run in order on one page.

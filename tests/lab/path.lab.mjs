@@ -6,10 +6,9 @@
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
-import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { startQuillon, until } from '../support/quillon_process.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const bin = path.resolve(root, process.env.QUILLON_BIN ?? 'build/dev/src/app/quillon');
@@ -19,6 +18,9 @@ const client = 'qlab-client';
 const isRoot = process.getuid?.() === 0;
 if (!isRoot) console.log('# lab tests skipped: they need root to build network namespaces');
 
+// Discovery, measurement and hysteresis run in real time here: waits are a minute by default.
+const waitFor = (what, check, ms = 60_000) => until(what, check, ms, 250);
+
 function lab(...args) {
   return execFileSync(labScript, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
 }
@@ -27,47 +29,13 @@ function inClient(...args) {
   return execFileSync('ip', ['netns', 'exec', client, ...args], { encoding: 'utf8' });
 }
 
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-async function until(what, check, ms = 60_000) {
-  const end = Date.now() + ms;
-  for (;;) {
-    const value = await check();
-    if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-    await sleep(250);
-  }
-}
-
 // quillon in the client namespace, pinned to the lab interface, plus a reader of its messages.
 async function startApp() {
-  const dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-lab-'));
-  const child = spawn('ip', ['netns', 'exec', client, bin, '--headless', '--interface', 'c0',
-    '--listen', '127.0.0.1:0', '--data-dir', dataDir], { stdio: ['ignore', 'pipe', 'pipe'] });
-  let printed = '';
-  const url = await new Promise((resolve, reject) => {
-    child.on('error', reject);
-    const timer = setTimeout(() => reject(new Error(`no address printed:\n${printed}`)), 20_000);
-    const look = (chunk) => {
-      printed += chunk;
-      const m = printed.match(/http:\/\/127\.0\.0\.1:\d+\/\S*/);
-      if (m) {
-        clearTimeout(timer);
-        resolve(m[0]);
-      }
-    };
-    child.stdout.on('data', look);
-    child.stderr.on('data', look);
-    child.on('exit', (code) => reject(new Error(`quillon exited with ${code}:\n${printed}`)));
-  }).catch((error) => {
-    child.kill('SIGKILL');
-    fs.rmSync(dataDir, { recursive: true, force: true });
-    throw error;
-  });
-
+  const app = await startQuillon('ip', (dataDir) => ['netns', 'exec', client, bin, '--headless',
+    '--interface', 'c0', '--listen', '127.0.0.1:0', '--data-dir', dataDir]);
   const reader = spawn('ip', ['netns', 'exec', client, process.execPath,
-    path.join(root, 'tests/lab/read_events.mjs'), url], { stdio: ['ignore', 'pipe', 'inherit'] });
-  const app = { child, reader, dataDir, state: null, states: 0, unreadable: [] };
+    path.join(root, 'tests/lab/read_events.mjs'), app.url], { stdio: ['ignore', 'pipe', 'inherit'] });
+  Object.assign(app, { state: null, states: 0, unreadable: [] });
   let pending = '';
   reader.stdout.on('data', (chunk) => {
     pending += chunk;
@@ -88,20 +56,10 @@ async function startApp() {
       }
     }
   });
-  app.log = () => {
-    const folder = path.join(dataDir, 'Logs');
-    if (!fs.existsSync(folder)) return '';
-    return fs.readdirSync(folder).sort().map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('');
-  };
+  const stopApp = app.stop;
   app.stop = async () => {
     reader.kill('SIGTERM');
-    if (child.exitCode === null && child.signalCode === null) {
-      const exited = new Promise((resolve) => child.once('exit', resolve));
-      child.kill('SIGTERM');
-      const late = setTimeout(() => child.kill('SIGKILL'), 5_000);
-      await exited;
-      clearTimeout(late);
-    }
+    await stopApp();
   };
   return app;
 }
@@ -120,12 +78,11 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
 
   after(async () => {
     await app?.stop();
-    if (app) fs.rmSync(app.dataDir, { recursive: true, force: true });
     if (isRoot) lab('down');
   });
 
   it('discovers the path with names, AS numbers, labels and the gateway, as mtr sees it', async () => {
-    const state = await until('the four measured hops of the lab path', () => {
+    const state = await waitFor('the four measured hops of the lab path', () => {
       const s = app.state;
       return s?.hops?.length === 4 && app.states >= 3 ? s : null;
     });
@@ -163,12 +120,12 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
     lab('impair', 'wan', 'loss', '40');
     const impairedAt = Date.now();
     try {
-      const state = await until('loss from the second hop on', () => {
+      const state = await waitFor('loss from the second hop on', () => {
         const s = app.state;
         return [2, 3, 4].every((n) => hopOf(s, n)?.loss > 0) ? s : null;
       });
       assert.equal(hopOf(state, 1).loss, 0, 'the gateway before the impaired link loses nothing');
-      const callout = await until('the ISP callout', () => app.state?.culpritCallout?.segmentId === 'isp' && app.state.culpritCallout, 90_000);
+      const callout = await waitFor('the ISP callout', () => app.state?.culpritCallout?.segmentId === 'isp' && app.state.culpritCallout, 90_000);
       assert.ok(Date.now() - impairedAt >= 10_000, 'the callout waits for the entry delay');
       assert.equal(segmentOf(app.state, 'isp').isCulprit, true);
       assert.ok(callout.title.length > 0 && callout.remedy.length > 0);
@@ -180,7 +137,7 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
   it('sees the default route go and come back, and discovers the path again', async () => {
     const before = app.log().length;
     inClient('ip', 'route', 'del', 'default');
-    const gone = await until('the lost gateway handled', () => {
+    const gone = await waitFor('the lost gateway handled', () => {
       const text = app.log().slice(before);
       return text.includes('Gateway changed — full path reset') && text;
     });
@@ -188,12 +145,12 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
 
     const back = app.log().length;
     inClient('ip', 'route', 'add', 'default', 'via', '192.168.1.1', 'dev', 'c0');
-    const log = await until('the path discovered again', () => {
+    const log = await waitFor('the path discovered again', () => {
       const text = app.log().slice(back);
       return /Running traceroute to primary destination[\s\S]*Primary path discovered: 4 nodes/.test(text) && text;
     });
     // The gateway was forgotten when it vanished: its return counts as a new one.
     assert.match(log, /Route change detected: add[\s\S]*Gateway changed — full path reset[\s\S]*Running traceroute/);
-    await until('the path back on the page', () => app.state?.hops?.length === 4);
+    await waitFor('the path back on the page', () => app.state?.hops?.length === 4);
   });
 });
