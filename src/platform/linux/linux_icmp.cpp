@@ -31,11 +31,15 @@ int64_t NowNs() {
         .count();
 }
 
+int64_t Nanoseconds(const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
 // The clock the kernel stamps received packets with (SO_TIMESTAMPNS).
 int64_t RealtimeNs() {
     timespec t{};
     clock_gettime(CLOCK_REALTIME, &t);
-    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    return Nanoseconds(t);
 }
 
 // The kernel's receive time of a message, when it came with one.
@@ -44,7 +48,7 @@ std::optional<int64_t> ReceiveTimeNs(msghdr& message) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
         timespec t;
         std::memcpy(&t, CMSG_DATA(c), sizeof(t));
-        return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+        return Nanoseconds(t);
     }
     return std::nullopt;
 }
@@ -175,7 +179,6 @@ public:
         sentNs_ = NowNs();
         sentRealtimeNs_ = RealtimeNs();
         timeoutNs_ = static_cast<int64_t>(request.timeoutMs) * 1'000'000;
-        deadlineNs_ = sentNs_ + static_cast<int64_t>(request.timeoutMs) * 1'000'000;
         for (int attempt = 0; attempt < 2; ++attempt) {
             const ssize_t n = sendto(fd_, packet.data(), packet.size(), MSG_DONTWAIT,
                                      reinterpret_cast<const sockaddr*>(&to), sizeof(to));
@@ -228,7 +231,7 @@ public:
     // The outcome once known, or the time-out once the deadline has passed.
     std::optional<EchoReply> Outcome(int64_t nowNs) {
         if (!outstanding_) return std::nullopt;
-        if (!answer_ && nowNs >= deadlineNs_) answer_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
+        if (!answer_ && nowNs >= Deadline()) answer_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
         if (!answer_) return std::nullopt;
         outstanding_ = false;
         return answer_;
@@ -236,13 +239,15 @@ public:
 
     // Waits until the socket has something to read or the deadline passes.
     void WaitReadable() {
-        const int64_t leftNs = deadlineNs_ - NowNs();
+        const int64_t leftNs = Deadline() - NowNs();
         if (leftNs <= 0) return;
         pollfd p{fd_, POLLIN, 0};
         poll(&p, 1, static_cast<int>((leftNs + 999'999) / 1'000'000));
     }
 
 private:
+    int64_t Deadline() const { return sentNs_ + timeoutNs_; }
+
     // The round trip runs from the send to the answer's arrival; an answer that arrived after
     // the request's time-out makes it a time-out, however soon it is read. The arrival stamp
     // counts when it was made before the read began (not at the read, for want of stamping)
@@ -304,7 +309,6 @@ private:
     int64_t sentNs_ = 0;          // steady clock
     int64_t sentRealtimeNs_ = 0;  // the receive stamps' clock
     int64_t timeoutNs_ = 0;
-    int64_t deadlineNs_ = 0;
 };
 
 class LinuxIcmpHandle final : public IcmpHandle {
