@@ -3,21 +3,13 @@
 // each result must be the piece of the input its rule names, and a parsed address must print
 // back to exactly the text it came from (the strict form has one spelling per address).
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "discovery/address_text.h"
 #include "discovery/name_lookups.h"
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

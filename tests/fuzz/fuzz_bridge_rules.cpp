@@ -13,22 +13,18 @@
 // event reads back, as an event-stream reader joins data lines, to the text with its line ends
 // made "\n".
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "backend/utf8.h"
+#include "fuzz_check.h"
 #include "platform/linux/bridge_rules.h"
 
 namespace {
 
 using namespace quillon::lnx;
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
 
 std::string LowerAscii(std::string_view s) {
     std::string out(s);

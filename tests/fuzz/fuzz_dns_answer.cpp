@@ -3,18 +3,10 @@
 // its header announces, every PTR or CNAME record names a target, an A record's address is the
 // record's four data bytes, and an error is never accompanied by records.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
 #include "platform/linux/linux_dns_parse.h"
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const quillon::DnsAnswer answer = quillon::lnx::ParseDnsResponse(data, size);

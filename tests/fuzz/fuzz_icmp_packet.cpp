@@ -2,18 +2,10 @@
 // datagram-socket replies and error-queue entries). Beyond not crashing: an accepted echo reply
 // comes from the destination, and no packet is accepted for another identifier or sequence.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
 #include "platform/linux/linux_icmp_parse.h"
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quillon::lnx;

@@ -2,18 +2,10 @@
 // Beyond not crashing: every change needs a whole message of its own, none is an initial
 // notification, and reading a cut-off datagram yields a leading part of what the whole yields.
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "platform/linux/linux_netlink_parse.h"
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quillon::lnx;
