@@ -13,7 +13,7 @@ export default defineConfig({
     chunkSizeWarningLimit: 200,
   },
   test: {
-    include: ['test/**/*.test.ts'],
+    include: ['test/**/*.test.{ts,tsx}'],
     environment: 'node',
     pool: 'threads',
     poolOptions: { threads: { singleThread: true } },

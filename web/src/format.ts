@@ -1,7 +1,7 @@
 // Words, icons and number formats shared by the views. Plain words for people at home first;
 // the exact figures stay available for whoever helps them.
 
-import type { Status } from './messages';
+import type { Hop, NetworkState, Status } from './messages';
 
 export interface StatusLook {
   label: string;
@@ -15,7 +15,15 @@ export const STATUS_LOOK: Record<Status, StatusLook> = {
   unknown: { label: 'Not checked', icon: '?' },
 };
 
-export function headline(status: Status, hasPath: boolean): { title: string; text: string } {
+// The application cannot measure at all (ping not permitted, say): it says so with a callout
+// of unknown severity, and an unknown status then does not mean "still checking".
+export const cannotMeasure = (state: NetworkState): boolean =>
+  state.overallStatus === 'unknown' && state.culpritCallout?.severity === 'unknown';
+
+export function headline(status: Status, hasPath: boolean, blocked = false): { title: string; text: string } {
+  if (status === 'unknown' && blocked) {
+    return { title: "Your connection can't be checked", text: 'Something on this computer stops Quillon from measuring. See below for what to do.' };
+  }
   switch (status) {
     case 'healthy':
       return { title: 'Your connection looks good', text: 'Every part of the path to the internet is working normally.' };
@@ -101,6 +109,9 @@ const DETAIL_LABELS: Record<string, [string, string?]> = {
   distanceMiles: ['Distance', 'mi'],
 };
 
+// Members that are flags for the views rather than facts to list.
+const NOT_LISTED = new Set(['answersPing']);
+
 function humanise(key: string): string {
   const spaced = key.replace(/([a-z0-9])([A-Z])/g, '$1 $2').toLowerCase();
   return spaced.charAt(0).toUpperCase() + spaced.slice(1);
@@ -135,13 +146,23 @@ export interface DetailRow {
 }
 
 export function detailRows(details: Record<string, unknown>): DetailRow[] {
-  return Object.entries(details).map(([key, value]) => {
-    const [label, unit] = DETAIL_LABELS[key] ?? [humanise(key)];
-    return { key, label, value: formatValue(key, value, unit) };
-  });
+  return Object.entries(details)
+    .filter(([key]) => !NOT_LISTED.has(key))
+    .map(([key, value]) => {
+      const [label, unit] = DETAIL_LABELS[key] ?? [humanise(key)];
+      return { key, label, value: formatValue(key, value, unit) };
+    });
 }
 
-// Where a hop sits, in words; the labels come from the path discovery.
+// A destination that ignores ping is still on the path picture: the route up to it is measured
+// and it is judged by the last stop that answers.
+export const answersPing = (details: Record<string, unknown>): boolean => details.answersPing !== false;
+export const NO_PING_NOTE = 'Does not answer ping';
+export const NO_PING_TEXT =
+  'This destination does not answer ping. The route up to it is measured, and it is judged by the last stop on the way that answers.';
+
+// Where a hop sits, in words, from the traceroute's label alone (messages that do not say which
+// part of the path the verdict counts the hop in).
 export function segmentWord(label: string): string {
   switch (label) {
     case 'LOCAL':
@@ -155,4 +176,28 @@ export function segmentWord(label: string): string {
     default:
       return 'Unknown';
   }
+}
+
+// Where a hop sits, in words, as the verdict counts it: the link and the home network are the
+// home, a carrier-grade NAT hop with a private-looking address is already the ISP's, and of the
+// hops the verdict blames on the ISP, the ones beyond its network are the wider internet.
+export function hopWhere(hop: Pick<Hop, 'segment' | 'segmentId'>): string {
+  switch (hop.segmentId) {
+    case 'connection':
+    case 'homeNetwork':
+      return 'Home';
+    case 'isp':
+      return hop.segment === 'TRANS' ? 'Internet' : 'ISP';
+    case 'services':
+      return 'Destination';
+    default:
+      return segmentWord(hop.segment);
+  }
+}
+
+// The loss the verdict judges, in words, with the number of echoes behind it.
+export function recentLossText(hop: Pick<Hop, 'recentLoss' | 'recentSamples'>): string {
+  if (hop.recentLoss === undefined) return 'No echoes in the last minute';
+  const echoes = hop.recentSamples === undefined ? 'the echoes' : `the last ${hop.recentSamples} echo${hop.recentSamples === 1 ? '' : 'es'}`;
+  return `${pct(hop.recentLoss)} of ${echoes} lost (about the last minute)`;
 }

@@ -7,7 +7,7 @@ import type { Hop } from './messages';
 export interface Series {
   times: number[]; // seconds since the epoch
   rtt: (number | null)[]; // null where the hop did not answer
-  loss: number[];
+  loss: number[]; // over about the last minute where the messages say, else the long window
 }
 
 export interface HistoryLimits {
@@ -41,10 +41,13 @@ export class HistoryStore {
         s = { times: [], rtt: [], loss: [] };
       }
       this.series.set(key, s);
-      const silent = hop.ip === '*' || hop.loss >= 100;
+      // The recent loss, where the message has it, so the points follow what happened around
+      // each moment rather than a half-hour average.
+      const loss = hop.recentLoss ?? hop.loss;
+      const silent = hop.ip === '*' || loss >= 100;
       s.times.push(timeSeconds);
       s.rtt.push(silent ? null : hop.rttMs);
-      s.loss.push(hop.loss);
+      s.loss.push(loss);
       const excess = s.times.length - this.limits.pointsPerHop;
       if (excess > 0) {
         s.times.splice(0, excess);

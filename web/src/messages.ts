@@ -4,16 +4,25 @@
 
 export type Status = 'healthy' | 'warning' | 'critical' | 'unknown';
 
+// The parts of the path picture a hop can be counted in.
+export type HopSegmentId = 'connection' | 'homeNetwork' | 'isp' | 'services';
+
 export interface Hop {
   hopNumber: number;
   ip: string;
   hostname?: string;
   asn?: string;
   asnName?: string;
+  // Over the long window (up to 30 minutes).
   rttMs: number;
   loss: number;
   jitter: number;
-  segment: string;
+  segment: string; // the traceroute's label: LOCAL, ISP, TRANS, DEST or ?
+  segmentId?: HopSegmentId; // where the verdict counts this hop; absent in older messages
+  // Loss over roughly the last minute, which is what the verdict judges, and the number of
+  // echoes it rests on; only for hops with recent echoes.
+  recentLoss?: number;
+  recentSamples?: number;
 }
 
 export type Details = Record<string, unknown>;
@@ -78,6 +87,11 @@ const isObj = (v: unknown): v is Obj => typeof v === 'object' && v !== null && !
 const str = (v: unknown, fallback = ''): string => (typeof v === 'string' ? v : fallback);
 const optStr = (v: unknown): string | undefined => (typeof v === 'string' && v !== '' ? v : undefined);
 const num = (v: unknown): number => (typeof v === 'number' && Number.isFinite(v) ? v : 0);
+const optNum = (v: unknown): number | undefined => (typeof v === 'number' && Number.isFinite(v) ? v : undefined);
+
+const HOP_SEGMENT_IDS: readonly string[] = ['connection', 'homeNetwork', 'isp', 'services'];
+const toHopSegmentId = (v: unknown): HopSegmentId | undefined =>
+  typeof v === 'string' && HOP_SEGMENT_IDS.includes(v) ? (v as HopSegmentId) : undefined;
 
 export function toStatus(v: unknown): Status {
   return v === 'healthy' || v === 'warning' || v === 'critical' ? v : 'unknown';
@@ -85,7 +99,7 @@ export function toStatus(v: unknown): Status {
 
 function toHop(v: unknown): Hop | null {
   if (!isObj(v) || typeof v.hopNumber !== 'number') return null;
-  return {
+  const hop: Hop = {
     hopNumber: v.hopNumber,
     ip: str(v.ip, '*'),
     hostname: optStr(v.hostname),
@@ -96,6 +110,16 @@ function toHop(v: unknown): Hop | null {
     jitter: num(v.jitter),
     segment: str(v.segment, '?'),
   };
+  const segmentId = toHopSegmentId(v.segmentId);
+  if (segmentId) hop.segmentId = segmentId;
+  // A recent figure is a percentage; a count of echoes is a whole number above zero.
+  const recentLoss = optNum(v.recentLoss);
+  if (recentLoss !== undefined && recentLoss >= 0 && recentLoss <= 100) {
+    hop.recentLoss = recentLoss;
+    const samples = optNum(v.recentSamples);
+    if (samples !== undefined && Number.isInteger(samples) && samples > 0) hop.recentSamples = samples;
+  }
+  return hop;
 }
 
 function toSegment(v: unknown, index: number): Segment | null {

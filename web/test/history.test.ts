@@ -32,6 +32,15 @@ describe('history store', () => {
     expect(store.get('1|172.16.0.1')).toBeUndefined();
   });
 
+  it('records the recent loss where a hop has it, else the long-window loss', () => {
+    const store = new HistoryStore();
+    const [a, b] = hops(2);
+    store.record([{ ...a, loss: 0.5, recentLoss: 20, recentSamples: 40 }, { ...b, loss: 4 }], 1);
+    store.record([{ ...a, loss: 0.6, recentLoss: 100, recentSamples: 40 }, { ...b, loss: 4 }], 2);
+    expect(store.get(hopKey(a))).toEqual({ times: [1, 2], rtt: [5, null], loss: [20, 100] });
+    expect(store.get(hopKey(b))?.loss).toEqual([4, 4]);
+  });
+
   it('records silent hops as gaps and bumps the revision on every change', () => {
     const store = new HistoryStore();
     const r0 = store.revision;

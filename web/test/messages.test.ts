@@ -1,7 +1,7 @@
 import { describe, expect, it } from 'vitest';
 import { parseInbound, type NetworkState } from '../src/messages';
 import { PageStore } from '../src/store';
-import { HEALTHY, IMPAIRED } from './fixtures';
+import { HEALTHY, IMPAIRED, PING_NOT_PERMITTED, PING_REMEDY, RECENT } from './fixtures';
 
 describe('inbound messages', () => {
   it('reads a network state from text and from an already parsed value alike', () => {
@@ -33,6 +33,64 @@ describe('inbound messages', () => {
       description: "Packet loss detected in your ISP's network.",
       remedy: 'This is likely a temporary ISP issue. Contact them if it persists.',
     });
+  });
+
+  it('reads where the verdict counts each hop and the recent loss where a hop has it', () => {
+    const state = parseInbound(RECENT) as NetworkState;
+    expect(state.hops.map((h) => [h.segment, h.segmentId])).toEqual([
+      ['LOCAL', 'connection'],
+      ['LOCAL', 'isp'],
+      ['ISP', 'isp'],
+      ['?', 'isp'],
+      ['TRANS', 'isp'],
+      ['DEST', 'services'],
+    ]);
+    expect(state.hops[0]).toMatchObject({ loss: 0.7, recentLoss: 20, recentSamples: 40 });
+    // Hops without recent echoes carry neither member, silent or not.
+    for (const hop of [state.hops[3], state.hops[4]]) {
+      expect(hop).not.toHaveProperty('recentLoss');
+      expect(hop).not.toHaveProperty('recentSamples');
+    }
+    // Older messages: no segment id, no recent figures.
+    const old = parseInbound(HEALTHY) as NetworkState;
+    expect(old.hops.every((h) => !('segmentId' in h) && !('recentLoss' in h))).toBe(true);
+  });
+
+  it('drops recent figures and segment ids it cannot trust', () => {
+    const hop = (extra: Record<string, unknown>) =>
+      (parseInbound({ type: 'networkState', hops: [{ hopNumber: 1, ip: '10.0.0.1', loss: 1, segment: 'LOCAL', ...extra }] }) as NetworkState).hops[0];
+    expect(hop({ segmentId: 'device' }).segmentId).toBeUndefined();
+    expect(hop({ segmentId: '' }).segmentId).toBeUndefined();
+    expect(hop({ segmentId: 7 }).segmentId).toBeUndefined();
+    expect(hop({ recentLoss: '12.5', recentSamples: 40 })).not.toHaveProperty('recentLoss');
+    expect(hop({ recentLoss: -1, recentSamples: 40 })).not.toHaveProperty('recentLoss');
+    expect(hop({ recentLoss: 100.5, recentSamples: 40 })).not.toHaveProperty('recentLoss');
+    // A count without a figure means nothing; a figure without a usable count is still shown.
+    expect(hop({ recentSamples: 40 })).not.toHaveProperty('recentSamples');
+    for (const samples of [2.5, 0, -3, '40', undefined]) {
+      const h = hop({ recentLoss: 100, recentSamples: samples });
+      expect(h.recentLoss).toBe(100);
+      expect(h).not.toHaveProperty('recentSamples');
+    }
+    expect(hop({ recentLoss: 0, recentSamples: 1 })).toMatchObject({ recentLoss: 0, recentSamples: 1 });
+  });
+
+  it('keeps a callout that names no part of the path, its remedy exactly as sent', () => {
+    const state = parseInbound(PING_NOT_PERMITTED) as NetworkState;
+    expect(state.overallStatus).toBe('unknown');
+    expect(state.culpritCallout).toEqual({
+      severity: 'unknown',
+      segmentId: '',
+      title: 'Ping Not Permitted',
+      description: expect.stringContaining('ICMP echo'),
+      remedy: PING_REMEDY,
+    });
+    const checking = parseInbound({
+      type: 'networkState',
+      overallStatus: 'unknown',
+      culpritCallout: { severity: 'warning', segmentId: '', title: 'Checking Your Connection', description: 'd', remedy: 'r' },
+    }) as NetworkState;
+    expect(checking.culpritCallout).toMatchObject({ severity: 'warning', segmentId: '', title: 'Checking Your Connection' });
   });
 
   it('tolerates odd values and rejects what is not a known message', () => {

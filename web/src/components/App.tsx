@@ -6,6 +6,7 @@ import { PathView } from './PathView';
 import { HopTable } from './HopTable';
 import { HopChart } from './HopChart';
 import { InfoCards } from './InfoCards';
+import { cannotMeasure } from '../format';
 
 interface Props {
   store: PageStore;
@@ -86,7 +87,7 @@ export function App({ store, onRefresh }: Props) {
             <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
             <section class="hops-section" aria-labelledby="hops-title">
               <h2 id="hops-title">Stops along the way</h2>
-              <HopTable hops={state.hops} history={store.history} selected={hop} onSelect={setHop} />
+              <HopTable hops={state.hops} history={store.history} selected={hop} onSelect={setHop} blocked={cannotMeasure(state)} />
               {selectedHop && selectedSeries && (
                 <HopChart
                   title={`Hop ${selectedHop.hopNumber}${selectedHop.ip === '*' ? '' : ` (${selectedHop.hostname ?? selectedHop.ip})`}`}

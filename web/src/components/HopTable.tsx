@@ -1,7 +1,7 @@
 import type { Hop } from '../messages';
 import type { HistoryStore } from '../history';
 import { hopKey } from '../history';
-import { ms, pct, segmentWord } from '../format';
+import { hopWhere, ms, pct, recentLossText } from '../format';
 import { Sparkline } from './Sparkline';
 
 interface Props {
@@ -9,23 +9,34 @@ interface Props {
   history: HistoryStore;
   selected: string | null;
   onSelect(key: string | null): void;
+  blocked?: boolean; // the application cannot measure, so no trace is coming
 }
 
 const LOSS_WARN = 3;
 const RTT_WARN = 150;
 const JITTER_WARN = 30;
 
-export function HopTable({ hops, history, selected, onSelect }: Props) {
+export function HopTable({ hops, history, selected, onSelect, blocked = false }: Props) {
   if (hops.length === 0) {
+    if (blocked) {
+      return (
+        <p class="muted" role="status">
+          No stops to show: Quillon cannot measure the path until the problem above is solved.
+        </p>
+      );
+    }
     return (
       <p class="muted" role="status">
         Tracing the route… The list of stops along the way appears once the first trace is done.
       </p>
     );
   }
+  // Older messages carry only the long-window figures; the column appears once any hop has a
+  // recent one.
+  const withRecent = hops.some((h) => h.recentLoss !== undefined);
   return (
     <div class="table-wrap" tabIndex={0} role="region" aria-label="Hops along the path, scrollable">
-      <table class="hops">
+      <table class={`hops${withRecent ? ' with-recent' : ''}`}>
         <caption class="visually-hidden">Every stop (hop) between this computer and the destination</caption>
         <thead>
           <tr>
@@ -33,10 +44,23 @@ export function HopTable({ hops, history, selected, onSelect }: Props) {
             <th scope="col">Address and name</th>
             <th scope="col" class="col-as">Network (AS)</th>
             <th scope="col" class="num">RTT</th>
-            <th scope="col" class="num">Loss</th>
+            {withRecent && (
+              <th scope="col" class="num col-loss-now" title="Packet loss over about the last minute: what the verdict above judges">
+                <span class="th-line">Loss</span> <span class="th-line">now</span>
+              </th>
+            )}
+            <th scope="col" class="num col-loss-long" title="Packet loss over the long window (up to the last 30 minutes)">
+              {withRecent ? (
+                <>
+                  <span class="th-line">Loss</span> <span class="th-line">30 min</span>
+                </>
+              ) : (
+                'Loss'
+              )}
+            </th>
             <th scope="col" class="num col-jitter">Jitter</th>
             <th scope="col" class="col-where">Where</th>
-            <th scope="col" class="col-history">Recent</th>
+            <th scope="col" class="col-history">History</th>
           </tr>
         </thead>
         <tbody>
@@ -73,9 +97,10 @@ export function HopTable({ hops, history, selected, onSelect }: Props) {
                   {hop.asnName ? <span class="as-name muted">{hop.asnName}</span> : ''}
                 </td>
                 <td class={`num${hop.rttMs >= RTT_WARN ? ' bad' : ''}`}>{silent ? '–' : ms(hop.rttMs)}</td>
-                <td class={`num${!silent && hop.loss >= LOSS_WARN ? ' bad' : ''}`}>{silent ? '–' : pct(hop.loss)}</td>
+                {withRecent && <RecentLossCell hop={hop} silent={silent} />}
+                <td class={`num col-loss-long${!silent && hop.loss >= LOSS_WARN ? ' bad' : ''}`}>{silent ? '–' : pct(hop.loss)}</td>
                 <td class={`num col-jitter${hop.jitter >= JITTER_WARN ? ' bad' : ''}`}>{silent ? '–' : ms(hop.jitter)}</td>
-                <td class="col-where">{segmentWord(hop.segment)}</td>
+                <td class="col-where">{hopWhere(hop)}</td>
                 <td class="col-history">
                   <Sparkline series={history.get(key)} label={`Recent response times of hop ${hop.hopNumber}`} />
                 </td>
@@ -85,5 +110,28 @@ export function HopTable({ hops, history, selected, onSelect }: Props) {
         </tbody>
       </table>
     </div>
+  );
+}
+
+// The loss over about the last minute, with how many echoes it rests on: the figure that agrees
+// with the verdict, shown beside the long-window one.
+function RecentLossCell({ hop, silent }: { hop: Hop; silent: boolean }) {
+  if (silent || hop.recentLoss === undefined) {
+    return (
+      <td class="num col-loss-now" title={silent ? undefined : recentLossText(hop)}>
+        –
+      </td>
+    );
+  }
+  return (
+    <td class="num col-loss-now" title={recentLossText(hop)}>
+      <span class={`figure${hop.recentLoss >= LOSS_WARN ? ' bad' : ''}`}>{pct(hop.recentLoss)}</span>
+      {hop.recentSamples !== undefined && (
+        <span class="samples">
+          of {hop.recentSamples}
+          <span class="visually-hidden"> echoes</span>
+        </span>
+      )}
+    </td>
   );
 }

@@ -1,4 +1,5 @@
 import type { NetworkState } from '../messages';
+import { NO_PING_TEXT, answersPing } from '../format';
 import { DetailList } from './PathView';
 
 // Link, public address and destination: each card only when the message carries it.
@@ -45,6 +46,7 @@ export function InfoCards({ state }: { state: NetworkState }) {
       {destDetails && destination && (
         <article class="card" aria-labelledby="card-dest">
           <h3 id="card-dest">Destination: {destination.displayName}</h3>
+          {!answersPing(destDetails) && <p class="card-note">{NO_PING_TEXT}</p>}
           <DetailList details={destDetails} />
         </article>
       )}

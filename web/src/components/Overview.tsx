@@ -1,10 +1,12 @@
 import type { NetworkState, Segment } from '../messages';
-import { STATUS_LOOK, headline } from '../format';
+import { STATUS_LOOK, cannotMeasure, headline } from '../format';
 
-// The verdict first, in plain words, then where the trouble is and what to do about it.
+// The verdict first, in plain words, then where the trouble is and what to do about it. A
+// callout need not name a part of the path: one says the verdict is still gathering evidence,
+// another that this computer does not let Quillon measure at all.
 export function Overview({ state }: { state: NetworkState }) {
-  const { title, text } = headline(state.overallStatus, state.hops.length > 0);
   const callout = state.culpritCallout;
+  const { title, text } = headline(state.overallStatus, state.hops.length > 0, cannotMeasure(state));
   const culprit: Segment | undefined = callout?.segmentId
     ? state.segments.find((s) => s.id === callout.segmentId)
     : undefined;
@@ -32,10 +34,13 @@ export function Overview({ state }: { state: NetworkState }) {
                 {culprit.displayName && culprit.displayName !== culprit.categoryLabel ? ` (${culprit.displayName})` : ''}
               </p>
             )}
-            <p class="callout-remedy">
-              <strong>What you can do: </strong>
-              {callout.remedy}
-            </p>
+            {callout.remedy && (
+              <p class="callout-remedy">
+                <strong>What you can do: </strong>
+                {/* As sent, line breaks and all: it may hold commands to copy. */}
+                <span class="remedy-text">{callout.remedy}</span>
+              </p>
+            )}
           </div>
         )}
       </div>

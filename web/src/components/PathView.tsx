@@ -1,6 +1,6 @@
 import { useRef } from 'preact/hooks';
 import type { Segment, Status } from '../messages';
-import { STATUS_LOOK, detailRows } from '../format';
+import { NO_PING_NOTE, NO_PING_TEXT, STATUS_LOOK, answersPing, detailRows } from '../format';
 import { StatusBadge } from './StatusIcon';
 
 // The five places along the way, always in this order; ones not known yet are shown waiting.
@@ -58,6 +58,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
         {items.map(({ slot, segment }, index) => {
           const status: Status = segment ? segment.status : 'unknown';
           const discovering = segment?.details.status === 'discovering';
+          const noPing = !!segment && !answersPing(segment.details);
           const name = segment ? segment.displayName : slot.waiting;
           const isSelected = selected === slot.id && !!segment;
           return (
@@ -71,7 +72,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
                 disabled={!segment}
                 aria-expanded={segment ? isSelected : undefined}
                 aria-controls={segment ? 'segment-details' : undefined}
-                aria-label={`${segment?.categoryLabel || slot.category}: ${name}. Status: ${STATUS_LOOK[status].label}.${discovering ? ' Provider still being discovered.' : ''}${segment?.isCulprit ? ' Likely cause of the problem.' : ''}${segment ? ' Show details.' : ''}`}
+                aria-label={`${segment?.categoryLabel || slot.category}: ${name}. Status: ${STATUS_LOOK[status].label}.${discovering ? ' Provider still being discovered.' : ''}${noPing ? ` ${NO_PING_NOTE}.` : ''}${segment?.isCulprit ? ' Likely cause of the problem.' : ''}${segment ? ' Show details.' : ''}`}
                 onClick={() => onSelect(isSelected ? null : slot.id)}
                 onKeyDown={(e) => onKey(e, index)}
               >
@@ -81,6 +82,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
                 </span>
                 <span class="segment-name">{name}</span>
                 {discovering && <span class="segment-note">Finding your provider…</span>}
+                {noPing && <span class="segment-note">{NO_PING_NOTE}</span>}
                 {segment ? <StatusBadge status={status} /> : <span class="badge-placeholder">Waiting</span>}
                 {segment?.isCulprit && <span class="culprit-mark">Likely cause</span>}
               </button>
@@ -98,6 +100,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
           <h3>
             {chosen.categoryLabel}: {chosen.displayName}
           </h3>
+          {!answersPing(chosen.details) && <p class="card-note">{NO_PING_TEXT}</p>}
           <DetailList details={chosen.details} empty="No further details for this part of the path." />
         </div>
       )}

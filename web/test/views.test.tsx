@@ -1,0 +1,162 @@
+import { describe, expect, it } from 'vitest';
+import { render } from 'preact-render-to-string';
+import { parseInbound, type Hop, type NetworkState } from '../src/messages';
+import { HistoryStore } from '../src/history';
+import { HopTable } from '../src/components/HopTable';
+import { Overview } from '../src/components/Overview';
+import { InfoCards } from '../src/components/InfoCards';
+import { PathView } from '../src/components/PathView';
+import { App } from '../src/components/App';
+import { PageStore } from '../src/store';
+import { HEALTHY, PING_NOT_PERMITTED, PING_REMEDY, RECENT } from './fixtures';
+import { bodyRows, classesOf, headerCells, inner, text, type Cell } from './html';
+
+const state = (message: string): NetworkState => parseInbound(message) as NetworkState;
+
+function table(hops: Hop[]): { headers: string[]; rows: Record<string, Cell>[]; html: string } {
+  const html = render(<HopTable hops={hops} history={new HistoryStore()} selected={null} onSelect={() => {}} />);
+  const headers = headerCells(html).map((c) => c.text);
+  // Each row's cells by the heading of their column.
+  const rows = bodyRows(html).map((cells) => Object.fromEntries(cells.map((c, i) => [headers[i], c])));
+  return { headers, rows, html };
+}
+
+describe('hop table', () => {
+  it('says where a hop is as the verdict counts it, the carrier-grade NAT hop at the ISP', () => {
+    const hops = state(RECENT).hops;
+    const { rows } = table(hops);
+    expect(rows.map((r, i) => [hops[i].ip, r.Where.text])).toEqual([
+      ['192.168.1.1', 'Home'],
+      ['100.64.0.1', 'ISP'], // traced as LOCAL: a private-looking address
+      ['203.0.113.1', 'ISP'],
+      ['*', 'ISP'],
+      ['198.51.100.9', 'Internet'],
+      ['1.1.1.1', 'Destination'],
+    ]);
+    // Older messages without segment ids keep the traceroute's labels.
+    expect(table(state(HEALTHY).hops).rows.map((r) => r.Where.text)).toEqual(['Home', 'ISP', 'Internet', 'Unknown']);
+  });
+
+  it('shows the recent loss beside the long-window loss, with the echoes behind it', () => {
+    const { headers, rows, html } = table(state(RECENT).hops);
+    expect(headers).toEqual(['Hop', 'Address and name', 'Network (AS)', 'RTT', 'Loss now', 'Loss 30 min', 'Jitter', 'Where', 'History']);
+    expect(classesOf(html, 'hops')).toContain('with-recent');
+    const [link, , isp, silent, quiet, dest] = rows;
+    expect(link['Loss now'].text).toBe('20 %of 40 echoes');
+    expect(link['Loss now'].title).toBe('20 % of the last 40 echoes lost (about the last minute)');
+    expect(link['Loss 30 min'].text).toBe('0.7 %');
+    expect(dest['Loss now'].title).toMatch(/^20 % of the last 39 echoes lost/);
+    // Nothing recent to show: a dash, and for an answering hop the reason on hover.
+    expect(silent['Loss now'].text).toBe('–');
+    expect(silent['Loss 30 min'].text).toBe('–');
+    expect(quiet['Loss now'].text).toBe('–');
+    expect(quiet['Loss now'].title).toBe('No echoes in the last minute');
+    expect(quiet['Loss 30 min'].text).toBe('0 %');
+    // Each figure is marked against the same threshold on its own: the link's recent loss is
+    // high, its long-window loss is not; the ISP router is high on both.
+    expect(classesOf(link['Loss now'].html, 'figure')).toContain('bad');
+    expect(link['Loss 30 min'].classes).not.toContain('bad');
+    expect(classesOf(isp['Loss now'].html, 'figure')).toContain('bad');
+    expect(isp['Loss 30 min'].classes).toContain('bad');
+  });
+
+  it('marks recent loss from 3 % on and reads one echo in the singular', () => {
+    const base = state(RECENT).hops[0];
+    const { rows } = table([
+      { ...base, hopNumber: 1, recentLoss: 2.9, recentSamples: 40 },
+      { ...base, hopNumber: 2, recentLoss: 3, recentSamples: 40 },
+      { ...base, hopNumber: 3, recentLoss: 100, recentSamples: 1 },
+      { ...base, hopNumber: 4, recentLoss: 0, recentSamples: undefined },
+    ]);
+    expect(rows.map((r) => classesOf(r['Loss now'].html, 'figure')?.includes('bad'))).toEqual([false, true, true, false]);
+    expect(rows[2]['Loss now'].title).toBe('100 % of the last 1 echo lost (about the last minute)');
+    expect(rows[3]['Loss now'].text).toBe('0 %');
+    expect(rows[3]['Loss now'].title).toBe('0 % of the echoes lost (about the last minute)');
+  });
+
+  it('keeps a single loss column for messages without recent figures', () => {
+    const { headers, rows, html } = table(state(HEALTHY).hops);
+    expect(headers).toContain('Loss');
+    expect(headers).not.toContain('Loss now');
+    expect(classesOf(html, 'hops')).not.toContain('with-recent');
+    expect(rows[1].Loss).toMatchObject({ text: '13 %', classes: expect.arrayContaining(['bad']) });
+  });
+});
+
+describe('verdict and callout', () => {
+  const overview = (s: NetworkState) => render(<Overview state={s} />);
+
+  it('names the part of the path a callout blames', () => {
+    const html = overview(state(RECENT));
+    expect(classesOf(html, 'callout')).toContain('status-critical');
+    expect(text(inner(html, 'callout-where') ?? '')).toBe('Where: Link (HomeNet)');
+  });
+
+  it('shows a callout that blames nothing without a Where line, neutral when nothing can be measured', () => {
+    const html = overview(state(PING_NOT_PERMITTED));
+    expect(text(inner(html, 'callout') ?? '')).toContain('Ping Not Permitted');
+    expect(classesOf(html, 'callout')).toEqual(['callout', 'status-unknown']);
+    expect(html).not.toContain('callout-where');
+    // Not "still checking": the page would wait for ever.
+    expect(text(inner(html, 'overview-body') ?? '')).toMatch(/^Your connection can't be checked/);
+    // The commands arrive as text, every space and line break kept for copying.
+    expect(text(inner(html, 'remedy-text') ?? '')).toBe(PING_REMEDY);
+
+    const checking = state(PING_NOT_PERMITTED);
+    checking.culpritCallout = { severity: 'warning', segmentId: '', title: 'Checking Your Connection', description: 'Gathering evidence.', remedy: '' };
+    const checkingHtml = overview(checking);
+    expect(classesOf(checkingHtml, 'callout')).toEqual(['callout', 'status-warning']);
+    expect(checkingHtml).not.toContain('callout-where');
+    expect(checkingHtml).not.toContain('What you can do');
+    expect(text(inner(checkingHtml, 'overview-body') ?? '')).toMatch(/^Checking your connection…/);
+  });
+
+  it('does not promise a trace while nothing can be measured', () => {
+    const page = (message: string) => {
+      const store = new PageStore();
+      store.accept(message, 1);
+      return text(render(<App store={store} onRefresh={() => {}} />));
+    };
+    const blocked = page(PING_NOT_PERMITTED);
+    expect(blocked).toContain('cannot measure the path until the problem above is solved');
+    expect(blocked).not.toContain('Tracing the route');
+    const waiting = JSON.parse(PING_NOT_PERMITTED);
+    waiting.culpritCallout.severity = 'warning';
+    expect(page(JSON.stringify(waiting))).toContain('Tracing the route');
+  });
+
+  it('renders markup in a remedy as text', () => {
+    const s = state(PING_NOT_PERMITTED);
+    s.culpritCallout!.remedy = 'Run <b>this</b> & "that" <img src=x onerror=alert(1)>';
+    const html = overview(s);
+    expect(html).not.toContain('<img');
+    expect(html).not.toContain('<b>');
+    expect(text(inner(html, 'remedy-text') ?? '')).toBe(s.culpritCallout!.remedy);
+  });
+});
+
+describe('a destination that does not answer ping', () => {
+  const withoutPing = () => {
+    const s = state(RECENT);
+    s.segments.find((seg) => seg.id === 'services')!.details.answersPing = false;
+    return s;
+  };
+
+  it('says so on its card and on the path, and lists no flag for it', () => {
+    const s = withoutPing();
+    const cards = render(<InfoCards state={s} />);
+    expect(text(cards)).toMatch(/does not answer ping/i);
+    expect(text(cards)).not.toMatch(/answers ping/i);
+    const path = render(<PathView segments={s.segments} selected="services" onSelect={() => {}} />);
+    expect(text(inner(path, 'segment-details') ?? '')).toContain('does not answer ping');
+    expect(path).toMatch(/class="segment-note">Does not answer ping</);
+    expect(path).toMatch(/aria-label="Destination: Cloudflare DNS\. Status: Good\. Does not answer ping\./);
+  });
+
+  it('says nothing of ping when the destination answers', () => {
+    const s = state(RECENT);
+    for (const html of [render(<InfoCards state={s} />), render(<PathView segments={s.segments} selected="services" onSelect={() => {}} />)]) {
+      expect(text(html)).not.toMatch(/ping/i);
+    }
+  });
+});
