@@ -42,7 +42,7 @@ describe('hop table', () => {
     expect(headers).toEqual(['Hop', 'Address and name', 'Network (AS)', 'RTT', 'Loss now', 'Loss 30 min', 'Jitter', 'Where', 'History']);
     expect(classesOf(html, 'hops')).toContain('with-recent');
     const [link, , isp, silent, quiet, dest] = rows;
-    expect(link['Loss now'].text).toBe('20 %of 40 echoes');
+    expect(link['Loss now'].text).toBe('20 % of 40 echoes');
     expect(link['Loss now'].title).toBe('20 % of the last 40 echoes lost (about the last minute)');
     expect(link['Loss 30 min'].text).toBe('0.7 %');
     expect(dest['Loss now'].title).toMatch(/^20 % of the last 39 echoes lost/);

@@ -125,7 +125,7 @@ function RecentLossCell({ hop, silent }: { hop: Hop; silent: boolean }) {
   }
   return (
     <td class="num col-loss-now" title={recentLossText(hop)}>
-      <span class={`figure${hop.recentLoss >= LOSS_WARN ? ' bad' : ''}`}>{pct(hop.recentLoss)}</span>
+      <span class={`figure${hop.recentLoss >= LOSS_WARN ? ' bad' : ''}`}>{pct(hop.recentLoss)}</span>{' '}
       {hop.recentSamples !== undefined && (
         <span class="samples">
           of {hop.recentSamples}
