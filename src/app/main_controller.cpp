@@ -90,7 +90,8 @@ void MainController::CancelNetworkNotifications() {
 
 void MainController::ArmMeasurementTimer() {
     ports_.shell.KillTimer(kMeasurementTimer);
-    ports_.shell.SetTimer(kMeasurementTimer, power_.GetMeasurementInterval(visible_));
+    regularPeriodMs_ = tickPeriodMs_ = power_.GetMeasurementInterval(visible_);
+    ports_.shell.SetTimer(kMeasurementTimer, tickPeriodMs_);
 }
 
 void MainController::OnClose() {
@@ -230,7 +231,13 @@ void MainController::ToggleLaunchAtStartup() {
 }
 
 void MainController::MeasurementTick() {
-    host_.PostJson(monitor_.MeasurementTick());
+    host_.PostJson(monitor_.MeasurementTick(regularPeriodMs_));
+    // Faster ticks while the verdict gathers evidence, the mode's pace otherwise.
+    const uint32_t next = monitor_.NextTickDelayMs(regularPeriodMs_);
+    if (next != tickPeriodMs_) {
+        tickPeriodMs_ = next;
+        ports_.shell.SetTimer(kMeasurementTimer, next);
+    }
 }
 
 void MainController::PushNetworkState() {
@@ -246,22 +253,25 @@ void MainController::UpdateNotice() {
 void MainController::HandleNetworkChange() {
     LogWrite(Info, "Handling network change notification");
     const std::string mac = DiscoverPrimaryAdapter(ports_.netInfo).gatewayMac;
+    // One record of the gateway, kept by path discovery, which seeds it when it first runs.
+    PathDiscovery& discovery = monitor_.Discovery();
+    const std::string recorded = discovery.RecordedGatewayMac();
 
-    if (!lastGatewayMac_.empty() && !mac.empty()) {
-        if (mac == lastGatewayMac_) {
+    if (!recorded.empty() && !mac.empty()) {
+        if (mac == recorded) {
             LogWrite(Debug, "Same gateway — soft UI refresh");
             PushNetworkState();
             return;
         }
-        LogWrite(Info, "Gateway MAC changed: %s -> %s", lastGatewayMac_.c_str(), mac.c_str());
+        LogWrite(Info, "Gateway MAC changed: %s -> %s", recorded.c_str(), mac.c_str());
     }
     // A gateway that vanished is forgotten, so the next one counts as new again.
-    lastGatewayMac_ = mac;
+    discovery.RecordGatewayMac(mac);
 
     LogWrite(Info, "Gateway changed — full path reset");
     LogWrite(Info, "Hysteresis: Resetting all segment states (network change)");
     monitor_.HysteresisTable().ResetHysteresis();
-    monitor_.Discovery().ResetPathDiscovery();
+    discovery.ResetPathDiscovery();
     PushNetworkState();
     Shell& shell = ports_.shell;
     monitor_.StartDiscoveryCycle([&shell] { shell.PostToSelf(kMeasurementTickMessage); });

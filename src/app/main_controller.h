@@ -66,7 +66,6 @@ public:
     void OnPageMessage(const std::string& text) override;
 
     bool Visible() const { return visible_; }
-    const std::string& LastGatewayMac() const { return lastGatewayMac_; }
     NetChangeWatcher& Watcher() { return watcher_; }
 
 private:
@@ -90,7 +89,8 @@ private:
     NetChangeWatcher watcher_;
 
     bool visible_ = true;
-    std::string lastGatewayMac_;
+    uint32_t regularPeriodMs_ = 0;  // the mode's measurement interval
+    uint32_t tickPeriodMs_ = 0;     // the measurement timer's current period
     std::unique_ptr<NetSubscription> routeSubscription_;
     std::unique_ptr<NetSubscription> interfaceSubscription_;
 };

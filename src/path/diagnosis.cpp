@@ -63,15 +63,6 @@ void SetTexts(Diagnosis& d) {
     d.remedy = texts.remedy;
 }
 
-bool AtOrAbove(const HopFigures& f, Metric metric) {
-    switch (metric) {
-        case Metric::Latency: return f.rttMs >= kHighLatencyMs;
-        case Metric::Loss: return f.lossPercent >= kHighLossPercent;
-        case Metric::Jitter: return f.jitterMs >= kHighJitterMs;
-    }
-    return false;
-}
-
 // Carrier-grade NAT space (100.64.0.0/10) belongs to the ISP even though it is private.
 bool IsSharedAddressSpace(uint32_t address) {
     return (address & 0xFF) == 100 && ((address >> 8) & 0xC0) == 64;
@@ -120,16 +111,6 @@ HealthAssessment AssessHealth(const HopFigures& f) {
     return a;
 }
 
-int32_t SustainedStart(const std::vector<HopFigures>& figures, Metric metric) {
-    int32_t start = -1;
-    for (int32_t i = static_cast<int32_t>(figures.size()) - 1; i >= 0; --i) {
-        if (!figures[i].hasFigures) continue;  // a silent hop says nothing either way
-        if (!AtOrAbove(figures[i], metric)) break;
-        start = i;
-    }
-    return start;
-}
-
 std::string SegmentIdForHop(const HopList& path, int32_t index) {
     if (index < 0 || index >= static_cast<int32_t>(path.size())) return "unknown";
     const HopRecord& hop = path[index];
@@ -141,50 +122,109 @@ std::string SegmentIdForHop(const HopList& path, int32_t index) {
     return "isp";
 }
 
-Diagnosis Diagnose(const HopList& path, const std::vector<HopFigures>& figures,
-                   bool destinationReached) {
+namespace {
+
+// The segments every possible start of the impairment lies in, when they are all one.
+std::string SettledSegment(const HopList& path, const std::vector<const Run*>& runs,
+                           int32_t culprit) {
+    const std::string segment = SegmentIdForHop(path, culprit);
+    for (const Run* run : runs) {
+        for (const int32_t c : run->candidates) {
+            if (c <= culprit && SegmentIdForHop(path, c) != segment) return "";
+        }
+    }
+    return segment;
+}
+
+}  // namespace
+
+Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence,
+                   bool destinationReached, const Hysteresis& memory) {
     Diagnosis d;
     if (path.empty()) return d;
 
     if (!destinationReached) {
         // The destination could not be traced: broken somewhere, place unknown.
         d.hasIssue = true;
+        d.unreached = true;
+        d.endToEnd = EndToEnd::Impaired;
         d.assessment.status = kStatusCritical;
         SetTexts(d);
         return d;
     }
 
-    int32_t last = static_cast<int32_t>(figures.size()) - 1;
-    while (last >= 0 && !figures[last].hasFigures) --last;
-    if (last < 0) return d;  // nothing measured yet
-    d.assessment = AssessHealth(figures[last]);
-    if (d.assessment.isHealthy) return d;
+    const int32_t end = LastMeasuredHop(evidence);
+    if (end < 0) return d;  // nothing measured yet
+    const Hysteresis::Memory& m = memory.memory;
+    const Run latency = FindRun(evidence, Metric::Latency);
+    Run loss = FindRun(evidence, Metric::Loss);
+    const Run jitter = FindRun(evidence, Metric::Jitter);
+    // A proven loss whose hops have since answered too often in a row for its rate is over,
+    // however much of it the window still holds.
+    uint64_t lastLoss = 0;
+    const bool lossEnded = LossEnded(evidence, m.lossLevel, m.affectedFrom, loss.ownLoss, &lastLoss);
+    if (lossEnded) {
+        d.lossEndedAt = lastLoss + 1;
+        loss = Run{};
+    }
+    d.suspected = latency.suspected || loss.suspected || jitter.suspected;
+    d.ownLoss = loss.ownLoss;
+
+    // The end's figures over the evidence window; the loss of a proven run is the run's.
+    const HopEvidence& last = evidence[end];
+    HopFigures figures{true, static_cast<float>(last.rttMean), last.LossPercent(),
+                       static_cast<float>(last.rttMad)};
+    if (loss.impaired) figures.lossPercent = std::max(figures.lossPercent, float(loss.level * 100));
+    HealthAssessment& a = d.assessment;
+    a = AssessHealth(figures);
+    a.highLatency = latency.impaired;
+    a.highLoss = loss.impaired;
+    a.highJitter = jitter.impaired;
+    const bool impaired = latency.impaired || loss.impaired || jitter.impaired;
+    if (!impaired) {
+        a.isHealthy = true;  // figures over a threshold but unproven are no issue yet
+        const bool lossClear = lossEnded || (m.lossLevel <= 0 && ProvenBelow(evidence, Metric::Loss));
+        const bool clear = lossClear && ProvenBelow(evidence, Metric::Latency) &&
+                           ProvenBelow(evidence, Metric::Jitter);
+        d.endToEnd = clear ? EndToEnd::Clear : EndToEnd::Unsure;
+        return d;
+    }
+    // Proven: the severity follows the proven metrics only.
+    a.isHealthy = false;
+    const bool critical = (latency.impaired && figures.rttMs >= kCriticalLatencyMs) ||
+                          (loss.impaired && figures.lossPercent >= kCriticalLossPercent) ||
+                          (jitter.impaired && figures.jitterMs >= kCriticalJitterMs);
+    a.status = critical ? kStatusCritical : kStatusWarning;
 
     d.hasIssue = true;
-    if (d.assessment.highLatency) {
-        d.latencyHop = SustainedStart(figures, Metric::Latency);
-        if (d.latencyHop != -1) d.latencySegment = SegmentIdForHop(path, d.latencyHop);
-    }
-    if (d.assessment.highLoss) {
-        d.lossHop = SustainedStart(figures, Metric::Loss);
-        if (d.lossHop != -1) d.lossSegment = SegmentIdForHop(path, d.lossHop);
-    }
-    if (d.assessment.highJitter) {
-        d.jitterHop = SustainedStart(figures, Metric::Jitter);
-        if (d.jitterHop != -1) d.jitterSegment = SegmentIdForHop(path, d.jitterHop);
-    }
-    d.culpritHop = d.latencyHop;
-    for (const int32_t candidate : {d.lossHop, d.jitterHop}) {
-        if (candidate != -1 && (d.culpritHop == -1 || candidate < d.culpritHop)) {
-            d.culpritHop = candidate;
+    d.endToEnd = EndToEnd::Impaired;
+    std::vector<const Run*> runs;
+    const auto take = [&](const Run& run, int32_t& hop, std::string& segment) {
+        if (!run.impaired) return;
+        hop = run.start;
+        segment = SegmentIdForHop(path, hop);
+        runs.push_back(&run);
+        if (d.culpritHop == -1 || hop < d.culpritHop) d.culpritHop = hop;
+        d.onsetMs = d.onsetMs == 0 ? run.onsetMs : std::min(d.onsetMs, run.onsetMs);
+    };
+    take(latency, d.latencyHop, d.latencySegment);
+    take(loss, d.lossHop, d.lossSegment);
+    take(jitter, d.jitterHop, d.jitterSegment);
+    d.lossLevel = loss.impaired ? loss.level : 0;
+    d.firstCandidate = d.culpritHop;
+    for (const Run* run : runs) {
+        for (const int32_t c : run->candidates) {
+            if (c <= d.culpritHop) d.firstCandidate = std::min(d.firstCandidate, c);
         }
     }
-    if (d.culpritHop != -1) d.culpritSegment = SegmentIdForHop(path, d.culpritHop);
-    SetTexts(d);
+    d.culpritSegment = SettledSegment(path, runs, d.culpritHop);
+    d.culpritSettled = !d.culpritSegment.empty();
+    if (d.culpritSettled) SetTexts(d);
     return d;
 }
 
-int32_t Hysteresis::UpdateHysteresis(const std::string& segment, int32_t status) {
+int32_t Hysteresis::UpdateHysteresis(const std::string& segment, int32_t status,
+                                     uint64_t onsetMs) {
     const bool impaired = status == kStatusWarning || status == kStatusCritical;
     Entry& e = entries_[segment];
     const uint64_t now = clock_.Tick64();
@@ -192,7 +232,7 @@ int32_t Hysteresis::UpdateHysteresis(const std::string& segment, int32_t status)
     switch (e.state) {
         case kNone:
             if (impaired) {
-                e = {kPending, now};
+                e = {kPending, onsetMs != 0 && onsetMs < now ? onsetMs : now};
                 LogWrite(Debug, "Hysteresis[%s]: NONE -> PENDING (impairment detected)", id);
             }
             return kStatusHealthy;
@@ -229,64 +269,81 @@ int32_t Hysteresis::UpdateHysteresis(const std::string& segment, int32_t status)
     return kStatusHealthy;
 }
 
-void Hysteresis::ResetHysteresis() { entries_.clear(); }
+void Hysteresis::ResetHysteresis() {
+    entries_.clear();
+    memory = Memory{};
+}
+
+uint64_t Hysteresis::Now() const { return clock_.Tick64(); }
+
+bool Hysteresis::AnyActive() const {
+    for (const auto& [id, entry] : entries_) {
+        if (entry.state != kNone) return true;
+    }
+    return false;
+}
 
 Hysteresis::State Hysteresis::StateOf(const std::string& segment) const {
     const auto it = entries_.find(segment);
     return it == entries_.end() ? kNone : it->second.state;
 }
 
-Verdict BuildVerdict(const Diagnosis& d, bool pathEmpty, const LinkFacts& link,
-                     Hysteresis& hysteresis) {
-    Verdict v;
-    Callout& c = v.callout;
-    c.show = d.hasIssue;
-    c.severity = d.assessment.status;
-    c.segmentId = d.culpritSegment;
-    c.title = d.title;
-    c.description = d.description;
-    c.remedy = d.remedy;
+namespace {
 
-    if (!d.hasIssue) {
-        for (const char* id : kSegmentIds) hysteresis.UpdateHysteresis(id, kStatusHealthy);
-        for (const char* id : kSegmentIds) {
-            const auto state = hysteresis.StateOf(id);
-            if (state == Hysteresis::kConfirmed || state == Hysteresis::kClearing) {
-                c.show = true;
-                c.severity = kStatusWarning;
-                if (c.title.empty()) {
-                    c.title = "Network Stabilizing";
-                    c.description = "Recent network issues are resolving.";
-                    c.remedy = "Monitoring for stability.";
-                }
-                break;
-            }
-        }
-    } else {
-        if (!d.culpritSegment.empty()) {
-            const int32_t effective =
-                hysteresis.UpdateHysteresis(d.culpritSegment, d.assessment.status);
-            if (effective == kStatusHealthy) {
-                c = Callout{};
-            } else {
-                c.severity = effective;
-            }
-        }
-        for (const char* id : kSegmentIds) {
-            if (d.culpritSegment != id) hysteresis.UpdateHysteresis(id, kStatusHealthy);
+// Shown while an impairment is proven but not yet placed.
+Callout CheckingCallout(const Diagnosis& d) {
+    Callout c;
+    c.show = true;
+    c.severity = kStatusWarning;
+    c.title = "Checking Your Connection";
+    c.description = d.lossHop != -1      ? "Packet loss detected. Measuring more often to find "
+                                           "where it starts."
+                    : d.latencyHop != -1 ? "High latency detected. Measuring more often to find "
+                                           "where it starts."
+                                         : "Unstable response times detected. Measuring more "
+                                           "often to find where they start.";
+    c.remedy = "Hold on - this takes a few seconds.";
+    return c;
+}
+
+Callout IssueCallout(const Diagnosis& d, int32_t severity) {
+    return Callout{true, severity, d.culpritSegment, d.title, d.description, d.remedy};
+}
+
+// Evidence that cannot place an impairment within this long is reported as one of unknown place.
+constexpr uint64_t kCheckingLimitMs = 60000;
+
+// While the evidence has not settled: the confirmed segment stays, else "checking".
+Callout HeldOrChecking(const Diagnosis& d, Hysteresis& h, uint64_t now) {
+    const Callout& confirmed = h.memory.confirmed;
+    if (confirmed.show) {
+        const auto state = h.StateOf(confirmed.segmentId);
+        if (state == Hysteresis::kConfirmed || state == Hysteresis::kClearing) {
+            h.memory.checkingSince = 0;
+            return confirmed;
         }
     }
+    if (h.memory.checkingSince == 0) h.memory.checkingSince = now;
+    if (now - h.memory.checkingSince < kCheckingLimitMs) return CheckingCallout(d);
+    Diagnosis unplaced = d;
+    unplaced.culpritSegment.clear();
+    SetTexts(unplaced);
+    return IssueCallout(unplaced, d.assessment.status);
+}
 
-    int32_t linkStatus;
+int32_t LinkStatus(const LinkFacts& link) {
     if (link.wifiConnected) {
-        linkStatus = link.signalQuality < 30   ? kStatusCritical
-                     : link.signalQuality < 50 ? kStatusWarning
-                                               : kStatusHealthy;
-    } else {
-        linkStatus = link.hasGateway ? kStatusHealthy : kStatusUnknown;
+        return link.signalQuality < 30   ? kStatusCritical
+               : link.signalQuality < 50 ? kStatusWarning
+                                         : kStatusHealthy;
     }
+    return link.hasGateway ? kStatusHealthy : kStatusUnknown;
+}
 
-    v.segmentStatus = {kStatusHealthy, linkStatus, kStatusUnknown, kStatusUnknown,
+Verdict Finish(const Callout& c, bool pathEmpty, const LinkFacts& link) {
+    Verdict v;
+    v.callout = c;
+    v.segmentStatus = {kStatusHealthy, LinkStatus(link), kStatusUnknown, kStatusUnknown,
                        kStatusUnknown};
     if (c.show) {
         for (int i = 1; i < kSegmentCount; ++i) {
@@ -295,12 +352,99 @@ Verdict BuildVerdict(const Diagnosis& d, bool pathEmpty, const LinkFacts& link,
     } else if (!pathEmpty) {
         v.segmentStatus[2] = v.segmentStatus[3] = v.segmentStatus[4] = kStatusHealthy;
     }
-
     if (pathEmpty) {
         v.overallStatus = "unknown";
     } else {
         v.overallStatus = c.show ? StatusText(c.severity) : "healthy";
     }
+    return v;
+}
+
+}  // namespace
+
+Verdict BuildVerdict(const Diagnosis& d, bool pathEmpty, const LinkFacts& link,
+                     Hysteresis& hysteresis) {
+    Hysteresis::Memory& m = hysteresis.memory;
+    const uint64_t now = hysteresis.Now();
+    Callout c;
+
+    if (d.unreached || (d.hasIssue && d.culpritSettled)) {
+        m.checkingSince = 0;
+        int32_t effective = d.assessment.status;
+        if (!d.unreached) {
+            // The entry delay runs from the impairment's first echo, except when blame moves
+            // from a segment already shown: the new one must then hold for the whole delay.
+            const auto shownState = hysteresis.StateOf(m.confirmed.segmentId);
+            const bool moving = m.confirmed.show && m.confirmed.segmentId != d.culpritSegment &&
+                                (shownState == Hysteresis::kConfirmed ||
+                                 shownState == Hysteresis::kClearing);
+            effective = hysteresis.UpdateHysteresis(d.culpritSegment, d.assessment.status,
+                                                    moving ? 0 : d.onsetMs);
+        }
+        if (effective != kStatusHealthy) {
+            c = IssueCallout(d, effective);
+            if (!d.unreached) m.confirmed = c;
+            // Every other segment, the one blamed before included, starts clearing.
+            for (const char* id : kSegmentIds) {
+                if (d.culpritSegment != id) hysteresis.UpdateHysteresis(id, kStatusHealthy);
+            }
+        } else {
+            // The new culprit waits out its entry delay; the old one stays until then, and
+            // any other segment that was only pending is dropped.
+            c = HeldOrChecking(d, hysteresis, now);
+            for (const char* id : kSegmentIds) {
+                if (d.culpritSegment != id && hysteresis.StateOf(id) == Hysteresis::kPending) {
+                    hysteresis.UpdateHysteresis(id, kStatusHealthy);
+                }
+            }
+        }
+    } else if (d.hasIssue) {
+        c = HeldOrChecking(d, hysteresis, now);  // proven, not placed: nothing moves
+    } else if (d.endToEnd == EndToEnd::Unsure && (hysteresis.AnyActive() || m.shown.show)) {
+        c = m.shown;  // not yet proven either way: what was shown stays
+    } else {
+        m.checkingSince = 0;
+        for (const char* id : kSegmentIds) hysteresis.UpdateHysteresis(id, kStatusHealthy);
+        for (const char* id : kSegmentIds) {
+            const auto state = hysteresis.StateOf(id);
+            if (state == Hysteresis::kConfirmed || state == Hysteresis::kClearing) {
+                c.show = true;
+                c.severity = kStatusWarning;
+                c.title = "Network Stabilizing";
+                c.description = "Recent network issues are resolving.";
+                c.remedy = "Monitoring for stability.";
+                break;
+            }
+        }
+        if (!hysteresis.AnyActive()) {
+            const uint64_t since = m.evidenceSince;
+            m = Hysteresis::Memory{};
+            m.evidenceSince = since;
+        }
+    }
+
+    if (d.hasIssue && !d.unreached) {
+        if (d.lossLevel > 0) m.lossLevel = d.lossLevel;
+        if (d.firstCandidate != -1) m.affectedFrom = d.firstCandidate;
+    }
+    if (d.lossEndedAt != 0) {
+        m.evidenceSince = d.lossEndedAt;
+        m.lossLevel = 0;
+    }
+    m.shown = c;
+    return Finish(c, pathEmpty, link);
+}
+
+Verdict NoIcmpVerdict(const LinkFacts& link, const std::string& remedy) {
+    Callout c;
+    c.show = true;
+    c.severity = kStatusUnknown;
+    c.title = "Ping Not Permitted";
+    c.description =
+        "This computer does not let Quillon send ping (ICMP echo) messages, so the path to "
+        "the internet cannot be measured.";
+    c.remedy = remedy;
+    Verdict v = Finish(c, true, link);
     return v;
 }
 

@@ -1,7 +1,9 @@
-// Diagnosis: judges the current path from its hops' figures: is the connection impaired,
-// which segment is to blame, and what the user should be told. A per-segment hysteresis damps
-// the verdict (shown only after 10 s, shown as stabilising for 15 s after it ended); then each
-// segment's status and the overall status are derived.
+// Diagnosis: judges the current path from its hops' recent evidence (path/evidence.h): is the
+// connection impaired, which segment is to blame, and what the user should be told. A
+// per-segment hysteresis damps the verdict (shown only after the impairment lasted 10 s, shown
+// as stabilising for 15 s after it ended); then each segment's status and the overall status
+// are derived. While the evidence proves an impairment but not yet where it starts, the
+// segment confirmed before stays, or a "checking" callout says so: never "healthy".
 // Runs on the UI thread each time the network state is built; the hysteresis has no lock.
 #pragma once
 
@@ -11,6 +13,7 @@
 #include <unordered_map>
 
 #include "path/current_path.h"
+#include "path/evidence.h"
 
 namespace quillon {
 
@@ -59,29 +62,47 @@ struct HealthAssessment {
 
 HealthAssessment AssessHealth(const HopFigures& figures);
 
-enum class Metric { Latency, Loss, Jitter };
-
-// Smallest index from which the metric stays at or above its threshold to the end of the path;
-// hops without figures neither start nor break such a run. -1 when there is none.
-int32_t SustainedStart(const std::vector<HopFigures>& figures, Metric metric);
-
 // Segment identifier a hop of the path belongs to; "unknown" outside the path.
 std::string SegmentIdForHop(const HopList& path, int32_t index);
 
+// What the end of the path shows: proven impaired, proven clear, or not yet known.
+enum class EndToEnd { Clear, Unsure, Impaired };
+
 struct Diagnosis {
-    bool hasIssue = false;
+    bool hasIssue = false;  // the end of the path is proven impaired (or cannot be reached)
     HealthAssessment assessment;
     int32_t latencyHop = -1, lossHop = -1, jitterHop = -1;
     std::string latencySegment, lossSegment, jitterSegment;
     int32_t culpritHop = -1;
-    std::string culpritSegment;
+    std::string culpritSegment;  // empty while the evidence does not settle on one segment
     std::string title, description, remedy;
+
+    EndToEnd endToEnd = EndToEnd::Clear;
+    bool unreached = false;       // the destination could not be traced at all
+    bool culpritSettled = false;  // every place the impairment may start is in one segment
+    bool suspected = false;       // a figure is over a threshold: worth measuring more often
+    int32_t firstCandidate = -1;  // earliest hop the impairment may start at
+    uint64_t onsetMs = 0;         // first impaired echo behind the verdict
+    double lossLevel = 0;         // proven loss rate of the run (fraction), 0 when none
+    std::vector<int32_t> ownLoss;  // hops whose lost answers later hops do not share
+    uint64_t lossEndedAt = 0;      // a proven loss ended with this echo: older ones are history
 };
 
-// Judges a path. `destinationReached` is false while the primary traceroute has not reached
-// its destination: the path is then known to be broken whatever its hops' figures say.
-Diagnosis Diagnose(const HopList& path, const std::vector<HopFigures>& figures,
-                   bool destinationReached);
+class Hysteresis;
+
+// Judges a path from its hops' recent evidence. `destinationReached` is false while the
+// primary traceroute has not reached its destination: the path is then known to be broken.
+// The hysteresis lends what the verdict remembers of the impairment it is clearing.
+Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence,
+                   bool destinationReached, const Hysteresis& memory);
+
+// The damped verdict shown to the user.
+struct Callout {
+    bool show = false;
+    int32_t severity = kStatusHealthy;
+    std::string segmentId;
+    std::string title, description, remedy;
+};
 
 // Per-segment damping of impairments.
 class Hysteresis {
@@ -92,10 +113,25 @@ public:
 
     explicit Hysteresis(Clock& clock) : clock_(clock) {}
 
-    // Feeds one status of a segment and returns the status to show.
-    int32_t UpdateHysteresis(const std::string& segment, int32_t status);
+    // Feeds one status of a segment and returns the status to show. A segment that starts
+    // pending counts its entry delay from `onsetMs` when that is earlier (the impairment was
+    // seen then; proving where it is took the time since).
+    int32_t UpdateHysteresis(const std::string& segment, int32_t status, uint64_t onsetMs = 0);
     void ResetHysteresis();
     State StateOf(const std::string& segment) const;
+    bool AnyActive() const;  // some segment is pending, confirmed or clearing
+    uint64_t Now() const;
+
+    // What the verdict remembers between builds; emptied with the table.
+    struct Memory {
+        double lossLevel = 0;      // the impairment's proven loss rate, for clearing
+        int32_t affectedFrom = -1;  // first hop it may affect
+        Callout shown;              // the callout of the last build
+        Callout confirmed;          // the last confirmed segment's callout
+        uint64_t checkingSince = 0;
+        uint64_t evidenceSince = 0;  // echoes before this belong to an impairment that ended
+    };
+    Memory memory;
 
 private:
     struct Entry {
@@ -104,14 +140,6 @@ private:
     };
     Clock& clock_;
     std::unordered_map<std::string, Entry> entries_;
-};
-
-// The damped verdict shown to the user.
-struct Callout {
-    bool show = false;
-    int32_t severity = kStatusHealthy;
-    std::string segmentId;
-    std::string title, description, remedy;
 };
 
 // What the link looks like, for the "connection" segment's own status.
@@ -129,5 +157,8 @@ struct Verdict {
 
 Verdict BuildVerdict(const Diagnosis& diagnosis, bool pathEmpty, const LinkFacts& link,
                      Hysteresis& hysteresis);
+
+// The verdict while ICMP cannot be used at all: nothing is known; `remedy` says how to allow it.
+Verdict NoIcmpVerdict(const LinkFacts& link, const std::string& remedy);
 
 }  // namespace quillon

@@ -104,10 +104,18 @@ std::string NetworkStateBuilder::BuildNetworkState() {
     in.path = context_.currentPath.Snapshot();
     const HopList& path = *in.path;
     in.figures = GatherFigures(path, context_.registry);
+    in.evidence = GatherEvidence(path, context_.registry, context_.hysteresis.Now(),
+                                 context_.hysteresis.memory.evidenceSince);
     const bool reached = !(context_.destinationUnreached && context_.destinationUnreached());
-    const Diagnosis diagnosis = Diagnose(path, in.figures, reached);
     const LinkFacts link{in.wifi.connected, in.wifi.signalQuality, !in.adapter.gatewayIp.empty()};
-    in.verdict = BuildVerdict(diagnosis, path.empty(), link, context_.hysteresis);
+    const std::string icmpBlocked = context_.icmpBlocked ? context_.icmpBlocked() : "";
+    if (!icmpBlocked.empty()) {
+        lastDiagnosis_ = Diagnosis{};
+        in.verdict = NoIcmpVerdict(link, icmpBlocked);
+    } else {
+        lastDiagnosis_ = Diagnose(path, in.evidence, reached, context_.hysteresis);
+        in.verdict = BuildVerdict(lastDiagnosis_, path.empty(), link, context_.hysteresis);
+    }
 
     DetectUniFi(in.adapter);
     if (!in.adapter.gatewayMac.empty()) {
@@ -126,6 +134,13 @@ std::string NetworkStateBuilder::BuildNetworkState() {
     if (callout.show && !callout.title.empty()) WriteCallout(w, callout);
     w.EndObject();
     return w.Take();
+}
+
+bool NetworkStateBuilder::WantsEvidence() const {
+    const Diagnosis& d = lastDiagnosis_;
+    if (d.unreached) return false;  // nothing to learn by asking more often
+    return d.suspected || d.hasIssue || context_.hysteresis.AnyActive() ||
+           context_.hysteresis.memory.shown.show;
 }
 
 void NetworkStateBuilder::DetectUniFi(const AdapterInfo& adapter) {
@@ -168,6 +183,13 @@ void NetworkStateBuilder::WriteHops(JsonText& w, const Inputs& in) {
             w.MemberFixed("jitter", f.jitterMs, 1);
         }
         w.Member("segment", hop.segment.empty() ? std::string(kTransitFallback) : hop.segment);
+        // The verdict's view of the hop: its segment and its loss over the recent past.
+        w.Member("segmentId", SegmentIdForHop(path, static_cast<int32_t>(i)));
+        const HopEvidence& e = in.evidence[i];
+        if (hop.address != 0 && e.samples > 0) {
+            w.MemberFixed("recentLoss", e.LossPercent(), 1);
+            w.Member("recentSamples", e.samples);
+        }
         w.EndObject();
     }
     w.EndArray();
@@ -418,6 +440,13 @@ void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
 }
 
 void NetworkStateBuilder::WriteServicesDetails(JsonText& w, const Inputs& in) {
+    if (context_.destinationSilent && context_.destinationSilent()) {
+        // The path ends at the last router that answers; the destination itself is named.
+        const std::optional<Destination> destination = PrimaryDestination();
+        if (destination) w.Member("hostname", Ipv4ToText(destination->address));
+        w.Member("answersPing", false);
+        return;
+    }
     const HopRecord& last = in.path->back();
     if (last.address == 0) return;
     GeoSource& geo = *context_.geo;
@@ -435,17 +464,18 @@ void NetworkStateBuilder::WriteServicesDetails(JsonText& w, const Inputs& in) {
     if (miles > 10.0) w.MemberFixed("distanceMiles", miles, 0);
 }
 
-std::string NetworkStateBuilder::DestinationName() const {
+std::optional<Destination> NetworkStateBuilder::PrimaryDestination() const {
     const std::vector<Destination> destinations = context_.registry.GetDestinations();
-    if (destinations.empty()) return "Destination";
-    const Destination* chosen = &destinations.front();
+    if (destinations.empty()) return std::nullopt;
     for (const Destination& d : destinations) {
-        if (d.isPrimary) {
-            chosen = &d;
-            break;
-        }
+        if (d.isPrimary) return d;
     }
-    return chosen->name.empty() ? std::string("Destination") : chosen->name;
+    return destinations.front();
+}
+
+std::string NetworkStateBuilder::DestinationName() const {
+    const std::optional<Destination> chosen = PrimaryDestination();
+    return !chosen || chosen->name.empty() ? std::string("Destination") : chosen->name;
 }
 
 void NetworkStateBuilder::WriteCallout(JsonText& w, const Callout& callout) {

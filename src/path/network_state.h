@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "gateway/unifi_system_info.h"
 #include "path/current_path.h"
 #include "path/diagnosis.h"
+#include "path/node_registry.h"
 #include "path/state_sources.h"
 
 namespace quillon {
@@ -42,6 +44,11 @@ struct NetworkStateContext {
     Hysteresis& hysteresis;
     // True while the primary traceroute has not reached its destination; null means reached.
     std::function<bool()> destinationUnreached;
+    // Empty while ICMP can be used; otherwise how this computer allows it (the verdict then
+    // says that nothing can be measured). Null: always usable.
+    std::function<std::string()> icmpBlocked;
+    // True when the destination does not answer ping and is judged by the hops before it.
+    std::function<bool()> destinationSilent;
     WifiSource* wifi = nullptr;
     PublicIpSource* publicIp = nullptr;
     VendorSource* vendors = nullptr;
@@ -64,6 +71,11 @@ public:
     // members out.
     std::string BuildNetworkState();
 
+    // What the last build concluded. It wants evidence while an impairment is suspected,
+    // proven or still shown: the monitor then measures more often.
+    const Diagnosis& LastDiagnosis() const { return lastDiagnosis_; }
+    bool WantsEvidence() const;
+
 private:
     // Everything one build reads once and uses in several places.
     struct Inputs {
@@ -71,7 +83,8 @@ private:
         AdapterInfo adapter;
         PublicIpInfo publicIp;
         std::shared_ptr<const HopList> path;
-        std::vector<HopFigures> figures;  // one per hop of path
+        std::vector<HopFigures> figures;     // one per hop of path: the long window
+        std::vector<HopEvidence> evidence;   // one per hop of path: the recent echoes
         Verdict verdict;
         std::string gatewayVendor;
         GeoLocation publicGeo;  // looked up while writing the ISP details
@@ -92,6 +105,7 @@ private:
     void WriteCallout(JsonText& w, const Callout& callout);
     std::string HomeNetworkName(const Inputs& in) const;
     std::string DestinationName() const;
+    std::optional<Destination> PrimaryDestination() const;
 
     NetworkStateContext context_;
 
@@ -102,6 +116,8 @@ private:
     GeoSource noGeo_;
     LldpSource noLldp_;
     UnifiSource noUnifi_;
+
+    Diagnosis lastDiagnosis_;
 
     // UniFi detection, redone only when the gateway's hardware address changes.
     std::string lastCheckedGatewayMac_;

@@ -33,11 +33,20 @@ std::optional<NodeFigures> NodeRegistry::GetNodeFigures(uint32_t address) const 
     return ComputeFigures(it->second.samples);
 }
 
-void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut) {
+void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular) {
     const uint64_t now = clock_.Tick64();
     std::lock_guard lock(mutex_);
     const auto it = nodes_.find(address);
-    if (it != nodes_.end()) quillon::RecordSample(it->second.samples, now, rttMs, timedOut);
+    if (it == nodes_.end()) return;
+    if (regular) quillon::RecordSample(it->second.samples, now, rttMs, timedOut);
+    RecordRecent(it->second.recent, now, rttMs, timedOut);
+}
+
+std::vector<Sample> NodeRegistry::RecentOf(uint32_t address) const {
+    std::lock_guard lock(mutex_);
+    const auto it = nodes_.find(address);
+    if (it == nodes_.end()) return {};
+    return InTimeOrder(it->second.recent);
 }
 
 size_t NodeRegistry::NodeCount() const {

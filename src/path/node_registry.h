@@ -35,7 +35,8 @@ struct NodeInfo {
 struct PathNode {
     uint32_t address = 0;
     NodeInfo info;
-    SampleWindow samples;
+    SampleWindow samples;   // one echo per measurement tick: the page's figures
+    RecentSamples recent;   // every echo: the verdict's evidence
 };
 
 using NodeFigures = WindowFigures;
@@ -66,8 +67,11 @@ public:
     // The node's figures, or nothing when the address has no node.
     std::optional<NodeFigures> GetNodeFigures(uint32_t address) const;
 
-    // Adds one echo sample to the node's window; nothing when the address has no node.
-    void RecordSample(uint32_t address, uint32_t rttMs, bool timedOut);
+    // Adds one echo sample to the node's recent samples and, for the echo of a regular tick,
+    // to its window; nothing when the address has no node.
+    void RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular = true);
+    // The node's recent samples oldest first; empty when the address has no node.
+    std::vector<Sample> RecentOf(uint32_t address) const;
 
     size_t NodeCount() const;
     // Addresses of every node (never 0), for the echo sweep.

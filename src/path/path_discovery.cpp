@@ -24,18 +24,21 @@ std::string PathDiscovery::RecordedGatewayMac() const {
     return recordedGatewayMac_;
 }
 
+void PathDiscovery::RecordGatewayMac(const std::string& mac) {
+    std::lock_guard lock(stateMutex_);
+    recordedGatewayMac_ = mac;
+}
+
 TraceContext PathDiscovery::Trace() {
     return TraceContext{context_.prober, context_.lookups, context_.registry,
                         context_.currentPath, &stopping_};
 }
 
 PathDiscovery::CycleStart PathDiscovery::Begin() const {
+    // Under the reset's own lock: the three generations always belong to one reset.
+    std::lock_guard lock(stateMutex_);
     CycleStart start;
-    {
-        std::lock_guard lock(stateMutex_);
-        start.generation = generation_;
-    }
-    // Taken after our own generation: a reset that slips in between is seen by Complete().
+    start.generation = generation_;
     start.trace.registry = context_.registry.Generation();
     start.trace.path = context_.currentPath.Generation();
     return start;
@@ -50,31 +53,34 @@ bool PathDiscovery::Complete(const CycleStart& start, std::atomic<bool>& flag) {
 
 void PathDiscovery::ResetPathDiscovery() {
     LogWrite(Info, "Resetting path discovery");
-    {
-        std::lock_guard lock(stateMutex_);
-        ++generation_;
-        primaryDone_ = false;
-        secondaryDone_ = false;
-        reprobeDone_ = false;
-        destinationUnreached_ = false;
-        lastPrimaryAttempt_ = 0;
-    }
+    std::lock_guard lock(stateMutex_);
+    ++generation_;
+    primaryDone_ = false;
+    secondaryDone_ = false;
+    reprobeDone_ = false;
+    destinationUnreached_ = false;
+    destinationSilent_ = false;
+    destinationAnswered_ = false;
+    unreachedTraces_ = 0;
+    lastPrimaryAttempt_ = 0;
     context_.currentPath.Clear();
     context_.prober.CloseEchoTargets();
     context_.lookups.ClearLookupCaches();
     context_.registry.Clear();
 }
 
+// The gateway is the primary adapter's, as the network-change handler sees it: one record,
+// one way of reading it (a pinned adapter without a gateway has none).
 void PathDiscovery::CheckGateway() {
-    const uint32_t gateway = GetDefaultGateway(context_.netInfo, 0);
-    if (gateway == 0) {
+    const AdapterInfo adapter = DiscoverPrimaryAdapter(context_.netInfo);
+    if (adapter.gatewayIp.empty()) {
         if (!RecordedGatewayMac().empty()) {
             LogWrite(Debug, "Gateway temporarily unavailable - waiting for network");
         }
         return;
     }
-    std::string mac;
-    if (!GetGatewayMac(context_.netInfo, gateway, &mac)) return;
+    const std::string& mac = adapter.gatewayMac;
+    if (mac.empty()) return;
 
     bool changed = false;
     {
@@ -90,6 +96,35 @@ void PathDiscovery::CheckGateway() {
         }
     }
     if (changed) ResetPathDiscovery();
+}
+
+// The first discovery records the primary adapter's gateway, as the network-change handler
+// sees it, so that the first notification after start (a DHCP renewal) is known to be the same
+// gateway.
+void PathDiscovery::SeedGatewayMac() {
+    if (!RecordedGatewayMac().empty()) return;
+    const std::string mac = DiscoverPrimaryAdapter(context_.netInfo).gatewayMac;
+    if (mac.empty()) return;
+    std::lock_guard lock(stateMutex_);
+    if (!recordedGatewayMac_.empty()) return;
+    recordedGatewayMac_ = mac;
+    LogWrite(Debug, "Gateway MAC recorded: %s", mac.c_str());
+}
+
+bool PathDiscovery::HolesDue() const {
+    if (!AllStagesDone()) return false;
+    const uint64_t last = lastReprobe_.load();
+    if (last != 0 && context_.clock.Tick64() - last < kHoleReprobeIntervalMs) return false;
+    const std::shared_ptr<const HopList> path = context_.currentPath.Snapshot();
+    bool answeredAfter = false;
+    for (auto hop = path->rbegin(); hop != path->rend(); ++hop) {
+        if (hop->address != 0) {
+            answeredAfter = true;
+        } else if (answeredAfter) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void PathDiscovery::RunDiscoveryCycle() {
@@ -115,9 +150,27 @@ void PathDiscovery::RunDiscoveryCycle() {
     } else if (!ReprobeDone()) {
         RunReprobeStage(start);
     } else {
+        if (HolesDue()) ReprobeHoles(start, kHoleReprobeIntervalMs, kTracerouteProbeTimeoutMs);
         ReportMeasurement();
     }
     running_ = false;
+}
+
+bool PathDiscovery::LooksSilent(const HopList& hops, uint32_t destination) {
+    // Hops past the first answer: the network beyond the home works up to the destination.
+    bool beyondHome = false;
+    for (const HopRecord& hop : hops) beyondHome = beyondHome || (hop.ttl >= 2 && hop.address != 0);
+    if (!beyondHome) return false;
+    // Another destination that answers proves the internet is reachable; when every other
+    // one is silent too, this is an outage.
+    bool others = false;
+    for (const Destination& d : context_.registry.GetDestinations()) {
+        if (d.address == destination) continue;
+        others = true;
+        const ProbeResult probe = context_.prober.ProbeHop(d.address, 64, kTracerouteProbeTimeoutMs);
+        if (!probe.timedOut && probe.address == d.address) return true;
+    }
+    return !others;
 }
 
 void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
@@ -140,17 +193,44 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
         LogWrite(Info, "Running traceroute to %s (%s)", chosen->name.c_str(), text.c_str());
     }
 
+    SeedGatewayMac();
+    // A repeated trace replaces the path once at its end, so the page keeps the old one
+    // meanwhile instead of watching it shrink to one hop and grow again.
+    const bool repeat = DestinationUnreached();
     TraceContext trace = Trace();
-    const HopList hops = Traceroute(trace, text, start.trace, true);
+    HopList hops = Traceroute(trace, text, start.trace, repeat ? Publish::AtTheEnd : Publish::HopByHop);
     const std::optional<uint32_t> destination = ParseIpv4(text);
     const bool reached = hops.empty() || (destination && hops.back().address == *destination);
     if (Stopping()) return;
 
+    bool silent = false;
+    if (!reached) {
+        int32_t traces;
+        bool answered;
+        {
+            std::lock_guard lock(stateMutex_);
+            traces = ++unreachedTraces_;
+            answered = destinationAnswered_;
+        }
+        silent = !answered && traces >= kSilentDestinationTraces && LooksSilent(hops, *destination);
+        if (silent) {
+            // Judged by the hops that answer: the silent tail is no part of the picture.
+            while (!hops.empty() && hops.back().address == 0) hops.pop_back();
+            context_.currentPath.Publish(hops, start.trace.path);
+            LogWrite(Info, "Destination %s does not answer ping - judging the path up to hop %d",
+                     text.c_str(), hops.empty() ? 0 : hops.back().ttl);
+        }
+    }
     {
         std::lock_guard lock(stateMutex_);
         if (start.generation != generation_) return;  // reset meanwhile: forget this trace
         lastPrimaryAttempt_ = context_.clock.Tick64();
-        destinationUnreached_ = !reached;
+        if (reached) {
+            destinationAnswered_ = true;
+            unreachedTraces_ = 0;
+        }
+        destinationUnreached_ = !reached && !silent;
+        destinationSilent_ = silent;
         primaryDone_ = true;
     }
     LogWrite(Info, "Primary path discovered: %zu nodes in registry",
@@ -178,7 +258,7 @@ void PathDiscovery::RunSecondaryStage(const CycleStart& start) {
                  text.c_str());
         // Only the registry learns these hops: the current path stays the primary one, which
         // the poller measures and the diagnosis judges.
-        Traceroute(trace, text, start.trace, false);
+        Traceroute(trace, text, start.trace, Publish::None);
     }
     if (Complete(start, secondaryDone_)) {
         LogWrite(Info, "All paths discovered: %zu unique nodes", context_.registry.NodeCount());
@@ -186,63 +266,77 @@ void PathDiscovery::RunSecondaryStage(const CycleStart& start) {
 }
 
 void PathDiscovery::RunReprobeStage(const CycleStart& start) {
-    const std::shared_ptr<const HopList> snapshot = context_.currentPath.Snapshot();
-    bool rateLimited = false;
-    if (!snapshot->empty() && context_.prober.SharedHandleOpen()) {
-        const uint64_t now = context_.clock.Tick64();
-        const uint64_t last = lastReprobe_.load();
-        if (last != 0 && now - last < kReprobeIntervalMs) {
-            rateLimited = true;
-        } else {
-            lastReprobe_ = now;
-            int32_t target = static_cast<int32_t>(snapshot->size()) - 1;
-            while (target >= 0 && (*snapshot)[target].address == 0) --target;
-            HopList hops = *snapshot;
-            // Only hops before the target: beyond it the target itself would answer.
-            for (int32_t i = 0; i < target; ++i) {
-                HopRecord& hop = hops[i];
-                if (hop.address != 0) continue;
-                if (Stopping()) return;
-                LogWrite(Debug, "Re-probing unknown hop %d with %dms timeout", hop.ttl,
-                         static_cast<int>(kReprobeTimeoutMs));
-                const ProbeResult probe = context_.prober.ProbeHop(hops[target].address,
-                                                                   hop.ttl, kReprobeTimeoutMs);
-                if (probe.timedOut || probe.address == 0) continue;
-                if (probe.address == hops[target].address) {
-                    // The target itself answered: it is closer than the path says (its answer
-                    // at this distance was lost during the traceroute). That names no router
-                    // here, so the hop stays unknown rather than become a copy of the target.
-                    LogWrite(Debug, "Hop %d answered by the target itself - left unknown",
-                             hop.ttl);
-                    continue;
-                }
-                hop.address = probe.address;
-                hop.rttMs = probe.rttMs;
-                hop.timedOut = false;
-                hop.hostname = context_.lookups.GetHostnameCached(hop.address);
-                const AsnInfo info = context_.lookups.LookupAsn(hop.address);
-                if (info.valid) {
-                    hop.asn = info.asn;
-                    hop.asName = info.asName;
-                }
-                LogWrite(Info, "Discovered previously unknown hop %d: %s (%s)", hop.ttl,
-                         Ipv4ToText(hop.address).c_str(), hop.hostname.c_str());
-                if (hop.asn.empty()) {
-                    if (IsPrivateAddress(hop.address)) hop.segment = kLabelLocal;
-                } else {
-                    hop.segment = kLabelTransit;
-                }
-                context_.registry.GetOrCreateNode(
-                    hop.address, NodeInfo{hop.hostname, hop.asn, hop.asName, hop.segment},
-                    start.trace.registry);
-                context_.prober.InvalidateTargets();
-                context_.currentPath.Publish(hops, start.trace.path);
-            }
-        }
-    }
     // A pass skipped by the rate limit is not a pass: the stage stays open for the next cycle.
-    if (rateLimited || !Complete(start, reprobeDone_)) return;
+    if (!ReprobeHoles(start, kReprobeIntervalMs, kReprobeTimeoutMs) ||
+        !Complete(start, reprobeDone_)) {
+        return;
+    }
     ReportMeasurement();
+}
+
+bool PathDiscovery::ReprobeHoles(const CycleStart& start, uint64_t minIntervalMs,
+                                 uint32_t timeoutMs) {
+    const std::shared_ptr<const HopList> snapshot = context_.currentPath.Snapshot();
+    if (snapshot->empty() || !context_.prober.SharedHandleOpen()) return true;
+    const uint64_t now = context_.clock.Tick64();
+    const uint64_t last = lastReprobe_.load();
+    if (last != 0 && now - last < minIntervalMs) return false;
+    lastReprobe_ = now;
+
+    int32_t target = static_cast<int32_t>(snapshot->size()) - 1;
+    while (target >= 0 && (*snapshot)[target].address == 0) --target;
+    if (target < 0) return true;
+    HopList hops = *snapshot;
+    const uint32_t targetAddress = hops[target].address;
+    const uint32_t destination = context_.registry.GetPath(targetAddress) ? targetAddress : 0;
+    // Only hops before the target: beyond it the target itself would answer.
+    for (int32_t i = 0; i < target; ++i) {
+        if (hops[i].address != 0) continue;
+        if (Stopping()) return true;
+        HopRecord& hop = hops[i];
+        LogWrite(Debug, "Re-probing unknown hop %d with %dms timeout", hop.ttl,
+                 static_cast<int>(timeoutMs));
+        const ProbeResult probe = context_.prober.ProbeHop(targetAddress, hop.ttl, timeoutMs);
+        if (probe.timedOut || probe.address == 0) continue;
+        if (probe.address == targetAddress) {
+            // The target answered from this distance: it is this close, and the rows past it
+            // were holes left by its own lost answers. It takes this row; the rest go.
+            LogWrite(Info, "Hop %d answered by %s itself - the path ends there", hop.ttl,
+                     Ipv4ToText(targetAddress).c_str());
+            HopRecord moved = hops[target];
+            moved.ttl = hop.ttl;
+            moved.rttMs = probe.rttMs;
+            hops.resize(i);
+            hops.push_back(moved);
+            std::vector<uint32_t> addresses;
+            for (const HopRecord& h : hops) addresses.push_back(h.address);
+            context_.registry.StorePath(targetAddress, addresses, start.trace.registry);
+            context_.currentPath.Publish(hops, start.trace.path);
+            break;
+        }
+        hop.address = probe.address;
+        hop.rttMs = probe.rttMs;
+        hop.timedOut = false;
+        hop.hostname = context_.lookups.GetHostnameCached(hop.address);
+        const AsnInfo info = context_.lookups.LookupAsn(hop.address);
+        if (info.valid) {
+            hop.asn = info.asn;
+            hop.asName = info.asName;
+        }
+        LogWrite(Info, "Discovered previously unknown hop %d: %s (%s)", hop.ttl,
+                 Ipv4ToText(hop.address).c_str(), hop.hostname.c_str());
+        // Labelled as the traceroute labels its hops.
+        const AsnInfo destinationInfo =
+            destination != 0 ? context_.lookups.LookupAsn(destination) : AsnInfo{};
+        hop.segment = LabelHop(hop.ttl, hop.address, destination, hop.asn,
+                               destinationInfo.valid ? destinationInfo.asn : "", IspAsnOf(hops));
+        context_.registry.GetOrCreateNode(
+            hop.address, NodeInfo{hop.hostname, hop.asn, hop.asName, hop.segment},
+            start.trace.registry);
+        context_.prober.InvalidateTargets();
+        context_.currentPath.Publish(hops, start.trace.path);
+    }
+    return true;
 }
 
 void PathDiscovery::ReportMeasurement() {

@@ -1,7 +1,11 @@
 #include "path/path_monitor.h"
 
+#include <algorithm>
+
 #include "app/log.h"
 #include "discovery/address_text.h"
+#include "platform/clock.h"
+#include "platform/icmp_api.h"
 #include "platform/threads.h"
 
 namespace quillon {
@@ -21,7 +25,16 @@ PathMonitor::PathMonitor(PathPorts ports, EventSink trackEvent)
                                       prober_, lookups_, std::move(trackEvent)}),
       builder_(NetworkStateContext{ports.system, ports.netInfo, registry_, currentPath_,
                                    hysteresis_,
-                                   [this] { return discovery_.DestinationUnreached(); }}) {}
+                                   [this] { return discovery_.DestinationUnreached(); },
+                                   [this] { return IcmpBlockedHint(); },
+                                   [this] { return discovery_.DestinationSilent(); }}) {}
+
+std::string PathMonitor::IcmpBlockedHint() const {
+    if (prober_.SharedHandleOpen()) return {};
+    std::string hint = ports_.icmp.PermissionHint();
+    if (hint.empty()) hint = "Check that no security software blocks ping (ICMP echo) messages.";
+    return hint;
+}
 
 PathMonitor::~PathMonitor() {
     std::unique_lock lock(workersMutex_);
@@ -60,15 +73,60 @@ bool PathMonitor::Stop(std::chrono::milliseconds bound) {
     return workersIdle_.wait_for(lock, bound, [this] { return workers_ == 0; });
 }
 
-std::string PathMonitor::MeasurementTick() {
-    if (!discovery_.AllStagesDone() && !discovery_.Running()) StartDiscoveryCycle();
-    if (discovery_.PrimaryDone()) {
-        prober_.CollectEchoReplies([this](uint32_t address, uint32_t rttMs, bool timedOut) {
-            registry_.RecordSample(address, rttMs, timedOut);
-        });
-        prober_.SendEchoSweep();
+std::string PathMonitor::MeasurementTick(uint32_t regularMs) {
+    const uint64_t now = ports_.clock.Tick64();
+    if (!prober_.SharedHandleOpen() &&
+        (lastIcmpAttempt_ == 0 || now - lastIcmpAttempt_ >= kIcmpRetryMs)) {
+        // Permission may have been granted since: try again now and then.
+        lastIcmpAttempt_ = now;
+        if (prober_.OpenSharedHandle()) LogWrite(Info, "ICMP is available again");
+    }
+    if (prober_.SharedHandleOpen()) {
+        if (discovery_.CycleWanted()) StartDiscoveryCycle();
+        if (discovery_.PrimaryDone()) {
+            const bool regular = lastSweepRegular_;
+            prober_.CollectEchoReplies([&](uint32_t address, uint32_t rttMs, bool timedOut) {
+                registry_.RecordSample(address, rttMs, timedOut, regular);
+            });
+            collected_ = now - lastSweep_ >= kEvidenceTickMs;
+            // Ticks a little early still count: timers are not exact.
+            const uint64_t slack = kEvidenceTickMs / 2;
+            const bool regularDue = lastRegularSweep_ == 0 || now - lastRegularSweep_ + slack >= regularMs;
+            if (regularDue || evidenceSince_ != 0) {
+                prober_.SendEchoSweep();
+                lastSweep_ = now;
+                lastSweepRegular_ = regularDue;
+                if (regularDue) lastRegularSweep_ = now;
+                collected_ = false;
+            }
+        }
     }
     return builder_.BuildNetworkState();
+}
+
+uint32_t PathMonitor::NextTickDelayMs(uint32_t regularMs) {
+    const uint64_t now = ports_.clock.Tick64();
+    const bool wanted = builder_.WantsEvidence() && discovery_.PrimaryDone() &&
+                        prober_.SharedHandleOpen() && now >= evidenceRestUntil_;
+    if (!wanted) {
+        evidenceSince_ = 0;
+        if (lastRegularSweep_ == 0) return regularMs;
+        // Collect the sweep's echoes soon after they are in, then wait for the next sweep.
+        const uint64_t collectAt = lastSweep_ + kCollectDelayMs;
+        const uint64_t sweepAt = lastRegularSweep_ + regularMs;
+        const uint64_t at = !collected_ && collectAt < sweepAt ? collectAt : sweepAt;
+        return static_cast<uint32_t>(std::clamp<uint64_t>(at > now ? at - now : 0,
+                                                          kEvidenceTickMs / 2, regularMs));
+    }
+    if (evidenceSince_ == 0) evidenceSince_ = now;
+    if (now - evidenceSince_ >= kMaxEvidenceRunMs) {
+        LogWrite(Info, "Measuring at the regular pace again after %llu s of extra echoes",
+                 static_cast<unsigned long long>((now - evidenceSince_) / 1000));
+        evidenceRestUntil_ = now + kMaxEvidenceRunMs;
+        evidenceSince_ = 0;
+        return regularMs;
+    }
+    return std::min(regularMs, kEvidenceTickMs);
 }
 
 }  // namespace quillon

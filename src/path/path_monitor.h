@@ -55,9 +55,26 @@ public:
     void AddDestinations(const std::vector<Destination>& destinations);
 
     // One tick: starts a discovery cycle while stages are left and none runs, records the echo
-    // replies that came in and sends the next sweep once the primary path is known, and
-    // returns the network state message.
-    std::string MeasurementTick();
+    // replies that came in, sends the next sweep once the primary path is known and one is
+    // due, and returns the network state message. `regularMs` is the measurement interval of
+    // the window's mode: a sweep goes out once per interval, and the page's sample windows take
+    // only those echoes. While the verdict gathers evidence a sweep goes out every second;
+    // those echoes feed the verdict's evidence alone.
+    std::string MeasurementTick(uint32_t regularMs = kRegularTickMs);
+
+    // When the next tick is due: shortly after a sweep, when its echoes have come back or
+    // timed out (so the picture is never a whole interval old), then at the next regular
+    // sweep; every second while the verdict gathers evidence of a suspected impairment.
+    // Evidence is gathered for at most kMaxEvidenceRunMs at a stretch, then rests as long.
+    uint32_t NextTickDelayMs(uint32_t regularMs = kRegularTickMs);
+    bool GatheringEvidence() const { return evidenceSince_ != 0; }
+
+    static constexpr uint32_t kRegularTickMs = 5000;
+    static constexpr uint32_t kEvidenceTickMs = 1000;
+    // A sweep's echoes time out after a second; collected a little after that.
+    static constexpr uint32_t kCollectDelayMs = 1100;
+    static constexpr uint64_t kMaxEvidenceRunMs = 180000;
+    static constexpr uint64_t kIcmpRetryMs = 60000;
 
     // Starts one discovery cycle on a detached worker; `then` runs on that worker after it.
     // False when no worker could be started.
@@ -77,6 +94,8 @@ public:
     NetworkStateBuilder& StateBuilder() { return builder_; }
 
 private:
+    std::string IcmpBlockedHint() const;
+
     PathPorts ports_;
     NodeRegistry registry_;
     CurrentPath currentPath_;
@@ -85,6 +104,15 @@ private:
     Hysteresis hysteresis_;
     PathDiscovery discovery_;
     NetworkStateBuilder builder_;
+
+    // UI thread only.
+    uint64_t lastSweep_ = 0;         // when the last sweep went out
+    uint64_t lastRegularSweep_ = 0;  // ... and the last regular one
+    bool lastSweepRegular_ = false;
+    bool collected_ = true;          // the last sweep's echoes have been collected
+    uint64_t evidenceSince_ = 0;   // 0: not gathering
+    uint64_t evidenceRestUntil_ = 0;
+    uint64_t lastIcmpAttempt_ = 0;
 
     std::mutex workersMutex_;
     std::condition_variable workersIdle_;

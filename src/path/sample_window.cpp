@@ -31,6 +31,22 @@ void RecordSample(SampleWindow& window, uint64_t nowMs, uint32_t rttMs, bool tim
     if (window.count < kSampleWindowSize) ++window.count;
 }
 
+void RecordRecent(RecentSamples& recent, uint64_t nowMs, uint32_t rttMs, bool timedOut) {
+    recent.slots[recent.next] = Sample{nowMs, timedOut ? 0 : rttMs, timedOut};
+    recent.next = (recent.next + 1) % kRecentCapacity;
+    if (recent.count < kRecentCapacity) ++recent.count;
+}
+
+std::vector<Sample> InTimeOrder(const RecentSamples& recent) {
+    std::vector<Sample> out;
+    out.reserve(recent.count);
+    const int32_t first = recent.count < kRecentCapacity ? 0 : recent.next;
+    for (int32_t i = 0; i < recent.count; ++i) {
+        out.push_back(recent.slots[(first + i) % kRecentCapacity]);
+    }
+    return out;
+}
+
 WindowFigures ComputeFigures(const SampleWindow& window) {
     WindowFigures figures;
     figures.count = window.count;

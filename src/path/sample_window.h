@@ -1,11 +1,14 @@
-// SampleWindow: the rolling window of a path node's most recent echo samples and the figures
-// computed from it (average round-trip time, loss, jitter). Owned by the node registry, which
-// records into it and computes its figures under its own lock; the window itself has no lock.
-// Fixed storage: recording is constant time and never allocates.
+// SampleWindow: the rolling window of a path node's echo samples, one per measurement tick, and
+// the figures computed from it (average round-trip time, loss, jitter) that the page shows.
+// RecentSamples: every echo of the node, including the extra ones sent while an impairment is
+// being looked into; the verdict's evidence is read from it (path/evidence.h).
+// Both are owned by the node registry, which records into them and reads them under its own
+// lock; they have no lock. Fixed storage: recording is constant time and never allocates.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace quillon {
 
@@ -36,6 +39,17 @@ struct WindowFigures {
     float jitter = 0;
 };
 WindowFigures ComputeFigures(const SampleWindow& window);
+
+// The last kRecentCapacity echoes of a node, whatever their pace, oldest overwritten first.
+constexpr int32_t kRecentCapacity = 128;
+struct RecentSamples {
+    std::array<Sample, kRecentCapacity> slots{};
+    int32_t count = 0;
+    int32_t next = 0;
+};
+void RecordRecent(RecentSamples& recent, uint64_t nowMs, uint32_t rttMs, bool timedOut);
+// The samples oldest first.
+std::vector<Sample> InTimeOrder(const RecentSamples& recent);
 
 // Adds one sample, replacing the oldest once the window is full.
 void RecordSample(SampleWindow& window, uint64_t nowMs, uint32_t rttMs, bool timedOut);

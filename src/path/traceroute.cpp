@@ -20,8 +20,15 @@ std::string LabelHop(int32_t ttl, uint32_t address, uint32_t destination,
     return kLabelTransit;
 }
 
+std::string IspAsnOf(const HopList& hops) {
+    for (const HopRecord& hop : hops) {
+        if (hop.ttl >= 2 && hop.address != 0 && !hop.asn.empty()) return hop.asn;
+    }
+    return {};
+}
+
 HopList Traceroute(TraceContext& context, const std::string& destinationText,
-                   const TraceGenerations& generations, bool publish) {
+                   const TraceGenerations& generations, Publish publish) {
     LogWrite(Info, "Starting traceroute to %s (max %d hops)", destinationText.c_str(),
              kTracerouteMaxHops);
     const std::optional<uint32_t> parsed = ParseIpv4(destinationText);
@@ -37,9 +44,12 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
 
     HopList hops;
     for (int32_t ttl = 1; ttl <= kTracerouteMaxHops; ++ttl) {
-        if (context.stop != nullptr && context.stop->load()) return hops;
-        const ProbeResult probe =
-            context.prober.ProbeHop(destination, ttl, kTracerouteProbeTimeoutMs);
+        ProbeResult probe;
+        for (int32_t attempt = 0; attempt < kTracerouteProbesPerHop; ++attempt) {
+            if (context.stop != nullptr && context.stop->load()) return hops;
+            probe = context.prober.ProbeHop(destination, ttl, kTracerouteProbeTimeoutMs);
+            if (!probe.timedOut && probe.address != 0) break;
+        }
         HopRecord hop;
         hop.ttl = probe.ttl;
         hop.address = probe.address;
@@ -64,9 +74,10 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
         }
 
         hops.push_back(hop);
-        if (publish) context.currentPath.Publish(hops, generations.path);
+        if (publish == Publish::HopByHop) context.currentPath.Publish(hops, generations.path);
         if (hop.address == destination) break;
     }
+    if (publish == Publish::AtTheEnd) context.currentPath.Publish(hops, generations.path);
 
     std::vector<uint32_t> addresses;
     addresses.reserve(hops.size());

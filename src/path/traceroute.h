@@ -20,6 +20,9 @@ class NodeRegistry;
 
 constexpr int32_t kTracerouteMaxHops = 15;
 constexpr uint32_t kTracerouteProbeTimeoutMs = 1000;
+// A time-to-live whose probe gets no answer is tried again before it counts as a hole: on a
+// lossy link one lost answer must not make a hole (or send the trace past its destination).
+constexpr int32_t kTracerouteProbesPerHop = 3;
 
 struct TraceContext {
     EchoProber& prober;
@@ -36,12 +39,21 @@ struct TraceGenerations {
     uint64_t path = 0;
 };
 
+// How a trace shows its progress as the current path.
+enum class Publish {
+    None,       // only the registry learns the hops (secondary destinations)
+    HopByHop,   // the current path grows with every hop (a first trace: the page shows progress)
+    AtTheEnd,   // the current path is replaced once, when done (a repeat: no shrinking picture)
+};
+
 // Traces `destination` (dotted-quad text). Returns the hop records in time-to-live order; empty
-// when the text is not an IPv4 address. With `publish`, the current path follows the result
-// hop by hop. A stop request ends it before the next probe; the partial hops are returned and
-// nothing more is stored or logged.
+// when the text is not an IPv4 address. A stop request ends it before the next probe; the
+// partial hops are returned and nothing more is stored or logged.
 HopList Traceroute(TraceContext& context, const std::string& destination,
-                   const TraceGenerations& generations, bool publish);
+                   const TraceGenerations& generations, Publish publish);
+
+// The AS a path's ISP is known by: that of its first hop at time-to-live 2 or more with AS data.
+std::string IspAsnOf(const HopList& hops);
 
 // Label of an answering hop, first rule that applies.
 std::string LabelHop(int32_t ttl, uint32_t address, uint32_t destination,

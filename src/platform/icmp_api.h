@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace quillon {
 
@@ -56,6 +57,9 @@ public:
     virtual ~IcmpApi() = default;
     // Opens a new handle; null when ICMP is not available to this process.
     virtual std::unique_ptr<IcmpHandle> Open() = 0;
+    // When Open() fails: how a person allows this program to send ICMP on this system, in
+    // plain words with the commands to run; empty when there is nothing they can do.
+    virtual std::string PermissionHint() const { return {}; }
 };
 
 }  // namespace quillon

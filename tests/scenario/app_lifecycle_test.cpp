@@ -187,7 +187,7 @@ TEST(Application, AChosenInterfaceIsTheOnlyAdapterTheApplicationSees) {
         rig.shell.whileRunning = [&](FakeShell& shell) {
             rig.netEvents.Fire(NetChangeKind::Interface, NetChangeType::Add);
             shell.Advance(1000);
-            gatewayMac = app.Controller()->LastGatewayMac();
+            gatewayMac = app.Monitor()->Discovery().RecordedGatewayMac();
         };
         EXPECT_EQ(app.Run(), 0);
         const bool known = name == "Wi-Fi";

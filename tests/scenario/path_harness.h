@@ -1,5 +1,6 @@
 // PathHarness: the path-measurement subsystem on a simulated network in virtual time, driven
-// the way the main window drives it: a measurement tick every 5 s. Discovery cycles run inline,
+// the way the main window drives it: a measurement tick every 5 s, every second while the
+// verdict gathers evidence. Discovery cycles run inline,
 // so their probes let virtual time pass before the tick goes on. The diagnostic log is written
 // to the simulated system's folder and can be read back.
 #pragma once
@@ -36,16 +37,22 @@ public:
     }
     ~PathHarness() { ShutdownLogging(); }
 
-    // One measurement tick, then the rest of the tick period.
+    // One measurement tick, then the rest of the tick period the monitor asks for.
     std::string Tick() {
         const uint64_t start = clock.Tick64();
-        state = monitor.MeasurementTick();
+        state = monitor.MeasurementTick(kTickMs);
+        const uint64_t period = monitor.NextTickDelayMs(kTickMs);
         const uint64_t spent = clock.Tick64() - start;
-        if (spent < kTickMs) clock.Advance(kTickMs - spent);
+        if (spent < period) clock.Advance(period - spent);
         return state;
     }
     void Ticks(int n) {
         for (int i = 0; i < n; ++i) Tick();
+    }
+    // Ticks for `ms` of virtual time.
+    void RunFor(uint64_t ms) {
+        const uint64_t end = clock.Elapsed() + ms;
+        while (clock.Elapsed() < end) Tick();
     }
     JsonValue State() const { return JsonValue::parse(state); }
     std::string Overall() const { return State().member("overallStatus").asString(); }
@@ -53,6 +60,11 @@ public:
         const JsonValue state = State();
         const JsonValue& callout = state.member("culpritCallout");
         return callout.contains("title") ? callout.member("title").asString() : "";
+    }
+    std::string CalloutSegment() const {
+        const JsonValue state = State();
+        const JsonValue& callout = state.member("culpritCallout");
+        return callout.contains("segmentId") ? callout.member("segmentId").asString() : "";
     }
     std::string Log() const {
         std::ifstream in(GetCurrentLogPath(), std::ios::binary);

@@ -360,8 +360,11 @@ LinuxIcmp::~LinuxIcmp() {
 }
 
 IcmpSocketKind LinuxIcmp::Kind() {
+    // A kind found is kept; none found is probed again, as permission may be granted later.
     int known = kind_.load();
-    if (known >= 0) return static_cast<IcmpSocketKind>(known);
+    if (known >= 0 && known != static_cast<int>(IcmpSocketKind::None)) {
+        return static_cast<IcmpSocketKind>(known);
+    }
     IcmpSocketKind kind = IcmpSocketKind::None;
     for (IcmpSocketKind candidate : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
         if (choiceForced_ && candidate != forced_) continue;
@@ -384,11 +387,21 @@ std::unique_ptr<IcmpHandle> LinuxIcmp::Open() {
             LogWrite(LogLevel::Error,
                      "ICMP unavailable: no ICMP datagram socket (net.ipv4.ping_group_range does "
                      "not include this user's group) and no raw socket (needs root or "
-                     "CAP_NET_RAW); hops will show as timed out");
+                     "CAP_NET_RAW); nothing can be measured until one is allowed");
         }
         return nullptr;
     }
     return std::make_unique<LinuxIcmpHandle>(fd, kind);
+}
+
+std::string LinuxIcmp::PermissionHint() const {
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    const std::string program = n > 0 ? std::string(exe, size_t(n)) : std::string("quillon");
+    return "Allow ping for every user of this computer: sudo sysctl -w "
+           "net.ipv4.ping_group_range=\"0 2147483647\" (add the setting to /etc/sysctl.d/ to "
+           "keep it), or allow this program alone: sudo setcap cap_net_raw+ep " +
+           program;
 }
 
 }  // namespace quillon::lnx

@@ -35,6 +35,7 @@ public:
     LinuxIcmp& operator=(const LinuxIcmp&) = delete;
 
     std::unique_ptr<IcmpHandle> Open() override;
+    std::string PermissionHint() const override;
 
     // The kind a new handle gets, probed once and then remembered.
     IcmpSocketKind Kind();

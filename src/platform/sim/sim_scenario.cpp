@@ -255,7 +255,7 @@ bool ScenarioReader::ReadPath(const JsonValue& value, const std::string& at, Pat
 bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopConfig& hop) {
     if (!Shape(value, at,
                {"address", "name", "asn", "asName", "asPrefix", "country", "rttMs", "jitterMs",
-                "lossPercent", "answersTtlExpired", "answersEcho"},
+                "lossPercent", "answerLossPercent", "answersTtlExpired", "answersEcho"},
                {"address"})) {
         return false;
     }
@@ -276,6 +276,7 @@ bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopC
         !Number(value, "rttMs", at, hop.rttMs, 0, 60000) ||
         !Number(value, "jitterMs", at, hop.jitterMs, 0, 60000) ||
         !Number(value, "lossPercent", at, hop.lossPercent, 0, 100) ||
+        !Number(value, "answerLossPercent", at, hop.answerLossPercent, 0, 100) ||
         !Bool(value, "answersTtlExpired", at, hop.answersTtlExpired) ||
         !Bool(value, "answersEcho", at, hop.answersEcho)) {
         return false;

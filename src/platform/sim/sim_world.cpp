@@ -250,7 +250,18 @@ const SimWorld::LivePath* SimWorld::PathToLocked(uint32_t address, size_t& posit
     return nullptr;
 }
 
+void SimWorld::SetEchoObserver(std::function<void()> observer) {
+    std::lock_guard lock(mutex_);
+    echoObserver_ = std::move(observer);
+}
+
 EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeoutMs) {
+    std::function<void()> observer;
+    {
+        std::lock_guard lock(mutex_);
+        observer = echoObserver_;
+    }
+    if (observer) observer();
     return Locked([&] {
         EchoOutcome outcome;
         const int usedTtl = ttl == 0 ? kDefaultTtl : ttl;
@@ -291,6 +302,10 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
         }
         if (lossDraw >= answerChance) return outcome;
         const LiveHop& hop = path->hops[responder];
+        // Drawn only where a hop limits its answers, so other worlds keep their sequences.
+        if (hop.config.answerLossPercent > 0 && DrawUnit() < hop.config.answerLossPercent / 100.0) {
+            return outcome;
+        }
         const double rtt = hop.config.rttMs + extraMs + hop.config.jitterMs * jitterDraw;
         const uint32_t rttMs = uint32_t(std::max(1.0, std::round(rtt)));
         if (rttMs > timeoutMs) return outcome;

@@ -66,6 +66,9 @@ public:
     bool IcmpAvailable();
     void SetIcmpAvailable(bool available);
     EchoOutcome SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeoutMs);
+    // Called (without the world's lock) before every echo is decided: tests look at what the
+    // program shows while its probes are out.
+    void SetEchoObserver(std::function<void()> observer);
 
     // The computer's tables as the system would list them; false when set to fail.
     bool ListAdapters(std::vector<NetAdapter>& out);
@@ -128,6 +131,7 @@ private:
     size_t nextEvent_ = 0;
     bool adapterListFails_, routeListFails_, neighborListFails_;
     std::function<void()> changeListener_;
+    std::function<void()> echoObserver_;
 
     std::vector<SentEcho> sent_;
     std::map<DnsRecords::Key, int> dnsQueries_;

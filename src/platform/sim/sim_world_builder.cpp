@@ -168,6 +168,11 @@ WorldBuilder& WorldBuilder::Loss(double percent) {
     return *this;
 }
 
+WorldBuilder& WorldBuilder::AnswerLoss(double percent) {
+    CurrentHop().answerLossPercent = percent;
+    return *this;
+}
+
 WorldBuilder& WorldBuilder::NoTtlExpired() {
     CurrentHop().answersTtlExpired = false;
     return *this;

@@ -73,6 +73,7 @@ public:
     WorldBuilder& Named(std::string ptrName);
     WorldBuilder& As(uint32_t asn, std::string asName, std::string prefix = "");
     WorldBuilder& Loss(double percent);
+    WorldBuilder& AnswerLoss(double percent);  // the hop drops this share of its own answers
     WorldBuilder& NoTtlExpired();
     WorldBuilder& NoEcho();
 

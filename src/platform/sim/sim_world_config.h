@@ -25,6 +25,7 @@ struct HopConfig {
     double rttMs = 1;            // mean round trip to this hop
     double jitterMs = 0;         // standard deviation of the round trip
     double lossPercent = 0;      // loss on the link leading to this hop
+    double answerLossPercent = 0;  // of its own answers, dropped (an ICMP rate limit)
     bool answersTtlExpired = true;
     bool answersEcho = true;
 };

@@ -192,13 +192,14 @@ TEST(MainController, MeasurementTicksPostTheStateOnlyOnceThePageIsReady) {
     rig.shell.PageReady();
     EXPECT_EQ(rig.shell.startedPages, std::vector<std::string>{"https://quillon.local/index.html"});
     EXPECT_EQ(rig.shell.StatePosts(), 1);  // the page on the shown window gets it at once
+    // Each sweep is followed by a tick that collects its echoes: two a regular interval.
     rig.shell.Advance(15000);
-    EXPECT_EQ(rig.shell.StatePosts(), 4);
-    EXPECT_EQ(rig.shell.pagePosts.size(), 4u);
+    EXPECT_EQ(rig.shell.StatePosts(), 7);
+    EXPECT_EQ(rig.shell.pagePosts.size(), 7u);
 
     rig.shell.PageGone();
     rig.shell.Advance(5000);
-    EXPECT_EQ(rig.shell.pagePosts.size(), 4u);
+    EXPECT_EQ(rig.shell.pagePosts.size(), 7u);
 }
 
 TEST(MainController, UpdateNoticeTimerFiresOnceAndShowsNothingWithoutAnOffer) {
@@ -226,6 +227,8 @@ TEST(MainController, ExitTearsDownInOrderAndQuitsWithZero) {
     EXPECT_EQ(rig.monitor.Prober().TargetCount(), 0u);
 }
 
+constexpr uint32_t kHomeGatewayAddress = sim::kHomeGateway;
+
 // Network changes: the watcher's debounce and the controller's reaction.
 class NetworkChange : public ::testing::Test {
 protected:
@@ -247,7 +250,7 @@ TEST_F(NetworkChange, SameGatewayTwiceOnlyRefreshesTheSecondTime) {
     EXPECT_EQ(rig.LogCount("[INFO] Handling network change notification\r\n"), 1);
     EXPECT_EQ(rig.LogCount("[INFO] Gateway changed — full path reset\r\n"), 1);
     EXPECT_EQ(rig.LogCount("[INFO] Hysteresis: Resetting all segment states (network change)"), 1);
-    EXPECT_EQ(rig.controller.LastGatewayMac(), "00:11:22:33:44:55");
+    EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
     // The reset's discovery cycle ran and its follow-up tick measured at once.
     EXPECT_TRUE(rig.monitor.Discovery().PrimaryDone());
     EXPECT_GE(rig.shell.StatePosts(), 2);
@@ -264,6 +267,21 @@ TEST_F(NetworkChange, SameGatewayTwiceOnlyRefreshesTheSecondTime) {
     EXPECT_EQ(rig.monitor.Registry().NodeCount(), nodes);
 }
 
+TEST_F(NetworkChange, FirstNotificationAfterStartOnTheSameGatewayKeepsTheMeasurements) {
+    // The first discovery recorded the gateway: a DHCP renewal later is a soft refresh.
+    rig.shell.Advance(20000);
+    ASSERT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
+    const size_t nodes = rig.monitor.Registry().NodeCount();
+    const auto before = rig.monitor.Registry().GetNodeFigures(kHomeGatewayAddress);
+    ASSERT_TRUE(before.has_value());
+    Change(NetChangeKind::Interface);
+    EXPECT_EQ(rig.LogCount("Handling network change notification"), 1);
+    EXPECT_EQ(rig.LogCount("Gateway changed"), 0);
+    EXPECT_EQ(rig.LogCount("Resetting path discovery"), 0);
+    EXPECT_EQ(rig.monitor.Registry().NodeCount(), nodes);
+    EXPECT_GE(rig.monitor.Registry().GetNodeFigures(kHomeGatewayAddress)->count, before->count);
+}
+
 TEST_F(NetworkChange, AnotherGatewayResetsAndIsRemembered) {
     Change();
     rig.network.world().Apply(sim::GatewayMac(kOtherGatewayMac));
@@ -271,7 +289,7 @@ TEST_F(NetworkChange, AnotherGatewayResetsAndIsRemembered) {
     EXPECT_EQ(
         rig.LogCount("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE\r\n"), 1);
     EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 2);
-    EXPECT_EQ(rig.controller.LastGatewayMac(), "00:AA:BB:CC:DD:EE");
+    EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:AA:BB:CC:DD:EE");
 }
 
 TEST_F(NetworkChange, EmptyGatewayAfterAKnownOneResetsAndTheNextOneResetsAgain) {
@@ -280,17 +298,18 @@ TEST_F(NetworkChange, EmptyGatewayAfterAKnownOneResetsAndTheNextOneResetsAgain) 
     Change();
     EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 2);
     EXPECT_EQ(rig.LogCount("Gateway MAC changed"), 0);
-    EXPECT_EQ(rig.controller.LastGatewayMac(), "");
+    EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "");
 
     rig.network.world().Apply(sim::DefaultRouteBack());
     Change();
     EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 3);
-    EXPECT_EQ(rig.controller.LastGatewayMac(), "00:11:22:33:44:55");
+    EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
 }
 
 TEST_F(NetworkChange, ABurstIsHandledOnce500msAfterItsLastNotification) {
     Change();  // the first gateway is known
     const int handled = rig.LogCount("Handling network change notification");
+    const int resets = rig.LogCount("[INFO] Resetting path discovery");
 
     rig.netEvents.Fire(NetChangeKind::Route, NetChangeType::Delete);
     rig.shell.Advance(300);
@@ -303,8 +322,11 @@ TEST_F(NetworkChange, ABurstIsHandledOnce500msAfterItsLastNotification) {
     EXPECT_EQ(rig.LogCount("Handling network change notification"), handled);
     rig.shell.Advance(1);
     EXPECT_EQ(rig.LogCount("Handling network change notification"), handled + 1);
-    // The tables were read after the burst: the new gateway was seen.
-    EXPECT_EQ(rig.LogCount("Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE\r\n"), 1);
+    // The new gateway was seen once, by whoever looked first (a discovery cycle or the
+    // handler, which read the tables after the burst), and caused one reset.
+    EXPECT_EQ(rig.LogCount("Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE"), 1);
+    EXPECT_EQ(rig.LogCount("[INFO] Resetting path discovery"), resets + 1);
+    EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:AA:BB:CC:DD:EE");
     EXPECT_EQ(rig.LogCount("[INFO] Route change detected: delete\r\n"), 1);
     EXPECT_EQ(rig.LogCount("change detected: add"), 0);  // folded into the burst
 

@@ -236,13 +236,15 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
         builder.BuildNetworkState(),
         R"({"type":"networkState","overallStatus":"healthy","hops":[)"
         R"({"hopNumber":1,"ip":"192.168.1.1","hostname":"router.home.arpa","rttMs":1.0,)"
-        R"("loss":0.0,"jitter":0.5,"segment":"LOCAL"},)"
+        R"("loss":0.0,"jitter":0.5,"segment":"LOCAL","segmentId":"connection",)"
+            R"("recentLoss":0.0,"recentSamples":4},)"
         R"({"hopNumber":2,"ip":"100.64.0.1","asn":"64500","rttMs":10.0,"loss":12.5,)"
-        R"("jitter":0.9,"segment":"ISP"},)"
+        R"("jitter":0.9,"segment":"ISP","segmentId":"isp","recentLoss":12.5,"recentSamples":8},)"
         R"({"hopNumber":3,"ip":"198.51.100.17","hostname":"ae3.bras2.example-cable.net",)"
         R"("asn":"64500","asnName":"EXAMPLE-CABLE","rttMs":22.0,"loss":0.0,"jitter":2.0,)"
-        R"("segment":"TRANS"},)"
-        R"({"hopNumber":4,"ip":"*","rttMs":0,"loss":100,"jitter":0,"segment":"?"}],)"
+        R"("segment":"TRANS","segmentId":"isp","recentLoss":0.0,"recentSamples":2},)"
+        R"({"hopNumber":4,"ip":"*","rttMs":0,"loss":100,"jitter":0,"segment":"?",)"
+        R"("segmentId":"isp"}],)"
         R"("publicIpInfo":{"ipAddress":"203.0.113.45","hostname":"cpe-45.example-cable.net",)"
         R"("asn":"AS64500","ispName":"EXAMPLE-CABLE","port":53211},"segments":[)" +
             kDevice + "," +
@@ -375,7 +377,7 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     std::string message = builder.BuildNetworkState();
     // A hop with a node but no samples yet has no figures.
     EXPECT_NE(message.find(R"({"hopNumber":2,"ip":"206.224.64.1","asn":"14593","rttMs":0,)"
-                           R"("loss":0,"jitter":0,"segment":"ISP"})"),
+                           R"("loss":0,"jitter":0,"segment":"ISP","segmentId":"isp"})"),
               std::string::npos);
     EXPECT_EQ(SegmentOf(message, "isp"),
               Segment("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
@@ -432,16 +434,22 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
 
 TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
     net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
-    Node(kRouter, {1, 1});
-    Node(kCgnat, {10, 10, 10, 10, -1});
-    Node(kCore, {20, 20, 20, 20, -1});
+    // The router answered 60 echoes; from the next hop on one in five is lost.
+    Node(kRouter, std::vector<int>(60, 1));
+    std::vector<int> lossy;
+    for (int i = 0; i < 20; ++i) lossy.push_back(i % 5 == 4 ? -1 : 10);
+    Node(kCgnat, lossy);
+    for (int& rtt : lossy) rtt = rtt < 0 ? rtt : 20;
+    Node(kCore, lossy);
     Publish({Hop(1, kRouter, "LOCAL"), Hop(2, kCgnat, "ISP"), Hop(3, kCore, "TRANS")});
     NetworkStateBuilder builder(Context(false));
 
-    // Damped at first, then shown once the impairment has lasted 10 s.
+    // Proven at once but shown as a place only once the impairment has lasted 10 s.
     std::string message = builder.BuildNetworkState();
-    EXPECT_NE(message.find(R"("overallStatus":"healthy")"), std::string::npos);
-    EXPECT_EQ(message.find("culpritCallout"), std::string::npos);
+    EXPECT_NE(message.find(R"("overallStatus":"warning")"), std::string::npos);
+    EXPECT_NE(message.find(R"("segmentId":"","title":"Checking Your Connection")"),
+              std::string::npos);
+    EXPECT_TRUE(builder.WantsEvidence());
     clock.Advance(10'000);
     message = builder.BuildNetworkState();
     const std::string callout =
@@ -460,6 +468,9 @@ TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
               Segment("services", "Destination", "Destination", "unknown", false, 4,
                       R"({"hostname":"198.51.100.17","latencyMs":20.0,"packetLoss":20.0,)"
                       R"("jitterMs":0.0})"));
+    EXPECT_NE(message.find(R"("segment":"LOCAL","segmentId":"connection","recentLoss":0.0,)"
+                           R"("recentSamples":60})"),
+              std::string::npos);
 
     // An unreachable destination is blamed on no segment, at once.
     unreached = true;

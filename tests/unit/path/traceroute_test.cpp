@@ -50,7 +50,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(InitializeLogging(system, clock)); }
     void TearDown() override { ShutdownLogging(); }
 
-    HopList Trace(const std::string& destination, bool publish = true) {
+    HopList Trace(const std::string& destination, Publish publish = Publish::HopByHop) {
         TraceContext context{prober, lookups, registry, currentPath};
         return Traceroute(context, destination,
                           {registry.Generation(), currentPath.Generation()}, publish);
@@ -91,9 +91,30 @@ TEST_F(TracerouteWorld, StopsAtTheDestinationAndPublishesTheLatestTrace) {
     EXPECT_EQ(hops[0].segment, "LOCAL");
     EXPECT_EQ(currentPath.Snapshot()->size(), 1u);
 
-    Trace("9.9.9.9", false);  // a trace that does not publish leaves the path alone
+    Trace("9.9.9.9", Publish::None);  // a trace that does not publish leaves the path alone
     EXPECT_EQ(currentPath.Snapshot()->size(), 1u);
     EXPECT_EQ(registry.GetPath(sim::Ipv4(9, 9, 9, 9))->hops.size(), 3u);
+}
+
+TEST_F(TracerouteWorld, UnansweredTimeToLiveIsTriedThreeTimesBeforeItIsAHole) {
+    ASSERT_TRUE(prober.OpenSharedHandle());
+    network.world().Apply(sim::HopSilent({sim::Ipv4(203, 0, 113, 1)}));
+    const HopList hops = Trace("9.9.9.9");
+    ASSERT_EQ(hops.size(), 3u);
+    EXPECT_EQ(hops[1].address, 0u);
+    const uint32_t dest = sim::Ipv4(9, 9, 9, 9);
+    EXPECT_EQ(network.world().EchoesSent(dest, 1), 1);
+    EXPECT_EQ(network.world().EchoesSent(dest, 2), 3);
+    EXPECT_EQ(network.world().EchoesSent(dest, 3), 1);
+
+    // A repeated trace shows the old path until it is done, then the new one at once.
+    network.world().Apply(sim::HopAnswers({sim::Ipv4(203, 0, 113, 1)}));
+    TraceContext context{prober, lookups, registry, currentPath};
+    prober.OpenSharedHandle();
+    Traceroute(context, "9.9.9.9", {registry.Generation(), currentPath.Generation()},
+               Publish::AtTheEnd);
+    EXPECT_EQ((*currentPath.Snapshot())[1].address, sim::Ipv4(203, 0, 113, 1));
+    EXPECT_EQ(IspAsnOf(*currentPath.Snapshot()), "64500");
 }
 
 TEST_F(TracerouteWorld, RefusesWhatIsNotADottedQuad) {
