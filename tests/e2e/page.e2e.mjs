@@ -62,6 +62,21 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       const categories = await page.$$eval('.segment-category', (els) => els.map((e) => e.textContent.trim().replace(/^\S+\s/, '')));
       assert.deepEqual(categories, ['Client', 'Link', 'Gateway', 'ISP', 'Destination']);
       await until('a healthy verdict', async () => (await page.textContent('#overall-title')) === 'Your connection looks good');
+      // Each hop is placed as the verdict counts it: the carrier-grade NAT hop (100.64.0.1,
+      // private-looking) belongs to the ISP; the transit routers are the wider internet.
+      const where = await page.$$eval('table.hops tbody tr', (rows) =>
+        rows.map((r) => [r.querySelector('.col-addr').firstChild.textContent, r.querySelector('.col-where').textContent]));
+      assert.deepEqual(where.slice(0, 5), [
+        ['192.168.1.1', 'Home'],
+        ['100.64.0.1', 'ISP'],
+        ['203.0.113.1', 'ISP'],
+        ['203.0.113.65', 'ISP'],
+        ['198.51.100.9', 'Internet'],
+      ]);
+      assert.deepEqual(where.at(-1), ['1.1.1.1', 'Destination']);
+      // The loss over the most recent echoes stands beside the long-window loss, with its echo count.
+      await until('recent loss on every hop', () =>
+        page.$$eval('table.hops tbody .col-loss-now', (cells) => cells.length === 15 && cells.every((c) => /^0 % of \d+ echoes$/.test(c.textContent))));
       // Let updates arrive so the histories fill and the render times settle.
       await until('twelve updates', () => page.evaluate(() => window.quillon.store.messages >= 12), 90_000);
       await page.click('table.hops tbody tr:nth-child(2) .hop-button');
@@ -121,8 +136,9 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       const page = await browser.newPage({ viewport: { width: 850, height: 750 } });
       await page.goto(app.url);
       await page.waitForSelector('table.hops tbody tr', { timeout: 60_000 });
-      // Loss starts 30 s into the scenario and must last 10 s before it is shown.
-      await until('the callout', () => page.$('.callout'), 120_000);
+      // Loss starts 30 s into the scenario and must last 10 s before it is shown; the verdict
+      // may say it is still checking before it names a segment.
+      await until('the callout naming a segment', () => page.$('.callout .callout-where'), 120_000);
       const title = await page.textContent('.callout h2');
       assert.match(title, /^(Degraded|Problem): \S/);
       // The segment the callout names is the one marked on the path, and only that one.
@@ -131,7 +147,18 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       assert.equal(culprit.length, 1);
       assert.ok(culprit[0].endsWith(where), `callout names ${where}, path marks ${culprit[0]}`);
       assert.match(await page.textContent('#overall-title'), /trouble|problem/);
+      // The table agrees with the verdict: the first hop, behind the lossy WiFi, shows its
+      // recent loss marked, while the long-window figure, diluted by the healthy start, may not.
+      const first = await page.$eval('table.hops tbody tr:first-child', (r) => ({
+        now: r.querySelector('.col-loss-now').textContent,
+        marked: r.querySelector('.col-loss-now .figure').classList.contains('bad'),
+        where: r.querySelector('.col-where').textContent,
+      }));
+      assert.ok(first.marked, `recent loss of hop 1: ${first.now}`);
+      assert.equal(first.where, 'Home');
       await page.screenshot({ path: path.join(out, 'impaired.png'), fullPage: true });
+      await page.setViewportSize({ width: 400, height: 750 });
+      await page.screenshot({ path: path.join(out, 'impaired-narrow.png'), fullPage: true });
     });
   });
 });

@@ -197,7 +197,7 @@ export function hopWhere(hop: Pick<Hop, 'segment' | 'segmentId'>): string {
 
 // The loss the verdict judges, in words, with the number of echoes behind it.
 export function recentLossText(hop: Pick<Hop, 'recentLoss' | 'recentSamples'>): string {
-  if (hop.recentLoss === undefined) return 'No echoes in the last minute';
-  const echoes = hop.recentSamples === undefined ? 'the echoes' : `the last ${hop.recentSamples} echo${hop.recentSamples === 1 ? '' : 'es'}`;
-  return `${pct(hop.recentLoss)} of ${echoes} lost (about the last minute)`;
+  if (hop.recentLoss === undefined) return 'No recent echoes';
+  const echoes = hop.recentSamples === undefined ? 'the recent echoes' : `the last ${hop.recentSamples} echo${hop.recentSamples === 1 ? '' : 'es'}`;
+  return `${pct(hop.recentLoss)} of ${echoes} lost`;
 }

@@ -7,7 +7,7 @@ import type { Hop } from './messages';
 export interface Series {
   times: number[]; // seconds since the epoch
   rtt: (number | null)[]; // null where the hop did not answer
-  loss: number[]; // over about the last minute where the messages say, else the long window
+  loss: number[]; // the recent loss where the messages carry it, else the long window
 }
 
 export interface HistoryLimits {

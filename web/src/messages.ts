@@ -19,8 +19,8 @@ export interface Hop {
   jitter: number;
   segment: string; // the traceroute's label: LOCAL, ISP, TRANS, DEST or ?
   segmentId?: HopSegmentId; // where the verdict counts this hop; absent in older messages
-  // Loss over roughly the last minute, which is what the verdict judges, and the number of
-  // echoes it rests on; only for hops with recent echoes.
+  // Loss over the recent past (the last half minute or so), which is what the verdict judges,
+  // and the number of echoes it rests on; only for hops with recent echoes.
   recentLoss?: number;
   recentSamples?: number;
 }

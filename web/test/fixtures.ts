@@ -34,7 +34,7 @@ export function hops(count: number, ipOf = (i: number) => `10.0.${i}.1`) {
   }));
 }
 
-// WiFi losing one echo in five for the last minute, half an hour into a run: the recent
+// WiFi losing one echo in five for the last half minute, half an hour into a run: the recent
 // figures say so on every hop behind the link, the long-window ones have barely moved. Hop 5
 // has not been echoed lately. The second hop is carrier-grade NAT
 // (100.64.0.0/10): private-looking, traced as LOCAL, but the verdict counts it as the ISP's.

@@ -43,14 +43,14 @@ describe('hop table', () => {
     expect(classesOf(html, 'hops')).toContain('with-recent');
     const [link, , isp, silent, quiet, dest] = rows;
     expect(link['Loss now'].text).toBe('20 % of 40 echoes');
-    expect(link['Loss now'].title).toBe('20 % of the last 40 echoes lost (about the last minute)');
+    expect(link['Loss now'].title).toBe('20 % of the last 40 echoes lost');
     expect(link['Loss 30 min'].text).toBe('0.7 %');
     expect(dest['Loss now'].title).toMatch(/^20 % of the last 39 echoes lost/);
     // Nothing recent to show: a dash, and for an answering hop the reason on hover.
     expect(silent['Loss now'].text).toBe('–');
     expect(silent['Loss 30 min'].text).toBe('–');
     expect(quiet['Loss now'].text).toBe('–');
-    expect(quiet['Loss now'].title).toBe('No echoes in the last minute');
+    expect(quiet['Loss now'].title).toBe('No recent echoes');
     expect(quiet['Loss 30 min'].text).toBe('0 %');
     // Each figure is marked against the same threshold on its own: the link's recent loss is
     // high, its long-window loss is not; the ISP router is high on both.
@@ -69,9 +69,9 @@ describe('hop table', () => {
       { ...base, hopNumber: 4, recentLoss: 0, recentSamples: undefined },
     ]);
     expect(rows.map((r) => classesOf(r['Loss now'].html, 'figure')?.includes('bad'))).toEqual([false, true, true, false]);
-    expect(rows[2]['Loss now'].title).toBe('100 % of the last 1 echo lost (about the last minute)');
+    expect(rows[2]['Loss now'].title).toBe('100 % of the last 1 echo lost');
     expect(rows[3]['Loss now'].text).toBe('0 %');
-    expect(rows[3]['Loss now'].title).toBe('0 % of the echoes lost (about the last minute)');
+    expect(rows[3]['Loss now'].title).toBe('0 % of the recent echoes lost');
   });
 
   it('keeps a single loss column for messages without recent figures', () => {

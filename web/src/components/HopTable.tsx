@@ -45,7 +45,7 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
             <th scope="col" class="col-as">Network (AS)</th>
             <th scope="col" class="num">RTT</th>
             {withRecent && (
-              <th scope="col" class="num col-loss-now" title="Packet loss over about the last minute: what the verdict above judges">
+              <th scope="col" class="num col-loss-now" title="Packet loss over the most recent echoes: what the verdict above judges">
                 <span class="th-line">Loss</span> <span class="th-line">now</span>
               </th>
             )}
@@ -113,7 +113,7 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
   );
 }
 
-// The loss over about the last minute, with how many echoes it rests on: the figure that agrees
+// The loss over the most recent echoes, with how many they are: the figure that agrees
 // with the verdict, shown beside the long-window one.
 function RecentLossCell({ hop, silent }: { hop: Hop; silent: boolean }) {
   if (silent || hop.recentLoss === undefined) {
