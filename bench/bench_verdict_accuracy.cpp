@@ -10,6 +10,7 @@
 //   extra      echoes sent per minute, on average (the cost of gathering evidence)
 //
 //   bench_verdict_accuracy [SEEDS [CASE]]   (default 200 seeds, every case)
+//   QUILLON_BENCH_TRACE=SEED prints the verdict's changes in the run of that seed.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -144,6 +145,9 @@ RunResult RunOnce(const Case& c, uint64_t seed) {
 
     RunResult r;
     std::string firstNamed;  // "title|segment" when first named during the impairment
+    std::string lastShown;   // for QUILLON_BENCH_TRACE=SEED: the verdict's changes, as they come
+    const char* trace = std::getenv("QUILLON_BENCH_TRACE");
+    const bool tracing = trace != nullptr && std::strtoull(trace, nullptr, 10) == seed;
     bool inAlarm = false;
     const uint64_t start = clock.Elapsed();
     while (clock.Elapsed() - start < c.runMs) {
@@ -153,6 +157,12 @@ RunResult RunOnce(const Case& c, uint64_t seed) {
         const Callout& shown = monitor.HysteresisTable().memory.shown;
         const bool impaired = now >= kOnsetMs && (c.endMs == 0 || now < c.endMs);
         const std::string segment = shown.show ? shown.segmentId : "";
+        if (tracing && shown.title + "|" + segment != lastShown) {
+            lastShown = shown.title + "|" + segment;
+            const Diagnosis& d = monitor.StateBuilder().LastDiagnosis();
+            std::printf("  %7.1f s  %-40s proven %d, placed %d, loss from hop %d\n",
+                        now / 1000.0, lastShown.c_str(), d.hasIssue, d.culpritSettled, d.lossHop);
+        }
         if (c.expected.empty()) {
             const bool alarm = !segment.empty();
             if (alarm && !inAlarm) ++r.alarms;

@@ -162,7 +162,7 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
     // A proven loss whose hops have since answered too often in a row for its rate is over,
     // however much of it the window still holds.
     uint64_t lastLoss = 0;
-    const bool lossEnded = LossEnded(evidence, m.lossLevel, m.affectedFrom, loss.ownLoss, &lastLoss);
+    const bool lossEnded = LossEnded(evidence, m.lossLevel, m.affected, &lastLoss);
     if (lossEnded) {
         d.lossEndedAt = lastLoss + 1;
         loss = Run{};
@@ -211,6 +211,7 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
     take(loss, d.lossHop, d.lossSegment);
     take(jitter, d.jitterHop, d.jitterSegment);
     d.lossLevel = loss.impaired ? loss.level : 0;
+    if (loss.impaired) d.lossMembers = loss.members;
     d.firstCandidate = d.culpritHop;
     for (const Run* run : runs) {
         for (const int32_t c : run->candidates) {
@@ -425,7 +426,7 @@ Verdict BuildVerdict(const Diagnosis& d, bool pathEmpty, const LinkFacts& link,
 
     if (d.hasIssue && !d.unreached) {
         if (d.lossLevel > 0) m.lossLevel = d.lossLevel;
-        if (d.firstCandidate != -1) m.affectedFrom = d.firstCandidate;
+        if (!d.lossMembers.empty()) m.affected = d.lossMembers;
     }
     if (d.lossEndedAt != 0) {
         m.evidenceSince = d.lossEndedAt;

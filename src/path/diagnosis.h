@@ -85,6 +85,7 @@ struct Diagnosis {
     uint64_t onsetMs = 0;         // first impaired echo behind the verdict
     double lossLevel = 0;         // proven loss rate of the run (fraction), 0 when none
     std::vector<int32_t> ownLoss;  // hops whose lost answers later hops do not share
+    std::vector<int32_t> lossMembers;  // the end and the hops proven to share its loss
     uint64_t lossEndedAt = 0;      // a proven loss ended with this echo: older ones are history
 };
 
@@ -125,7 +126,7 @@ public:
     // What the verdict remembers between builds; emptied with the table.
     struct Memory {
         double lossLevel = 0;      // the impairment's proven loss rate, for clearing
-        int32_t affectedFrom = -1;  // first hop it may affect
+        std::vector<int32_t> affected;  // the hops proven to share it
         Callout shown;              // the callout of the last build
         Callout confirmed;          // the last confirmed segment's callout
         uint64_t checkingSince = 0;

@@ -92,6 +92,7 @@ Run FindLossRun(const std::vector<HopEvidence>& hops, int32_t end) {
     const double t = Threshold(Metric::Loss);
     const HopEvidence& last = hops[end];
     int32_t poolLosses = last.losses, poolSamples = last.samples;
+    run.members.push_back(end);
     if (WilsonInterval(last.losses, last.samples).low >= t) run.start = end;
     std::vector<int32_t> gap;  // silent or undecided hops since the last one in the run
     for (int32_t i = end - 1; i >= 0; --i) {
@@ -100,16 +101,27 @@ Run FindLossRun(const std::vector<HopEvidence>& hops, int32_t end) {
         const Interval own = WilsonInterval(h.losses, h.samples);
         const Interval ownWide = WilsonInterval(h.losses, h.samples, kSeparationZ);
         const Interval poolWide = WilsonInterval(poolLosses, poolSamples, kSeparationZ);
-        const double odds = SharedLossLogOdds(h, double(poolLosses) / poolSamples);
-        if (own.high < t || ownWide.high < poolWide.low || odds <= -std::log(kCleanOdds)) break;
+        // Sharing is weighed against the run's observed rate; being clean too, once the run has
+        // echoes enough for its rate to be trusted, and before that against the lowest rate it
+        // may have: a small run that looks lossier than it is cannot make a hop look clean.
+        const double rate = double(poolLosses) / poolSamples;
+        const double odds = SharedLossLogOdds(h, rate);
+        const double cleanOdds =
+            poolSamples >= kTrustedRunSamples
+                ? odds
+                : SharedLossLogOdds(h, WilsonInterval(poolLosses, poolSamples).low);
+        if (own.high < t || ownWide.high < poolWide.low || cleanOdds <= -std::log(kCleanOdds)) {
+            break;
+        }
         if (ownWide.low > poolWide.high) {
             run.ownLoss.push_back(i);
             gap.push_back(i);
             continue;
         }
-        if (own.low >= t || odds >= std::log(kSharedOdds)) {
+        if (own.low >= t || (rate >= t && odds >= std::log(kSharedOdds))) {
             poolLosses += h.losses;
             poolSamples += h.samples;
+            run.members.push_back(i);
             run.start = i;
             run.onsetMs = EarliestNonZero(run.onsetMs, h.firstLossMs);
             gap.clear();
@@ -121,10 +133,10 @@ Run FindLossRun(const std::vector<HopEvidence>& hops, int32_t end) {
         gap.push_back(i);
     }
     const Interval pool = WilsonInterval(poolLosses, poolSamples);
-    if (poolSamples > 0 && double(poolLosses) / poolSamples >= t) run.suspected = true;
     if (last.samples > 0 && PointFigure(last, Metric::Loss) >= t) run.suspected = true;
     if (run.start == -1) return run;
-    run.impaired = pool.low >= t;
+    // The end itself must lose: hops before it cannot make a clean end impaired.
+    run.impaired = pool.low >= t && PointFigure(last, Metric::Loss) >= t;
     run.level = pool.low;
     run.candidates = gap;
     run.candidates.push_back(run.start);
@@ -285,22 +297,19 @@ bool ProvenBelow(const std::vector<HopEvidence>& hops, Metric metric) {
     return f == Finding::Clean || f == Finding::None;
 }
 
-bool LossEnded(const std::vector<HopEvidence>& hops, double level, int32_t from,
-               const std::vector<int32_t>& ownLoss, uint64_t* lastLossMs) {
-    const int32_t end = LastMeasuredHop(hops);
-    if (end < 0 || level <= 0) return false;
+bool LossEnded(const std::vector<HopEvidence>& hops, double level,
+               const std::vector<int32_t>& affected, uint64_t* lastLossMs) {
+    if (level <= 0 || affected.empty()) return false;
     // The echoes of every affected hop after the latest loss among them, pooled.
-    from = std::clamp(from, 0, end);
     const auto counted = [&](int32_t i) {
-        return hops[i].samples > 0 &&
-               std::find(ownLoss.begin(), ownLoss.end(), i) == ownLoss.end();
+        return i >= 0 && i < static_cast<int32_t>(hops.size()) && hops[i].samples > 0;
     };
     uint64_t latestLoss = 0;
-    for (int32_t i = from; i <= end; ++i) {
+    for (const int32_t i : affected) {
         if (counted(i)) latestLoss = std::max(latestLoss, hops[i].lastLossMs);
     }
     int32_t clean = 0;
-    for (int32_t i = from; i <= end; ++i) {
+    for (const int32_t i : affected) {
         if (!counted(i)) continue;
         const std::vector<uint64_t>& t = hops[i].times;
         clean += static_cast<int32_t>(t.end() - std::upper_bound(t.begin(), t.end(), latestLoss));

@@ -29,13 +29,17 @@ constexpr double kEvidenceZ = 1.645;
 constexpr double kSeparationZ = 2.576;
 // Whether a hop shares the loss of the hops after it or is clean is also weighed as a
 // likelihood ratio: its echoes under the run's loss rate against a clean hop's background loss.
-// Sharing needs odds of 100 to 1, clean needs 1000 to 1 (blaming a later hop wrongly is worse).
+// Sharing needs odds of 100 to 1, clean 10000 to 1: blaming a later hop wrongly is worse, and
+// the question is asked anew twice a second.
 constexpr double kBackgroundLoss = 0.005;
 constexpr double kSharedOdds = 100;
-constexpr double kCleanOdds = 1000;
-// Clearing: the clean echoes in a row must be this unlikely under the impairment's loss.
-constexpr double kClearChance = 0.001;
-constexpr int32_t kCleanRunCap = 120;
+constexpr double kCleanOdds = 10000;
+constexpr int32_t kTrustedRunSamples = 40;
+// Clearing: the clean echoes in a row must be this unlikely under the impairment's loss. The
+// test is made after every lost echo, thousands of times in a long impairment, hence one in a
+// million.
+constexpr double kClearChance = 1e-6;
+constexpr int32_t kCleanRunCap = 200;
 
 struct Interval {
     double low = 0;
@@ -87,6 +91,7 @@ struct Run {
     // hop proven cleaner (silent hops are never blamed). One element: the start is known.
     std::vector<int32_t> candidates;
     std::vector<int32_t> ownLoss;  // hops losing answers that later hops do not lose
+    std::vector<int32_t> members;  // loss: the end and the hops proven to share its loss
     double level = 0;              // loss: lower end of the run's pooled loss rate
     uint64_t onsetMs = 0;          // first impaired echo of the start or the end in the window
 };
@@ -96,11 +101,11 @@ Run FindRun(const std::vector<HopEvidence>& hops, Metric metric);
 // Index of the last hop with samples; -1 when none has.
 int32_t LastMeasuredHop(const std::vector<HopEvidence>& hops);
 
-// A loss impairment of rate `level` (as last proven) that affected the hops from `from` on has
-// ended: their echoes after the latest loss among them are too many in a row for that rate.
+// A loss impairment of rate `level` (as last proven) shared by the hops `affected` has ended:
+// their echoes after the latest loss among them are too many in a row for that rate.
 // `lastLossMs` receives the time of that loss.
-bool LossEnded(const std::vector<HopEvidence>& hops, double level, int32_t from,
-               const std::vector<int32_t>& ownLoss, uint64_t* lastLossMs);
+bool LossEnded(const std::vector<HopEvidence>& hops, double level,
+               const std::vector<int32_t>& affected, uint64_t* lastLossMs);
 // The end of the path is proven below the metric's threshold, or has nothing to judge it by.
 bool ProvenBelow(const std::vector<HopEvidence>& hops, Metric metric);
 // Clean echoes in a row after which a loss rate of `level` no longer explains them.

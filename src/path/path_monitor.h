@@ -70,7 +70,7 @@ public:
     bool GatheringEvidence() const { return evidenceSince_ != 0; }
 
     static constexpr uint32_t kRegularTickMs = 5000;
-    static constexpr uint32_t kEvidenceTickMs = 1000;
+    static constexpr uint32_t kEvidenceTickMs = 500;
     // A sweep's echoes time out after a second; collected a little after that.
     static constexpr uint32_t kCollectDelayMs = 1100;
     static constexpr uint64_t kMaxEvidenceRunMs = 180000;

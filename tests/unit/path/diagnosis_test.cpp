@@ -22,14 +22,15 @@ HopFigures Fig(float rtt, float loss, float jitter) { return {true, rtt, loss, j
 
 constexpr uint64_t kNow = 10'000'000;
 
-// A hop's evidence: n echoes a second apart up to `now`, `lost` of them lost (spread evenly),
+// A hop's evidence: n echoes half a second apart (the pace while evidence is gathered) up to
+// `now`, `lost` of them lost (spread evenly),
 // the rest answered in rtt +- spread ms.
 HopEvidence Ev(int n, int lost, double rtt = 10, double spread = 1, uint64_t now = kNow) {
     std::vector<Sample> samples;
     for (int i = 0; i < n; ++i) {
         const bool timedOut = (i * lost) / n != ((i + 1) * lost) / n;
         const double ms = rtt + (i % 2 == 0 ? spread : -spread);
-        samples.push_back({now - uint64_t(n - 1 - i) * 1000, timedOut ? 0 : uint32_t(ms), timedOut});
+        samples.push_back({now - uint64_t(n - 1 - i) * 500, timedOut ? 0 : uint32_t(ms), timedOut});
     }
     return ReduceEvidence(samples, now);
 }
@@ -79,7 +80,7 @@ TEST(Diagnosis, WilsonIntervalsNarrowWithSamples) {
     EXPECT_NEAR(WilsonInterval(3, 10).high, 0.6044, 0.001);
     EXPECT_LT(WilsonInterval(1, 5).low, 0.03);  // one loss in five proves nothing either
     EXPECT_LT(WilsonInterval(1, 12).low, 0.03);  // one loss in a minute proves nothing
-    EXPECT_EQ(CleanRunNeeded(0.2), 31);           // 0.8^31 < 0.001 < 0.8^30
+    EXPECT_EQ(CleanRunNeeded(0.2), 62);           // 0.8^62 < 1e-6 < 0.8^61
     EXPECT_EQ(CleanRunNeeded(0.001), kCleanRunCap);
 }
 
@@ -93,8 +94,8 @@ TEST(Diagnosis, EvidenceWindowIsTheLastHalfMinuteOrTheLastTenEchoes) {
     EXPECT_EQ(slow.lastLossMs, kNow - 5 * 5000);
     EXPECT_EQ(slow.times.size(), 40u);
     const HopEvidence fast = Ev(90, 9, 20, 2);
-    EXPECT_EQ(fast.samples, 31);  // the half minute, both ends included
-    EXPECT_EQ(fast.rttCount + fast.losses, 31);
+    EXPECT_EQ(fast.samples, 61);  // the half minute, both ends included
+    EXPECT_EQ(fast.rttCount + fast.losses, 61);
     // Echoes of an impairment proven over are history.
     EXPECT_EQ(ReduceEvidence(samples, kNow, kNow - 12000).samples, 3);
     EXPECT_NEAR(fast.rttMean, 20, 0.5);
@@ -125,7 +126,7 @@ TEST(Diagnosis, BlameWaitsUntilEveryPlaceBeforeTheRunIsProvenCleaner) {
     EXPECT_EQ(d.description, "Packet loss detected on your WiFi connection.");
     EXPECT_EQ(d.assessment.status, kStatusCritical);
     EXPECT_GT(d.lossLevel, 0.1);
-    EXPECT_EQ(d.onsetMs, kNow - 30000);  // the first loss in the window, of any hop
+    EXPECT_EQ(d.onsetMs, kNow - 27500);  // the first loss in the window, of any hop
 
     // Loss past the CGNAT hop: the CGNAT hop is still undecided, but it is the ISP's too.
     d = Judge({Ev(60, 0), Ev(8, 0), Ev(60, 18), kSilent, Ev(60, 18), Ev(60, 19)});
@@ -222,7 +223,7 @@ protected:
 
 TEST_F(VerdictTest, ProvenImpairmentIsNeverHealthyAndShowsAfterTheEntryDelayFromItsOnset) {
     // Proven, not yet placed: checking, not healthy.
-    Verdict v = Build(20, 5, 1, wired);
+    Verdict v = Build(40, 10, 2, wired);
     EXPECT_EQ(v.overallStatus, "warning");
     EXPECT_EQ(v.callout.title, "Checking Your Connection");
     EXPECT_EQ(v.callout.segmentId, "");
@@ -230,11 +231,11 @@ TEST_F(VerdictTest, ProvenImpairmentIsNeverHealthyAndShowsAfterTheEntryDelayFrom
     EXPECT_EQ(hysteresis.StateOf("connection"), Hysteresis::kNone);
     // Placed on the WiFi link; its first loss is 19 s old, so the entry delay has passed.
     clock.Advance(1000);
-    v = Build(20, 5, 5, wired);
+    v = Build(40, 10, 10, wired);
     EXPECT_EQ(hysteresis.StateOf("connection"), Hysteresis::kPending);
     EXPECT_EQ(v.callout.title, "Checking Your Connection");
     clock.Advance(1000);
-    v = Build(20, 5, 5, wired);
+    v = Build(40, 10, 10, wired);
     ASSERT_EQ(hysteresis.StateOf("connection"), Hysteresis::kConfirmed);
     EXPECT_EQ(v.callout.title, "WiFi Connection Issue");
     EXPECT_EQ(v.callout.severity, kStatusCritical);
@@ -243,7 +244,7 @@ TEST_F(VerdictTest, ProvenImpairmentIsNeverHealthyAndShowsAfterTheEntryDelayFrom
 
     // Undecided evidence (the gateway looks clean for a while) moves nothing.
     clock.Advance(1000);
-    v = Build(20, 5, 1, wired);
+    v = Build(40, 10, 2, wired);
     EXPECT_EQ(v.callout.title, "WiFi Connection Issue");
     // Proven elsewhere: the ISP waits out its entry delay while the WiFi verdict stays.
     clock.Advance(1000);
