@@ -6,6 +6,7 @@ import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { startQuillon, until } from '../support/quillon_process.mjs';
@@ -114,6 +115,41 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       await page.click('text=Rediscover path');
       await until('the reset in the log', () => app.log().includes('Resetting path discovery'));
       await until('feedback', async () => /rediscover/i.test(await page.textContent('#notice')));
+    });
+  });
+
+  describe('page on a computer that does not permit ping', { concurrency: 1 }, () => {
+    let browser;
+    let app;
+    let world;
+
+    before(async () => {
+      fs.mkdirSync(out, { recursive: true });
+      // The healthy home, but opening an ICMP handle fails.
+      const healthy = JSON.parse(fs.readFileSync(path.join(worlds, 'healthy_home.json'), 'utf8'));
+      world = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-e2e-')), 'no_icmp.json');
+      fs.writeFileSync(world, JSON.stringify({ ...healthy, icmpAvailable: false }));
+      app = await startApp(world);
+      browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: CHROMIUM_ARGS });
+    });
+
+    after(async () => {
+      await browser?.close();
+      await app?.stop();
+      if (world) fs.rmSync(path.dirname(world), { recursive: true, force: true });
+    });
+
+    it('says so in a neutral callout that blames no part of the path', async () => {
+      const page = await browser.newPage({ viewport: { width: 850, height: 750 } });
+      await page.goto(app.url);
+      await until('the callout', () => page.$('.callout'), 60_000);
+      assert.equal(await page.textContent('.callout h2'), 'Not checked: Ping Not Permitted');
+      assert.equal(await page.getAttribute('.callout', 'class'), 'callout status-unknown');
+      assert.equal(await page.$('.callout-where'), null);
+      assert.match(await page.textContent('.callout-remedy'), /^What you can do: \S/);
+      assert.equal(await page.textContent('#overall-title'), "Your connection can't be checked");
+      assert.match(await page.textContent('.hops-section'), /cannot measure the path/);
+      await page.screenshot({ path: path.join(out, 'no-icmp.png'), fullPage: true });
     });
   });
 
