@@ -190,6 +190,11 @@ void MainController::OnPageReady() {
     // does, rather than a measurement tick later. (On a hidden one, showing it pushes.)
     if (visible_) PushNetworkState();
 }
+// A reloaded or second page gets the picture at once, not a tick later.
+void MainController::OnPageArrived() {
+    PushNetworkState();
+}
+
 void MainController::OnPageGone() {
     host_.OnPageGone();
 }

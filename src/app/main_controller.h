@@ -63,6 +63,7 @@ public:
     void OnDestroy() override;
     void OnPageReady() override;
     void OnPageGone() override;
+    void OnPageArrived() override;
     void OnPageMessage(const std::string& text) override;
 
     bool Visible() const { return visible_; }

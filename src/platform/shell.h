@@ -37,6 +37,9 @@ public:
     // page is connected. The core loads the start page at the first OnPageReady.
     virtual void OnPageReady() = 0;                // the page can receive posts
     virtual void OnPageGone() = 0;                 // no page can receive posts any more
+    // Another page joined while one already could receive posts (a reload, a second tab of
+    // the headless bridge): it has seen nothing yet.
+    virtual void OnPageArrived() {}
     // Only strings: a page posting any other value reaches nothing.
     virtual void OnPageMessage(const std::string& text) = 0;  // a string the page posted
 };

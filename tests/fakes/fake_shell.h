@@ -140,6 +140,7 @@ public:
         DeliverPosted();
     }
     void PageReady() { listener_->OnPageReady(); }
+    void PageArrived() { listener_->OnPageArrived(); }
     void PageGone() { listener_->OnPageGone(); }
     void PageSays(const std::string& text) {
         listener_->OnPageMessage(text);

@@ -2,6 +2,12 @@
 // free of data races (this suite also runs under ThreadSanitizer) and end in a sound state.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
 #include "path/path_monitor.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_system.h"
@@ -13,6 +19,103 @@ namespace quillon::test {
 namespace {
 
 using sim::Ipv4;
+
+// ICMP over the simulation with hooks: one when a handle closes, one before a blocking echo.
+class HookedIcmp final : public IcmpApi {
+public:
+    explicit HookedIcmp(IcmpApi& inner) : inner_(inner) {}
+    std::function<void()> onClose;
+    std::function<void()> beforeEcho;
+
+    std::unique_ptr<IcmpHandle> Open() override {
+        auto inner = inner_.Open();
+        if (!inner) return nullptr;
+        return std::make_unique<Handle>(std::move(inner), *this);
+    }
+
+private:
+    class Handle final : public IcmpHandle {
+    public:
+        Handle(std::unique_ptr<IcmpHandle> inner, HookedIcmp& owner)
+            : inner_(std::move(inner)), owner_(owner) {}
+        ~Handle() override {
+            if (owner_.onClose) owner_.onClose();
+        }
+        bool Echo(const EchoRequest& request, EchoReply& reply) override {
+            if (owner_.beforeEcho) owner_.beforeEcho();
+            return inner_->Echo(request, reply);
+        }
+        EchoStart StartEcho(const EchoRequest& request) override {
+            return inner_->StartEcho(request);
+        }
+        bool PollEcho(EchoReply& reply) override { return inner_->PollEcho(reply); }
+
+    private:
+        std::unique_ptr<IcmpHandle> inner_;
+        HookedIcmp& owner_;
+    };
+    IcmpApi& inner_;
+};
+
+// A cycle that starts while a reset is half done (the path cleared, the registry not yet) must
+// not trace with the old registry's generation: its path would be listed with no nodes.
+TEST(PathConcurrency, CycleStartingDuringAResetSeesOnlyTheNewGeneration) {
+    sim::WorldBuilder b;
+    b.Seed(5).Home()
+        .Path(Ipv4(1, 1, 1, 1))
+        .Hop(sim::kHomeGateway, 2)
+        .Hop(Ipv4(203, 0, 113, 1), 10).As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(Ipv4(1, 1, 1, 1), 14).As(13335, "CLOUDFLARENET, US");
+    sim::VirtualClock clock;
+    sim::SimSystem system;
+    sim::SimThreads threads(sim::ThreadMode::Inline);
+    sim::SimNetwork network(b.Build(), clock);
+    HookedIcmp icmp(network.icmp());
+    PathMonitor monitor(PathPorts{clock, threads, icmp, network.netInfo(), network.dns(), system});
+    monitor.Prober().OpenSharedHandle();
+    monitor.AddDestinations(DefaultDestinations());
+    for (int i = 0; i < 4; ++i) {
+        monitor.MeasurementTick();
+        clock.Advance(5000);
+    }
+    ASSERT_GT(monitor.Prober().TargetCount(), 0u);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool echoReached = false, released = false;
+    std::thread cycle;
+    icmp.beforeEcho = [&] {
+        std::unique_lock lock(mutex);
+        echoReached = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    };
+    std::atomic<bool> started{false};
+    icmp.onClose = [&] {
+        // In the middle of the reset: a cycle starts on another thread and gets as far as it
+        // can within a moment (with the fix, not past its start until the reset is done).
+        if (started.exchange(true)) return;
+        cycle = std::thread([&] { monitor.Discovery().RunDiscoveryCycle(); });
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return echoReached; });
+    };
+    monitor.Discovery().ResetPathDiscovery();
+    icmp.onClose = nullptr;
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    cycle.join();
+    icmp.beforeEcho = nullptr;
+
+    ASSERT_TRUE(monitor.Discovery().PrimaryDone());
+    const auto path = monitor.Path().Snapshot();
+    ASSERT_EQ(path->size(), 3u);
+    for (const HopRecord& hop : *path) {
+        EXPECT_TRUE(monitor.Registry().GetNode(hop.address).has_value()) << hop.ttl;
+    }
+}
 
 TEST(PathConcurrency, ResetsDuringRunningCyclesLeaveNoStaleState) {
     sim::WorldBuilder b;

@@ -187,7 +187,11 @@ void HeadlessShell::Dispatch(Event& event) {
         case EventKind::StreamOpened:
             ++pages_;
             pageGoneDue_.reset();
-            if (pageReady_ || destroyed_) return;
+            if (destroyed_) return;
+            if (pageReady_) {
+                listener_->OnPageArrived();
+                return;
+            }
             pageReady_ = true;
             listener_->OnPageReady();
             // What a click on the tray icon does to a hidden window: show it, fast timers.

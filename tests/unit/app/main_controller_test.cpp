@@ -197,9 +197,13 @@ TEST(MainController, MeasurementTicksPostTheStateOnlyOnceThePageIsReady) {
     EXPECT_EQ(rig.shell.StatePosts(), 7);
     EXPECT_EQ(rig.shell.pagePosts.size(), 7u);
 
+    // A reloaded or second page gets the state at once.
+    rig.shell.PageArrived();
+    EXPECT_EQ(rig.shell.StatePosts(), 8);
+
     rig.shell.PageGone();
     rig.shell.Advance(5000);
-    EXPECT_EQ(rig.shell.pagePosts.size(), 7u);
+    EXPECT_EQ(rig.shell.pagePosts.size(), 8u);
 }
 
 TEST(MainController, UpdateNoticeTimerFiresOnceAndShowsNothingWithoutAnOffer) {

@@ -59,6 +59,7 @@ public:
     }
     void OnPageReady() override { Record("ready"); }
     void OnPageGone() override { Record("gone"); }
+    void OnPageArrived() override { Record("arrived"); }
     void OnPageMessage(const std::string& text) override { Record("message " + text); }
 
     std::vector<std::string> Events() {
@@ -374,12 +375,13 @@ TEST_F(HeadlessShellTest, PagesSwitchBetweenActiveAndChillMode) {
         ASSERT_TRUE(listener_.WaitFor("tray 514"));  // left button up: what shows the window
         EventStreamClient reload(port_, WithToken("/bridge/events"));
         ASSERT_TRUE(reload.WaitForText("retry:"));
+        ASSERT_TRUE(listener_.WaitFor("arrived"));  // told, so that it gets the state at once
         page.Close();
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(listener_.Count("gone"), 0);  // one page is still there
     }
     ASSERT_TRUE(listener_.WaitFor("close"));
-    std::vector<std::string> expected = {"create", "ready", "tray 514", "gone", "close"};
+    std::vector<std::string> expected = {"create", "ready", "tray 514", "arrived", "gone", "close"};
     EXPECT_EQ(listener_.Events(), expected);
 
     // The window now hidden again, the next page shows it again.
