@@ -152,6 +152,8 @@ struct TickSetup {
                                       path,
                                       hysteresis,
                                       {},
+                                      {},
+                                      {},
                                       &wifi,
                                       &publicIp,
                                       &vendors,
@@ -188,7 +190,7 @@ struct TickSetup {
 
     void Tick() {
         clock.Advance(5000);  // the shown-on-mains tick period: every echo has completed
-        prober.CollectEchoReplies([this](uint32_t address, uint32_t rtt, bool timedOut) {
+        prober.CollectEchoReplies([this](uint32_t address, uint32_t rtt, bool timedOut, uint64_t) {
             registry.RecordSample(address, rtt, timedOut);
         });
         prober.SendEchoSweep();

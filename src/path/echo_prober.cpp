@@ -1,6 +1,7 @@
 #include "path/echo_prober.h"
 
 #include "path/node_registry.h"
+#include "platform/clock.h"
 #include "platform/icmp_api.h"
 
 namespace quillon {
@@ -32,7 +33,8 @@ size_t EchoProber::AddressHash::operator()(uint32_t address) const {
     return hash;
 }
 
-EchoProber::EchoProber(IcmpApi& icmp, NodeRegistry& registry) : icmp_(icmp), registry_(registry) {}
+EchoProber::EchoProber(IcmpApi& icmp, NodeRegistry& registry, Clock* clock)
+    : icmp_(icmp), registry_(registry), clock_(clock) {}
 
 EchoProber::~EchoProber() = default;
 
@@ -81,8 +83,10 @@ void EchoProber::SendEchoSweep() {
         }
         targetsInitialised_ = true;
     }
+    const uint64_t now = clock_ != nullptr ? clock_->Tick64() : 0;
     for (auto& [address, target] : targets_) {
         if (target.pending || !target.handle) continue;
+        target.sentAtMs = now;
         const EchoStart start = target.handle->StartEcho(MakeRequest(address, 0, kSweepTimeoutMs));
         // A failed send stays idle and is tried again by the next sweep.
         target.pending = start != EchoStart::Failed;
@@ -101,9 +105,9 @@ void EchoProber::CollectEchoReplies(const EchoRecorder& record) {
         if (!target.handle->PollEcho(reply)) continue;  // still out; looked at next tick
         target.pending = false;
         if (reply.status == kIcmpStatusSuccess) {
-            record(address, reply.rttMs, false);
+            record(address, reply.rttMs, false, target.sentAtMs);
         } else {
-            record(address, 0, true);
+            record(address, 0, true, target.sentAtMs);
         }
     }
 }

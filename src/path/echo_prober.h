@@ -18,16 +18,19 @@
 
 namespace quillon {
 
+class Clock;
 class IcmpApi;
 class IcmpHandle;
 class NodeRegistry;
 
-// Records one finished echo of a node: (address, rttMs, timedOut).
-using EchoRecorder = std::function<void(uint32_t, uint32_t, bool)>;
+// Records one finished echo of a node: (address, rttMs, timedOut, sentAtMs). The send time is
+// when the echo's fate was sealed: the evidence dates a loss by it, not by its collection.
+using EchoRecorder = std::function<void(uint32_t, uint32_t, bool, uint64_t)>;
 
 class EchoProber {
 public:
-    EchoProber(IcmpApi& icmp, NodeRegistry& registry);
+    // Without a clock, echoes are recorded with a send time of 0.
+    EchoProber(IcmpApi& icmp, NodeRegistry& registry, Clock* clock = nullptr);
     ~EchoProber();
 
     // The handle the blocking echo uses; opened at window creation, closed at destruction.
@@ -56,6 +59,7 @@ private:
     struct EchoTarget {
         std::unique_ptr<IcmpHandle> handle;  // null when it could not be opened
         bool pending = false;
+        uint64_t sentAtMs = 0;
     };
     // Spreads addresses with FNV-1a over their four bytes, lowest first.
     struct AddressHash {
@@ -64,6 +68,7 @@ private:
 
     IcmpApi& icmp_;
     NodeRegistry& registry_;
+    Clock* clock_;
 
     mutable std::mutex sharedMutex_;
     std::shared_ptr<IcmpHandle> shared_;

@@ -1,5 +1,5 @@
 // Evidence: what the recent echoes of the path's hops can tell the verdict, and what they cannot
-// tell yet. Each hop's echoes of the last minute (at least its last 20) give an interval for its
+// tell yet. Each hop's echoes of the last half minute (at least its last 10) give an interval for its
 // loss (Wilson score) and for its round trip and jitter. Walking back from the end of the path,
 // the hops that are impaired and consistent with the end form a run; its first hop is the
 // culprit only once every hop before it is known to be cleaner. docs/diagnosis.md explains the
@@ -19,7 +19,7 @@ namespace quillon {
 
 class NodeRegistry;
 
-// The echoes the verdict reads: those of the last minute, and at least the last 20 of a hop.
+// The echoes the verdict reads: those of the last half minute, and at least the last 10 of a hop.
 constexpr uint64_t kEvidenceWindowMs = 30000;
 constexpr int32_t kEvidenceMinSamples = 10;
 // One-sided 95 %: a hop is impaired when the lower end of its interval reaches the threshold.

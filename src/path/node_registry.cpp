@@ -33,13 +33,14 @@ std::optional<NodeFigures> NodeRegistry::GetNodeFigures(uint32_t address) const 
     return ComputeFigures(it->second.samples);
 }
 
-void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular) {
+void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular,
+                                uint64_t sentAtMs) {
     const uint64_t now = clock_.Tick64();
     std::lock_guard lock(mutex_);
     const auto it = nodes_.find(address);
     if (it == nodes_.end()) return;
     if (regular) quillon::RecordSample(it->second.samples, now, rttMs, timedOut);
-    RecordRecent(it->second.recent, now, rttMs, timedOut);
+    RecordRecent(it->second.recent, sentAtMs != 0 ? sentAtMs : now, rttMs, timedOut);
 }
 
 std::vector<Sample> NodeRegistry::RecentOf(uint32_t address) const {

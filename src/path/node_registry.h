@@ -67,9 +67,10 @@ public:
     // The node's figures, or nothing when the address has no node.
     std::optional<NodeFigures> GetNodeFigures(uint32_t address) const;
 
-    // Adds one echo sample to the node's recent samples and, for the echo of a regular tick,
-    // to its window; nothing when the address has no node.
-    void RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular = true);
+    // Adds one echo sample to the node's recent samples (dated `sentAtMs` when given, else now)
+    // and, for the echo of a regular tick, to its window; nothing when the address has no node.
+    void RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular = true,
+                      uint64_t sentAtMs = 0);
     // The node's recent samples oldest first; empty when the address has no node.
     std::vector<Sample> RecentOf(uint32_t address) const;
 

@@ -18,7 +18,7 @@ std::vector<Destination> DefaultDestinations() {
 PathMonitor::PathMonitor(PathPorts ports, EventSink trackEvent)
     : ports_(ports),
       registry_(ports.clock),
-      prober_(ports.icmp, registry_),
+      prober_(ports.icmp, registry_, &ports.clock),
       lookups_(ports.dns),
       hysteresis_(ports.clock),
       discovery_(PathDiscoveryContext{ports.clock, ports.netInfo, registry_, currentPath_,
@@ -85,9 +85,10 @@ std::string PathMonitor::MeasurementTick(uint32_t regularMs) {
         if (discovery_.CycleWanted()) StartDiscoveryCycle();
         if (discovery_.PrimaryDone()) {
             const bool regular = lastSweepRegular_;
-            prober_.CollectEchoReplies([&](uint32_t address, uint32_t rttMs, bool timedOut) {
-                registry_.RecordSample(address, rttMs, timedOut, regular);
-            });
+            prober_.CollectEchoReplies(
+                [&](uint32_t address, uint32_t rttMs, bool timedOut, uint64_t sentAtMs) {
+                    registry_.RecordSample(address, rttMs, timedOut, regular, sentAtMs);
+                });
             collected_ = now - lastSweep_ >= kEvidenceTickMs;
             // Ticks a little early still count: timers are not exact.
             const uint64_t slack = kEvidenceTickMs / 2;

@@ -104,7 +104,7 @@ TEST(EchoProber, SweepKeepsOneEchoPerNodeAndRecordsWhatCompleted) {
     registry.StorePath(kDest, {kRouter, 0, kIsp}, registry.Generation());
 
     std::vector<std::tuple<uint32_t, uint32_t, bool>> recorded;
-    const EchoRecorder record = [&](uint32_t a, uint32_t rtt, bool lost) {
+    const EchoRecorder record = [&](uint32_t a, uint32_t rtt, bool lost, uint64_t) {
         recorded.emplace_back(a, rtt, lost);
     };
 
