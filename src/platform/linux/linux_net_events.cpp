@@ -27,7 +27,7 @@ namespace {
 constexpr size_t kReceiveBufferSize = 64 * 1024;
 
 // The listener re-checks its stop flag this often even if a wake-up were somehow lost.
-constexpr int kPollIntervalMs = 1000;
+constexpr int kWaitForever = -1;  // the wake-up eventfd ends the wait at cancellation
 
 const char* KindName(NetChangeKind kind) {
     return kind == NetChangeKind::Route ? "route" : "interface";
@@ -60,7 +60,6 @@ public:
     ~LinuxNetSubscription() override {
         stopping_.store(true);
         Release();
-        // Should the write fail, the poll interval still ends the wait.
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = write(wake_.get(), &one, sizeof(one));
         if (thread_.joinable()) thread_.join();
@@ -94,7 +93,7 @@ private:
         std::vector<uint8_t> buffer(kReceiveBufferSize);
         while (!stopping_.load()) {
             pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-            const int ready = poll(fds, 2, kPollIntervalMs);
+            const int ready = poll(fds, 2, kWaitForever);
             if (ready < 0) {
                 if (errno == EINTR) continue;
                 LogWrite(Error, "Network %s notifications stopped: poll failed (%d)",

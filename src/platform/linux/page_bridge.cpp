@@ -25,13 +25,16 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // Each event stream holds a server thread for as long as its page is open; the pool leaves
-// room for page loads and posts beside the most streams we accept.
-constexpr size_t kServerThreads = 32;
-constexpr size_t kMaxStreams = 16;
+// room for page loads and posts beside the most streams we accept. A page on this computer
+// needs one stream, a reload briefly two.
+constexpr size_t kServerThreads = 12;
+constexpr size_t kMaxStreams = 8;
 // A page that stops reading is cut off rather than buffered without end.
 constexpr size_t kMaxPendingPerStream = 256;
-// How often a stream loop looks at the stop flag and at whether its page is still there.
-constexpr auto kStreamPoll = std::chrono::milliseconds(100);
+// A stream loop sleeps until there is something to send or the bridge stops, and looks every
+// couple of seconds whether its page is still there (a closed page shows only then: the
+// library gives no socket to wait on). Each wake-up costs a laptop on battery a little.
+constexpr auto kStreamCheck = std::chrono::seconds(2);
 // A comment line now and then lets a dead connection show itself as a failed write.
 constexpr auto kKeepAliveEvery = std::chrono::seconds(15);
 constexpr size_t kMaxMessageBytes = 1 << 20;
@@ -197,7 +200,7 @@ struct PageBridge::Impl {
             std::deque<std::string> batch;
             {
                 std::unique_lock<std::mutex> lock(h->mutex);
-                h->wake.wait_for(lock, kStreamPoll, [&] {
+                h->wake.wait_for(lock, kStreamCheck, [&] {
                     return h->stopping || stream->dropped || !stream->pending.empty();
                 });
                 if (h->stopping) {
