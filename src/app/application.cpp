@@ -67,6 +67,19 @@ int Application::Run() {
         std::vector<NetAdapter> adapters;
         if (netInfo->ListAdapters(adapters) && adapters.empty()) {
             LogWrite(Warn, "Interface %s not found", options_.interfaceName.c_str());
+            // Not fatal (a USB adapter or a VPN may come later), but the person who named it
+            // should not have to find out from the log.
+            std::string present;
+            if (p.netInfo->ListAdapters(adapters)) {
+                for (const NetAdapter& adapter : adapters) {
+                    present += (present.empty() ? "" : ", ") + adapter.friendlyName;
+                }
+            }
+            std::fprintf(stderr,
+                         "quillon: --interface %s: no such adapter (present: %s); running on, "
+                         "it is used once it appears\n",
+                         options_.interfaceName.c_str(),
+                         present.empty() ? "none" : present.c_str());
         }
     }
 
@@ -82,7 +95,9 @@ int Application::Run() {
     const int exitCode = p.shell->Run(*controller_, options_.startMinimized);
     if (exitCode == -1) {
         LogWrite(Error, "Failed to create main window");
-        fatalMessage_ = "Quillon cannot start: the main window could not be created.";
+        fatalMessage_ =
+            "Quillon cannot start: the main window, or the page's address when headless, could "
+            "not be opened.";
         StopDiscoveryWorkers();
         ShutdownLogging();
         return 1;

@@ -1,8 +1,14 @@
 #include "app/command_line.h"
 
+#include <cerrno>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
+#include <system_error>
 
+#include "app/fs_path.h"
 #include "discovery/address_text.h"
 
 namespace quillon {
@@ -25,6 +31,21 @@ bool IsLoopbackText(const std::string& address) {
     if (address == "localhost" || address == "::1") return true;
     const std::optional<uint32_t> v4 = ParseIpv4(address);
     return v4 && (*v4 & 0xFF) == 127;  // first octet in the lowest byte
+}
+
+// Why an address cannot be a destination to trace, or nothing when it can be one.
+std::optional<std::string> UntraceableReason(uint32_t address) {
+    const uint32_t first = address & 0xFF;  // first octet in the lowest byte
+    if (first == 0) return "is not a destination (0.x.x.x stands for this network)";
+    if (first == 127) return "is a loopback address, which cannot be traced";
+    if (first >= 224 && first <= 239) return "is a multicast address, which cannot be traced";
+    if (address == 0xFFFFFFFF) return "is the broadcast address, which cannot be traced";
+    return std::nullopt;
+}
+
+// The system's words for the error number a failed stream operation left, if it left one.
+std::string ReasonOf(int error, const char* otherwise) {
+    return error != 0 ? std::generic_category().message(error) : otherwise;
 }
 
 CommandLineResult Fail(std::string error) {
@@ -143,8 +164,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
                 const size_t comma = list.find(',', start);
                 const std::string text = list.substr(start, comma - start);
                 const std::optional<uint32_t> address = ParseIpv4(text);
-                if (!address || *address == 0) {
-                    return Fail("--destination: '" + text + "' is not an IPv4 address");
+                if (!address) return Fail("--destination: '" + text + "' is not an IPv4 address");
+                if (const auto reason = UntraceableReason(*address)) {
+                    return Fail("--destination: " + text + " " + *reason);
                 }
                 for (uint32_t known : o.destinations) {
                     if (known == *address) {
@@ -165,6 +187,47 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     result.ok = true;
     return result;
+}
+
+bool ReadNamedFile(const std::string& path, std::string& text, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(FsPath(path), ec)) {
+        error = path + " is a folder, not a file";
+        return false;
+    }
+    errno = 0;
+    std::ifstream in(FsPath(path), std::ios::binary);
+    if (!in.is_open()) {
+        error = path + ": " + ReasonOf(errno, "cannot be opened");
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) {
+        error = path + ": " + ReasonOf(errno, "cannot be read");
+        return false;
+    }
+    text = content.str();
+    return true;
+}
+
+std::string PrepareDataDir(const std::string& dir) {
+    namespace fs = std::filesystem;
+    const std::string failed = "--data-dir " + dir + " cannot hold the application's files: ";
+    const fs::path folder = FsPath(dir);
+    std::error_code ec;
+    if (fs::exists(folder, ec) && !fs::is_directory(folder, ec)) return failed + "not a folder";
+    fs::create_directories(folder, ec);
+    if (ec) return failed + ec.message();
+    const fs::path probe = folder / ".quillon-write-check";
+    errno = 0;
+    std::ofstream out(probe, std::ios::binary);
+    if (out.is_open()) out << "quillon\n" << std::flush;
+    const bool written = out.is_open() && out.good();
+    const int error = errno;
+    out.close();
+    fs::remove(probe, ec);
+    return written ? "" : failed + ReasonOf(error, "a file cannot be written there");
 }
 
 }  // namespace quillon

@@ -37,4 +37,16 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 std::string VersionText();
 
+// What the options name, checked once the command line is understood and before anything
+// starts; the caller prints a problem and exits 1.
+
+// The contents of the file an option names (--simulate), or false with why it cannot be had:
+// "PATH is a folder, not a file", or "PATH: " and the system's reason ("No such file or
+// directory").
+bool ReadNamedFile(const std::string& path, std::string& text, std::string& error);
+
+// Creates the --data-dir folder when it is missing and writes (and removes) a file in it.
+// Empty when it can hold the application's files, otherwise one line saying why not.
+std::string PrepareDataDir(const std::string& dir);
+
 }  // namespace quillon

@@ -60,6 +60,16 @@ int RunApplication(quillon::Platform& platform, const quillon::CommandLine& opti
     return exitCode;
 }
 
+// The folder --data-dir names must hold the files the user asked to keep there; running on
+// without them would lose what they asked for. False (and said why) when it cannot.
+bool DataDirUsable(const quillon::CommandLine& options) {
+    if (options.dataDir.empty()) return true;
+    const std::string problem = quillon::PrepareDataDir(options.dataDir);
+    if (problem.empty()) return true;
+    std::fprintf(stderr, "quillon: %s\n", problem.c_str());
+    return false;
+}
+
 quillon::lnx::HeadlessShellOptions ShellOptionsOf(const quillon::CommandLine& options) {
     quillon::lnx::HeadlessShellOptions shellOptions;
     shellOptions.listenAddress = options.listenAddress;
@@ -70,11 +80,18 @@ quillon::lnx::HeadlessShellOptions ShellOptionsOf(const quillon::CommandLine& op
 
 // quillon --headless --simulate FILE: the simulated world of a scenario file, in real time.
 int RunSimulated(const quillon::CommandLine& options) {
-    quillon::sim::ScenarioLoad scenario = quillon::sim::LoadScenarioFile(options.simulateFile);
-    if (!scenario.ok) {
-        std::fprintf(stderr, "quillon: %s\n", scenario.error.c_str());
+    std::string text, error;
+    if (!quillon::ReadNamedFile(options.simulateFile, text, error)) {
+        std::fprintf(stderr, "quillon: --simulate %s\n", error.c_str());
         return 1;
     }
+    quillon::sim::ScenarioLoad scenario = quillon::sim::LoadScenarioText(text);
+    if (!scenario.ok) {
+        std::fprintf(stderr, "quillon: --simulate %s: %s\n", options.simulateFile.c_str(),
+                     scenario.error.c_str());
+        return 1;
+    }
+    if (!DataDirUsable(options)) return 1;
 
     quillon::lnx::LinuxClock clock;
     quillon::lnx::LinuxThreads threads;
@@ -99,6 +116,7 @@ int RunSimulated(const quillon::CommandLine& options) {
     platform.system = &system;
     platform.icmp = &network.icmp();
     platform.netInfo = &network.netInfo();
+    platform.netEvents = &network.netEvents();
     platform.dns = &network.dns();
     platform.shell = &shell;
     return RunApplication(platform, options);
@@ -106,6 +124,7 @@ int RunSimulated(const quillon::CommandLine& options) {
 
 // quillon --headless: the computer's own network through the Linux adapters.
 int RunOnThisComputer(const quillon::CommandLine& options) {
+    if (!DataDirUsable(options)) return 1;
     quillon::lnx::LinuxClock clock;
     quillon::lnx::LinuxThreads threads;
     quillon::lnx::LinuxSystemOptions systemOptions;

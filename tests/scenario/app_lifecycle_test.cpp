@@ -189,11 +189,34 @@ TEST(Application, AChosenInterfaceIsTheOnlyAdapterTheApplicationSees) {
             shell.Advance(1000);
             gatewayMac = app.Monitor()->Discovery().RecordedGatewayMac();
         };
+        testing::internal::CaptureStderr();
         EXPECT_EQ(app.Run(), 0);
+        const std::string said = testing::internal::GetCapturedStderr();
         const bool known = name == "Wi-Fi";
         EXPECT_EQ(gatewayMac, known ? "00:11:22:33:44:55" : "") << name;
         EXPECT_EQ(CountOf(ReadLog(), "[WARN] Interface eth9 not found\r\n"), known ? 0 : 1);
+        // Not there (yet): the application runs on and says so where it was started.
+        EXPECT_EQ(said, known ? ""
+                              : "quillon: --interface eth9: no such adapter (present: Wi-Fi); "
+                                "running on, it is used once it appears\n");
     }
+}
+
+TEST(Application, TheSimulatedNetworkAnnouncesItsChanges) {
+    AppRig rig;
+    rig.platform.netEvents = &rig.network.netEvents();
+    rig.shell.whileRunning = [&](FakeShell& shell) {
+        shell.PageReady();
+        shell.Advance(12000);
+        rig.network.world().Apply(sim::DefaultRouteGone());
+        shell.Advance(1000);
+    };
+    Application app(rig.platform, ApplicationOptions{});
+    EXPECT_EQ(app.Run(), 0);
+    const std::string log = ReadLog();
+    EXPECT_EQ(CountOf(log, "[INFO] Interface change notifications registered\r\n"), 1);
+    EXPECT_EQ(CountOf(log, "[INFO] Handling network change notification\r\n"), 1);
+    EXPECT_EQ(CountOf(log, "[ERROR]"), 0);
 }
 
 TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {

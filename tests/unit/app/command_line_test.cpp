@@ -1,7 +1,11 @@
-// Command line parsing: options, values, defaults and the refusals that end with exit code 2.
+// Command line parsing: options, values, defaults and the refusals that end with exit code 2;
+// the checks of the file and folder the options name.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "discovery/address_text.h"
 
@@ -85,7 +89,16 @@ TEST(CommandLine, MistakesAreRefusedWithAClearMessage) {
          "--listen: '192.168.1.5' is not a loopback address (127.x.x.x, localhost or [::1])"},
         {{"--destination", "1.1.1"}, "--destination: '1.1.1' is not an IPv4 address"},
         {{"--destination", "192.0.2.1,"}, "--destination: '' is not an IPv4 address"},
-        {{"--destination", "0.0.0.0"}, "--destination: '0.0.0.0' is not an IPv4 address"},
+        {{"--destination", "0.0.0.0"},
+         "--destination: 0.0.0.0 is not a destination (0.x.x.x stands for this network)"},
+        {{"--destination", "192.0.2.1,127.0.0.1"},
+         "--destination: 127.0.0.1 is a loopback address, which cannot be traced"},
+        {{"--destination", "224.0.0.1"},
+         "--destination: 224.0.0.1 is a multicast address, which cannot be traced"},
+        {{"--destination", "239.255.255.250"},
+         "--destination: 239.255.255.250 is a multicast address, which cannot be traced"},
+        {{"--destination", "255.255.255.255"},
+         "--destination: 255.255.255.255 is the broadcast address, which cannot be traced"},
         {{"--destination", "192.0.2.1,192.0.2.1"}, "--destination: '192.0.2.1' is listed twice"},
     };
     for (const auto& [args, error] : cases) {
@@ -93,6 +106,52 @@ TEST(CommandLine, MistakesAreRefusedWithAClearMessage) {
         EXPECT_FALSE(r.ok) << args[0];
         EXPECT_EQ(r.error, error);
     }
+    // Next to the refused ranges, still destinations.
+    EXPECT_TRUE(Parse({"--destination",
+                       "1.0.0.0,126.255.255.255,128.0.0.1,223.255.255.255,"
+                       "240.0.0.1,255.255.255.254"})
+                    .ok);
+}
+
+// What the options name is checked before anything starts; a problem ends with exit code 1.
+class NamedPaths : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = std::filesystem::temp_directory_path() /
+               ("quillon-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(root);
+        std::ofstream(root / "world.json") << "{}";
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+    std::string At(const std::string& name) const { return (root / name).string(); }
+
+    std::filesystem::path root;
+};
+
+TEST_F(NamedPaths, ANamedFileIsReadOrTheReasonGiven) {
+    std::string text, error;
+    ASSERT_TRUE(ReadNamedFile(At("world.json"), text, error)) << error;
+    EXPECT_EQ(text, "{}");
+    EXPECT_FALSE(ReadNamedFile(root.string(), text, error));
+    EXPECT_EQ(error, root.string() + " is a folder, not a file");
+    EXPECT_FALSE(ReadNamedFile(At("none.json"), text, error));
+    EXPECT_EQ(error, At("none.json") + ": No such file or directory");
+    EXPECT_FALSE(ReadNamedFile(At("world.json/x"), text, error));
+    EXPECT_EQ(error, At("world.json/x") + ": Not a directory");
+}
+
+TEST_F(NamedPaths, TheDataFolderIsCreatedAndMustTakeFiles) {
+    EXPECT_EQ(PrepareDataDir(At("data/deeper")), "");
+    EXPECT_TRUE(std::filesystem::is_directory(At("data/deeper")));
+    EXPECT_TRUE(std::filesystem::is_empty(At("data/deeper")));  // the trial file is gone
+    // Under a regular file nothing can be created, whoever runs the test.
+    EXPECT_EQ(PrepareDataDir(At("world.json/sub")),
+              "--data-dir " + At("world.json/sub") +
+                  " cannot hold the application's files: Not a directory");
+    EXPECT_EQ(
+        PrepareDataDir(At("world.json")),
+        "--data-dir " + At("world.json") + " cannot hold the application's files: not a folder");
 }
 
 }  // namespace
