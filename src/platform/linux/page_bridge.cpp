@@ -75,6 +75,11 @@ void Refuse(httplib::Response& res, int status, const std::string& why) {
     res.set_content(why + "\n", "text/plain; charset=utf-8");
 }
 
+void NotAllowed(httplib::Response& res, const char* allowed) {
+    Refuse(res, 405, "Use " + std::string(allowed) + " here.");
+    res.set_header("Allow", allowed);
+}
+
 std::optional<fs::path> ResolveInside(const fs::path& root, const std::string& relative) {
     std::error_code ec;
     // canonical() follows every symbolic link, so a link that points out of the folder is
@@ -287,11 +292,19 @@ struct PageBridge::Impl {
             TakeMessage(req, res);
         });
         server.Get("/.*", [this](const httplib::Request& req, httplib::Response& res) {
+            if (req.path == "/bridge/message") {
+                NotAllowed(res, "POST");
+                return;
+            }
             if (req.path.rfind("/bridge/", 0) == 0) {
                 Refuse(res, 404, "Not found.");
                 return;
             }
             ServeFile(req, res);
+        });
+        // Everything but the message endpoint is read with GET only.
+        server.Post("/.*", [](const httplib::Request&, httplib::Response& res) {
+            NotAllowed(res, "GET");
         });
     }
 };

@@ -312,6 +312,14 @@ TEST_F(HeadlessShellTest, OnlyFilesInsideTheUiFolderAreServed) {
     EXPECT_EQ(inside->status, 200);
     EXPECT_EQ(client.Get(WithToken("/assets/app.js"))->body, "console.log('app');");
     EXPECT_EQ(client.Get(WithToken("/missing.js"))->status, 404);
+    // The right path with the wrong method is told which method it takes.
+    auto wrong = client.Get(WithToken("/bridge/message"));
+    EXPECT_EQ(wrong->status, 405);
+    EXPECT_EQ(wrong->get_header_value("Allow"), "POST");
+    wrong = client.Post(WithToken("/bridge/events"), "", "text/plain");
+    EXPECT_EQ(wrong->status, 405);
+    EXPECT_EQ(wrong->get_header_value("Allow"), "GET");
+    EXPECT_EQ(client.Get(WithToken("/bridge/nothing"))->status, 404);
 }
 
 TEST_F(HeadlessShellTest, PostedStringsReachTheListenerOnTheLoopThread) {
