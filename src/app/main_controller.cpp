@@ -257,6 +257,7 @@ void MainController::UpdateNotice() {
 
 void MainController::HandleNetworkChange() {
     LogWrite(Info, "Handling network change notification");
+    monitor_.StateBuilder().NetworkChanged();
     const std::string mac = DiscoverPrimaryAdapter(ports_.netInfo).gatewayMac;
     // One record of the gateway, kept by path discovery, which seeds it when it first runs.
     PathDiscovery& discovery = monitor_.Discovery();

@@ -96,7 +96,7 @@ NetworkStateBuilder::NetworkStateBuilder(NetworkStateContext context)
 std::string NetworkStateBuilder::BuildNetworkState() {
     Inputs in;
     in.wifi = context_.wifi->QueryWifiDetails();
-    in.adapter = DiscoverPrimaryAdapter(context_.netInfo);
+    in.adapter = Facts().adapter;
     in.publicIp = context_.publicIp->GetPublicIpInfo();
 
     // One snapshot of the path and one reading of its figures serve the verdict and every
@@ -134,6 +134,20 @@ std::string NetworkStateBuilder::BuildNetworkState() {
     if (callout.show && !callout.title.empty()) WriteCallout(w, callout);
     w.EndObject();
     return w.Take();
+}
+
+const NetworkStateBuilder::ComputerFacts& NetworkStateBuilder::Facts() {
+    const uint64_t now = context_.hysteresis.Now();
+    if (factsReadAt_ != 0 && now - factsReadAt_ < kFactsMaxAgeMs) return facts_;
+    factsReadAt_ = now == 0 ? 1 : now;
+    System& system = context_.system;
+    facts_.adapter = DiscoverPrimaryAdapter(context_.netInfo);
+    facts_.computerName = system.ComputerName();
+    facts_.os = system.GetOsVersion();
+    facts_.architecture = system.Architecture();
+    facts_.disk = system.SystemDiskSpace();
+    facts_.memory = system.GetMemoryStatus();
+    return facts_;
 }
 
 bool NetworkStateBuilder::WantsEvidence() const {
@@ -225,7 +239,7 @@ void NetworkStateBuilder::WriteSegments(JsonText& w, Inputs& in) {
     int order = 0;
     w.Key("segments").BeginArray();
 
-    const std::string computerName = context_.system.ComputerName();
+    const std::string computerName = Facts().computerName;
     BeginSegment(w, "device", computerName, "Client", "healthy", c, order++);
     WriteDeviceDetails(w, in, computerName);
     EndSegment(w);
@@ -270,11 +284,11 @@ void NetworkStateBuilder::WriteSegments(JsonText& w, Inputs& in) {
 
 void NetworkStateBuilder::WriteDeviceDetails(JsonText& w, const Inputs& in,
                                              const std::string& computerName) {
-    System& system = context_.system;
-    const OsVersion os = system.GetOsVersion();
+    const ComputerFacts& facts = Facts();
+    const OsVersion& os = facts.os;
     w.Member("hostname", computerName);
     w.Member("os", os.name + " " + os.version);
-    w.Member("arch", system.Architecture());
+    w.Member("arch", facts.architecture);
     w.Member("interfaceName", in.adapter.name).Member("localIP", in.adapter.ipv4);
     if (!in.adapter.mac.empty()) {
         w.Member("clientMac", in.adapter.mac);
@@ -282,7 +296,7 @@ void NetworkStateBuilder::WriteDeviceDetails(JsonText& w, const Inputs& in,
         if (!vendor.empty()) w.Member("clientManufacturer", vendor);
     }
 
-    const DiskSpace disk = system.SystemDiskSpace();
+    const DiskSpace& disk = facts.disk;
     double diskUsed = 0;
     int64_t diskTotal = 0, diskFree = 0;
     if (disk.ok && disk.totalBytes != 0) {
@@ -294,7 +308,7 @@ void NetworkStateBuilder::WriteDeviceDetails(JsonText& w, const Inputs& in,
     w.MemberFixed("diskUsedPercent", diskUsed, 1);
     w.Member("diskTotalGB", diskTotal).Member("diskFreeGB", diskFree);
 
-    const MemoryStatus memory = system.GetMemoryStatus();
+    const MemoryStatus& memory = facts.memory;
     double ramUsed = 0;
     int64_t ramTotal = 0, ramAvailable = 0;
     if (memory.ok) {

@@ -26,13 +26,13 @@
 #include "path/diagnosis.h"
 #include "path/node_registry.h"
 #include "path/state_sources.h"
+#include "platform/system.h"
 
 namespace quillon {
 
 class JsonText;
 class NetInfo;
 class NodeRegistry;
-class System;
 
 // What the builder reads. The references must outlive the builder; a null source is one that
 // knows nothing, and its members are left out of the message.
@@ -70,6 +70,11 @@ public:
     // Gathers the inputs and writes the message. Never fails: a missing source leaves its
     // members out.
     std::string BuildNetworkState();
+
+    // The adapter tables and the computer's facts are read afresh at most once a minute (each
+    // read is a dozen system files); a network change makes the next build read them at once.
+    void NetworkChanged() { factsReadAt_ = 0; }
+    static constexpr uint64_t kFactsMaxAgeMs = 60000;
 
     // What the last build concluded. It wants evidence while an impairment is suspected,
     // proven or still shown: the monitor then measures more often.
@@ -118,6 +123,19 @@ private:
     UnifiSource noUnifi_;
 
     Diagnosis lastDiagnosis_;
+
+    // The facts read at most once a minute, and when.
+    struct ComputerFacts {
+        AdapterInfo adapter;
+        std::string computerName;
+        OsVersion os;
+        std::string architecture;
+        DiskSpace disk;
+        MemoryStatus memory;
+    };
+    const ComputerFacts& Facts();
+    ComputerFacts facts_;
+    uint64_t factsReadAt_ = 0;
 
     // UniFi detection, redone only when the gateway's hardware address changes.
     std::string lastCheckedGatewayMac_;

@@ -499,8 +499,11 @@ TEST_F(NetworkStateTest, DiskAndMemoryAreZeroWhenUnknown) {
                               zeros) +
                   "]}");
 
+    // The computer's facts are read again once a minute, not at every build.
     system.disk = {true, 0, 0};
     system.memory = {true, 7, (3ull << 30) - 1, 1ull << 29};
+    EXPECT_NE(builder.BuildNetworkState().find(zeros), std::string::npos);
+    clock.Advance(NetworkStateBuilder::kFactsMaxAgeMs);
     EXPECT_NE(builder.BuildNetworkState().find(
                   R"("diskUsedPercent":0.0,"diskTotalGB":0,"diskFreeGB":0,"ramUsedPercent":7.0,)"
                   R"("ramTotalGB":2,"ramAvailableGB":0})"),
@@ -528,6 +531,7 @@ TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
 
     // Another gateway, not UniFi by its prefix: not asked, named by its maker.
     net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
+    builder.NetworkChanged();
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
               Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
                       R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
@@ -535,6 +539,7 @@ TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
     // Back to the UniFi gateway, which now reports no model: asked again, shown by name.
     unifi.answer->model = "";
     net.Home("eth0", kIfTypeEthernet, 0, kUnifiMac);
+    builder.NetworkChanged();
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
               Segment("homeNetwork", "Dream Machine", "Gateway", "unknown", false, 2,
                       R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
