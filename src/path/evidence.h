@@ -25,7 +25,7 @@ constexpr int32_t kEvidenceMinSamples = 10;
 // One-sided 95 %: a hop is impaired when the lower end of its interval reaches the threshold.
 constexpr double kEvidenceZ = 1.645;
 // Two hops' losses differ only when their 99.5 % intervals part: the comparison is made anew
-// every second, and chance differences between equally lossy hops must not move the blame.
+// twice a second, and chance differences between equally lossy hops must not move the blame.
 constexpr double kSeparationZ = 2.576;
 // Whether a hop shares the loss of the hops after it or is clean is also weighed as a
 // likelihood ratio: its echoes under the run's loss rate against a clean hop's background loss.

@@ -58,13 +58,13 @@ public:
     // replies that came in, sends the next sweep once the primary path is known and one is
     // due, and returns the network state message. `regularMs` is the measurement interval of
     // the window's mode: a sweep goes out once per interval, and the page's sample windows take
-    // only those echoes. While the verdict gathers evidence a sweep goes out every second;
+    // only those echoes. While the verdict gathers evidence a sweep goes out twice a second;
     // those echoes feed the verdict's evidence alone.
     std::string MeasurementTick(uint32_t regularMs = kRegularTickMs);
 
     // When the next tick is due: shortly after a sweep, when its echoes have come back or
     // timed out (so the picture is never a whole interval old), then at the next regular
-    // sweep; every second while the verdict gathers evidence of a suspected impairment.
+    // sweep; twice a second while the verdict gathers evidence of a suspected impairment.
     // Evidence is gathered for at most kMaxEvidenceRunMs at a stretch, then rests as long.
     uint32_t NextTickDelayMs(uint32_t regularMs = kRegularTickMs);
     bool GatheringEvidence() const { return evidenceSince_ != 0; }
