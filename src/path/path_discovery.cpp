@@ -202,6 +202,10 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
     const std::optional<uint32_t> destination = ParseIpv4(text);
     const bool reached = hops.empty() || (destination && hops.back().address == *destination);
     if (Stopping()) return;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (start.generation != generation_) return;  // reset meanwhile: forget this trace
+    }
 
     bool silent = false;
     if (!reached) {

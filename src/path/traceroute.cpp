@@ -47,6 +47,9 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
         ProbeResult probe;
         for (int32_t attempt = 0; attempt < kTracerouteProbesPerHop; ++attempt) {
             if (context.stop != nullptr && context.stop->load()) return hops;
+            // A reset since the trace began makes it moot (nothing it finds would be kept):
+            // end it, so that the trace of the new network can start at once.
+            if (context.registry.Generation() != generations.registry) return hops;
             probe = context.prober.ProbeHop(destination, ttl, kTracerouteProbeTimeoutMs);
             if (!probe.timedOut && probe.address != 0) break;
         }

@@ -47,8 +47,9 @@ enum class Publish {
 };
 
 // Traces `destination` (dotted-quad text). Returns the hop records in time-to-live order; empty
-// when the text is not an IPv4 address. A stop request ends it before the next probe; the
-// partial hops are returned and nothing more is stored or logged.
+// when the text is not an IPv4 address. A stop request, or a reset of the registry since the
+// trace began, ends it before the next probe; the partial hops are returned and nothing more is
+// stored or logged.
 HopList Traceroute(TraceContext& context, const std::string& destination,
                    const TraceGenerations& generations, Publish publish);
 
