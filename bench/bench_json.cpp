@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base/json_value.h"
+#include "backend/json_value.h"
 #include "ratio_reporter.h"
 
 namespace {

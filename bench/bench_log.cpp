@@ -6,8 +6,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "app/log.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 

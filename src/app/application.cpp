@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "base/fs_path.h"
+#include "app/fs_path.h"
 #include "app/interface_choice.h"
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "app/log.h"
 #include "app/main_controller.h"
 #include "path/path_monitor.h"
 #include "platform/platform.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "base/log.h"
+#include "app/log.h"
 #include "discovery/address_text.h"
 #include "platform/clock.h"
 #include "platform/icmp_api.h"

@@ -7,8 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "app/log.h"
 #include "app/main_controller.h"
 #include "fake_shell.h"
 #include "path/path_monitor.h"

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/utf8.h"
+#include "backend/utf8.h"
 #include "fuzz_check.h"
 #include "platform/linux/bridge_rules.h"
 

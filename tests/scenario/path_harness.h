@@ -11,9 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
-#include "base/json_value.h"
+#include "app/log.h"
+#include "backend/json_value.h"
 #include "path/path_monitor.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_scenario.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/log.h"
+#include "app/log.h"
 
 namespace quillon::lnx {
 

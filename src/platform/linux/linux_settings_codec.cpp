@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "base/json_value.h"
+#include "backend/json_value.h"
 
 namespace quillon::lnx {
 

@@ -6,8 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "app/log.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 

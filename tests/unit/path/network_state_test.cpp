@@ -7,8 +7,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "app/log.h"
 #include "discovery/address_text.h"
 #include "path/node_registry.h"
 #include "platform/sim/sim_system.h"

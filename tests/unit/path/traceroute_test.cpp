@@ -5,8 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "app/log.h"
 #include "discovery/address_text.h"
 #include "discovery/name_lookups.h"
 #include "path/echo_prober.h"

@@ -1,4 +1,4 @@
-#include "base/standard_numbers.h"
+#include "backend/standard_numbers.h"
 
 #include <algorithm>
 #include <bit>

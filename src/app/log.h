@@ -8,19 +8,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
-
-#include "base/local_time.h"
 
 namespace quillon {
 
-// What the log needs from the platform (platform/log_environment.h binds it to the ports).
-struct LogEnvironment {
-    const void* owner = nullptr;                // who supplies it: another owner means another folder
-    std::function<std::string()> stateFolder;   // the user's state folder; empty when unknown
-    std::function<LocalTime()> localTime;
-};
+class Clock;
+class System;
 
 enum LogLevel : int32_t {
     Debug = 0,  // never written
@@ -47,8 +40,8 @@ void LogWrite(int32_t level, const char* format, ...) QUILLON_PRINTF(2, 3);
 
 // Opens the log: binds the folder and time sources, then GetLogDirectory, CreateDirectoryTree
 // and OpenNewLogFile. True when all three succeeded; otherwise the application runs without a
-// log. What the environment's functions use must outlive ShutdownLogging.
-bool InitializeLogging(LogEnvironment environment);
+// log. The system and clock must outlive ShutdownLogging.
+bool InitializeLogging(System& system, Clock& clock);
 
 // Writes "Logging shutdown", flushes and closes the file. Later LogWrite calls do nothing.
 void ShutdownLogging();

@@ -1,5 +1,4 @@
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "app/log.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/fs_path.h"
+#include "app/fs_path.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 

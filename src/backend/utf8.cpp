@@ -1,4 +1,4 @@
-#include "base/utf8.h"
+#include "backend/utf8.h"
 
 namespace quillon {
 

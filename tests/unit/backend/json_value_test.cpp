@@ -1,4 +1,4 @@
-#include "base/json_value.h"
+#include "backend/json_value.h"
 
 #include <gtest/gtest.h>
 
