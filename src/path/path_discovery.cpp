@@ -88,6 +88,10 @@ void PathDiscovery::CheckGateway() {
         if (recordedGatewayMac_.empty()) {
             recordedGatewayMac_ = mac;
             LogWrite(Debug, "Gateway MAC recorded: %s", mac.c_str());
+            // A gateway where the last trace found none (the default route came back): that
+            // trace saw no network, so the path is traced again now, not at the minute's retry.
+            // Whoever sees the gateway first (this check or the network-change handler) resets.
+            changed = destinationUnreached_;
         } else if (recordedGatewayMac_ != mac) {
             LogWrite(Info, "Gateway MAC changed: %s -> %s - rediscovering path",
                      recordedGatewayMac_.c_str(), mac.c_str());

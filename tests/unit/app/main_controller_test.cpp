@@ -310,6 +310,25 @@ TEST_F(NetworkChange, EmptyGatewayAfterAKnownOneResetsAndTheNextOneResetsAgain) 
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
 }
 
+TEST_F(NetworkChange, ARouteBackSeenFirstByADiscoveryCycleTracesAgainAtOnce) {
+    Change();
+    rig.network.world().Apply(sim::DefaultRouteGone());
+    Change();
+    rig.shell.Advance(10000);  // the reset's trace found no network
+    ASSERT_TRUE(rig.monitor.Discovery().DestinationUnreached());
+    ASSERT_EQ(rig.monitor.Registry().NodeCount(), 0u);
+
+    // The route returns and a measurement tick's cycle sees the gateway before the handler.
+    rig.network.world().Apply(sim::DefaultRouteBack());
+    rig.shell.Advance(5000);
+    EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
+    EXPECT_FALSE(rig.monitor.Discovery().DestinationUnreached());
+    EXPECT_EQ(rig.monitor.Path().Snapshot()->size(), 3u);
+    const int resets = rig.LogCount("Resetting path discovery");
+    Change();  // the late notification: the same gateway, nothing more to do
+    EXPECT_EQ(rig.LogCount("Resetting path discovery"), resets);
+}
+
 TEST_F(NetworkChange, ABurstIsHandledOnce500msAfterItsLastNotification) {
     Change();  // the first gateway is known
     const int handled = rig.LogCount("Handling network change notification");
