@@ -46,7 +46,7 @@
 #include <thread>
 #include <vector>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 #include "ratio_reporter.h"
 
 namespace {

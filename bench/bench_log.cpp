@@ -6,7 +6,8 @@
 #include <atomic>
 #include <cstddef>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "platform/log_environment.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 #include "path/current_path.h"
 #include "path/diagnosis.h"
 #include "path/echo_prober.h"

@@ -4,9 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/fs_path.h"
+#include "base/fs_path.h"
 #include "app/interface_choice.h"
-#include "app/log.h"
+#include "base/log.h"
+#include "platform/log_environment.h"
 #include "app/main_controller.h"
 #include "path/path_monitor.h"
 #include "platform/platform.h"

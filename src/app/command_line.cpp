@@ -8,7 +8,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/fs_path.h"
+#include "base/fs_path.h"
 #include "discovery/address_text.h"
 
 namespace quillon {

@@ -1,7 +1,7 @@
 #include "app/main_controller.h"
 
-#include "app/log.h"
-#include "app/shell_messages.h"
+#include "base/log.h"
+#include "platform/shell_messages.h"
 #include "discovery/adapter_discovery.h"
 #include "path/path_monitor.h"
 #include "platform/autostart.h"

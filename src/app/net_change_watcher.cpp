@@ -1,7 +1,7 @@
 #include "app/net_change_watcher.h"
 
-#include "app/log.h"
-#include "app/shell_messages.h"
+#include "base/log.h"
+#include "platform/shell_messages.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 

@@ -1,6 +1,6 @@
 #include "app/power_watcher.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/clock.h"
 #include "platform/system.h"
 

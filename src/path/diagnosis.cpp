@@ -1,6 +1,6 @@
 #include "path/diagnosis.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "discovery/address_text.h"
 #include "path/node_registry.h"
 #include "platform/clock.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "discovery/address_text.h"
 #include "path/json_text.h"
 #include "path/node_registry.h"

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "discovery/adapter_discovery.h"
-#include "gateway/unifi_system_info.h"
+#include "path/state_sources.h"
 #include "path/current_path.h"
 #include "path/diagnosis.h"
 #include "path/node_registry.h"

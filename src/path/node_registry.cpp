@@ -1,6 +1,6 @@
 #include "path/node_registry.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/clock.h"
 
 namespace quillon {

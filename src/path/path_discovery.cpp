@@ -1,6 +1,6 @@
 #include "path/path_discovery.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "discovery/adapter_discovery.h"
 #include "discovery/address_text.h"
 #include "discovery/name_lookups.h"

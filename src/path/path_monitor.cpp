@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "discovery/address_text.h"
 #include "platform/clock.h"
 #include "platform/icmp_api.h"

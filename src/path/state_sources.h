@@ -17,9 +17,21 @@
 #include "discovery/lldp_neighbor.h"
 #include "discovery/public_ip.h"
 #include "discovery/wifi_details.h"
-#include "gateway/unifi_system_info.h"
 
 namespace quillon {
+
+// What a UniFi gateway says about itself when asked, unauthenticated, for its system
+// description. The gateway client fills one when it recognises the home gateway; the builder
+// keeps it until the gateway's hardware address changes and shows its model (or name) as the
+// gateway's name. Declared here, where it is consumed, so that the path layer needs nothing
+// from the gateway layer above it.
+struct UnifiSystemInfo {
+    std::string name;   // the console's own name
+    std::string model;  // its short model name
+    std::string mac;
+    bool cloudConnected = false;
+    bool hasInternet = false;
+};
 
 class WifiSource {
 public:

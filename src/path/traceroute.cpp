@@ -1,6 +1,6 @@
 #include "path/traceroute.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "discovery/address_text.h"
 #include "discovery/name_lookups.h"
 #include "path/echo_prober.h"

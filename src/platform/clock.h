@@ -2,20 +2,13 @@
 // minutes of behaviour in virtual time. Implementations are thread-safe; any thread may call.
 #pragma once
 
+#include "base/local_time.h"
+
 #include <cstdint>
 
 namespace quillon {
 
 // Calendar time in the user's local time zone (log lines, log and archive file names).
-struct LocalTime {
-    int year = 1970;
-    int month = 1;  // 1..12
-    int day = 1;    // 1..31
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int millisecond = 0;
-};
 
 class Clock {
 public:

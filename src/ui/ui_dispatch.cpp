@@ -1,6 +1,6 @@
 #include "ui/ui_dispatch.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "path/path_monitor.h"
 #include "ui/webview_host.h"
 

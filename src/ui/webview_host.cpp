@@ -1,8 +1,8 @@
 #include "ui/webview_host.h"
 
-#include "app/fs_path.h"
-#include "app/log.h"
-#include "app/shell_messages.h"
+#include "base/fs_path.h"
+#include "base/log.h"
+#include "platform/shell_messages.h"
 #include "platform/shell.h"
 #include "platform/system.h"
 

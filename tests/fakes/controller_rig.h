@@ -7,7 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "platform/log_environment.h"
 #include "app/main_controller.h"
 #include "fake_shell.h"
 #include "path/path_monitor.h"

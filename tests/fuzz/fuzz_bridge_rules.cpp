@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "backend/utf8.h"
+#include "base/utf8.h"
 #include "fuzz_check.h"
 #include "platform/linux/bridge_rules.h"
 

@@ -9,7 +9,7 @@
 
 #include "../fakes/controller_rig.h"
 #include "app/application.h"
-#include "app/shell_messages.h"
+#include "platform/shell_messages.h"
 #include "platform/platform.h"
 
 namespace quillon::test {

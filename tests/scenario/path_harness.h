@@ -11,8 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/log.h"
-#include "backend/json_value.h"
+#include "base/log.h"
+#include "platform/log_environment.h"
+#include "base/json_value.h"
 #include "path/path_monitor.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_scenario.h"

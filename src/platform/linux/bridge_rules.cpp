@@ -3,7 +3,7 @@
 #include <array>
 #include <charconv>
 
-#include "backend/utf8.h"
+#include "base/utf8.h"
 
 namespace quillon::lnx {
 

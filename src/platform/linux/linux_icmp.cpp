@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/linux/linux_icmp_parse.h"
 
 namespace quillon::lnx {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/linux/linux_netlink_parse.h"
 
 namespace quillon::lnx {

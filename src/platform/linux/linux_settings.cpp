@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace quillon::lnx {
 

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 
 namespace quillon::lnx {
 

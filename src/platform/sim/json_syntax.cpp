@@ -5,7 +5,7 @@
 #include <exception>
 #include <set>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 
 namespace quillon::sim {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 #include "platform/net_info.h"
 
 namespace quillon::sim {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 #include "platform/sim/sim_world_config.h"
 
 namespace quillon::sim {

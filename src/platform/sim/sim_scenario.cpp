@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "backend/json_value.h"
+#include "base/json_value.h"
 #include "platform/sim/json_syntax.h"
 #include "platform/sim/scenario_fields.h"
 #include "platform/sim/scenario_timeline.h"

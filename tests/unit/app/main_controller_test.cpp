@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../../fakes/controller_rig.h"
-#include "app/shell_messages.h"
+#include "platform/shell_messages.h"
 
 namespace quillon::test {
 namespace {

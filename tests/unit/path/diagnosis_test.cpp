@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "discovery/address_text.h"
 #include "platform/sim/virtual_clock.h"
 

@@ -7,7 +7,8 @@
 #include <sstream>
 #include <tuple>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "platform/log_environment.h"
 #include "discovery/address_text.h"
 #include "path/node_registry.h"
 #include "platform/sim/sim_system.h"

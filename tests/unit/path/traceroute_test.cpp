@@ -5,7 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "platform/log_environment.h"
 #include "discovery/address_text.h"
 #include "discovery/name_lookups.h"
 #include "path/echo_prober.h"

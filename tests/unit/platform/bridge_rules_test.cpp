@@ -1,6 +1,6 @@
 #include "platform/linux/bridge_rules.h"
 
-#include "backend/utf8.h"
+#include "base/utf8.h"
 
 #include <gtest/gtest.h>
 

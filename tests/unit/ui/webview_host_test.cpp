@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "../../fakes/fake_shell.h"
-#include "app/shell_messages.h"
+#include "platform/shell_messages.h"
 #include "platform/sim/sim_system.h"
 
 namespace quillon::test {

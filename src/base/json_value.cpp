@@ -1,4 +1,4 @@
-#include "backend/json_value.h"
+#include "base/json_value.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "backend/standard_numbers.h"
-#include "backend/utf8.h"
+#include "base/standard_numbers.h"
+#include "base/utf8.h"
 
 namespace quillon {
 namespace {

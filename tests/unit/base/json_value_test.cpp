@@ -1,4 +1,4 @@
-#include "backend/json_value.h"
+#include "base/json_value.h"
 
 #include <gtest/gtest.h>
 

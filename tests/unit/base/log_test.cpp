@@ -1,4 +1,5 @@
-#include "app/log.h"
+#include "base/log.h"
+#include "platform/log_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/fs_path.h"
+#include "base/fs_path.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 

@@ -1,4 +1,4 @@
-#include "backend/standard_numbers.h"
+#include "base/standard_numbers.h"
 
 #include <algorithm>
 #include <bit>

@@ -23,8 +23,8 @@
 #include <variant>
 #include <vector>
 
-#include "backend/standard_numbers.h"
-#include "backend/utf8.h"
+#include "base/standard_numbers.h"
+#include "base/utf8.h"
 
 namespace quillon {
 

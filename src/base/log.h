@@ -8,12 +8,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "base/local_time.h"
 
 namespace quillon {
 
-class Clock;
-class System;
+// What the log needs from the platform (platform/log_environment.h binds it to the ports).
+struct LogEnvironment {
+    const void* owner = nullptr;                // who supplies it: another owner means another folder
+    std::function<std::string()> stateFolder;   // the user's state folder; empty when unknown
+    std::function<LocalTime()> localTime;
+};
 
 enum LogLevel : int32_t {
     Debug = 0,  // never written
@@ -40,8 +47,8 @@ void LogWrite(int32_t level, const char* format, ...) QUILLON_PRINTF(2, 3);
 
 // Opens the log: binds the folder and time sources, then GetLogDirectory, CreateDirectoryTree
 // and OpenNewLogFile. True when all three succeeded; otherwise the application runs without a
-// log. The system and clock must outlive ShutdownLogging.
-bool InitializeLogging(System& system, Clock& clock);
+// log. What the environment's functions use must outlive ShutdownLogging.
+bool InitializeLogging(LogEnvironment environment);
 
 // Writes "Logging shutdown", flushes and closes the file. Later LogWrite calls do nothing.
 void ShutdownLogging();

@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,10 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "app/fs_path.h"
-#include "backend/utf8.h"
-#include "platform/clock.h"
-#include "platform/system.h"
+#include "base/fs_path.h"
+#include "base/utf8.h"
 
 namespace quillon {
 
@@ -36,8 +34,7 @@ struct LogState {
     std::FILE* file = nullptr;
     std::string currentPath;
     std::string folder;  // cached once determined
-    System* system = nullptr;
-    Clock* clock = nullptr;
+    LogEnvironment environment;
 };
 
 // Never destroyed: worker threads may still log while static objects are torn down at exit.
@@ -81,8 +78,8 @@ void AppendBounded(char* out, size_t capacity, size_t& length, size_t& units, si
 }
 
 std::string LogDirectoryLocked(LogState& state) {
-    if (state.folder.empty() && state.system != nullptr) {
-        const std::string base = state.system->AppFolderPath(AppFolder::State);
+    if (state.folder.empty() && state.environment.stateFolder) {
+        const std::string base = state.environment.stateFolder();
         if (!base.empty()) state.folder = base + kPathSeparator + "Logs";
     }
     return state.folder;
@@ -90,9 +87,9 @@ std::string LogDirectoryLocked(LogState& state) {
 
 bool OpenNewLogFileLocked(LogState& state) {
     const std::string folder = LogDirectoryLocked(state);
-    if (folder.empty() || state.clock == nullptr) return false;
+    if (folder.empty() || !state.environment.localTime) return false;
 
-    const LocalTime t = state.clock->Local();
+    const LocalTime t = state.environment.localTime();
     char name[64];
     std::snprintf(name, sizeof name, "qlnwin_%04d%02d%02d_%02d%02d%02d.log", t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
@@ -150,7 +147,7 @@ void WriteLocked(LogState& state, int32_t level, const char* format, va_list arg
         if (state.file == nullptr) return;
     }
 
-    const LocalTime t = state.clock->Local();
+    const LocalTime t = state.environment.localTime();
     char message[kFormatBytes];
     const int formatted = std::vsnprintf(message, sizeof message, format, args);
     if (formatted < 0) return;
@@ -195,14 +192,15 @@ void LogWrite(int32_t level, const char* format, ...) {
     va_end(args);
 }
 
-bool InitializeLogging(System& system, Clock& clock) {
+bool InitializeLogging(LogEnvironment environment) {
     LogState& state = State();
     std::lock_guard guard(state.lock);
-    // Another system, or a fresh start after a shutdown (a new object may reuse the old one's
+    // Another owner, or a fresh start after a shutdown (a new object may reuse the old one's
     // address): look for the folder again.
-    if (state.system != &system || state.file == nullptr) state.folder.clear();
-    state.system = &system;
-    state.clock = &clock;
+    if (state.environment.owner != environment.owner || state.file == nullptr) {
+        state.folder.clear();
+    }
+    state.environment = std::move(environment);
     if (state.file != nullptr) return true;
     const std::string folder = LogDirectoryLocked(state);
     if (folder.empty() || !CreateDirectoryTree(folder)) return false;

@@ -1,4 +1,4 @@
-#include "backend/utf8.h"
+#include "base/utf8.h"
 
 namespace quillon {
 
