@@ -24,9 +24,9 @@
 #include "platform/sim/sim_net_info.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_world.h"
-#include "ratio_reporter.h"
 #include "platform/sim/sim_world_builder.h"
 #include "platform/sim/virtual_clock.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -66,11 +66,11 @@ sim::WorldConfig World() {
     return b.Build();
 }
 
-const char* Label(const sim::HopConfig& hop, size_t index, size_t count) {
-    if (hop.address == 0) return kLabelUnknown;
-    if (index == 0) return kLabelLocal;
-    if (index + 4 >= count) return kLabelDestination;
-    return hop.asn == 64500 ? kLabelIsp : "";  // an empty label is shown as transit
+HopLabel Label(const sim::HopConfig& hop, size_t index, size_t count) {
+    if (hop.address == 0) return HopLabel::Unknown;
+    if (index == 0) return HopLabel::Local;
+    if (index + 4 >= count) return HopLabel::Destination;
+    return hop.asn == 64500 ? HopLabel::Isp : HopLabel::Transit;
 }
 
 struct RichWifi : WifiSource {
@@ -172,10 +172,10 @@ struct TickSetup {
                 r.hostname = h.name;
                 r.asn = h.asn ? std::to_string(h.asn) : "";
                 r.asName = h.asName;
-                r.segment = Label(h, i, p.hops.size());
+                r.label = Label(h, i, p.hops.size());
                 if (primary) hops.push_back(r);
                 if (h.address == 0) continue;
-                registry.GetOrCreateNode(h.address, {r.hostname, r.asn, r.asName, r.segment},
+                registry.GetOrCreateNode(h.address, {r.hostname, r.asn, r.asName, r.label},
                                          registry.Generation());
                 for (int s = 0; s < kSampleWindowSize; ++s) {
                     registry.RecordSample(h.address, static_cast<uint32_t>(h.rttMs) + s % 3,
@@ -263,7 +263,6 @@ void RecordSample(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-
 
 }  // namespace
 

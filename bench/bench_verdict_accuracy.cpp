@@ -42,18 +42,25 @@ constexpr uint32_t kDestination = Ipv4(1, 1, 1, 1);
 // The lab's path: gateway, CGNAT, two ISP hops, transit, a silent router, the destination.
 sim::WorldBuilder LabHome(uint64_t seed) {
     sim::WorldBuilder b;
-    b.Seed(seed).Home()
+    b.Seed(seed)
+        .Home()
         .Path(kDestination)
-        .Hop(kGateway, 2, 0.5).Named("router.home")
+        .Hop(kGateway, 2, 0.5)
+        .Named("router.home")
         .Hop(kCgnat, 6, 1)
-        .Hop(kIsp1, 9, 1.5).As(64500, "LAB-ISP, ZZ")
-        .Hop(kIsp2, 10, 1.5).As(64500, "LAB-ISP, ZZ")
-        .Hop(kTransit, 12, 2).As(64510, "LAB-CARRIER, ZZ")
+        .Hop(kIsp1, 9, 1.5)
+        .As(64500, "LAB-ISP, ZZ")
+        .Hop(kIsp2, 10, 1.5)
+        .As(64500, "LAB-ISP, ZZ")
+        .Hop(kTransit, 12, 2)
+        .As(64510, "LAB-CARRIER, ZZ")
         .NoAnswerHop()
-        .Hop(kDestination, 14, 2).As(13335, "CLOUDFLARENET, US")
+        .Hop(kDestination, 14, 2)
+        .As(13335, "CLOUDFLARENET, US")
         .Path(Ipv4(8, 8, 8, 8))
         .SameHopsAs(kDestination, 5)
-        .Hop(Ipv4(8, 8, 8, 8), 16, 2).As(15169, "GOOGLE, US");
+        .Hop(Ipv4(8, 8, 8, 8), 16, 2)
+        .As(15169, "GOOGLE, US");
     return b;
 }
 
@@ -126,8 +133,8 @@ struct RunResult {
     double toRightS = -1;  // from the onset; -1: never
     bool wrong = false;
     bool flapped = false;
-    double clearS = -1;    // from the end to healthy; -1: never (or no end)
-    int alarms = 0;        // named verdicts where none belonged
+    double clearS = -1;  // from the end to healthy; -1: never (or no end)
+    int alarms = 0;      // named verdicts where none belonged
     double echoesPerMin = 0;
 };
 
@@ -156,12 +163,13 @@ RunResult RunOnce(const Case& c, uint64_t seed) {
         monitor.MeasurementTick(PathMonitor::kRegularTickMs);
         const Callout& shown = monitor.HysteresisTable().memory.shown;
         const bool impaired = now >= kOnsetMs && (c.endMs == 0 || now < c.endMs);
-        const std::string segment = shown.show ? shown.segmentId : "";
+        const std::string segment = shown.show && shown.segment ? SegmentId(*shown.segment) : "";
         if (tracing && shown.title + "|" + segment != lastShown) {
             lastShown = shown.title + "|" + segment;
             const Diagnosis& d = monitor.StateBuilder().LastDiagnosis();
-            std::printf("  %7.1f s  %-40s proven %d, placed %d, loss from hop %d\n",
-                        now / 1000.0, lastShown.c_str(), d.hasIssue, d.culpritSettled, d.lossHop);
+            std::printf("  %7.1f s  %-40s proven %d, placed %d, loss from hop %d\n", now / 1000.0,
+                        lastShown.c_str(), d.hasIssue, d.culpritSegment.has_value(),
+                        d.lossHop.value_or(-1));
         }
         if (c.expected.empty()) {
             const bool alarm = !segment.empty();

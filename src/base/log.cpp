@@ -43,7 +43,7 @@ LogState& State() {
     return *state;
 }
 
-const char* LevelName(int32_t level) {
+const char* LevelName(LogLevel level) {
     switch (level) {
         case Info:
             return "INFO";
@@ -138,7 +138,7 @@ void RotateLocked(LogState& state) {
     OpenNewLogFileLocked(state);
 }
 
-void WriteLocked(LogState& state, int32_t level, const char* format, va_list args) {
+void WriteLocked(LogState& state, LogLevel level, const char* format, va_list args) {
     if (state.file == nullptr) return;
 
     const long size = std::ftell(state.file);
@@ -171,8 +171,8 @@ void WriteLocked(LogState& state, int32_t level, const char* format, va_list arg
     std::fwrite(line, 1, length, state.file);
 }
 
-void WriteLockedF(LogState& state, int32_t level, const char* format, ...) QUILLON_PRINTF(3, 4);
-void WriteLockedF(LogState& state, int32_t level, const char* format, ...) {
+void WriteLockedF(LogState& state, LogLevel level, const char* format, ...) QUILLON_PRINTF(3, 4);
+void WriteLockedF(LogState& state, LogLevel level, const char* format, ...) {
     va_list args;
     va_start(args, format);
     WriteLocked(state, level, format, args);
@@ -181,7 +181,7 @@ void WriteLockedF(LogState& state, int32_t level, const char* format, ...) {
 
 }  // namespace
 
-void LogWrite(int32_t level, const char* format, ...) {
+void LogWrite(LogLevel level, const char* format, ...) {
     if (level < Info) return;
     LogState& state = State();
     if (!state.open.load(std::memory_order_relaxed)) return;

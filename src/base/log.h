@@ -17,17 +17,18 @@ namespace quillon {
 
 // What the log needs from the platform (platform/log_environment.h binds it to the ports).
 struct LogEnvironment {
-    const void* owner = nullptr;                // who supplies it: another owner means another folder
-    std::function<std::string()> stateFolder;   // the user's state folder; empty when unknown
+    const void* owner = nullptr;  // who supplies it: another owner means another folder
+    std::function<std::string()> stateFolder;  // the user's state folder; empty when unknown
     std::function<LocalTime()> localTime;
 };
 
-enum LogLevel : int32_t {
-    Debug = 0,  // never written
-    Info = 1,
-    Warn = 2,
-    Error = 3,
+enum class LogLevel : uint8_t {
+    Debug,  // never written
+    Info,
+    Warn,
+    Error,
 };
+using enum LogLevel;  // LogWrite(Info, ...)
 
 // Size at which the current file is closed and a new one started, and how many older files
 // survive a rotation.
@@ -43,7 +44,7 @@ constexpr int kLogFilesKept = 4;
 // Writes one line "[timestamp] [LEVEL] message\r\n". Levels below Info are dropped before any
 // formatting. A message longer than 4095 UTF-16 units, or a line longer than 8399 bytes, is
 // cut at a character boundary and still ends with CR LF.
-void LogWrite(int32_t level, const char* format, ...) QUILLON_PRINTF(2, 3);
+void LogWrite(LogLevel level, const char* format, ...) QUILLON_PRINTF(2, 3);
 
 // Opens the log: binds the folder and time sources, then GetLogDirectory, CreateDirectoryTree
 // and OpenNewLogFile. True when all three succeeded; otherwise the application runs without a

@@ -16,9 +16,9 @@ struct CalloutTexts {
 };
 
 // Texts by culprit segment and variant (loss, latency, other).
-CalloutTexts TextsFor(const std::string& segment, int32_t lossHop, int32_t latencyHop) {
-    const int variant = lossHop != -1 ? 0 : latencyHop != -1 ? 1 : 2;
-    if (segment == "connection") {
+CalloutTexts TextsFor(std::optional<Segment> segment, bool loss, bool latency) {
+    const int variant = loss ? 0 : latency ? 1 : 2;
+    if (segment == Segment::Connection) {
         static constexpr CalloutTexts kTexts[] = {
             {"WiFi Connection Issue", "Packet loss detected on your WiFi connection.",
              "Try moving closer to your router or reducing interference."},
@@ -28,7 +28,7 @@ CalloutTexts TextsFor(const std::string& segment, int32_t lossHop, int32_t laten
              "Try restarting your WiFi or moving closer to the router."}};
         return kTexts[variant];
     }
-    if (segment == "homeNetwork") {
+    if (segment == Segment::HomeNetwork) {
         static constexpr CalloutTexts kTexts[] = {
             {"Gateway/Router Issue", "Packet loss detected at your router.",
              "Try restarting your router or checking for overload."},
@@ -38,7 +38,7 @@ CalloutTexts TextsFor(const std::string& segment, int32_t lossHop, int32_t laten
              "Try restarting your router."}};
         return kTexts[variant];
     }
-    if (segment == "isp") {
+    if (segment == Segment::Isp) {
         static constexpr CalloutTexts kTexts[] = {
             {"ISP Issue", "Packet loss detected in your ISP's network.",
              "This is likely a temporary ISP issue. Contact them if it persists."},
@@ -48,7 +48,7 @@ CalloutTexts TextsFor(const std::string& segment, int32_t lossHop, int32_t laten
              "Check your ISP's status page or contact support."}};
         return kTexts[variant];
     }
-    if (segment == "services") {
+    if (segment == Segment::Services) {
         return {"Remote Server Issue", "The destination server is not responding optimally.",
                 "This is a remote issue, not on your network."};
     }
@@ -57,7 +57,8 @@ CalloutTexts TextsFor(const std::string& segment, int32_t lossHop, int32_t laten
 }
 
 void SetTexts(Diagnosis& d) {
-    const CalloutTexts texts = TextsFor(d.culpritSegment, d.lossHop, d.latencyHop);
+    const CalloutTexts texts =
+        TextsFor(d.culpritSegment, d.lossHop.has_value(), d.latencyHop.has_value());
     d.title = texts.title;
     d.description = texts.description;
     d.remedy = texts.remedy;
@@ -70,23 +71,13 @@ bool IsSharedAddressSpace(uint32_t address) {
 
 }  // namespace
 
-const char* StatusText(int32_t status) {
-    switch (status) {
-        case kStatusHealthy: return "healthy";
-        case kStatusWarning: return "warning";
-        case kStatusCritical: return "critical";
-        default: return "unknown";
-    }
-}
-
 std::vector<HopFigures> GatherFigures(const HopList& path, const NodeRegistry& registry) {
     std::vector<HopFigures> figures(path.size());
     for (size_t i = 0; i < path.size(); ++i) {
         if (path[i].address == 0) continue;
         const auto node = registry.GetNodeFigures(path[i].address);
         if (!node || node->count < 1) continue;
-        figures[i] = {true, static_cast<float>(node->averageRtt), node->lossPercent,
-                      node->jitter};
+        figures[i] = {true, static_cast<float>(node->averageRtt), node->lossPercent, node->jitter};
     }
     return figures;
 }
@@ -101,36 +92,35 @@ HealthAssessment AssessHealth(const HopFigures& f) {
     a.highJitter = f.jitterMs >= kHighJitterMs;
     if (f.rttMs >= kCriticalLatencyMs || f.lossPercent >= kCriticalLossPercent ||
         f.jitterMs >= kCriticalJitterMs) {
-        a.status = kStatusCritical;
+        a.status = SegmentStatus::Critical;
     } else if (a.highLatency || a.highLoss || a.highJitter) {
-        a.status = kStatusWarning;
+        a.status = SegmentStatus::Warning;
     } else {
-        a.status = kStatusHealthy;
+        a.status = SegmentStatus::Healthy;
         a.isHealthy = true;
     }
     return a;
 }
 
-std::string SegmentIdForHop(const HopList& path, int32_t index) {
-    if (index < 0 || index >= static_cast<int32_t>(path.size())) return "unknown";
-    const HopRecord& hop = path[index];
-    if (hop.segment == kLabelLocal) {
-        if (index == 0) return "connection";
-        return IsSharedAddressSpace(hop.address) ? "isp" : "homeNetwork";
+Segment SegmentOfHop(const HopList& path, size_t index) {
+    const HopRecord& hop = path.at(index);
+    if (hop.label == HopLabel::Local) {
+        if (index == 0) return Segment::Connection;
+        return IsSharedAddressSpace(hop.address) ? Segment::Isp : Segment::HomeNetwork;
     }
-    if (hop.segment == kLabelDestination) return "services";
-    return "isp";
+    if (hop.label == HopLabel::Destination) return Segment::Services;
+    return Segment::Isp;
 }
 
 namespace {
 
 // The segments every possible start of the impairment lies in, when they are all one.
-std::string SettledSegment(const HopList& path, const std::vector<const Run*>& runs,
-                           int32_t culprit) {
-    const std::string segment = SegmentIdForHop(path, culprit);
+std::optional<Segment> SettledSegment(const HopList& path, const std::vector<const Run*>& runs,
+                                      int32_t culprit) {
+    const Segment segment = SegmentOfHop(path, culprit);
     for (const Run* run : runs) {
         for (const int32_t c : run->candidates) {
-            if (c <= culprit && SegmentIdForHop(path, c) != segment) return "";
+            if (c <= culprit && SegmentOfHop(path, c) != segment) return std::nullopt;
         }
     }
     return segment;
@@ -148,7 +138,7 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
         d.hasIssue = true;
         d.unreached = true;
         d.endToEnd = EndToEnd::Impaired;
-        d.assessment.status = kStatusCritical;
+        d.assessment.status = SegmentStatus::Critical;
         SetTexts(d);
         return d;
     }
@@ -183,7 +173,8 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
     const bool impaired = latency.impaired || loss.impaired || jitter.impaired;
     if (!impaired) {
         a.isHealthy = true;  // figures over a threshold but unproven are no issue yet
-        const bool lossClear = lossEnded || (m.lossLevel <= 0 && ProvenBelow(evidence, Metric::Loss));
+        const bool lossClear =
+            lossEnded || (m.lossLevel <= 0 && ProvenBelow(evidence, Metric::Loss));
         const bool clear = lossClear && ProvenBelow(evidence, Metric::Latency) &&
                            ProvenBelow(evidence, Metric::Jitter);
         d.endToEnd = clear ? EndToEnd::Clear : EndToEnd::Unsure;
@@ -194,99 +185,102 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
     const bool critical = (latency.impaired && figures.rttMs >= kCriticalLatencyMs) ||
                           (loss.impaired && figures.lossPercent >= kCriticalLossPercent) ||
                           (jitter.impaired && figures.jitterMs >= kCriticalJitterMs);
-    a.status = critical ? kStatusCritical : kStatusWarning;
+    a.status = critical ? SegmentStatus::Critical : SegmentStatus::Warning;
 
     d.hasIssue = true;
     d.endToEnd = EndToEnd::Impaired;
     std::vector<const Run*> runs;
-    const auto take = [&](const Run& run, int32_t& hop, std::string& segment) {
+    int32_t culprit = static_cast<int32_t>(path.size());
+    const auto take = [&](const Run& run, std::optional<int32_t>& hop) {
         if (!run.impaired) return;
         hop = run.start;
-        segment = SegmentIdForHop(path, hop);
         runs.push_back(&run);
-        if (d.culpritHop == -1 || hop < d.culpritHop) d.culpritHop = hop;
+        culprit = std::min(culprit, run.start);
         d.onsetMs = d.onsetMs == 0 ? run.onsetMs : std::min(d.onsetMs, run.onsetMs);
     };
-    take(latency, d.latencyHop, d.latencySegment);
-    take(loss, d.lossHop, d.lossSegment);
-    take(jitter, d.jitterHop, d.jitterSegment);
+    take(latency, d.latencyHop);
+    take(loss, d.lossHop);
+    take(jitter, d.jitterHop);
+    d.culpritHop = culprit;
     d.lossLevel = loss.impaired ? loss.level : 0;
     if (loss.impaired) d.lossMembers = loss.members;
-    d.firstCandidate = d.culpritHop;
+    d.firstCandidate = culprit;
     for (const Run* run : runs) {
         for (const int32_t c : run->candidates) {
-            if (c <= d.culpritHop) d.firstCandidate = std::min(d.firstCandidate, c);
+            if (c <= culprit) d.firstCandidate = std::min(d.firstCandidate, c);
         }
     }
-    d.culpritSegment = SettledSegment(path, runs, d.culpritHop);
-    d.culpritSettled = !d.culpritSegment.empty();
-    if (d.culpritSettled) SetTexts(d);
+    d.culpritSegment = SettledSegment(path, runs, culprit);
+    if (d.culpritSegment) SetTexts(d);
     return d;
 }
 
-int32_t Hysteresis::UpdateHysteresis(const std::string& segment, int32_t status,
-                                     uint64_t onsetMs) {
-    const bool impaired = status == kStatusWarning || status == kStatusCritical;
-    Entry& e = entries_[segment];
+SegmentStatus Hysteresis::UpdateHysteresis(Segment segment, SegmentStatus status,
+                                           uint64_t onsetMs) {
+    const bool impaired = IsImpaired(status);
+    Entry& e = entries_[static_cast<size_t>(segment)];
     const uint64_t now = clock_.Tick64();
-    const char* id = segment.c_str();
+    const char* id = SegmentId(segment);
     switch (e.state) {
         case kNone:
             if (impaired) {
                 e = {kPending, onsetMs != 0 && onsetMs < now ? onsetMs : now};
                 LogWrite(Debug, "Hysteresis[%s]: NONE -> PENDING (impairment detected)", id);
             }
-            return kStatusHealthy;
+            return SegmentStatus::Healthy;
         case kPending:
             if (!impaired) {
                 e = {kNone, 0};
-                LogWrite(Debug, "Hysteresis[%s]: PENDING -> NONE (cleared before entry delay)",
-                         id);
-                return kStatusHealthy;
+                LogWrite(Debug, "Hysteresis[%s]: PENDING -> NONE (cleared before entry delay)", id);
+                return SegmentStatus::Healthy;
             }
-            if (now - e.since < kEntryDelayMs) return kStatusHealthy;
+            if (now - e.since < kEntryDelayMs) return SegmentStatus::Healthy;
             e = {kConfirmed, now};
             LogWrite(Info, "Hysteresis[%s]: PENDING -> CONFIRMED (entry delay elapsed)", id);
             return status;
         case kConfirmed:
             if (!impaired) {
                 e = {kClearing, now};
-                LogWrite(Debug, "Hysteresis[%s]: CONFIRMED -> CLEARING (impairment resolved)",
-                         id);
+                LogWrite(Debug, "Hysteresis[%s]: CONFIRMED -> CLEARING (impairment resolved)", id);
             }
             return status;
         case kClearing:
             if (impaired) {
                 e = {kConfirmed, now};
-                LogWrite(Debug, "Hysteresis[%s]: CLEARING -> CONFIRMED (impairment returned)",
-                         id);
+                LogWrite(Debug, "Hysteresis[%s]: CLEARING -> CONFIRMED (impairment returned)", id);
                 return status;
             }
-            if (now - e.since < kExitDelayMs) return kStatusWarning;
+            if (now - e.since < kExitDelayMs) return SegmentStatus::Warning;
             e = {kNone, 0};
             LogWrite(Info, "Hysteresis[%s]: CLEARING -> NONE (exit delay elapsed)", id);
-            return kStatusHealthy;
+            return SegmentStatus::Healthy;
     }
-    return kStatusHealthy;
+    return SegmentStatus::Healthy;
 }
 
 void Hysteresis::ResetHysteresis() {
-    entries_.clear();
+    entries_ = {};
     memory = Memory{};
 }
 
-uint64_t Hysteresis::Now() const { return clock_.Tick64(); }
+uint64_t Hysteresis::Now() const {
+    return clock_.Tick64();
+}
 
 bool Hysteresis::AnyActive() const {
-    for (const auto& [id, entry] : entries_) {
+    for (const Entry& entry : entries_) {
         if (entry.state != kNone) return true;
     }
     return false;
 }
 
-Hysteresis::State Hysteresis::StateOf(const std::string& segment) const {
-    const auto it = entries_.find(segment);
-    return it == entries_.end() ? kNone : it->second.state;
+Hysteresis::State Hysteresis::StateOf(Segment segment) const {
+    return entries_[static_cast<size_t>(segment)].state;
+}
+
+bool Hysteresis::Shown(Segment segment) const {
+    const State state = StateOf(segment);
+    return state == kConfirmed || state == kClearing;
 }
 
 namespace {
@@ -295,19 +289,19 @@ namespace {
 Callout CheckingCallout(const Diagnosis& d) {
     Callout c;
     c.show = true;
-    c.severity = kStatusWarning;
+    c.severity = SegmentStatus::Warning;
     c.title = "Checking Your Connection";
-    c.description = d.lossHop != -1      ? "Packet loss detected. Measuring more often to find "
-                                           "where it starts."
-                    : d.latencyHop != -1 ? "High latency detected. Measuring more often to find "
-                                           "where it starts."
-                                         : "Unstable response times detected. Measuring more "
-                                           "often to find where they start.";
+    c.description = d.lossHop      ? "Packet loss detected. Measuring more often to find "
+                                     "where it starts."
+                    : d.latencyHop ? "High latency detected. Measuring more often to find "
+                                     "where it starts."
+                                   : "Unstable response times detected. Measuring more "
+                                     "often to find where they start.";
     c.remedy = "Hold on - this takes a few seconds.";
     return c;
 }
 
-Callout IssueCallout(const Diagnosis& d, int32_t severity) {
+Callout IssueCallout(const Diagnosis& d, SegmentStatus severity) {
     return Callout{true, severity, d.culpritSegment, d.title, d.description, d.remedy};
 }
 
@@ -317,46 +311,41 @@ constexpr uint64_t kCheckingLimitMs = 60000;
 // While the evidence has not settled: the confirmed segment stays, else "checking".
 Callout HeldOrChecking(const Diagnosis& d, Hysteresis& h, uint64_t now) {
     const Callout& confirmed = h.memory.confirmed;
-    if (confirmed.show) {
-        const auto state = h.StateOf(confirmed.segmentId);
-        if (state == Hysteresis::kConfirmed || state == Hysteresis::kClearing) {
-            h.memory.checkingSince = 0;
-            return confirmed;
-        }
+    if (confirmed.show && confirmed.segment && h.Shown(*confirmed.segment)) {
+        h.memory.checkingSince = 0;
+        return confirmed;
     }
     if (h.memory.checkingSince == 0) h.memory.checkingSince = now;
     if (now - h.memory.checkingSince < kCheckingLimitMs) return CheckingCallout(d);
     Diagnosis unplaced = d;
-    unplaced.culpritSegment.clear();
+    unplaced.culpritSegment.reset();
     SetTexts(unplaced);
     return IssueCallout(unplaced, d.assessment.status);
 }
 
-int32_t LinkStatus(const LinkFacts& link) {
+SegmentStatus LinkStatus(const LinkFacts& link) {
     if (link.wifiConnected) {
-        return link.signalQuality < 30   ? kStatusCritical
-               : link.signalQuality < 50 ? kStatusWarning
-                                         : kStatusHealthy;
+        return link.signalQuality < 30   ? SegmentStatus::Critical
+               : link.signalQuality < 50 ? SegmentStatus::Warning
+                                         : SegmentStatus::Healthy;
     }
-    return link.hasGateway ? kStatusHealthy : kStatusUnknown;
+    return link.hasGateway ? SegmentStatus::Healthy : SegmentStatus::Unknown;
 }
 
 Verdict Finish(const Callout& c, bool pathEmpty, const LinkFacts& link) {
     Verdict v;
     v.callout = c;
-    v.segmentStatus = {kStatusHealthy, LinkStatus(link), kStatusUnknown, kStatusUnknown,
-                       kStatusUnknown};
-    if (c.show) {
-        for (int i = 1; i < kSegmentCount; ++i) {
-            if (c.segmentId == kSegmentIds[i]) v.segmentStatus[i] = c.severity;
-        }
-    } else if (!pathEmpty) {
-        v.segmentStatus[2] = v.segmentStatus[3] = v.segmentStatus[4] = kStatusHealthy;
+    // This computer is always healthy; the link has its own; the rest follow the path.
+    const SegmentStatus beyond =
+        c.show || pathEmpty ? SegmentStatus::Unknown : SegmentStatus::Healthy;
+    v.segmentStatus = {SegmentStatus::Healthy, LinkStatus(link), beyond, beyond, beyond};
+    if (c.show && c.segment && *c.segment != Segment::Device) {
+        v.segmentStatus[static_cast<size_t>(*c.segment)] = c.severity;
     }
     if (pathEmpty) {
-        v.overallStatus = "unknown";
+        v.overall = SegmentStatus::Unknown;
     } else {
-        v.overallStatus = c.show ? StatusText(c.severity) : "healthy";
+        v.overall = c.show ? c.severity : SegmentStatus::Healthy;
     }
     return v;
 }
@@ -369,33 +358,32 @@ Verdict BuildVerdict(const Diagnosis& d, bool pathEmpty, const LinkFacts& link,
     const uint64_t now = hysteresis.Now();
     Callout c;
 
-    if (d.unreached || (d.hasIssue && d.culpritSettled)) {
+    if (d.unreached || (d.hasIssue && d.culpritSegment)) {
         m.checkingSince = 0;
-        int32_t effective = d.assessment.status;
+        SegmentStatus effective = d.assessment.status;
         if (!d.unreached) {
             // The entry delay runs from the impairment's first echo, except when blame moves
             // from a segment already shown: the new one must then hold for the whole delay.
-            const auto shownState = hysteresis.StateOf(m.confirmed.segmentId);
-            const bool moving = m.confirmed.show && m.confirmed.segmentId != d.culpritSegment &&
-                                (shownState == Hysteresis::kConfirmed ||
-                                 shownState == Hysteresis::kClearing);
-            effective = hysteresis.UpdateHysteresis(d.culpritSegment, d.assessment.status,
+            const std::optional<Segment>& shown = m.confirmed.segment;
+            const bool moving =
+                m.confirmed.show && shown && shown != d.culpritSegment && hysteresis.Shown(*shown);
+            effective = hysteresis.UpdateHysteresis(*d.culpritSegment, d.assessment.status,
                                                     moving ? 0 : d.onsetMs);
         }
-        if (effective != kStatusHealthy) {
+        if (effective != SegmentStatus::Healthy) {
             c = IssueCallout(d, effective);
             if (!d.unreached) m.confirmed = c;
             // Every other segment, the one blamed before included, starts clearing.
-            for (const char* id : kSegmentIds) {
-                if (d.culpritSegment != id) hysteresis.UpdateHysteresis(id, kStatusHealthy);
+            for (const Segment s : kSegments) {
+                if (d.culpritSegment != s) hysteresis.UpdateHysteresis(s, SegmentStatus::Healthy);
             }
         } else {
             // The new culprit waits out its entry delay; the old one stays until then, and
             // any other segment that was only pending is dropped.
             c = HeldOrChecking(d, hysteresis, now);
-            for (const char* id : kSegmentIds) {
-                if (d.culpritSegment != id && hysteresis.StateOf(id) == Hysteresis::kPending) {
-                    hysteresis.UpdateHysteresis(id, kStatusHealthy);
+            for (const Segment s : kSegments) {
+                if (d.culpritSegment != s && hysteresis.StateOf(s) == Hysteresis::kPending) {
+                    hysteresis.UpdateHysteresis(s, SegmentStatus::Healthy);
                 }
             }
         }
@@ -405,12 +393,11 @@ Verdict BuildVerdict(const Diagnosis& d, bool pathEmpty, const LinkFacts& link,
         c = m.shown;  // not yet proven either way: what was shown stays
     } else {
         m.checkingSince = 0;
-        for (const char* id : kSegmentIds) hysteresis.UpdateHysteresis(id, kStatusHealthy);
-        for (const char* id : kSegmentIds) {
-            const auto state = hysteresis.StateOf(id);
-            if (state == Hysteresis::kConfirmed || state == Hysteresis::kClearing) {
+        for (const Segment s : kSegments) hysteresis.UpdateHysteresis(s, SegmentStatus::Healthy);
+        for (const Segment s : kSegments) {
+            if (hysteresis.Shown(s)) {
                 c.show = true;
-                c.severity = kStatusWarning;
+                c.severity = SegmentStatus::Warning;
                 c.title = "Network Stabilizing";
                 c.description = "Recent network issues are resolving.";
                 c.remedy = "Monitoring for stability.";
@@ -439,7 +426,7 @@ Verdict BuildVerdict(const Diagnosis& d, bool pathEmpty, const LinkFacts& link,
 Verdict NoIcmpVerdict(const LinkFacts& link, const std::string& remedy) {
     Callout c;
     c.show = true;
-    c.severity = kStatusUnknown;
+    c.severity = SegmentStatus::Unknown;
     c.title = "Ping Not Permitted";
     c.description =
         "This computer does not let Quillon send ping (ICMP echo) messages, so the path to "

@@ -9,30 +9,17 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "path/current_path.h"
 #include "path/evidence.h"
+#include "path/segment.h"
 
 namespace quillon {
 
 class Clock;
 class NodeRegistry;
-
-enum SegmentStatus : int32_t {
-    kStatusHealthy = 0,
-    kStatusWarning = 1,
-    kStatusCritical = 2,
-    kStatusUnknown = 3,
-};
-
-const char* StatusText(int32_t status);
-
-// Segment identifiers of the path picture, in display order.
-inline constexpr int kSegmentCount = 5;
-inline constexpr std::array<const char*, kSegmentCount> kSegmentIds = {
-    "device", "connection", "homeNetwork", "isp", "services"};
 
 // Thresholds at or above which a figure is impaired, and at or above which it is critical.
 inline constexpr float kHighLatencyMs = 150, kCriticalLatencyMs = 300;
@@ -56,14 +43,14 @@ struct HealthAssessment {
     bool highLatency = false;
     bool highLoss = false;
     bool highJitter = false;
-    int32_t status = kStatusUnknown;
+    SegmentStatus status = SegmentStatus::Unknown;
     float rttMs = 0, lossPercent = 0, jitterMs = 0;
 };
 
 HealthAssessment AssessHealth(const HopFigures& figures);
 
-// Segment identifier a hop of the path belongs to; "unknown" outside the path.
-std::string SegmentIdForHop(const HopList& path, int32_t index);
+// The segment a hop of the path (index within it) belongs to.
+Segment SegmentOfHop(const HopList& path, size_t index);
 
 // What the end of the path shows: proven impaired, proven clear, or not yet known.
 enum class EndToEnd { Clear, Unsure, Impaired };
@@ -71,22 +58,21 @@ enum class EndToEnd { Clear, Unsure, Impaired };
 struct Diagnosis {
     bool hasIssue = false;  // the end of the path is proven impaired (or cannot be reached)
     HealthAssessment assessment;
-    int32_t latencyHop = -1, lossHop = -1, jitterHop = -1;
-    std::string latencySegment, lossSegment, jitterSegment;
-    int32_t culpritHop = -1;
-    std::string culpritSegment;  // empty while the evidence does not settle on one segment
+    // Where each proven impairment starts (a hop index), when one is proven.
+    std::optional<int32_t> latencyHop, lossHop, jitterHop;
+    std::optional<int32_t> culpritHop;      // the earliest of them
+    std::optional<Segment> culpritSegment;  // none while the evidence does not settle on one
     std::string title, description, remedy;
 
     EndToEnd endToEnd = EndToEnd::Clear;
-    bool unreached = false;       // the destination could not be traced at all
-    bool culpritSettled = false;  // every place the impairment may start is in one segment
-    bool suspected = false;       // a figure is over a threshold: worth measuring more often
-    int32_t firstCandidate = -1;  // earliest hop the impairment may start at
-    uint64_t onsetMs = 0;         // first impaired echo behind the verdict
-    double lossLevel = 0;         // proven loss rate of the run (fraction), 0 when none
-    std::vector<int32_t> ownLoss;  // hops whose lost answers later hops do not share
+    bool unreached = false;            // the destination could not be traced at all
+    bool suspected = false;            // a figure is over a threshold: worth measuring more often
+    int32_t firstCandidate = -1;       // earliest hop the impairment may start at
+    uint64_t onsetMs = 0;              // first impaired echo behind the verdict
+    double lossLevel = 0;              // proven loss rate of the run (fraction), 0 when none
+    std::vector<int32_t> ownLoss;      // hops whose lost answers later hops do not share
     std::vector<int32_t> lossMembers;  // the end and the hops proven to share its loss
-    uint64_t lossEndedAt = 0;      // a proven loss ended with this echo: older ones are history
+    uint64_t lossEndedAt = 0;          // a proven loss ended with this echo: older ones are history
 };
 
 class Hysteresis;
@@ -100,8 +86,8 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
 // The damped verdict shown to the user.
 struct Callout {
     bool show = false;
-    int32_t severity = kStatusHealthy;
-    std::string segmentId;
+    SegmentStatus severity = SegmentStatus::Healthy;
+    std::optional<Segment> segment;  // none when the place is not known
     std::string title, description, remedy;
 };
 
@@ -117,18 +103,20 @@ public:
     // Feeds one status of a segment and returns the status to show. A segment that starts
     // pending counts its entry delay from `onsetMs` when that is earlier (the impairment was
     // seen then; proving where it is took the time since).
-    int32_t UpdateHysteresis(const std::string& segment, int32_t status, uint64_t onsetMs = 0);
+    SegmentStatus UpdateHysteresis(Segment segment, SegmentStatus status, uint64_t onsetMs = 0);
     void ResetHysteresis();
-    State StateOf(const std::string& segment) const;
+    State StateOf(Segment segment) const;
+    // Whether the segment is shown as impaired: confirmed, or clearing.
+    bool Shown(Segment segment) const;
     bool AnyActive() const;  // some segment is pending, confirmed or clearing
     uint64_t Now() const;
 
     // What the verdict remembers between builds; emptied with the table.
     struct Memory {
-        double lossLevel = 0;      // the impairment's proven loss rate, for clearing
+        double lossLevel = 0;           // the impairment's proven loss rate, for clearing
         std::vector<int32_t> affected;  // the hops proven to share it
-        Callout shown;              // the callout of the last build
-        Callout confirmed;          // the last confirmed segment's callout
+        Callout shown;                  // the callout of the last build
+        Callout confirmed;              // the last confirmed segment's callout
         uint64_t checkingSince = 0;
         uint64_t evidenceSince = 0;  // echoes before this belong to an impairment that ended
     };
@@ -140,7 +128,7 @@ private:
         uint64_t since = 0;
     };
     Clock& clock_;
-    std::unordered_map<std::string, Entry> entries_;
+    std::array<Entry, kSegmentCount> entries_{};  // by Segment
 };
 
 // What the link looks like, for the "connection" segment's own status.
@@ -152,8 +140,12 @@ struct LinkFacts {
 
 struct Verdict {
     Callout callout;
-    std::array<int32_t, kSegmentCount> segmentStatus{};  // in kSegmentIds order
-    std::string overallStatus;
+    std::array<SegmentStatus, kSegmentCount> segmentStatus{};  // by Segment
+    SegmentStatus overall = SegmentStatus::Unknown;
+
+    SegmentStatus StatusOf(Segment segment) const {
+        return segmentStatus[static_cast<size_t>(segment)];
+    }
 };
 
 Verdict BuildVerdict(const Diagnosis& diagnosis, bool pathEmpty, const LinkFacts& link,

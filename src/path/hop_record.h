@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "path/segment.h"
+
 namespace quillon {
 
 // Result of a single blocking echo with a chosen time-to-live.
@@ -15,13 +17,6 @@ struct ProbeResult {
     bool timedOut = true;
 };
 
-// Segment labels a traceroute gives its hops.
-inline constexpr char kLabelLocal[] = "LOCAL";
-inline constexpr char kLabelIsp[] = "ISP";
-inline constexpr char kLabelTransit[] = "TRANS";
-inline constexpr char kLabelDestination[] = "DEST";
-inline constexpr char kLabelUnknown[] = "?";
-
 struct HopRecord {
     int32_t ttl = 0;       // 1..15, shown as the hop number
     uint32_t address = 0;  // 0 for a hop that did not answer
@@ -30,7 +25,7 @@ struct HopRecord {
     std::string asName;
     uint32_t rttMs = 0;  // of the discovery probe
     bool timedOut = true;
-    std::string segment;  // one of the labels above
+    HopLabel label = HopLabel::Transit;
 };
 
 }  // namespace quillon

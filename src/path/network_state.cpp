@@ -16,8 +16,6 @@ namespace quillon {
 
 namespace {
 
-constexpr char kTransitFallback[] = "TRANS";
-
 // A rate as the page shows it: truncated toward zero; 0 for anything no link could report.
 int64_t TruncatedRate(double mbps) {
     if (!std::isfinite(mbps) || std::fabs(mbps) >= 9.0e18) return 0;
@@ -60,12 +58,14 @@ void WriteFigures(JsonText& w, const HopFigures& f) {
     w.MemberFixed("jitterMs", f.jitterMs, 1);
 }
 
-void BeginSegment(JsonText& w, const char* id, const std::string& displayName, const char* category,
-                  const char* status, const Callout& callout, int order) {
+void BeginSegment(JsonText& w, Segment segment, const std::string& displayName,
+                  const char* category, const Verdict& verdict, int order) {
+    const char* id = SegmentId(segment);
+    const Callout& callout = verdict.callout;
     w.BeginObject();
     w.Member("id", id).Member("type", id).Member("displayName", displayName);
-    w.Member("categoryLabel", category).Member("status", status);
-    w.Member("isCulprit", callout.show && callout.segmentId == id);
+    w.Member("categoryLabel", category).Member("status", StatusText(verdict.StatusOf(segment)));
+    w.Member("isCulprit", callout.show && callout.segment == segment);
     w.Member("isVisible", true).Member("displayOrder", order);
     w.Key("details").BeginObject();
 }
@@ -125,7 +125,7 @@ std::string NetworkStateBuilder::BuildNetworkState() {
     JsonText w;
     w.BeginObject();
     w.Member("type", "networkState");
-    w.Member("overallStatus", in.verdict.overallStatus);
+    w.Member("overallStatus", StatusText(in.verdict.overall));
     WriteHops(w, in);
     if (in.wifi.connected) WriteWifiDetails(w, in.wifi);
     if (in.publicIp.valid) WritePublicIpInfo(w, in.publicIp);
@@ -196,9 +196,9 @@ void NetworkStateBuilder::WriteHops(JsonText& w, const Inputs& in) {
             w.MemberFixed("loss", f.lossPercent, 1);
             w.MemberFixed("jitter", f.jitterMs, 1);
         }
-        w.Member("segment", hop.segment.empty() ? std::string(kTransitFallback) : hop.segment);
+        w.Member("segment", LabelText(hop.label));
         // The verdict's view of the hop: its segment and its loss over the recent past.
-        w.Member("segmentId", SegmentIdForHop(path, static_cast<int32_t>(i)));
+        w.Member("segmentId", SegmentId(SegmentOfHop(path, i)));
         const HopEvidence& e = in.evidence[i];
         if (hop.address != 0 && e.samples > 0) {
             w.MemberFixed("recentLoss", e.LossPercent(), 1);
@@ -233,21 +233,20 @@ void NetworkStateBuilder::WritePublicIpInfo(JsonText& w, const PublicIpInfo& inf
 
 void NetworkStateBuilder::WriteSegments(JsonText& w, Inputs& in) {
     const Verdict& v = in.verdict;
-    const Callout& c = v.callout;
     const bool pathKnown = !in.path->empty();
     const bool hasGateway = !in.adapter.gatewayIp.empty();
     int order = 0;
     w.Key("segments").BeginArray();
 
     const std::string computerName = Facts().computerName;
-    BeginSegment(w, "device", computerName, "Client", "healthy", c, order++);
+    BeginSegment(w, Segment::Device, computerName, "Client", v, order++);
     WriteDeviceDetails(w, in, computerName);
     EndSegment(w);
 
     if (in.wifi.connected || hasGateway) {
         std::string name = "Ethernet";
         if (in.wifi.connected) name = in.wifi.ssid.empty() ? std::string("WiFi") : in.wifi.ssid;
-        BeginSegment(w, "connection", name, "Link", StatusText(v.segmentStatus[1]), c, order++);
+        BeginSegment(w, Segment::Connection, name, "Link", v, order++);
         if (in.wifi.connected) {
             WriteWifiLinkDetails(w, in.wifi);
         } else {
@@ -257,8 +256,7 @@ void NetworkStateBuilder::WriteSegments(JsonText& w, Inputs& in) {
     }
 
     if (hasGateway) {
-        BeginSegment(w, "homeNetwork", HomeNetworkName(in), "Gateway",
-                     StatusText(v.segmentStatus[2]), c, order++);
+        BeginSegment(w, Segment::HomeNetwork, HomeNetworkName(in), "Gateway", v, order++);
         WriteHomeNetworkDetails(w, in);
         EndSegment(w);
     }
@@ -267,14 +265,13 @@ void NetworkStateBuilder::WriteSegments(JsonText& w, Inputs& in) {
     if (ispPresent) {
         const std::string name =
             in.publicIp.asName.empty() ? std::string("Internet") : in.publicIp.asName;
-        BeginSegment(w, "isp", name, "ISP", StatusText(v.segmentStatus[3]), c, order++);
+        BeginSegment(w, Segment::Isp, name, "ISP", v, order++);
         WriteIspDetails(w, in);
         EndSegment(w);
     }
 
     if (ispPresent && pathKnown) {
-        BeginSegment(w, "services", DestinationName(), "Destination",
-                     StatusText(v.segmentStatus[4]), c, order++);
+        BeginSegment(w, Segment::Services, DestinationName(), "Destination", v, order++);
         WriteServicesDetails(w, in);
         EndSegment(w);
     }
@@ -456,7 +453,7 @@ void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
 void NetworkStateBuilder::WriteServicesDetails(JsonText& w, const Inputs& in) {
     if (context_.destinationSilent && context_.destinationSilent()) {
         // The path ends at the last router that answers; the destination itself is named.
-        const std::optional<Destination> destination = PrimaryDestination();
+        const std::optional<Destination> destination = context_.registry.PrimaryDestination();
         if (destination) w.Member("hostname", Ipv4ToText(destination->address));
         w.Member("answersPing", false);
         return;
@@ -478,24 +475,15 @@ void NetworkStateBuilder::WriteServicesDetails(JsonText& w, const Inputs& in) {
     if (miles > 10.0) w.MemberFixed("distanceMiles", miles, 0);
 }
 
-std::optional<Destination> NetworkStateBuilder::PrimaryDestination() const {
-    const std::vector<Destination> destinations = context_.registry.GetDestinations();
-    if (destinations.empty()) return std::nullopt;
-    for (const Destination& d : destinations) {
-        if (d.isPrimary) return d;
-    }
-    return destinations.front();
-}
-
 std::string NetworkStateBuilder::DestinationName() const {
-    const std::optional<Destination> chosen = PrimaryDestination();
+    const std::optional<Destination> chosen = context_.registry.PrimaryDestination();
     return !chosen || chosen->name.empty() ? std::string("Destination") : chosen->name;
 }
 
 void NetworkStateBuilder::WriteCallout(JsonText& w, const Callout& callout) {
     w.Key("culpritCallout").BeginObject();
     w.Member("severity", StatusText(callout.severity));
-    w.Member("segmentId", callout.segmentId);
+    w.Member("segmentId", callout.segment ? SegmentId(*callout.segment) : "");
     w.Member("title", callout.title);
     w.Member("description", callout.description);
     w.Member("remedy", callout.remedy);

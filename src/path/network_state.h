@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "discovery/adapter_discovery.h"
-#include "path/state_sources.h"
 #include "path/current_path.h"
 #include "path/diagnosis.h"
 #include "path/node_registry.h"
@@ -88,8 +87,8 @@ private:
         AdapterInfo adapter;
         PublicIpInfo publicIp;
         std::shared_ptr<const HopList> path;
-        std::vector<HopFigures> figures;     // one per hop of path: the long window
-        std::vector<HopEvidence> evidence;   // one per hop of path: the recent echoes
+        std::vector<HopFigures> figures;    // one per hop of path: the long window
+        std::vector<HopEvidence> evidence;  // one per hop of path: the recent echoes
         Verdict verdict;
         std::string gatewayVendor;
         GeoLocation publicGeo;  // looked up while writing the ISP details
@@ -110,7 +109,6 @@ private:
     void WriteCallout(JsonText& w, const Callout& callout);
     std::string HomeNetworkName(const Inputs& in) const;
     std::string DestinationName() const;
-    std::optional<Destination> PrimaryDestination() const;
 
     NetworkStateContext context_;
 

@@ -70,6 +70,15 @@ std::vector<Destination> NodeRegistry::GetDestinations() const {
     return destinations_;
 }
 
+std::optional<Destination> NodeRegistry::PrimaryDestination() const {
+    std::lock_guard lock(mutex_);
+    for (const Destination& d : destinations_) {
+        if (d.isPrimary) return d;
+    }
+    if (destinations_.empty()) return std::nullopt;
+    return destinations_.front();
+}
+
 void NodeRegistry::AddDestination(const Destination& destination) {
     std::lock_guard lock(mutex_);
     for (Destination& listed : destinations_) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "path/sample_window.h"
+#include "path/segment.h"
 
 namespace quillon {
 
@@ -29,14 +30,14 @@ struct NodeInfo {
     std::string hostname;
     std::string asn;
     std::string asName;
-    std::string segment;
+    HopLabel label = HopLabel::Transit;
 };
 
 struct PathNode {
     uint32_t address = 0;
     NodeInfo info;
-    SampleWindow samples;   // one echo per measurement tick: the page's figures
-    RecentSamples recent;   // every echo: the verdict's evidence
+    SampleWindow samples;  // one echo per measurement tick: the page's figures
+    RecentSamples recent;  // every echo: the verdict's evidence
 };
 
 using NodeFigures = WindowFigures;
@@ -79,6 +80,9 @@ public:
     std::vector<uint32_t> NodeAddresses() const;
 
     std::vector<Destination> GetDestinations() const;
+    // The destination the current path leads to: the first marked primary, else the first
+    // listed; nothing when none is listed.
+    std::optional<Destination> PrimaryDestination() const;
     // Replaces name and primary flag of a listed address in place, or appends.
     void AddDestination(const Destination& destination);
 

@@ -30,8 +30,8 @@ void PathDiscovery::RecordGatewayMac(const std::string& mac) {
 }
 
 TraceContext PathDiscovery::Trace() {
-    return TraceContext{context_.prober, context_.lookups, context_.registry,
-                        context_.currentPath, &stopping_};
+    return TraceContext{context_.prober, context_.lookups, context_.registry, context_.currentPath,
+                        &stopping_};
 }
 
 PathDiscovery::CycleStart PathDiscovery::Begin() const {
@@ -171,7 +171,8 @@ bool PathDiscovery::LooksSilent(const HopList& hops, uint32_t destination) {
     for (const Destination& d : context_.registry.GetDestinations()) {
         if (d.address == destination) continue;
         others = true;
-        const ProbeResult probe = context_.prober.ProbeHop(d.address, 64, kTracerouteProbeTimeoutMs);
+        const ProbeResult probe =
+            context_.prober.ProbeHop(d.address, 64, kTracerouteProbeTimeoutMs);
         if (!probe.timedOut && probe.address == d.address) return true;
     }
     return !others;
@@ -179,22 +180,15 @@ bool PathDiscovery::LooksSilent(const HopList& hops, uint32_t destination) {
 
 void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
     std::string text = kFallbackDestination;
-    const std::vector<Destination> destinations = context_.registry.GetDestinations();
-    const Destination* chosen = nullptr;
-    for (const Destination& d : destinations) {
-        if (d.isPrimary) {
-            chosen = &d;
-            break;
+    const std::optional<Destination> chosen = context_.registry.PrimaryDestination();
+    if (chosen) {
+        text = Ipv4ToText(chosen->address);
+        if (chosen->isPrimary) {
+            LogWrite(Info, "Running traceroute to primary destination %s (%s)",
+                     chosen->name.c_str(), text.c_str());
+        } else {
+            LogWrite(Info, "Running traceroute to %s (%s)", chosen->name.c_str(), text.c_str());
         }
-    }
-    if (chosen != nullptr) {
-        text = Ipv4ToText(chosen->address);
-        LogWrite(Info, "Running traceroute to primary destination %s (%s)", chosen->name.c_str(),
-                 text.c_str());
-    } else if (!destinations.empty()) {
-        chosen = &destinations.front();
-        text = Ipv4ToText(chosen->address);
-        LogWrite(Info, "Running traceroute to %s (%s)", chosen->name.c_str(), text.c_str());
     }
 
     SeedGatewayMac();
@@ -202,7 +196,8 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
     // meanwhile instead of watching it shrink to one hop and grow again.
     const bool repeat = DestinationUnreached();
     TraceContext trace = Trace();
-    HopList hops = Traceroute(trace, text, start.trace, repeat ? Publish::AtTheEnd : Publish::HopByHop);
+    HopList hops =
+        Traceroute(trace, text, start.trace, repeat ? Publish::AtTheEnd : Publish::HopByHop);
     const std::optional<uint32_t> destination = ParseIpv4(text);
     const bool reached = hops.empty() || (destination && hops.back().address == *destination);
     if (Stopping()) return;
@@ -241,8 +236,7 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
         destinationSilent_ = silent;
         primaryDone_ = true;
     }
-    LogWrite(Info, "Primary path discovered: %zu nodes in registry",
-             context_.registry.NodeCount());
+    LogWrite(Info, "Primary path discovered: %zu nodes in registry", context_.registry.NodeCount());
     // A repeated trace may have found hops the poller does not know yet.
     context_.prober.InvalidateTargets();
     context_.prober.SendEchoSweep();
@@ -250,13 +244,8 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
 
 void PathDiscovery::RunSecondaryStage(const CycleStart& start) {
     const std::vector<Destination> destinations = context_.registry.GetDestinations();
-    uint32_t primary = 0;
-    for (const Destination& d : destinations) {
-        if (d.isPrimary) {
-            primary = d.address;
-            break;
-        }
-    }
+    const std::optional<Destination> chosen = context_.registry.PrimaryDestination();
+    const uint32_t primary = chosen ? chosen->address : 0;
     TraceContext trace = Trace();
     for (const Destination& d : destinations) {
         if (d.address == primary) continue;
@@ -325,22 +314,13 @@ bool PathDiscovery::ReprobeHoles(const CycleStart& start, uint64_t minIntervalMs
         hop.address = probe.address;
         hop.rttMs = probe.rttMs;
         hop.timedOut = false;
-        hop.hostname = context_.lookups.GetHostnameCached(hop.address);
-        const AsnInfo info = context_.lookups.LookupAsn(hop.address);
-        if (info.valid) {
-            hop.asn = info.asn;
-            hop.asName = info.asName;
-        }
+        // Named and labelled as the traceroute would have, had it answered then.
+        TraceContext trace = Trace();
+        NameHop(trace, hop, destination,
+                destination != 0 ? AsnOf(context_.lookups, destination) : "", IspAsnOf(hops, i),
+                start.trace.registry);
         LogWrite(Info, "Discovered previously unknown hop %d: %s (%s)", hop.ttl,
                  Ipv4ToText(hop.address).c_str(), hop.hostname.c_str());
-        // Labelled as the traceroute labels its hops.
-        const AsnInfo destinationInfo =
-            destination != 0 ? context_.lookups.LookupAsn(destination) : AsnInfo{};
-        hop.segment = LabelHop(hop.ttl, hop.address, destination, hop.asn,
-                               destinationInfo.valid ? destinationInfo.asn : "", IspAsnOf(hops));
-        context_.registry.GetOrCreateNode(
-            hop.address, NodeInfo{hop.hostname, hop.asn, hop.asName, hop.segment},
-            start.trace.registry);
         context_.prober.InvalidateTargets();
         context_.currentPath.Publish(hops, start.trace.path);
     }
@@ -371,7 +351,7 @@ std::string PathDiscovery::MeasurementText() const {
             .MemberFixed("rttMs", figures.averageRtt, 1)
             .MemberFixed("loss", figures.lossPercent, 1)
             .MemberFixed("jitter", figures.jitter, 1)
-            .Member("segment", hop.segment.empty() ? std::string(kLabelTransit) : hop.segment)
+            .Member("segment", LabelText(hop.label))
             .EndObject();
     }
     json.EndArray().EndObject();

@@ -8,20 +8,41 @@
 
 namespace quillon {
 
-std::string LabelHop(int32_t ttl, uint32_t address, uint32_t destination,
-                     const std::string& asn, const std::string& destinationAsn,
-                     const std::string& ispAsn) {
-    if (ttl == 1) return kLabelLocal;
-    if (address == destination) return kLabelDestination;
-    if (!destinationAsn.empty() && destinationAsn == asn) return kLabelDestination;
-    if (IsPrivateAddress(address) && asn.empty()) return kLabelLocal;
-    if (!ispAsn.empty() && ispAsn == asn) return kLabelIsp;
-    if (asn.empty()) return kLabelUnknown;
-    return kLabelTransit;
+HopLabel LabelHop(int32_t ttl, uint32_t address, uint32_t destination, const std::string& asn,
+                  const std::string& destinationAsn, const std::string& ispAsn) {
+    if (ttl == 1) return HopLabel::Local;
+    if (address == destination) return HopLabel::Destination;
+    if (!destinationAsn.empty() && destinationAsn == asn) return HopLabel::Destination;
+    if (IsPrivateAddress(address) && asn.empty()) return HopLabel::Local;
+    if (!ispAsn.empty() && ispAsn == asn) return HopLabel::Isp;
+    if (asn.empty()) return HopLabel::Unknown;
+    return HopLabel::Transit;
 }
 
-std::string IspAsnOf(const HopList& hops) {
-    for (const HopRecord& hop : hops) {
+std::string AsnOf(NameLookups& lookups, uint32_t address) {
+    const AsnInfo info = lookups.LookupAsn(address);
+    return info.valid ? info.asn : std::string();
+}
+
+void NameHop(TraceContext& context, HopRecord& hop, uint32_t destination,
+             const std::string& destinationAsn, const std::string& ispAsn,
+             uint64_t registryGeneration) {
+    hop.hostname = context.lookups.GetHostnameCached(hop.address);
+    const AsnInfo info = context.lookups.LookupAsn(hop.address);
+    if (info.valid) {
+        hop.asn = info.asn;
+        hop.asName = info.asName;
+    }
+    // The first hop past the home with an AS names the ISP, itself included.
+    const std::string& isp = ispAsn.empty() && hop.ttl >= 2 ? hop.asn : ispAsn;
+    hop.label = LabelHop(hop.ttl, hop.address, destination, hop.asn, destinationAsn, isp);
+    context.registry.GetOrCreateNode(
+        hop.address, NodeInfo{hop.hostname, hop.asn, hop.asName, hop.label}, registryGeneration);
+}
+
+std::string IspAsnOf(const HopList& hops, size_t end) {
+    for (size_t i = 0; i < hops.size() && i < end; ++i) {
+        const HopRecord& hop = hops[i];
         if (hop.ttl >= 2 && hop.address != 0 && !hop.asn.empty()) return hop.asn;
     }
     return {};
@@ -38,8 +59,7 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
     }
     const uint32_t destination = *parsed;
 
-    const AsnInfo destinationInfo = context.lookups.LookupAsn(destination);
-    const std::string destinationAsn = destinationInfo.valid ? destinationInfo.asn : "";
+    const std::string destinationAsn = AsnOf(context.lookups, destination);
     std::string ispAsn;
 
     HopList hops;
@@ -60,20 +80,10 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
         hop.timedOut = probe.timedOut;
 
         if (probe.timedOut || probe.address == 0) {
-            hop.segment = kLabelUnknown;
+            hop.label = HopLabel::Unknown;
         } else {
-            hop.hostname = context.lookups.GetHostnameCached(hop.address);
-            const AsnInfo info = context.lookups.LookupAsn(hop.address);
-            if (info.valid) {
-                hop.asn = info.asn;
-                hop.asName = info.asName;
-                if (ispAsn.empty() && ttl >= 2) ispAsn = info.asn;
-            }
-            hop.segment =
-                LabelHop(ttl, hop.address, destination, hop.asn, destinationAsn, ispAsn);
-            context.registry.GetOrCreateNode(
-                hop.address, NodeInfo{hop.hostname, hop.asn, hop.asName, hop.segment},
-                generations.registry);
+            NameHop(context, hop, destination, destinationAsn, ispAsn, generations.registry);
+            if (ispAsn.empty() && ttl >= 2) ispAsn = hop.asn;
         }
 
         hops.push_back(hop);

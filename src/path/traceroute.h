@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -41,9 +42,9 @@ struct TraceGenerations {
 
 // How a trace shows its progress as the current path.
 enum class Publish {
-    None,       // only the registry learns the hops (secondary destinations)
-    HopByHop,   // the current path grows with every hop (a first trace: the page shows progress)
-    AtTheEnd,   // the current path is replaced once, when done (a repeat: no shrinking picture)
+    None,      // only the registry learns the hops (secondary destinations)
+    HopByHop,  // the current path grows with every hop (a first trace: the page shows progress)
+    AtTheEnd,  // the current path is replaced once, when done (a repeat: no shrinking picture)
 };
 
 // Traces `destination` (dotted-quad text). Returns the hop records in time-to-live order; empty
@@ -53,12 +54,22 @@ enum class Publish {
 HopList Traceroute(TraceContext& context, const std::string& destination,
                    const TraceGenerations& generations, Publish publish);
 
-// The AS a path's ISP is known by: that of its first hop at time-to-live 2 or more with AS data.
-std::string IspAsnOf(const HopList& hops);
+// The AS a path's ISP is known by: that of its first hop at time-to-live 2 or more with AS data
+// (among the hops before `end`).
+std::string IspAsnOf(const HopList& hops, size_t end = SIZE_MAX);
 
 // Label of an answering hop, first rule that applies.
-std::string LabelHop(int32_t ttl, uint32_t address, uint32_t destination,
-                     const std::string& asn, const std::string& destinationAsn,
-                     const std::string& ispAsn);
+HopLabel LabelHop(int32_t ttl, uint32_t address, uint32_t destination, const std::string& asn,
+                  const std::string& destinationAsn, const std::string& ispAsn);
+
+// The AS number of an address; empty when unknown.
+std::string AsnOf(NameLookups& lookups, uint32_t address);
+
+// Names an answering hop (host name, AS), labels it and registers its node: what a trace does
+// for every hop that answers, and a re-probe for a hole that answers later. `ispAsn` is the
+// path's so far (empty: this hop may be the one that names it).
+void NameHop(TraceContext& context, HopRecord& hop, uint32_t destination,
+             const std::string& destinationAsn, const std::string& ispAsn,
+             uint64_t registryGeneration);
 
 }  // namespace quillon

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <thread>
 
-#include "../fakes/controller_rig.h"
 #include "app/application.h"
-#include "platform/shell_messages.h"
+#include "fakes/controller_rig.h"
 #include "platform/platform.h"
+#include "platform/shell_messages.h"
 
 namespace quillon::test {
 namespace {

@@ -1,6 +1,8 @@
 // Whole-path behaviour over minutes of virtual time on simulated networks.
 #include <gtest/gtest.h>
 
+#include "fakes/segment_print.h"
+
 #include <map>
 
 #include "discovery/address_text.h"
@@ -16,17 +18,25 @@ using sim::kHomeGateway;
 // A home whose every round trip is exact: figures can be compared byte for byte.
 sim::WorldBuilder SteadyHome() {
     sim::WorldBuilder b;
-    b.Seed(1).Home()
+    b.Seed(1)
+        .Home()
         .Path(Ipv4(1, 1, 1, 1))
-        .Hop(kHomeGateway, 2).Named("router.home")
+        .Hop(kHomeGateway, 2)
+        .Named("router.home")
         .Hop(Ipv4(100, 64, 0, 1), 8)
-        .Hop(Ipv4(203, 0, 113, 1), 10).Named("bras1.isp.example").As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(Ipv4(203, 0, 113, 1), 10)
+        .Named("bras1.isp.example")
+        .As(64500, "EXAMPLE-NET, ZZ")
         .NoAnswerHop()
-        .Hop(Ipv4(198, 51, 100, 9), 13).As(64510, "TRANSIT-EXAMPLE, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14).Named("one.one.one.one").As(13335, "CLOUDFLARENET, US")
+        .Hop(Ipv4(198, 51, 100, 9), 13)
+        .As(64510, "TRANSIT-EXAMPLE, ZZ")
+        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .Named("one.one.one.one")
+        .As(13335, "CLOUDFLARENET, US")
         .Path(Ipv4(8, 8, 8, 8))
         .SameHopsAs(Ipv4(1, 1, 1, 1), 3)
-        .Hop(Ipv4(8, 8, 8, 8), 16).As(15169, "GOOGLE, US");
+        .Hop(Ipv4(8, 8, 8, 8), 16)
+        .As(15169, "GOOGLE, US");
     return b;
 }
 
@@ -41,25 +51,26 @@ TEST(PathScenario, HealthyHomeIsDiscoveredStageByStageAndMeasured) {
     h.RunFor(20'000);  // re-probe stage, then measurement only
     EXPECT_TRUE(h.monitor.Discovery().AllStagesDone());
 
-    EXPECT_NE(h.state.find(
-                  R"("hops":[{"hopNumber":1,"ip":"192.168.1.1","hostname":"router.home",)"
-                  R"("rttMs":2.0,"loss":0.0,"jitter":0.0,"segment":"LOCAL","segmentId":"connection",)"
-                  R"("recentLoss":0.0,"recentSamples":5},)"
-                  R"({"hopNumber":2,"ip":"100.64.0.1","rttMs":8.0,"loss":0.0,"jitter":0.0,)"
-                  R"("segment":"LOCAL","segmentId":"isp","recentLoss":0.0,"recentSamples":5},)"
-                  R"({"hopNumber":3,"ip":"203.0.113.1","hostname":"bras1.isp.example",)"
-                  R"("asn":"64500","asnName":"EXAMPLE-NET, ZZ","rttMs":10.0,"loss":0.0,)"
-                  R"("jitter":0.0,"segment":"ISP","segmentId":"isp","recentLoss":0.0,)"
-                  R"("recentSamples":5},)"
-                  R"({"hopNumber":4,"ip":"*","rttMs":0,"loss":100,"jitter":0,"segment":"?",)"
-                  R"("segmentId":"isp"},)"
-                  R"({"hopNumber":5,"ip":"198.51.100.9","asn":"64510",)"
-                  R"("asnName":"TRANSIT-EXAMPLE, ZZ","rttMs":13.0,"loss":0.0,"jitter":0.0,)"
-                  R"("segment":"TRANS","segmentId":"isp","recentLoss":0.0,"recentSamples":5},)"
-                  R"({"hopNumber":6,"ip":"1.1.1.1","hostname":"one.one.one.one","asn":"13335",)"
-                  R"("asnName":"CLOUDFLARENET, US","rttMs":14.0,"loss":0.0,"jitter":0.0,)"
-                  R"("segment":"DEST","segmentId":"services","recentLoss":0.0,"recentSamples":5}])"),
-              std::string::npos)
+    EXPECT_NE(
+        h.state.find(
+            R"("hops":[{"hopNumber":1,"ip":"192.168.1.1","hostname":"router.home",)"
+            R"("rttMs":2.0,"loss":0.0,"jitter":0.0,"segment":"LOCAL","segmentId":"connection",)"
+            R"("recentLoss":0.0,"recentSamples":5},)"
+            R"({"hopNumber":2,"ip":"100.64.0.1","rttMs":8.0,"loss":0.0,"jitter":0.0,)"
+            R"("segment":"LOCAL","segmentId":"isp","recentLoss":0.0,"recentSamples":5},)"
+            R"({"hopNumber":3,"ip":"203.0.113.1","hostname":"bras1.isp.example",)"
+            R"("asn":"64500","asnName":"EXAMPLE-NET, ZZ","rttMs":10.0,"loss":0.0,)"
+            R"("jitter":0.0,"segment":"ISP","segmentId":"isp","recentLoss":0.0,)"
+            R"("recentSamples":5},)"
+            R"({"hopNumber":4,"ip":"*","rttMs":0,"loss":100,"jitter":0,"segment":"?",)"
+            R"("segmentId":"isp"},)"
+            R"({"hopNumber":5,"ip":"198.51.100.9","asn":"64510",)"
+            R"("asnName":"TRANSIT-EXAMPLE, ZZ","rttMs":13.0,"loss":0.0,"jitter":0.0,)"
+            R"("segment":"TRANS","segmentId":"isp","recentLoss":0.0,"recentSamples":5},)"
+            R"({"hopNumber":6,"ip":"1.1.1.1","hostname":"one.one.one.one","asn":"13335",)"
+            R"("asnName":"CLOUDFLARENET, US","rttMs":14.0,"loss":0.0,"jitter":0.0,)"
+            R"("segment":"DEST","segmentId":"services","recentLoss":0.0,"recentSamples":5}])"),
+        std::string::npos)
         << h.state;
     EXPECT_EQ(h.Overall(), "healthy");
     EXPECT_FALSE(h.State().contains("culpritCallout"));
@@ -71,8 +82,9 @@ TEST(PathScenario, HealthyHomeIsDiscoveredStageByStageAndMeasured) {
     // One measurement report with every hop.
     ASSERT_EQ(h.events.size(), 1u);
     EXPECT_EQ(h.events[0].first, "network.measurement");
-    EXPECT_EQ(h.events[0].second.substr(0, 82),
-              R"({"hops":[{"hop":1,"ip":"192.168.1.1","rttMs":2.0,"loss":0.0,"jitter":0.0,"segment")");
+    EXPECT_EQ(
+        h.events[0].second.substr(0, 82),
+        R"({"hops":[{"hop":1,"ip":"192.168.1.1","rttMs":2.0,"loss":0.0,"jitter":0.0,"segment")");
     EXPECT_NE(h.events[0].second.find(
                   R"({"hop":4,"ip":"*","rttMs":0.0,"loss":0.0,"jitter":0.0,"segment":"?"})"),
               std::string::npos);
@@ -151,10 +163,11 @@ TEST(PathScenario, WifiLossIsPlacedQuicklyNeverLooksHealthyAndClearsWithinAMinut
               1);
 
     // Over: stabilising for 15 s, healthy within a minute of the end, then the regular pace.
-    const uint64_t stabilising =
-        TickUntil(h, [&] { return h.CalloutTitle() == "Network Stabilizing"; }, 60'000);
+    const uint64_t stabilising = TickUntil(
+        h, [&] { return h.CalloutTitle() == "Network Stabilizing"; }, 60'000);
     EXPECT_EQ(h.Overall(), "warning");
-    const uint64_t healthy = TickUntil(h, [&] { return h.Overall() == "healthy"; }, 60'000);
+    const uint64_t healthy = TickUntil(
+        h, [&] { return h.Overall() == "healthy"; }, 60'000);
     EXPECT_GE(healthy - stabilising, 15'000u);
     EXPECT_LE(healthy, 180'000u + 60'000u);
     EXPECT_EQ(h.LogCount("[INFO] Hysteresis[connection]: CLEARING -> NONE (exit delay "
@@ -174,27 +187,35 @@ TEST(PathScenario, DemoWifiLossWorldNamesOnlyTheWifiLinkAndClears) {
     const auto named = WatchImpairment(h, 120'000);
     ASSERT_EQ(named.size(), 1u);
     EXPECT_EQ(named.begin()->first, "connection");
-    TickUntil(h, [&] { return h.Overall() == "healthy"; }, 60'000);
+    TickUntil(
+        h, [&] { return h.Overall() == "healthy"; }, 60'000);
 }
 
 TEST(PathScenario, LatencyFromAnIspHopBlamesTheIspButOneSlowRouterDoesNot) {
     sim::WorldBuilder b = SteadyHome();
     b.At(30'000, sim::HopLatency({Ipv4(203, 0, 113, 1)}, 400));
     PathHarness h(b.Build());
-    TickUntil(h, [&] { return h.CalloutTitle() == "ISP Issue"; }, 120'000);
-    TickUntil(h, [&] {
-        return h.State().member("culpritCallout").member("description").asString() ==
-               "High latency in your ISP's network.";
-    }, 60'000);
+    TickUntil(
+        h, [&] { return h.CalloutTitle() == "ISP Issue"; }, 120'000);
+    TickUntil(
+        h,
+        [&] {
+            return h.State().member("culpritCallout").member("description").asString() ==
+                   "High latency in your ISP's network.";
+        },
+        60'000);
     EXPECT_EQ(h.CalloutSegment(), "isp");
 
     // A router that answers slowly itself while the path beyond it is fast: no culprit.
     sim::WorldBuilder slow;
-    slow.Seed(2).Home()
+    slow.Seed(2)
+        .Home()
         .Path(Ipv4(1, 1, 1, 1))
         .Hop(kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 250).As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14).As(13335, "CLOUDFLARENET, US");
+        .Hop(Ipv4(203, 0, 113, 1), 250)
+        .As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .As(13335, "CLOUDFLARENET, US");
     PathHarness s(slow.Build());
     s.Ticks(30);
     EXPECT_EQ(s.Overall(), "healthy");
@@ -219,7 +240,8 @@ TEST(PathScenario, DestinationThatNeverAnswersPingIsJudgedByTheHopsBeforeIt) {
     EXPECT_GT(h.monitor.Registry().GetNodeFigures(Ipv4(10, 0, 0, 1))->count, 5);
 
     // Silent for minutes while its path and 8.8.8.8 answer: a host that does not answer ping.
-    TickUntil(h, [&] { return h.monitor.Discovery().DestinationSilent(); }, 5 * 60'000);
+    TickUntil(
+        h, [&] { return h.monitor.Discovery().DestinationSilent(); }, 5 * 60'000);
     EXPECT_LE(h.LogCount("Starting traceroute to 1.1.1.1 (max 15 hops)"), 3);
     EXPECT_EQ(h.LogCount("[INFO] Destination 1.1.1.1 does not answer ping - judging the path up "
                          "to hop 3\r\n"),
@@ -232,7 +254,8 @@ TEST(PathScenario, DestinationThatNeverAnswersPingIsJudgedByTheHopsBeforeIt) {
               std::string::npos);
     // Its path is still watched: loss from the ISP on is blamed there.
     h.network.world().Apply(sim::HopLoss({Ipv4(203, 0, 113, 1)}, 40));
-    TickUntil(h, [&] { return h.CalloutTitle() == "ISP Issue"; }, 60'000);
+    TickUntil(
+        h, [&] { return h.CalloutTitle() == "ISP Issue"; }, 60'000);
 }
 
 TEST(PathScenario, OutageRetriesKeepTheOldPathUntilTheNewOneIsTraced) {
@@ -247,9 +270,8 @@ TEST(PathScenario, OutageRetriesKeepTheOldPathUntilTheNewOneIsTraced) {
     ASSERT_EQ(traced, 15u);
     // Every probe of the repeated traces sees the whole old path.
     size_t smallest = traced;
-    h.network.world().SetEchoObserver([&] {
-        smallest = std::min(smallest, h.monitor.Path().Snapshot()->size());
-    });
+    h.network.world().SetEchoObserver(
+        [&] { smallest = std::min(smallest, h.monitor.Path().Snapshot()->size()); });
     h.RunFor(240'000);
     h.network.world().SetEchoObserver({});
     EXPECT_GE(h.LogCount("Starting traceroute to 1.1.1.1 (max 15 hops)"), 3);
@@ -273,7 +295,8 @@ TEST(PathScenario, NoIcmpPermissionSaysSoInsteadOfAnOutageAndRecovers) {
 
     // Allowed later: found within a minute and measured.
     h.network.world().SetIcmpAvailable(true);
-    TickUntil(h, [&] { return h.Overall() == "healthy"; }, 90'000);
+    TickUntil(
+        h, [&] { return h.Overall() == "healthy"; }, 90'000);
     EXPECT_EQ(h.monitor.Path().Snapshot()->size(), 6u);
 }
 
@@ -283,10 +306,12 @@ TEST(PathScenario, GatewayChangeBetweenStagesRediscoversInTheSameCycle) {
     PathHarness h(b.Build());
     h.Tick();  // primary stage; the first discovery records the gateway
     EXPECT_EQ(h.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
-    TickUntil(h, [&] { return h.monitor.Discovery().SecondaryDone(); }, 7'000);
+    TickUntil(
+        h, [&] { return h.monitor.Discovery().SecondaryDone(); }, 7'000);
     // The MAC changed at 7 s: the next cycle (the re-probe stage, or the minute's pass over
     // the holes) resets and traces the primary path again.
-    TickUntil(h, [&] { return h.LogCount("Gateway MAC changed") > 0; }, 70'000);
+    TickUntil(
+        h, [&] { return h.LogCount("Gateway MAC changed") > 0; }, 70'000);
     EXPECT_EQ(h.LogCount("Gateway MAC changed"), 1);
     EXPECT_EQ(h.LogCount("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:99:88:77:66:55 - "
                          "rediscovering path\r\n"),
@@ -309,12 +334,17 @@ TEST(PathScenario, GatewayChangeBetweenStagesRediscoversInTheSameCycle) {
 TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
     const uint32_t shy = Ipv4(203, 0, 113, 65);
     sim::WorldBuilder b;
-    b.Seed(4).Home()
+    b.Seed(4)
+        .Home()
         .Path(Ipv4(1, 1, 1, 1))
         .Hop(kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 9).As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(shy, 10).Named("core1.isp.example").As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14).As(13335, "CLOUDFLARENET, US")
+        .Hop(Ipv4(203, 0, 113, 1), 9)
+        .As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(shy, 10)
+        .Named("core1.isp.example")
+        .As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .As(13335, "CLOUDFLARENET, US")
         .At(0, sim::HopSilent({shy}))
         .At(7'000, sim::HopAnswers({shy}));
     PathHarness h(b.Build());
@@ -327,7 +357,7 @@ TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
     const HopRecord hop = (*h.monitor.Path().Snapshot())[2];
     EXPECT_EQ(hop.address, shy);
     EXPECT_EQ(hop.hostname, "core1.isp.example");
-    EXPECT_EQ(hop.segment, "ISP");  // labelled as the traceroute labels: the ISP's AS
+    EXPECT_EQ(hop.label, HopLabel::Isp);  // labelled as the traceroute labels: the ISP's AS
     EXPECT_EQ(h.LogCount("[INFO] Discovered previously unknown hop 3: 203.0.113.65 "
                          "(core1.isp.example)\r\n"),
               1);
@@ -341,11 +371,14 @@ TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
 TEST(PathScenario, DestinationAnsweringCloserShortensThePath) {
     const uint32_t destination = Ipv4(1, 1, 1, 1);
     sim::WorldBuilder b;
-    b.Seed(4).Home()
+    b.Seed(4)
+        .Home()
         .Path(destination)
         .Hop(kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 9).As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(destination, 14).As(13335, "CLOUDFLARENET, US")
+        .Hop(Ipv4(203, 0, 113, 1), 9)
+        .As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(destination, 14)
+        .As(13335, "CLOUDFLARENET, US")
         .At(0, sim::HopSilent({destination}))
         .At(3'500, sim::HopAnswers({destination}));
     PathHarness h(b.Build());
@@ -361,7 +394,7 @@ TEST(PathScenario, DestinationAnsweringCloserShortensThePath) {
     ASSERT_EQ(after.size(), 3u);
     EXPECT_EQ(after[2].address, destination);
     EXPECT_EQ(after[2].ttl, 3);
-    EXPECT_EQ(after[2].segment, "DEST");
+    EXPECT_EQ(after[2].label, HopLabel::Destination);
     EXPECT_EQ(h.LogCount("[INFO] Hop 3 answered by 1.1.1.1 itself - the path ends there\r\n"), 1);
     EXPECT_EQ(h.LogCount("Discovered previously unknown hop"), 0);
 }
@@ -382,7 +415,7 @@ TEST(PathScenario, HolesAreProbedAgainEachMinuteUntilTheyAnswer) {
     EXPECT_EQ((*h.monitor.Path().Snapshot())[3].address, 0u);
     h.RunFor(70'000);
     EXPECT_EQ((*h.monitor.Path().Snapshot())[3].address, shy);
-    EXPECT_EQ((*h.monitor.Path().Snapshot())[3].segment, "ISP");
+    EXPECT_EQ((*h.monitor.Path().Snapshot())[3].label, HopLabel::Isp);
     const int after = h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 4);
     h.RunFor(180'000);
     EXPECT_EQ(h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 4), after);  // found: no more

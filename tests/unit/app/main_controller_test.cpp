@@ -2,7 +2,7 @@
 // network changes and the window's end.
 #include <gtest/gtest.h>
 
-#include "../../fakes/controller_rig.h"
+#include "fakes/controller_rig.h"
 #include "platform/shell_messages.h"
 
 namespace quillon::test {

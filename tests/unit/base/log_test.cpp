@@ -75,9 +75,7 @@ TEST_F(LogTest, WritesSignatureAndExactLinesAndNothingOutsideItsLifetime) {
     LogWrite(Warn, "GetSystemPowerStatus failed: %lu", 5ul);
     clock.Advance(1877);  // crosses into the next minute
     LogWrite(Error, "Failed to create data directory: %s", "/x/y");
-    LogWrite(7, "odd level");
     LogWrite(Debug, "never %s", "written");
-    LogWrite(-1, "below debug");
     ShutdownLogging();
     LogWrite(Error, "after shutdown");
 
@@ -86,7 +84,6 @@ TEST_F(LogTest, WritesSignatureAndExactLinesAndNothingOutsideItsLifetime) {
               "[2026-12-05T07:41:59.123] [INFO] Initialized 2 default destinations\r\n"
               "[2026-12-05T07:41:59.123] [WARN] GetSystemPowerStatus failed: 5\r\n"
               "[2026-12-05T07:42:01.000] [ERROR] Failed to create data directory: /x/y\r\n"
-              "[2026-12-05T07:42:01.000] [UNKNOWN] odd level\r\n"
               "[2026-12-05T07:42:01.000] [INFO] Logging shutdown\r\n");
 }
 
@@ -97,14 +94,14 @@ TEST_F(LogTest, UndeterminableFolderMeansNoLogAndIsRetried) {
     LogWrite(Info, "dropped");
 
     system.SetAppFolder(AppFolder::State, system.Root() + kPathSeparator + "later");
-    EXPECT_EQ(GetLogDirectory(), system.Root() + kPathSeparator + "later" + kPathSeparator + "Logs");
+    EXPECT_EQ(GetLogDirectory(),
+              system.Root() + kPathSeparator + "later" + kPathSeparator + "Logs");
 }
 
 TEST_F(LogTest, RotatesOnTheCallAfterTheLimitAndKeepsFourOlderFiles) {
     fs::create_directories(LogFolder());
     for (int i = 1; i <= 7; ++i) {
-        std::ofstream(LogFolder() + "/qlnwin_20250101_00000" + std::to_string(i) + ".log")
-            << "old";
+        std::ofstream(LogFolder() + "/qlnwin_20250101_00000" + std::to_string(i) + ".log") << "old";
     }
     std::ofstream(LogFolder() + "/other.log") << "not ours";
     fs::create_directory(LogFolder() + "/qlnwin_folder.log");
@@ -146,17 +143,21 @@ TEST_F(LogTest, OverlongMessagesAreCutAtCharacterBoundaries) {
     ASSERT_TRUE(InitializeLogging(system, clock));
     const std::string prefix = "[2026-12-05T07:41:59.123] [INFO] ";
 
-    LogWrite(Info, "%s", std::string(5000, 'a').c_str());      // 4095 units
-    LogWrite(Info, "%s", [] {                                    // 3-byte characters: bytes bind
-        std::string s;
-        for (int i = 0; i < 3000; ++i) s += "\xE2\x82\xAC";
-        return s;
-    }().c_str());
-    LogWrite(Info, "%s", [] {  // 4-byte characters count two units each
-        std::string s(4093, 'b');
-        for (int i = 0; i < 3; ++i) s += "\xF0\x9F\x98\x80";
-        return s;
-    }().c_str());
+    LogWrite(Info, "%s", std::string(5000, 'a').c_str());  // 4095 units
+    LogWrite(Info, "%s",
+             [] {  // 3-byte characters: bytes bind
+                 std::string s;
+                 for (int i = 0; i < 3000; ++i) s += "\xE2\x82\xAC";
+                 return s;
+             }()
+                 .c_str());
+    LogWrite(Info, "%s",
+             [] {  // 4-byte characters count two units each
+                 std::string s(4093, 'b');
+                 for (int i = 0; i < 3; ++i) s += "\xF0\x9F\x98\x80";
+                 return s;
+             }()
+                 .c_str());
     LogWrite(Info, "bad \xFF byte and cut \xE2\x82");
     ShutdownLogging();
 
@@ -195,8 +196,9 @@ TEST_F(LogTest, ConcurrentWritersNeverInterleaveLines) {
     std::vector<int> perWriter(4);
     while (std::getline(lines, line)) {
         int w, i;
-        if (std::sscanf(line.c_str(), "[2026-12-05T07:41:59.123] [INFO] writer %d line %d payload\r",
-                        &w, &i) == 2) {
+        if (std::sscanf(line.c_str(),
+                        "[2026-12-05T07:41:59.123] [INFO] writer %d line %d payload\r", &w,
+                        &i) == 2) {
             ASSERT_EQ(i, perWriter[w]++);  // each writer's lines whole and in order
         } else {
             EXPECT_EQ(line, "[2026-12-05T07:41:59.123] [INFO] Logging shutdown\r");

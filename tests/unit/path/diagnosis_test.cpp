@@ -4,21 +4,24 @@
 
 #include "base/log.h"
 #include "discovery/address_text.h"
+#include "fakes/segment_print.h"
 #include "platform/sim/virtual_clock.h"
 
 namespace quillon {
 namespace {
 
-HopRecord Hop(int ttl, uint32_t address, const char* label) {
+HopRecord Hop(int ttl, uint32_t address, HopLabel label) {
     HopRecord h;
     h.ttl = ttl;
     h.address = address;
-    h.segment = label;
+    h.label = label;
     h.timedOut = address == 0;
     return h;
 }
 
-HopFigures Fig(float rtt, float loss, float jitter) { return {true, rtt, loss, jitter}; }
+HopFigures Fig(float rtt, float loss, float jitter) {
+    return {true, rtt, loss, jitter};
+}
 
 constexpr uint64_t kNow = 10'000'000;
 
@@ -38,35 +41,36 @@ const HopEvidence kSilent{};
 
 // gateway, CGNAT hop, two ISP hops, transit, destination
 HopList HomePath() {
-    return {Hop(1, MakeIpv4(192, 168, 1, 1), kLabelLocal), Hop(2, MakeIpv4(100, 64, 0, 1), kLabelLocal),
-            Hop(3, MakeIpv4(203, 0, 113, 1), kLabelIsp), Hop(4, 0, kLabelUnknown),
-            Hop(5, MakeIpv4(198, 51, 100, 7), kLabelTransit), Hop(6, MakeIpv4(1, 1, 1, 1), kLabelDestination)};
+    return {Hop(1, MakeIpv4(192, 168, 1, 1), HopLabel::Local),
+            Hop(2, MakeIpv4(100, 64, 0, 1), HopLabel::Local),
+            Hop(3, MakeIpv4(203, 0, 113, 1), HopLabel::Isp),
+            Hop(4, 0, HopLabel::Unknown),
+            Hop(5, MakeIpv4(198, 51, 100, 7), HopLabel::Transit),
+            Hop(6, MakeIpv4(1, 1, 1, 1), HopLabel::Destination)};
 }
 
 TEST(Diagnosis, AssessmentThresholdsAreInclusive) {
-    EXPECT_EQ(AssessHealth(Fig(149.9f, 2.9f, 29.9f)).status, kStatusHealthy);
+    EXPECT_EQ(AssessHealth(Fig(149.9f, 2.9f, 29.9f)).status, SegmentStatus::Healthy);
     EXPECT_TRUE(AssessHealth(Fig(149.9f, 2.9f, 29.9f)).isHealthy);
-    EXPECT_EQ(AssessHealth(Fig(150, 0, 0)).status, kStatusWarning);
+    EXPECT_EQ(AssessHealth(Fig(150, 0, 0)).status, SegmentStatus::Warning);
     EXPECT_TRUE(AssessHealth(Fig(0, 3, 0)).highLoss);
-    EXPECT_EQ(AssessHealth(Fig(0, 0, 30)).status, kStatusWarning);
-    EXPECT_EQ(AssessHealth(Fig(300, 0, 0)).status, kStatusCritical);
-    EXPECT_EQ(AssessHealth(Fig(0, 10, 0)).status, kStatusCritical);
-    EXPECT_EQ(AssessHealth(Fig(0, 0, 100)).status, kStatusCritical);
+    EXPECT_EQ(AssessHealth(Fig(0, 0, 30)).status, SegmentStatus::Warning);
+    EXPECT_EQ(AssessHealth(Fig(300, 0, 0)).status, SegmentStatus::Critical);
+    EXPECT_EQ(AssessHealth(Fig(0, 10, 0)).status, SegmentStatus::Critical);
+    EXPECT_EQ(AssessHealth(Fig(0, 0, 100)).status, SegmentStatus::Critical);
     EXPECT_FALSE(AssessHealth(Fig(0, 10, 0)).isHealthy);
-    EXPECT_STREQ(StatusText(7), "unknown");
 }
 
 TEST(Diagnosis, SegmentsOfHops) {
     const HopList path = HomePath();
-    EXPECT_EQ(SegmentIdForHop(path, 0), "connection");
-    EXPECT_EQ(SegmentIdForHop(path, 1), "isp");  // carrier-grade NAT belongs to the ISP
-    EXPECT_EQ(SegmentIdForHop(path, 2), "isp");
-    EXPECT_EQ(SegmentIdForHop(path, 3), "isp");
-    EXPECT_EQ(SegmentIdForHop(path, 5), "services");
-    EXPECT_EQ(SegmentIdForHop(path, 6), "unknown");
-    EXPECT_EQ(SegmentIdForHop(path, -1), "unknown");
-    HopList lan = {Hop(1, MakeIpv4(10, 0, 0, 1), kLabelLocal), Hop(2, MakeIpv4(192, 168, 1, 1), kLabelLocal)};
-    EXPECT_EQ(SegmentIdForHop(lan, 1), "homeNetwork");
+    EXPECT_EQ(SegmentOfHop(path, 0), Segment::Connection);
+    EXPECT_EQ(SegmentOfHop(path, 1), Segment::Isp);  // carrier-grade NAT belongs to the ISP
+    EXPECT_EQ(SegmentOfHop(path, 2), Segment::Isp);
+    EXPECT_EQ(SegmentOfHop(path, 3), Segment::Isp);
+    EXPECT_EQ(SegmentOfHop(path, 5), Segment::Services);
+    HopList lan = {Hop(1, MakeIpv4(10, 0, 0, 1), HopLabel::Local),
+                   Hop(2, MakeIpv4(192, 168, 1, 1), HopLabel::Local)};
+    EXPECT_EQ(SegmentOfHop(lan, 1), Segment::HomeNetwork);
 }
 
 TEST(Diagnosis, WilsonIntervalsNarrowWithSamples) {
@@ -78,9 +82,9 @@ TEST(Diagnosis, WilsonIntervalsNarrowWithSamples) {
     EXPECT_LT(WilsonInterval(0, 200).high, 0.03);
     EXPECT_NEAR(WilsonInterval(3, 10).low, 0.0964, 0.001);  // exact bound: 0.087
     EXPECT_NEAR(WilsonInterval(3, 10).high, 0.6044, 0.001);
-    EXPECT_LT(WilsonInterval(1, 5).low, 0.03);  // one loss in five proves nothing either
+    EXPECT_LT(WilsonInterval(1, 5).low, 0.03);   // one loss in five proves nothing either
     EXPECT_LT(WilsonInterval(1, 12).low, 0.03);  // one loss in a minute proves nothing
-    EXPECT_EQ(CleanRunNeeded(0.2), 62);           // 0.8^62 < 1e-6 < 0.8^61
+    EXPECT_EQ(CleanRunNeeded(0.2), 62);          // 0.8^62 < 1e-6 < 0.8^61
     EXPECT_EQ(CleanRunNeeded(0.001), kCleanRunCap);
 }
 
@@ -115,38 +119,38 @@ TEST(Diagnosis, BlameWaitsUntilEveryPlaceBeforeTheRunIsProvenCleaner) {
     Diagnosis d = Judge({Ev(12, 1), Ev(12, 3), Ev(12, 3), kSilent, Ev(12, 4), Ev(12, 3)});
     EXPECT_TRUE(d.hasIssue);
     EXPECT_EQ(d.endToEnd, EndToEnd::Impaired);
-    EXPECT_FALSE(d.culpritSettled);
-    EXPECT_EQ(d.culpritSegment, "");
+    EXPECT_FALSE(d.culpritSegment.has_value());
+    EXPECT_EQ(d.culpritSegment, std::nullopt);
     EXPECT_EQ(d.firstCandidate, 0);
     // More echoes prove the gateway lossy too: the WiFi link.
     d = Judge({Ev(60, 12), Ev(60, 12), Ev(60, 13), kSilent, Ev(60, 12), Ev(60, 12)});
-    ASSERT_TRUE(d.culpritSettled);
-    EXPECT_EQ(d.culpritSegment, "connection");
+    ASSERT_TRUE(d.culpritSegment.has_value());
+    EXPECT_EQ(d.culpritSegment, Segment::Connection);
     EXPECT_EQ(d.title, "WiFi Connection Issue");
     EXPECT_EQ(d.description, "Packet loss detected on your WiFi connection.");
-    EXPECT_EQ(d.assessment.status, kStatusCritical);
+    EXPECT_EQ(d.assessment.status, SegmentStatus::Critical);
     EXPECT_GT(d.lossLevel, 0.1);
     EXPECT_EQ(d.onsetMs, kNow - 27500);  // the first loss in the window, of any hop
 
     // Loss past the CGNAT hop: the CGNAT hop is still undecided, but it is the ISP's too.
     d = Judge({Ev(60, 0), Ev(8, 0), Ev(60, 18), kSilent, Ev(60, 18), Ev(60, 19)});
-    ASSERT_TRUE(d.culpritSettled);
+    ASSERT_TRUE(d.culpritSegment.has_value());
     EXPECT_EQ(d.culpritHop, 2);
-    EXPECT_EQ(d.culpritSegment, "isp");
+    EXPECT_EQ(d.culpritSegment, Segment::Isp);
     EXPECT_EQ(d.title, "ISP Issue");
 
     // Loss at the destination alone needs the transit hop proven cleaner first.
     d = Judge({Ev(60, 0), Ev(60, 0), Ev(60, 0), kSilent, Ev(10, 0), Ev(60, 18)});
-    EXPECT_FALSE(d.culpritSettled);
+    EXPECT_FALSE(d.culpritSegment.has_value());
     d = Judge({Ev(60, 0), Ev(60, 0), Ev(60, 0), kSilent, Ev(60, 0), Ev(60, 18)});
-    EXPECT_EQ(d.culpritSegment, "services");
+    EXPECT_EQ(d.culpritSegment, Segment::Services);
     EXPECT_EQ(d.title, "Remote Server Issue");
 
     // A silent router before the run neither ends it nor is ever blamed.
     d = Judge({Ev(60, 0), Ev(60, 0), Ev(60, 0), kSilent, Ev(60, 15), Ev(60, 15)});
     EXPECT_EQ(d.culpritHop, 4);
     EXPECT_EQ(d.firstCandidate, 4);
-    EXPECT_EQ(d.culpritSegment, "isp");
+    EXPECT_EQ(d.culpritSegment, Segment::Isp);
 }
 
 TEST(Diagnosis, RouterDroppingItsOwnAnswersIsNoIssueAndBreaksNoRun) {
@@ -156,7 +160,7 @@ TEST(Diagnosis, RouterDroppingItsOwnAnswersIsNoIssueAndBreaksNoRun) {
     // The same router in front of a real loss on the first link: skipped, not blamed.
     d = Judge({Ev(60, 12), Ev(60, 12), Ev(60, 40), kSilent, Ev(60, 12), Ev(60, 12)});
     EXPECT_EQ(d.ownLoss, (std::vector<int32_t>{2}));
-    EXPECT_EQ(d.culpritSegment, "connection");
+    EXPECT_EQ(d.culpritSegment, Segment::Connection);
     // Too few echoes to say anything: no issue, but worth measuring more often.
     d = Judge({Ev(5, 0), Ev(5, 1), Ev(5, 1), kSilent, Ev(5, 0), Ev(5, 1)});
     EXPECT_FALSE(d.hasIssue);
@@ -165,12 +169,12 @@ TEST(Diagnosis, RouterDroppingItsOwnAnswersIsNoIssueAndBreaksNoRun) {
 }
 
 TEST(Diagnosis, LatencyAndJitterRunsAndTheirTexts) {
-    const HopList lan = {Hop(1, MakeIpv4(192, 168, 1, 254), kLabelLocal),
-                         Hop(2, MakeIpv4(192, 168, 0, 1), kLabelLocal),
-                         Hop(3, MakeIpv4(1, 1, 1, 1), kLabelDestination)};
+    const HopList lan = {Hop(1, MakeIpv4(192, 168, 1, 254), HopLabel::Local),
+                         Hop(2, MakeIpv4(192, 168, 0, 1), HopLabel::Local),
+                         Hop(3, MakeIpv4(1, 1, 1, 1), HopLabel::Destination)};
     Diagnosis d = Judge({Ev(20, 0, 3), Ev(20, 0, 180, 5), Ev(20, 0, 190, 5)}, lan);
     EXPECT_EQ(d.latencyHop, 1);
-    EXPECT_EQ(d.culpritSegment, "homeNetwork");
+    EXPECT_EQ(d.culpritSegment, Segment::HomeNetwork);
     EXPECT_EQ(d.description, "High latency at your router (possible bufferbloat).");
     // Latency too close to the threshold to prove either way proves nothing.
     d = Judge({Ev(20, 0, 3), Ev(20, 0, 150, 40), Ev(20, 0, 152, 40)}, lan);
@@ -178,25 +182,25 @@ TEST(Diagnosis, LatencyAndJitterRunsAndTheirTexts) {
     // Jitter at the destination alone.
     d = Judge({Ev(20, 0, 3), Ev(20, 0, 5), Ev(30, 0, 60, 45)}, lan);
     EXPECT_EQ(d.jitterHop, 2);
-    EXPECT_EQ(d.culpritSegment, "services");
+    EXPECT_EQ(d.culpritSegment, Segment::Services);
     // Loss from the ISP, latency only further on: loss is earlier and names the texts.
-    d = Judge({Ev(60, 0), Ev(60, 0), Ev(60, 12, 20), kSilent, Ev(60, 12, 200, 5),
-               Ev(60, 12, 210, 5)});
+    d = Judge(
+        {Ev(60, 0), Ev(60, 0), Ev(60, 12, 20), kSilent, Ev(60, 12, 200, 5), Ev(60, 12, 210, 5)});
     EXPECT_EQ(d.lossHop, 2);
     EXPECT_EQ(d.latencyHop, 4);
-    EXPECT_EQ(d.culpritSegment, "isp");
+    EXPECT_EQ(d.culpritSegment, Segment::Isp);
     EXPECT_EQ(d.description, "Packet loss detected in your ISP's network.");
 }
 
 TEST(Diagnosis, UnreachedDestinationIsCriticalAtOnce) {
-    const HopList partial = {Hop(1, MakeIpv4(192, 168, 1, 1), kLabelLocal), Hop(2, 0, kLabelUnknown),
-                             Hop(3, 0, kLabelUnknown)};
+    const HopList partial = {Hop(1, MakeIpv4(192, 168, 1, 1), HopLabel::Local),
+                             Hop(2, 0, HopLabel::Unknown), Hop(3, 0, HopLabel::Unknown)};
     sim::VirtualClock clock;
     Hysteresis memory(clock);
     const Diagnosis d = Diagnose(partial, {Ev(20, 0), kSilent, kSilent}, false, memory);
     EXPECT_TRUE(d.hasIssue);
-    EXPECT_EQ(d.assessment.status, kStatusCritical);
-    EXPECT_EQ(d.culpritSegment, "");
+    EXPECT_EQ(d.assessment.status, SegmentStatus::Critical);
+    EXPECT_EQ(d.culpritSegment, std::nullopt);
     EXPECT_EQ(d.title, "Network Issue Detected");
     EXPECT_EQ(d.description, "Your connection is experiencing some degradation.");
     EXPECT_EQ(d.remedy, "Monitor the situation - it may resolve automatically.");
@@ -214,8 +218,8 @@ protected:
     Verdict Build(int n, int lost, int gatewayLost, const LinkFacts& link) {
         const uint64_t now = clock.Tick64();
         std::vector<HopEvidence> ev = {Ev(n, gatewayLost, 3, 1, now), Ev(n, lost, 8, 1, now),
-                                       Ev(n, lost, 20, 1, now), kSilent,
-                                       Ev(n, lost, 40, 1, now), Ev(n, lost, 41, 1, now)};
+                                       Ev(n, lost, 20, 1, now),       kSilent,
+                                       Ev(n, lost, 40, 1, now),       Ev(n, lost, 41, 1, now)};
         return BuildVerdict(Diagnose(path, ev, true, hysteresis), false, link, hysteresis);
     }
     Verdict Build(int n, int lost) { return Build(n, lost, lost, wired); }
@@ -224,23 +228,29 @@ protected:
 TEST_F(VerdictTest, ProvenImpairmentIsNeverHealthyAndShowsAfterTheEntryDelayFromItsOnset) {
     // Proven, not yet placed: checking, not healthy.
     Verdict v = Build(40, 10, 2, wired);
-    EXPECT_EQ(v.overallStatus, "warning");
+    EXPECT_EQ(v.overall, SegmentStatus::Warning);
     EXPECT_EQ(v.callout.title, "Checking Your Connection");
-    EXPECT_EQ(v.callout.segmentId, "");
-    EXPECT_EQ(v.segmentStatus, (std::array<int32_t, 5>{0, 0, 3, 3, 3}));
-    EXPECT_EQ(hysteresis.StateOf("connection"), Hysteresis::kNone);
+    EXPECT_EQ(v.callout.segment, std::nullopt);
+    EXPECT_EQ(v.segmentStatus,
+              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Healthy,
+                                            SegmentStatus::Unknown, SegmentStatus::Unknown,
+                                            SegmentStatus::Unknown}));
+    EXPECT_EQ(hysteresis.StateOf(Segment::Connection), Hysteresis::kNone);
     // Placed on the WiFi link; its first loss is 19 s old, so the entry delay has passed.
     clock.Advance(1000);
     v = Build(40, 10, 10, wired);
-    EXPECT_EQ(hysteresis.StateOf("connection"), Hysteresis::kPending);
+    EXPECT_EQ(hysteresis.StateOf(Segment::Connection), Hysteresis::kPending);
     EXPECT_EQ(v.callout.title, "Checking Your Connection");
     clock.Advance(1000);
     v = Build(40, 10, 10, wired);
-    ASSERT_EQ(hysteresis.StateOf("connection"), Hysteresis::kConfirmed);
+    ASSERT_EQ(hysteresis.StateOf(Segment::Connection), Hysteresis::kConfirmed);
     EXPECT_EQ(v.callout.title, "WiFi Connection Issue");
-    EXPECT_EQ(v.callout.severity, kStatusCritical);
-    EXPECT_EQ(v.overallStatus, "critical");
-    EXPECT_EQ(v.segmentStatus, (std::array<int32_t, 5>{0, 2, 3, 3, 3}));
+    EXPECT_EQ(v.callout.severity, SegmentStatus::Critical);
+    EXPECT_EQ(v.overall, SegmentStatus::Critical);
+    EXPECT_EQ(v.segmentStatus,
+              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Critical,
+                                            SegmentStatus::Unknown, SegmentStatus::Unknown,
+                                            SegmentStatus::Unknown}));
 
     // Undecided evidence (the gateway looks clean for a while) moves nothing.
     clock.Advance(1000);
@@ -249,8 +259,8 @@ TEST_F(VerdictTest, ProvenImpairmentIsNeverHealthyAndShowsAfterTheEntryDelayFrom
     // Proven elsewhere: the ISP waits out its entry delay while the WiFi verdict stays.
     clock.Advance(1000);
     v = Build(60, 12, 0, wired);
-    EXPECT_EQ(hysteresis.StateOf("isp"), Hysteresis::kPending);
-    EXPECT_EQ(v.callout.segmentId, "connection");
+    EXPECT_EQ(hysteresis.StateOf(Segment::Isp), Hysteresis::kPending);
+    EXPECT_EQ(v.callout.segment, Segment::Connection);
 }
 
 TEST_F(VerdictTest, ClearingNeedsCleanEchoesTheLossCannotExplainThenStabilises) {
@@ -258,7 +268,7 @@ TEST_F(VerdictTest, ClearingNeedsCleanEchoesTheLossCannotExplainThenStabilises) 
         Build(60, 15);
         clock.Advance(5000);
     }
-    ASSERT_EQ(Build(60, 15).callout.segmentId, "connection");
+    ASSERT_EQ(Build(60, 15).callout.segment, Segment::Connection);
     // A few clean echoes do not prove the end; what was shown stays.
     clock.Advance(1000);
     const auto evidenceWithCleanTail = [&](int clean) {
@@ -275,39 +285,48 @@ TEST_F(VerdictTest, ClearingNeedsCleanEchoesTheLossCannotExplainThenStabilises) 
         return BuildVerdict(Diagnose(path, ev, true, hysteresis), false, wired, hysteresis);
     };
     Verdict v = evidenceWithCleanTail(2);  // 5 hops x 3 clean echoes
-    EXPECT_EQ(v.callout.segmentId, "connection") << v.callout.title;
+    EXPECT_EQ(v.callout.segment, Segment::Connection) << v.callout.title;
     // 5 hops x 15 clean echoes in a row: a loss of 20 % or more would not allow that.
     clock.Advance(1000);
     v = evidenceWithCleanTail(12);
     EXPECT_EQ(v.callout.title, "Network Stabilizing");
-    EXPECT_EQ(v.callout.severity, kStatusWarning);
-    EXPECT_EQ(v.overallStatus, "warning");
+    EXPECT_EQ(v.callout.severity, SegmentStatus::Warning);
+    EXPECT_EQ(v.overall, SegmentStatus::Warning);
     clock.Advance(15000);
     v = evidenceWithCleanTail(40);
     EXPECT_FALSE(v.callout.show);
-    EXPECT_EQ(v.overallStatus, "healthy");
-    EXPECT_EQ(v.segmentStatus, (std::array<int32_t, 5>{0, 0, 0, 0, 0}));
+    EXPECT_EQ(v.overall, SegmentStatus::Healthy);
+    EXPECT_EQ(v.segmentStatus,
+              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Healthy,
+                                            SegmentStatus::Healthy, SegmentStatus::Healthy,
+                                            SegmentStatus::Healthy}));
 }
 
 TEST_F(VerdictTest, LinkStatusUnreachedAndIcmpNotPermitted) {
-    EXPECT_EQ(Build(20, 0, 0, {true, 45, true}).segmentStatus[1], kStatusWarning);
-    EXPECT_EQ(Build(20, 0, 0, {true, 20, true}).segmentStatus[1], kStatusCritical);
-    EXPECT_EQ(Build(20, 0, 0, {true, 50, false}).segmentStatus[1], kStatusHealthy);
-    EXPECT_EQ(Build(20, 0, 0, {false, 0, false}).segmentStatus[1], kStatusUnknown);
+    EXPECT_EQ(Build(20, 0, 0, {true, 45, true}).StatusOf(Segment::Connection),
+              SegmentStatus::Warning);
+    EXPECT_EQ(Build(20, 0, 0, {true, 20, true}).StatusOf(Segment::Connection),
+              SegmentStatus::Critical);
+    EXPECT_EQ(Build(20, 0, 0, {true, 50, false}).StatusOf(Segment::Connection),
+              SegmentStatus::Healthy);
+    EXPECT_EQ(Build(20, 0, 0, {false, 0, false}).StatusOf(Segment::Connection),
+              SegmentStatus::Unknown);
 
     // Unreached destination: critical at once, no segment, no hysteresis.
-    const Verdict v =
-        BuildVerdict(Diagnose(path, {}, false, hysteresis), false, wired, hysteresis);
-    EXPECT_EQ(v.overallStatus, "critical");
+    const Verdict v = BuildVerdict(Diagnose(path, {}, false, hysteresis), false, wired, hysteresis);
+    EXPECT_EQ(v.overall, SegmentStatus::Critical);
     EXPECT_EQ(v.callout.title, "Network Issue Detected");
-    EXPECT_EQ(v.segmentStatus, (std::array<int32_t, 5>{0, 0, 3, 3, 3}));
+    EXPECT_EQ(v.segmentStatus,
+              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Healthy,
+                                            SegmentStatus::Unknown, SegmentStatus::Unknown,
+                                            SegmentStatus::Unknown}));
 
     const Verdict empty = BuildVerdict(Diagnose({}, {}, true, hysteresis), true, wired, hysteresis);
-    EXPECT_EQ(empty.overallStatus, "unknown");
+    EXPECT_EQ(empty.overall, SegmentStatus::Unknown);
 
     const Verdict blocked = NoIcmpVerdict(wired, "sudo setcap cap_net_raw+ep /opt/q");
-    EXPECT_EQ(blocked.overallStatus, "unknown");
-    EXPECT_EQ(blocked.callout.severity, kStatusUnknown);
+    EXPECT_EQ(blocked.overall, SegmentStatus::Unknown);
+    EXPECT_EQ(blocked.callout.severity, SegmentStatus::Unknown);
     EXPECT_EQ(blocked.callout.title, "Ping Not Permitted");
     EXPECT_EQ(blocked.callout.remedy, "sudo setcap cap_net_raw+ep /opt/q");
 }

@@ -8,9 +8,9 @@
 #include <tuple>
 
 #include "base/log.h"
-#include "platform/log_environment.h"
 #include "discovery/address_text.h"
 #include "path/node_registry.h"
+#include "platform/log_environment.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 
@@ -120,19 +120,19 @@ GeoLocation Place(std::string ip, std::string city, std::string region, std::str
             .valid = true};
 }
 
-HopRecord Hop(int32_t ttl, uint32_t address, std::string segment, std::string hostname = "",
+HopRecord Hop(int32_t ttl, uint32_t address, HopLabel label, std::string hostname = "",
               std::string asn = "", std::string asName = "") {
     return {.ttl = ttl,
             .address = address,
             .hostname = hostname,
             .asn = asn,
             .asName = asName,
-            .segment = segment};
+            .label = label};
 }
 
 // Expected text of a segment object; the details are given as written.
-std::string Segment(const char* id, const char* name, const char* category, const char* status,
-                    bool culprit, int order, const std::string& details) {
+std::string SegmentText(const char* id, const char* name, const char* category, const char* status,
+                        bool culprit, int order, const std::string& details) {
     return std::string("{\"id\":\"") + id + "\",\"type\":\"" + id + "\",\"displayName\":\"" + name +
            "\",\"categoryLabel\":\"" + category + "\",\"status\":\"" + status +
            "\",\"isCulprit\":" + (culprit ? "true" : "false") +
@@ -152,12 +152,12 @@ std::string SegmentOf(const std::string& message, const std::string& id) {
     return "";
 }
 
-const std::string kDevice =
-    Segment("device", "SIM-PC", "Client", "healthy", false, 0,
-            R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64","interfaceName":"eth0",)"
-            R"("localIP":"192.168.1.20","clientMac":"3C:22:FB:9A:10:4E",)"
-            R"("clientManufacturer":"Example Devices","diskUsedPercent":60.9,"diskTotalGB":512,)"
-            R"("diskFreeGB":200,"ramUsedPercent":42.0,"ramTotalGB":16,"ramAvailableGB":9})");
+const std::string kDevice = SegmentText(
+    "device", "SIM-PC", "Client", "healthy", false, 0,
+    R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64","interfaceName":"eth0",)"
+    R"("localIP":"192.168.1.20","clientMac":"3C:22:FB:9A:10:4E",)"
+    R"("clientManufacturer":"Example Devices","diskUsedPercent":60.9,"diskTotalGB":512,)"
+    R"("diskFreeGB":200,"ramUsedPercent":42.0,"ramTotalGB":16,"ramAvailableGB":9})");
 
 class NetworkStateTest : public ::testing::Test {
 protected:
@@ -203,14 +203,14 @@ TEST_F(NetworkStateTest, BeforeTheFirstTracerouteOnlyTheLocalSegmentsShow) {
     EXPECT_EQ(builder.BuildNetworkState(),
               R"({"type":"networkState","overallStatus":"unknown","hops":[],"segments":[)" +
                   kDevice + "," +
-                  Segment("connection", "Ethernet", "Link", "healthy", false, 1,
-                          R"({"adapterType":"Ethernet","interfaceName":"eth0",)"
-                          R"("adapterName":"Intel(R) Ethernet I225-V","linkSpeed":"1 Gbps",)"
-                          R"("macAddress":"3C:22:FB:9A:10:4E"})") +
+                  SegmentText("connection", "Ethernet", "Link", "healthy", false, 1,
+                              R"({"adapterType":"Ethernet","interfaceName":"eth0",)"
+                              R"("adapterName":"Intel(R) Ethernet I225-V","linkSpeed":"1 Gbps",)"
+                              R"("macAddress":"3C:22:FB:9A:10:4E"})") +
                   "," +
-                  Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
-                          R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                          R"("gatewayManufacturer":"Example Networks"})") +
+                  SegmentText("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
+                              R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                              R"("gatewayManufacturer":"Example Networks"})") +
                   "]}");
 }
 
@@ -228,9 +228,11 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
     Node(kRouter, {1, 2, 1, 2});
     Node(kCgnat, {9, 11, 10, 10, 12, 8, 10, -1});
     Node(kCore, {20, 24});
-    Publish({Hop(1, kRouter, "LOCAL", "router.home.arpa"), Hop(2, kCgnat, "ISP", "", "64500"),
-             Hop(3, kCore, "", "ae3.bras2.example-cable.net", "64500", "EXAMPLE-CABLE"),
-             Hop(4, 0, "?")});
+    Publish(
+        {Hop(1, kRouter, HopLabel::Local, "router.home.arpa"),
+         Hop(2, kCgnat, HopLabel::Isp, "", "64500"),
+         Hop(3, kCore, HopLabel::Transit, "ae3.bras2.example-cable.net", "64500", "EXAMPLE-CABLE"),
+         Hop(4, 0, HopLabel::Unknown)});
 
     NetworkStateBuilder builder(Context());
     EXPECT_EQ(
@@ -238,7 +240,7 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
         R"({"type":"networkState","overallStatus":"healthy","hops":[)"
         R"({"hopNumber":1,"ip":"192.168.1.1","hostname":"router.home.arpa","rttMs":1.0,)"
         R"("loss":0.0,"jitter":0.5,"segment":"LOCAL","segmentId":"connection",)"
-            R"("recentLoss":0.0,"recentSamples":4},)"
+        R"("recentLoss":0.0,"recentSamples":4},)"
         R"({"hopNumber":2,"ip":"100.64.0.1","asn":"64500","rttMs":10.0,"loss":12.5,)"
         R"("jitter":0.9,"segment":"ISP","segmentId":"isp","recentLoss":12.5,"recentSamples":8},)"
         R"({"hopNumber":3,"ip":"198.51.100.17","hostname":"ae3.bras2.example-cable.net",)"
@@ -249,30 +251,31 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
         R"("publicIpInfo":{"ipAddress":"203.0.113.45","hostname":"cpe-45.example-cable.net",)"
         R"("asn":"AS64500","ispName":"EXAMPLE-CABLE","port":53211},"segments":[)" +
             kDevice + "," +
-            Segment("connection", "Ethernet", "Link", "healthy", false, 1,
-                    R"({"adapterType":"Ethernet","interfaceName":"eth0",)"
-                    R"("adapterName":"Intel(R) Ethernet I225-V","linkSpeed":"2.5 Gbps",)"
-                    R"("macAddress":"3C:22:FB:9A:10:4E","lldpSwitch":"core-sw1",)"
-                    R"("lldpPort":"ge-0/0/7"})") +
+            SegmentText("connection", "Ethernet", "Link", "healthy", false, 1,
+                        R"({"adapterType":"Ethernet","interfaceName":"eth0",)"
+                        R"("adapterName":"Intel(R) Ethernet I225-V","linkSpeed":"2.5 Gbps",)"
+                        R"("macAddress":"3C:22:FB:9A:10:4E","lldpSwitch":"core-sw1",)"
+                        R"("lldpPort":"ge-0/0/7"})") +
             "," +
-            Segment("homeNetwork", "Example Networks", "Gateway", "healthy", false, 2,
-                    R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                    R"("gatewayManufacturer":"Example Networks","latencyMs":1.0,)"
-                    R"("packetLoss":0.0,"jitterMs":0.5})") +
+            SegmentText("homeNetwork", "Example Networks", "Gateway", "healthy", false, 2,
+                        R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                        R"("gatewayManufacturer":"Example Networks","latencyMs":1.0,)"
+                        R"("packetLoss":0.0,"jitterMs":0.5})") +
             "," +
-            Segment("isp", "EXAMPLE-CABLE", "ISP", "healthy", false, 3,
-                    R"({"publicIp":"203.0.113.45","publicHostname":"cpe-45.example-cable.net",)"
-                    R"("asn":"AS64500","provider":"EXAMPLE-CABLE","latencyMs":10.0,)"
-                    R"("packetLoss":12.5,"jitterMs":0.9})") +
-            "," + Segment("services", "Video service", "Destination", "healthy", false, 4, "{}") +
+            SegmentText("isp", "EXAMPLE-CABLE", "ISP", "healthy", false, 3,
+                        R"({"publicIp":"203.0.113.45","publicHostname":"cpe-45.example-cable.net",)"
+                        R"("asn":"AS64500","provider":"EXAMPLE-CABLE","latencyMs":10.0,)"
+                        R"("packetLoss":12.5,"jitterMs":0.9})") +
+            "," +
+            SegmentText("services", "Video service", "Destination", "healthy", false, 4, "{}") +
             "]}");
 
     // The public address not learned yet: the ISP is still being discovered.
     publicIp.info = {};
     const std::string message = builder.BuildNetworkState();
     EXPECT_EQ(message.find("publicIpInfo"), std::string::npos);
-    EXPECT_EQ(SegmentOf(message, "isp"), Segment("isp", "Internet", "ISP", "healthy", false, 3,
-                                                 R"({"status":"discovering"})"));
+    EXPECT_EQ(SegmentOf(message, "isp"), SegmentText("isp", "Internet", "ISP", "healthy", false, 3,
+                                                     R"({"status":"discovering"})"));
 }
 
 TEST(NetworkStateLinkSpeed, MegabitsBelowAThousandGigabitsAbove) {
@@ -319,7 +322,7 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
             R"("channel":44,"bandwidth":"80 MHz","security":"WPA3-Personal","phyType":"802.11ax",)"
             R"("txRate":864,"rxRate":720},"segments":[)" +
             std::string(kDevice).replace(kDevice.find("eth0"), 4, "wlan0") + "," +
-            Segment(
+            SegmentText(
                 "connection", ssid.c_str(), "Link", "healthy", false, 1,
                 R"({"ssid":")" + ssid +
                     R"(","bssid":"A4:2B:B0:C1:7E:12","accessPoint":"Example Networks",)"
@@ -331,9 +334,9 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
                     R"({"channel":44,"frequency":5220,"band":"5 GHz","channelWidth":80},)"
                     R"({"channel":37,"frequency":6135,"band":"6 GHz","channelWidth":160}]})") +
             "," +
-            Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
-                    R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                    R"("gatewayManufacturer":"Example Networks"})") +
+            SegmentText("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
+                        R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                        R"("gatewayManufacturer":"Example Networks"})") +
             "]}");
 
     // Weak signal, no SSID, unknown access point, one MLO link and the optional members absent.
@@ -350,12 +353,13 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
          .coChannelAPs = 3,
          .isMlo = true,
          .mloLinkCount = 1};
-    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "connection"),
-              Segment("connection", "WiFi", "Link", "warning", false, 1,
-                      R"({"ssid":"","bssid":"02:00:00:00:00:01","signalStrength":-68,)"
-                      R"("signalQuality":45,"channel":6,"bandwidth":"20 MHz","txRate":"0 Mbps",)"
-                      R"("security":"Open","phyType":"802.11n","stationCount":5,)"
-                      R"("coChannelAPs":3})"));
+    EXPECT_EQ(
+        SegmentOf(builder.BuildNetworkState(), "connection"),
+        SegmentText("connection", "WiFi", "Link", "warning", false, 1,
+                    R"({"ssid":"","bssid":"02:00:00:00:00:01","signalStrength":-68,)"
+                    R"("signalQuality":45,"channel":6,"bandwidth":"20 MHz","txRate":"0 Mbps",)"
+                    R"("security":"Open","phyType":"802.11n","stationCount":5,)"
+                    R"("coChannelAPs":3})"));
 }
 
 TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
@@ -371,8 +375,8 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     geo.miles[{39.7392, -104.9903, 39.73, -104.8}] = 8.0;
     Node(isp, {});
     Node(kDest, {30, 32});
-    Publish({Hop(1, kRouter, "LOCAL"), Hop(2, isp, "ISP", "", "14593"),
-             Hop(3, kDest, "DEST", "", "64502")});
+    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, isp, HopLabel::Isp, "", "14593"),
+             Hop(3, kDest, HopLabel::Destination, "", "64502")});
 
     NetworkStateBuilder builder(Context());
     std::string message = builder.BuildNetworkState();
@@ -381,15 +385,15 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
                            R"("loss":0,"jitter":0,"segment":"ISP","segmentId":"isp"})"),
               std::string::npos);
     EXPECT_EQ(SegmentOf(message, "isp"),
-              Segment("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
-                      R"({"publicIp":"98.97.1.2","asn":"AS14593","provider":"SPACEX-STARLINK",)"
-                      R"("city":"Denver","country":"US","countryCode":"US",)"
-                      R"("location":"Denver, US","latitude":39.7392,"longitude":-104.9903,)"
-                      R"("satelliteProvider":"Starlink","ispDistanceMiles":25})"));
+              SegmentText("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
+                          R"({"publicIp":"98.97.1.2","asn":"AS14593","provider":"SPACEX-STARLINK",)"
+                          R"("city":"Denver","country":"US","countryCode":"US",)"
+                          R"("location":"Denver, US","latitude":39.7392,"longitude":-104.9903,)"
+                          R"("satelliteProvider":"Starlink","ispDistanceMiles":25})"));
     EXPECT_EQ(SegmentOf(message, "services"),
-              Segment("services", "Destination", "Destination", "healthy", false, 4,
-                      R"({"hostname":"192.0.2.129","latencyMs":31.0,"packetLoss":0.0,)"
-                      R"("jitterMs":1.0,"destLocation":"Aurora, Colorado"})"));
+              SegmentText("services", "Destination", "Destination", "healthy", false, 4,
+                          R"({"hostname":"192.0.2.129","latencyMs":31.0,"packetLoss":0.0,)"
+                          R"("jitterMs":1.0,"destLocation":"Aurora, Colorado"})"));
     EXPECT_EQ(geo.looked, (std::vector<std::string>{"98.97.1.2", "206.224.64.1", "192.0.2.129"}));
 
     // A near ISP router and a far destination.
@@ -404,8 +408,8 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     // Without an AS to match, the second hop is the ISP's; a private one is never looked up.
     publicIp.info.asn = "";
     Node(MakeIpv4(10, 0, 0, 1), {5, 7});
-    Publish({Hop(1, kRouter, "LOCAL"), Hop(2, MakeIpv4(10, 0, 0, 1), "ISP"),
-             Hop(3, kDest, "DEST", "www.example")});
+    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, MakeIpv4(10, 0, 0, 1), HopLabel::Isp),
+             Hop(3, kDest, HopLabel::Destination, "www.example")});
     geo.looked.clear();
     message = builder.BuildNetworkState();
     EXPECT_NE(SegmentOf(message, "isp")
@@ -424,13 +428,13 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     geo.places["98.97.1.2"].longitude = 0;
     message = builder.BuildNetworkState();
     EXPECT_EQ(SegmentOf(message, "isp"),
-              Segment("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
-                      R"({"publicIp":"98.97.1.2","provider":"SPACEX-STARLINK",)"
-                      R"("latencyMs":6.0,"packetLoss":0.0,"jitterMs":1.0})"));
+              SegmentText("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
+                          R"({"publicIp":"98.97.1.2","provider":"SPACEX-STARLINK",)"
+                          R"("latencyMs":6.0,"packetLoss":0.0,"jitterMs":1.0})"));
     EXPECT_EQ(SegmentOf(message, "services"),
-              Segment("services", "Destination", "Destination", "healthy", false, 4,
-                      R"({"hostname":"www.example","latencyMs":31.0,"packetLoss":0.0,)"
-                      R"("jitterMs":1.0})"));
+              SegmentText("services", "Destination", "Destination", "healthy", false, 4,
+                          R"({"hostname":"www.example","latencyMs":31.0,"packetLoss":0.0,)"
+                          R"("jitterMs":1.0})"));
 }
 
 TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
@@ -442,7 +446,8 @@ TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
     Node(kCgnat, lossy);
     for (int& rtt : lossy) rtt = rtt < 0 ? rtt : 20;
     Node(kCore, lossy);
-    Publish({Hop(1, kRouter, "LOCAL"), Hop(2, kCgnat, "ISP"), Hop(3, kCore, "TRANS")});
+    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, kCgnat, HopLabel::Isp),
+             Hop(3, kCore, HopLabel::Transit)});
     NetworkStateBuilder builder(Context(false));
 
     // Proven at once but shown as a place only once the impairment has lasted 10 s.
@@ -460,15 +465,15 @@ TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
     EXPECT_EQ(message.rfind(callout), message.size() - callout.size());
     EXPECT_NE(message.find(R"("overallStatus":"critical")"), std::string::npos);
     EXPECT_EQ(SegmentOf(message, "homeNetwork"),
-              Segment("homeNetwork", "Gateway", "Gateway", "unknown", false, 2,
-                      R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                      R"("latencyMs":1.0,"packetLoss":0.0,"jitterMs":0.0})"));
-    EXPECT_EQ(SegmentOf(message, "isp"), Segment("isp", "Internet", "ISP", "critical", true, 3,
-                                                 R"({"status":"discovering"})"));
+              SegmentText("homeNetwork", "Gateway", "Gateway", "unknown", false, 2,
+                          R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                          R"("latencyMs":1.0,"packetLoss":0.0,"jitterMs":0.0})"));
+    EXPECT_EQ(SegmentOf(message, "isp"), SegmentText("isp", "Internet", "ISP", "critical", true, 3,
+                                                     R"({"status":"discovering"})"));
     EXPECT_EQ(SegmentOf(message, "services"),
-              Segment("services", "Destination", "Destination", "unknown", false, 4,
-                      R"({"hostname":"198.51.100.17","latencyMs":20.0,"packetLoss":20.0,)"
-                      R"("jitterMs":0.0})"));
+              SegmentText("services", "Destination", "Destination", "unknown", false, 4,
+                          R"({"hostname":"198.51.100.17","latencyMs":20.0,"packetLoss":20.0,)"
+                          R"("jitterMs":0.0})"));
     EXPECT_NE(message.find(R"("segment":"LOCAL","segmentId":"connection","recentLoss":0.0,)"
                            R"("recentSamples":60})"),
               std::string::npos);
@@ -494,10 +499,10 @@ TEST_F(NetworkStateTest, DiskAndMemoryAreZeroWhenUnknown) {
     NetworkStateBuilder builder(Context(false));
     EXPECT_EQ(builder.BuildNetworkState(),
               R"({"type":"networkState","overallStatus":"unknown","hops":[],"segments":[)" +
-                  Segment("device", "SIM-PC", "Client", "healthy", false, 0,
-                          R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64",)"
-                          R"("interfaceName":"","localIP":"",)" +
-                              zeros) +
+                  SegmentText("device", "SIM-PC", "Client", "healthy", false, 0,
+                              R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64",)"
+                              R"("interfaceName":"","localIP":"",)" +
+                                  zeros) +
                   "]}");
 
     // The computer's facts are read again once a minute, not at every build.
@@ -517,9 +522,9 @@ TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
     unifi.answer = UnifiSystemInfo{"Dream Machine", "UDM-Pro", "", true, true};
     NetworkStateBuilder builder(Context());
     const std::string unifiSegment =
-        Segment("homeNetwork", "UDM-Pro", "Gateway", "unknown", false, 2,
-                R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
-                R"("isUniFi":true,"unifiModel":"UDM-Pro"})");
+        SegmentText("homeNetwork", "UDM-Pro", "Gateway", "unknown", false, 2,
+                    R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
+                    R"("isUniFi":true,"unifiModel":"UDM-Pro"})");
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
     EXPECT_EQ(unifi.asked, std::vector<std::string>{"192.168.1.1"});
@@ -534,17 +539,17 @@ TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
     net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
     builder.NetworkChanged();
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
-              Segment("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
-                      R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                      R"("gatewayManufacturer":"Example Networks"})"));
+              SegmentText("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
+                          R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                          R"("gatewayManufacturer":"Example Networks"})"));
     // Back to the UniFi gateway, which now reports no model: asked again, shown by name.
     unifi.answer->model = "";
     net.Home("eth0", kIfTypeEthernet, 0, kUnifiMac);
     builder.NetworkChanged();
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
-              Segment("homeNetwork", "Dream Machine", "Gateway", "unknown", false, 2,
-                      R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
-                      R"("isUniFi":true})"));
+              SegmentText("homeNetwork", "Dream Machine", "Gateway", "unknown", false, 2,
+                          R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
+                          R"("isUniFi":true})"));
     EXPECT_EQ(unifi.asked.size(), 2u);
 }
 

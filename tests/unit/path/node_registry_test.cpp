@@ -29,7 +29,7 @@ TEST(NodeRegistry, PathsDestinationsAndSamples) {
     EXPECT_FALSE(registry.GetNode(0));
     EXPECT_EQ(registry.GetPath(MakeIpv4(8, 8, 8, 8))->recordedAt, clock.Tick64());
 
-    ASSERT_TRUE(registry.GetOrCreateNode(kA, {"gw.lan", "", "", "LOCAL"}, generation));
+    ASSERT_TRUE(registry.GetOrCreateNode(kA, {"gw.lan", "", "", HopLabel::Local}, generation));
     EXPECT_EQ(registry.GetNode(kA)->info.hostname, "gw.lan");
     registry.RecordSample(kA, 10, false);
     registry.RecordSample(kA, 20, false);

@@ -2,15 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/segment_print.h"
+
 #include <fstream>
 #include <iterator>
 
 #include "base/log.h"
-#include "platform/log_environment.h"
 #include "discovery/address_text.h"
 #include "discovery/name_lookups.h"
 #include "path/echo_prober.h"
 #include "path/node_registry.h"
+#include "platform/log_environment.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_world_builder.h"
@@ -23,20 +25,23 @@ constexpr uint32_t kDest = MakeIpv4(1, 1, 1, 1);
 
 TEST(Traceroute, LabelsFollowTheFirstRuleThatApplies) {
     // The first hop is local even when public with AS data.
-    EXPECT_EQ(LabelHop(1, MakeIpv4(203, 0, 113, 1), kDest, "64500", "13335", "64500"), "LOCAL");
+    EXPECT_EQ(LabelHop(1, MakeIpv4(203, 0, 113, 1), kDest, "64500", "13335", "64500"),
+              HopLabel::Local);
     // The destination itself, or its AS.
-    EXPECT_EQ(LabelHop(4, kDest, kDest, "", "13335", "64500"), "DEST");
-    EXPECT_EQ(LabelHop(3, MakeIpv4(198, 51, 100, 1), kDest, "13335", "13335", "64500"), "DEST");
+    EXPECT_EQ(LabelHop(4, kDest, kDest, "", "13335", "64500"), HopLabel::Destination);
+    EXPECT_EQ(LabelHop(3, MakeIpv4(198, 51, 100, 1), kDest, "13335", "13335", "64500"),
+              HopLabel::Destination);
     // Private without AS data, carrier-grade NAT included.
-    EXPECT_EQ(LabelHop(2, MakeIpv4(100, 64, 0, 1), kDest, "", "13335", ""), "LOCAL");
-    EXPECT_EQ(LabelHop(2, MakeIpv4(10, 1, 2, 3), kDest, "", "", ""), "LOCAL");
+    EXPECT_EQ(LabelHop(2, MakeIpv4(100, 64, 0, 1), kDest, "", "13335", ""), HopLabel::Local);
+    EXPECT_EQ(LabelHop(2, MakeIpv4(10, 1, 2, 3), kDest, "", "", ""), HopLabel::Local);
     // Private with AS data is judged by the AS.
-    EXPECT_EQ(LabelHop(2, MakeIpv4(10, 1, 2, 3), kDest, "64500", "", "64500"), "ISP");
-    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "64500", "", "64500"), "ISP");
-    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "", "", "64500"), "?");
-    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "3356", "13335", "64500"), "TRANS");
+    EXPECT_EQ(LabelHop(2, MakeIpv4(10, 1, 2, 3), kDest, "64500", "", "64500"), HopLabel::Isp);
+    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "64500", "", "64500"), HopLabel::Isp);
+    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "", "", "64500"), HopLabel::Unknown);
+    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "3356", "13335", "64500"),
+              HopLabel::Transit);
     // An empty destination AS never matches an empty hop AS.
-    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "", "", ""), "?");
+    EXPECT_EQ(LabelHop(5, MakeIpv4(198, 51, 100, 9), kDest, "", "", ""), HopLabel::Unknown);
 }
 
 }  // namespace
@@ -53,8 +58,8 @@ protected:
 
     HopList Trace(const std::string& destination, Publish publish = Publish::HopByHop) {
         TraceContext context{prober, lookups, registry, currentPath};
-        return Traceroute(context, destination,
-                          {registry.Generation(), currentPath.Generation()}, publish);
+        return Traceroute(context, destination, {registry.Generation(), currentPath.Generation()},
+                          publish);
     }
     std::string Log() {
         std::ifstream in(GetCurrentLogPath(), std::ios::binary);
@@ -69,8 +74,10 @@ protected:
                                 .Hop(sim::kHomeGateway, 2)
                                 .Path(sim::Ipv4(9, 9, 9, 9))
                                 .Hop(sim::kHomeGateway, 2)
-                                .Hop(sim::Ipv4(203, 0, 113, 1), 9).As(64500, "EXAMPLE-NET, ZZ")
-                                .Hop(sim::Ipv4(9, 9, 9, 9), 12).As(19281, "QUAD9, ZZ")
+                                .Hop(sim::Ipv4(203, 0, 113, 1), 9)
+                                .As(64500, "EXAMPLE-NET, ZZ")
+                                .Hop(sim::Ipv4(9, 9, 9, 9), 12)
+                                .As(19281, "QUAD9, ZZ")
                                 .Build(),
                             clock};
     NodeRegistry registry{clock};
@@ -83,13 +90,13 @@ TEST_F(TracerouteWorld, StopsAtTheDestinationAndPublishesTheLatestTrace) {
     ASSERT_TRUE(prober.OpenSharedHandle());
     HopList hops = Trace("9.9.9.9");
     ASSERT_EQ(hops.size(), 3u);
-    EXPECT_EQ(hops[1].segment, "ISP");
-    EXPECT_EQ(hops[2].segment, "DEST");
+    EXPECT_EQ(hops[1].label, HopLabel::Isp);
+    EXPECT_EQ(hops[2].label, HopLabel::Destination);
     EXPECT_EQ(registry.GetNode(sim::Ipv4(203, 0, 113, 1))->info.asName, "EXAMPLE-NET, ZZ");
 
     hops = Trace("192.168.1.1");  // answers at hop 1: local, one record
     ASSERT_EQ(hops.size(), 1u);
-    EXPECT_EQ(hops[0].segment, "LOCAL");
+    EXPECT_EQ(hops[0].label, HopLabel::Local);
     EXPECT_EQ(currentPath.Snapshot()->size(), 1u);
 
     Trace("9.9.9.9", Publish::None);  // a trace that does not publish leaves the path alone
@@ -136,7 +143,7 @@ TEST_F(TracerouteWorld, WithoutTheIcmpHandleEveryHopIsSilent) {
     ASSERT_EQ(hops.size(), 15u);
     for (const HopRecord& hop : hops) {
         EXPECT_EQ(hop.address, 0u);
-        EXPECT_EQ(hop.segment, "?");
+        EXPECT_EQ(hop.label, HopLabel::Unknown);
     }
     EXPECT_EQ(registry.NodeCount(), 0u);
 }

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../fakes/controller_rig.h"
+#include "fakes/controller_rig.h"
 
 namespace quillon::test {
 namespace {

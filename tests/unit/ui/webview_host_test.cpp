@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "../../fakes/fake_shell.h"
+#include "fakes/fake_shell.h"
 #include "platform/shell_messages.h"
 #include "platform/sim/sim_system.h"
 
