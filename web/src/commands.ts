@@ -84,7 +84,11 @@ export function describeErrorEvent(
 
 export function describeRejection(reason: unknown): [string, string] {
   const text =
-    reason instanceof Error ? `${reason.name}: ${reason.message}` : typeof reason === 'string' ? reason : safeJson(reason);
+    reason instanceof Error
+      ? `${reason.name}: ${reason.message}`
+      : typeof reason === 'string'
+        ? reason
+        : safeJson(reason);
   return [text, 'unhandledrejection'];
 }
 
