@@ -62,7 +62,7 @@ export function App({ store, onRefresh }: Props) {
     if (notice?.kind !== 'info') return;
     const t = setTimeout(() => store.notice === notice && store.setNotice(null), 10_000);
     return () => clearTimeout(t);
-  }, [notice]);
+  }, [notice, store]);
   const [segment, setSegment] = useState<string | null>(null);
   const [hop, setHop] = useState<string | null>(null);
   const state = store.state;
