@@ -53,8 +53,10 @@ fuzz: setup
 	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$corpus tests/fuzz/seeds/$$name || exit 1; \
 	done
 
+# clang-format on the C++ sources, prettier on the web page's.
 format:
 	@git ls-files '*.h' '*.cpp' | xargs clang-format -i
+	@cd web && npm run --silent format -- --log-level=warn
 
 clean:
 	rm -rf build

@@ -13,7 +13,7 @@ export type Encoded = { ok: true; text: string } | { ok: false; error: string };
 function textProblem(text: string): string | null {
   if (text.includes('"')) return 'contains a double quote (")';
   if (text.includes('\\')) return 'contains a backslash (\\)';
-  // eslint-disable-next-line no-control-regex
+  // eslint-disable-next-line no-control-regex -- control characters are what this looks for
   if (/[\u0000-\u001f]/.test(text)) return 'contains a control character';
   return null;
 }
@@ -53,7 +53,7 @@ export function cleanErrorText(text: string): string {
     text
       .replace(/"/g, "'")
       .replace(/\\/g, '/')
-      // eslint-disable-next-line no-control-regex
+      // eslint-disable-next-line no-control-regex -- control characters are what this replaces
       .replace(/[\u0000-\u001f\u007f]/g, ' ')
       .replace(/\s{2,}/g, ' ')
       .trim()
@@ -84,7 +84,11 @@ export function describeErrorEvent(
 
 export function describeRejection(reason: unknown): [string, string] {
   const text =
-    reason instanceof Error ? `${reason.name}: ${reason.message}` : typeof reason === 'string' ? reason : safeJson(reason);
+    reason instanceof Error
+      ? `${reason.name}: ${reason.message}`
+      : typeof reason === 'string'
+        ? reason
+        : safeJson(reason);
   return [text, 'unhandledrejection'];
 }
 

@@ -22,19 +22,34 @@ export const cannotMeasure = (state: NetworkState): boolean =>
 
 export function headline(status: Status, hasPath: boolean, blocked = false): { title: string; text: string } {
   if (status === 'unknown' && blocked) {
-    return { title: "Your connection can't be checked", text: 'Something on this computer stops Quillon from measuring. See below for what to do.' };
+    return {
+      title: "Your connection can't be checked",
+      text: 'Something on this computer stops Quillon from measuring. See below for what to do.',
+    };
   }
   switch (status) {
     case 'healthy':
-      return { title: 'Your connection looks good', text: 'Every part of the path to the internet is working normally.' };
+      return {
+        title: 'Your connection looks good',
+        text: 'Every part of the path to the internet is working normally.',
+      };
     case 'warning':
-      return { title: 'Your connection is having some trouble', text: 'Things work, but something along the way is slower or less reliable than it should be.' };
+      return {
+        title: 'Your connection is having some trouble',
+        text: 'Things work, but something along the way is slower or less reliable than it should be.',
+      };
     case 'critical':
-      return { title: 'Your connection has a problem', text: 'Something along the way is seriously slowing down or dropping your traffic.' };
+      return {
+        title: 'Your connection has a problem',
+        text: 'Something along the way is seriously slowing down or dropping your traffic.',
+      };
     default:
       return hasPath
         ? { title: 'Checking your connection…', text: 'Measurements are coming in.' }
-        : { title: 'Checking your connection…', text: 'Finding the path from this computer to the internet. This takes up to a minute.' };
+        : {
+            title: 'Checking your connection…',
+            text: 'Finding the path from this computer to the internet. This takes up to a minute.',
+          };
   }
 }
 
@@ -198,6 +213,9 @@ export function hopWhere(hop: Pick<Hop, 'segment' | 'segmentId'>): string {
 // The loss the verdict judges, in words, with the number of echoes behind it.
 export function recentLossText(hop: Pick<Hop, 'recentLoss' | 'recentSamples'>): string {
   if (hop.recentLoss === undefined) return 'No recent echoes';
-  const echoes = hop.recentSamples === undefined ? 'the recent echoes' : `the last ${hop.recentSamples} echo${hop.recentSamples === 1 ? '' : 'es'}`;
+  const echoes =
+    hop.recentSamples === undefined
+      ? 'the recent echoes'
+      : `the last ${hop.recentSamples} echo${hop.recentSamples === 1 ? '' : 'es'}`;
   return `${pct(hop.recentLoss)} of ${echoes} lost`;
 }

@@ -47,7 +47,10 @@ export class PageStore {
     this.history.record(message.hops, nowMs / 1000);
     if (this.refreshing) {
       this.refreshing = false;
-      this.notice = { kind: 'info', text: 'Path rediscovery started. New measurements will appear over the next seconds.' };
+      this.notice = {
+        kind: 'info',
+        text: 'Path rediscovery started. New measurements will appear over the next seconds.',
+      };
     }
     this.changed();
     return true;

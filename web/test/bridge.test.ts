@@ -96,7 +96,9 @@ describe('headless bridge', () => {
     expect(tokenFrom({ search: '?token=t%2B1', hash: '' })).toBe('t+1');
     expect(tokenFrom({ search: '', hash: '#token=xyz' })).toBe('xyz');
     expect(tokenFrom({ search: '', hash: '' })).toBe('');
-    expect(bridgeUrl('http://127.0.0.1:9/ui/index.html', 'bridge/events', '')).toBe('http://127.0.0.1:9/ui/bridge/events');
+    expect(bridgeUrl('http://127.0.0.1:9/ui/index.html', 'bridge/events', '')).toBe(
+      'http://127.0.0.1:9/ui/bridge/events',
+    );
   });
 });
 

@@ -14,7 +14,9 @@ describe('command encoding', () => {
   it('writes compact JSON with the action first', () => {
     expect(encodeCommand('triggerRefresh')).toEqual({ ok: true, text: '{"action":"triggerRefresh"}' });
     const login = encodeCommand('unifi_login', { host: '', username: 'admin', password: 'pa ss:wörd' });
-    expect(login.ok && login.text).toBe('{"action":"unifi_login","host":"","username":"admin","password":"pa ss:wörd"}');
+    expect(login.ok && login.text).toBe(
+      '{"action":"unifi_login","host":"","username":"admin","password":"pa ss:wörd"}',
+    );
     if (login.ok) expect(extract(login.text, 'password')).toBe('pa ss:wörd');
     const save = encodeCommand('saveEndpoint', { service: { id: 'a1', port: 443, enabled: true } });
     expect(save.ok && save.text).toBe('{"action":"saveEndpoint","service":{"id":"a1","port":443,"enabled":true}}');
@@ -52,10 +54,9 @@ describe('script error reports', () => {
   });
 
   it('describes uncaught errors and rejections', () => {
-    expect(describeErrorEvent('Script error.', 'http://127.0.0.1:8080/assets/index-abc.js', 12, 5, new TypeError('boom'))).toEqual([
-      'TypeError: boom',
-      'window.onerror index-abc.js:12:5',
-    ]);
+    expect(
+      describeErrorEvent('Script error.', 'http://127.0.0.1:8080/assets/index-abc.js', 12, 5, new TypeError('boom')),
+    ).toEqual(['TypeError: boom', 'window.onerror index-abc.js:12:5']);
     expect(describeErrorEvent('plain', undefined)).toEqual(['plain', 'window.onerror page:0:0']);
     expect(describeRejection(new Error('late'))).toEqual(['Error: late', 'unhandledrejection']);
     expect(describeRejection({ code: 7 })).toEqual(['{"code":7}', 'unhandledrejection']);

@@ -67,7 +67,17 @@ export const PING_NOT_PERMITTED = JSON.stringify({
   overallStatus: 'unknown',
   hops: [],
   segments: [
-    { id: 'device', type: 'device', displayName: 'SIM-PC', categoryLabel: 'Client', status: 'healthy', isCulprit: false, isVisible: true, displayOrder: 0, details: {} },
+    {
+      id: 'device',
+      type: 'device',
+      displayName: 'SIM-PC',
+      categoryLabel: 'Client',
+      status: 'healthy',
+      isCulprit: false,
+      isVisible: true,
+      displayOrder: 0,
+      details: {},
+    },
   ],
   culpritCallout: {
     severity: 'unknown',

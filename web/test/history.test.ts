@@ -21,7 +21,10 @@ describe('history store', () => {
   it('forgets the least recently seen hops beyond the hop limit', () => {
     const store = new HistoryStore({ hops: 4 });
     store.record(hops(3), 0); // 10.0.0.1 .. 10.0.2.1
-    store.record(hops(2, (i) => `172.16.${i}.1`), 1); // the path changed
+    store.record(
+      hops(2, (i) => `172.16.${i}.1`),
+      1,
+    ); // the path changed
     expect(store.size).toBe(4);
     expect(store.get('1|10.0.0.1')).toBeUndefined();
     expect(store.get('3|10.0.2.1')).toBeDefined();
@@ -35,8 +38,20 @@ describe('history store', () => {
   it('records the recent loss where a hop has it, else the long-window loss', () => {
     const store = new HistoryStore();
     const [a, b] = hops(2);
-    store.record([{ ...a, loss: 0.5, recentLoss: 20, recentSamples: 40 }, { ...b, loss: 4 }], 1);
-    store.record([{ ...a, loss: 0.6, recentLoss: 100, recentSamples: 40 }, { ...b, loss: 4 }], 2);
+    store.record(
+      [
+        { ...a, loss: 0.5, recentLoss: 20, recentSamples: 40 },
+        { ...b, loss: 4 },
+      ],
+      1,
+    );
+    store.record(
+      [
+        { ...a, loss: 0.6, recentLoss: 100, recentSamples: 40 },
+        { ...b, loss: 4 },
+      ],
+      2,
+    );
     expect(store.get(hopKey(a))).toEqual({ times: [1, 2], rtt: [5, null], loss: [20, 100] });
     expect(store.get(hopKey(b))?.loss).toEqual([4, 4]);
   });

@@ -25,7 +25,11 @@ describe('inbound messages', () => {
   it('puts segments in display order and keeps the callout and culprit', () => {
     const state = parseInbound(IMPAIRED) as NetworkState;
     expect(state.segments.map((s) => s.id)).toEqual(['device', 'isp']);
-    expect(state.segments[1]).toMatchObject({ isCulprit: true, status: 'critical', details: { status: 'discovering' } });
+    expect(state.segments[1]).toMatchObject({
+      isCulprit: true,
+      status: 'critical',
+      details: { status: 'discovering' },
+    });
     expect(state.culpritCallout).toEqual({
       severity: 'critical',
       segmentId: 'isp',
@@ -58,7 +62,12 @@ describe('inbound messages', () => {
 
   it('drops recent figures and segment ids it cannot trust', () => {
     const hop = (extra: Record<string, unknown>) =>
-      (parseInbound({ type: 'networkState', hops: [{ hopNumber: 1, ip: '10.0.0.1', loss: 1, segment: 'LOCAL', ...extra }] }) as NetworkState).hops[0];
+      (
+        parseInbound({
+          type: 'networkState',
+          hops: [{ hopNumber: 1, ip: '10.0.0.1', loss: 1, segment: 'LOCAL', ...extra }],
+        }) as NetworkState
+      ).hops[0];
     expect(hop({ segmentId: 'device' }).segmentId).toBeUndefined();
     expect(hop({ segmentId: '' }).segmentId).toBeUndefined();
     expect(hop({ segmentId: 7 }).segmentId).toBeUndefined();
@@ -88,9 +97,19 @@ describe('inbound messages', () => {
     const checking = parseInbound({
       type: 'networkState',
       overallStatus: 'unknown',
-      culpritCallout: { severity: 'warning', segmentId: '', title: 'Checking Your Connection', description: 'd', remedy: 'r' },
+      culpritCallout: {
+        severity: 'warning',
+        segmentId: '',
+        title: 'Checking Your Connection',
+        description: 'd',
+        remedy: 'r',
+      },
     }) as NetworkState;
-    expect(checking.culpritCallout).toMatchObject({ severity: 'warning', segmentId: '', title: 'Checking Your Connection' });
+    expect(checking.culpritCallout).toMatchObject({
+      severity: 'warning',
+      segmentId: '',
+      title: 'Checking Your Connection',
+    });
   });
 
   it('tolerates odd values and rejects what is not a known message', () => {
@@ -98,7 +117,10 @@ describe('inbound messages', () => {
       type: 'networkState',
       overallStatus: 'on fire',
       hops: [{ hopNumber: 1, ip: '10.0.0.1', rttMs: 'fast' }, { ip: 'no number' }, null],
-      segments: [{ id: 'device', status: 'healthy', isVisible: false }, { id: 'isp', status: 'warning' }],
+      segments: [
+        { id: 'device', status: 'healthy', isVisible: false },
+        { id: 'isp', status: 'warning' },
+      ],
       culpritCallout: { severity: 'warning', title: '' },
     }) as NetworkState;
     expect(odd.overallStatus).toBe('unknown');

@@ -39,7 +39,17 @@ describe('hop table', () => {
 
   it('shows the recent loss beside the long-window loss, with the echoes behind it', () => {
     const { headers, rows, html } = table(state(RECENT).hops);
-    expect(headers).toEqual(['Hop', 'Address and name', 'Network (AS)', 'RTT', 'Loss now', 'Loss 30 min', 'Jitter', 'Where', 'History']);
+    expect(headers).toEqual([
+      'Hop',
+      'Address and name',
+      'Network (AS)',
+      'RTT',
+      'Loss now',
+      'Loss 30 min',
+      'Jitter',
+      'Where',
+      'History',
+    ]);
     expect(classesOf(html, 'hops')).toContain('with-recent');
     const [link, , isp, silent, quiet, dest] = rows;
     expect(link['Loss now'].text).toBe('20 % of 40 echoes');
@@ -68,7 +78,12 @@ describe('hop table', () => {
       { ...base, hopNumber: 3, recentLoss: 100, recentSamples: 1 },
       { ...base, hopNumber: 4, recentLoss: 0, recentSamples: undefined },
     ]);
-    expect(rows.map((r) => classesOf(r['Loss now'].html, 'figure')?.includes('bad'))).toEqual([false, true, true, false]);
+    expect(rows.map((r) => classesOf(r['Loss now'].html, 'figure')?.includes('bad'))).toEqual([
+      false,
+      true,
+      true,
+      false,
+    ]);
     expect(rows[2]['Loss now'].title).toBe('100 % of the last 1 echo lost');
     expect(rows[3]['Loss now'].text).toBe('0 %');
     expect(rows[3]['Loss now'].title).toBe('0 % of the recent echoes lost');
@@ -103,7 +118,13 @@ describe('verdict and callout', () => {
     expect(text(inner(html, 'remedy-text') ?? '')).toBe(PING_REMEDY);
 
     const checking = state(PING_NOT_PERMITTED);
-    checking.culpritCallout = { severity: 'warning', segmentId: '', title: 'Checking Your Connection', description: 'Gathering evidence.', remedy: '' };
+    checking.culpritCallout = {
+      severity: 'warning',
+      segmentId: '',
+      title: 'Checking Your Connection',
+      description: 'Gathering evidence.',
+      remedy: '',
+    };
     const checkingHtml = overview(checking);
     expect(classesOf(checkingHtml, 'callout')).toEqual(['callout', 'status-warning']);
     expect(checkingHtml).not.toContain('callout-where');
@@ -155,7 +176,10 @@ describe('a destination that does not answer ping', () => {
 
   it('says nothing of ping when the destination answers', () => {
     const s = state(RECENT);
-    for (const html of [render(<InfoCards state={s} />), render(<PathView segments={s.segments} selected="services" onSelect={() => {}} />)]) {
+    for (const html of [
+      render(<InfoCards state={s} />),
+      render(<PathView segments={s.segments} selected="services" onSelect={() => {}} />),
+    ]) {
       expect(text(html)).not.toMatch(/ping/i);
     }
   });

@@ -23,7 +23,8 @@ function ConnectionBanner({ store }: { store: PageStore }) {
   if (store.connection === 'refused') {
     return (
       <div class="banner error" role="alert">
-        <strong>This page belongs to an earlier run of Quillon.</strong> Open the address Quillon printed when it started.
+        <strong>This page belongs to an earlier run of Quillon.</strong> Open the address Quillon printed when it
+        started.
       </div>
     );
   }
@@ -41,7 +42,11 @@ function Waiting({ store }: { store: PageStore }) {
     <section class="overview status-unknown waiting-state" aria-busy="true">
       <div class="overview-icon spinner" aria-hidden="true" />
       <div class="overview-body">
-        <h1>{store.connection === 'connecting' || store.connection === 'connected' ? 'Checking your connection…' : 'Waiting for Quillon…'}</h1>
+        <h1>
+          {store.connection === 'connecting' || store.connection === 'connected'
+            ? 'Checking your connection…'
+            : 'Waiting for Quillon…'}
+        </h1>
         <p class="overview-text">The first measurements arrive within a minute.</p>
       </div>
     </section>
@@ -57,7 +62,7 @@ export function App({ store, onRefresh }: Props) {
     if (notice?.kind !== 'info') return;
     const t = setTimeout(() => store.notice === notice && store.setNotice(null), 10_000);
     return () => clearTimeout(t);
-  }, [notice]);
+  }, [notice, store]);
   const [segment, setSegment] = useState<string | null>(null);
   const [hop, setHop] = useState<string | null>(null);
   const state = store.state;
@@ -69,13 +74,24 @@ export function App({ store, onRefresh }: Props) {
       <header class="topbar">
         <span class="brand">Quillon</span>
         <div class="actions">
-          <button type="button" class="primary" onClick={onRefresh} disabled={store.refreshing || store.connection === 'unreachable' || store.connection === 'refused'} aria-describedby="notice">
+          <button
+            type="button"
+            class="primary"
+            onClick={onRefresh}
+            disabled={store.refreshing || store.connection === 'unreachable' || store.connection === 'refused'}
+            aria-describedby="notice"
+          >
             {store.refreshing ? 'Rediscovering…' : 'Rediscover path'}
           </button>
         </div>
       </header>
       <ConnectionBanner store={store} />
-      <div id="notice" class={`notice ${store.notice?.kind ?? ''}`} role={store.notice?.kind === 'error' ? 'alert' : 'status'} aria-live="polite">
+      <div
+        id="notice"
+        class={`notice ${store.notice?.kind ?? ''}`}
+        role={store.notice?.kind === 'error' ? 'alert' : 'status'}
+        aria-live="polite"
+      >
         {store.notice?.text ?? ''}
       </div>
       <main>
@@ -87,7 +103,13 @@ export function App({ store, onRefresh }: Props) {
             <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
             <section class="hops-section" aria-labelledby="hops-title">
               <h2 id="hops-title">Stops along the way</h2>
-              <HopTable hops={state.hops} history={store.history} selected={hop} onSelect={setHop} blocked={cannotMeasure(state)} />
+              <HopTable
+                hops={state.hops}
+                history={store.history}
+                selected={hop}
+                onSelect={setHop}
+                blocked={cannotMeasure(state)}
+              />
               {selectedHop && selectedSeries && (
                 <HopChart
                   title={`Hop ${selectedHop.hopNumber}${selectedHop.ip === '*' ? '' : ` (${selectedHop.hostname ?? selectedHop.ip})`}`}
@@ -100,7 +122,8 @@ export function App({ store, onRefresh }: Props) {
             <details class="support">
               <summary>Technical details for support</summary>
               <p class="muted">
-                Updated {new Date(store.receivedAt).toLocaleTimeString()} · {store.messages} updates received · overall status "{state.overallStatus}" · last render {lastRender(store)}
+                Updated {new Date(store.receivedAt).toLocaleTimeString()} · {store.messages} updates received · overall
+                status "{state.overallStatus}" · last render {lastRender(store)}
               </p>
               <SupportDump store={store} />
             </details>

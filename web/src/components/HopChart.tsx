@@ -41,11 +41,31 @@ export function HopChart({ title, series, revision }: Props) {
         height: 200,
         legend: { show: true },
         cursor: { drag: { x: false, y: false } },
-        scales: { x: { time: true }, ms: { auto: true, range: (_u, _min, max) => [0, Math.max(1, max * 1.1)] }, loss: { range: [0, 100] } },
+        scales: {
+          x: { time: true },
+          ms: { auto: true, range: (_u, _min, max) => [0, Math.max(1, max * 1.1)] },
+          loss: { range: [0, 100] },
+        },
         series: [
           {},
-          { label: 'RTT (ms)', scale: 'ms', stroke: rttColour, width: 2, spanGaps: false, points: { show: false }, value: (_u, v) => (v == null ? '–' : `${v.toFixed(1)} ms`) },
-          { label: 'Loss (%)', scale: 'loss', stroke: lossColour, width: 1.5, dash: [6, 4], points: { show: false }, value: (_u, v) => (v == null ? '–' : `${v.toFixed(1)} %`) },
+          {
+            label: 'RTT (ms)',
+            scale: 'ms',
+            stroke: rttColour,
+            width: 2,
+            spanGaps: false,
+            points: { show: false },
+            value: (_u, v) => (v == null ? '–' : `${v.toFixed(1)} ms`),
+          },
+          {
+            label: 'Loss (%)',
+            scale: 'loss',
+            stroke: lossColour,
+            width: 1.5,
+            dash: [6, 4],
+            points: { show: false },
+            value: (_u, v) => (v == null ? '–' : `${v.toFixed(1)} %`),
+          },
         ],
         axes: [
           axis,
@@ -91,7 +111,12 @@ export function HopChart({ title, series, revision }: Props) {
   return (
     <figure class="hop-chart" aria-label={title}>
       <figcaption>{title}</figcaption>
-      <div ref={box} class="chart-box" role="img" aria-label={`${title}: response time as a solid line, loss as a dashed line`} />
+      <div
+        ref={box}
+        class="chart-box"
+        role="img"
+        aria-label={`${title}: response time as a solid line, loss as a dashed line`}
+      />
     </figure>
   );
 }

@@ -42,14 +42,26 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
           <tr>
             <th scope="col">Hop</th>
             <th scope="col">Address and name</th>
-            <th scope="col" class="col-as">Network (AS)</th>
-            <th scope="col" class="num">RTT</th>
+            <th scope="col" class="col-as">
+              Network (AS)
+            </th>
+            <th scope="col" class="num">
+              RTT
+            </th>
             {withRecent && (
-              <th scope="col" class="num col-loss-now" title="Packet loss over the most recent echoes: what the verdict above judges">
+              <th
+                scope="col"
+                class="num col-loss-now"
+                title="Packet loss over the most recent echoes: what the verdict above judges"
+              >
                 <span class="th-line">Loss</span> <span class="th-line">now</span>
               </th>
             )}
-            <th scope="col" class="num col-loss-long" title="Packet loss over the long window (up to the last 30 minutes)">
+            <th
+              scope="col"
+              class="num col-loss-long"
+              title="Packet loss over the long window (up to the last 30 minutes)"
+            >
               {withRecent ? (
                 <>
                   <span class="th-line">Loss</span> <span class="th-line">30 min</span>
@@ -58,9 +70,15 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
                 'Loss'
               )}
             </th>
-            <th scope="col" class="num col-jitter">Jitter</th>
-            <th scope="col" class="col-where">Where</th>
-            <th scope="col" class="col-history">History</th>
+            <th scope="col" class="num col-jitter">
+              Jitter
+            </th>
+            <th scope="col" class="col-where">
+              Where
+            </th>
+            <th scope="col" class="col-history">
+              History
+            </th>
           </tr>
         </thead>
         <tbody>
@@ -69,7 +87,11 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
             const silent = hop.ip === '*';
             const isSelected = key === selected;
             return (
-              <tr key={key} class={`${isSelected ? 'selected' : ''}${silent ? ' silent' : ''}`} onClick={() => onSelect(isSelected ? null : key)}>
+              <tr
+                key={key}
+                class={`${isSelected ? 'selected' : ''}${silent ? ' silent' : ''}`}
+                onClick={() => onSelect(isSelected ? null : key)}
+              >
                 <th scope="row">
                   <button
                     type="button"
@@ -98,8 +120,12 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
                 </td>
                 <td class={`num${hop.rttMs >= RTT_WARN ? ' bad' : ''}`}>{silent ? '–' : ms(hop.rttMs)}</td>
                 {withRecent && <RecentLossCell hop={hop} silent={silent} />}
-                <td class={`num col-loss-long${!silent && hop.loss >= LOSS_WARN ? ' bad' : ''}`}>{silent ? '–' : pct(hop.loss)}</td>
-                <td class={`num col-jitter${hop.jitter >= JITTER_WARN ? ' bad' : ''}`}>{silent ? '–' : ms(hop.jitter)}</td>
+                <td class={`num col-loss-long${!silent && hop.loss >= LOSS_WARN ? ' bad' : ''}`}>
+                  {silent ? '–' : pct(hop.loss)}
+                </td>
+                <td class={`num col-jitter${hop.jitter >= JITTER_WARN ? ' bad' : ''}`}>
+                  {silent ? '–' : ms(hop.jitter)}
+                </td>
                 <td class="col-where">{hopWhere(hop)}</td>
                 <td class="col-history">
                   <Sparkline series={history.get(key)} label={`Recent response times of hop ${hop.hopNumber}`} />

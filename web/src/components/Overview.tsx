@@ -31,7 +31,9 @@ export function Overview({ state }: { state: NetworkState }) {
             {culprit && (
               <p class="callout-where">
                 Where: <strong>{culprit.categoryLabel}</strong>
-                {culprit.displayName && culprit.displayName !== culprit.categoryLabel ? ` (${culprit.displayName})` : ''}
+                {culprit.displayName && culprit.displayName !== culprit.categoryLabel
+                  ? ` (${culprit.displayName})`
+                  : ''}
               </p>
             )}
             {callout.remedy && (

@@ -38,7 +38,8 @@ export function PathView({ segments, selected, onSelect }: Props) {
   const chosen = selected ? byId.get(selected) : undefined;
 
   const onKey = (e: KeyboardEvent, index: number) => {
-    const step = e.key === 'ArrowRight' || e.key === 'ArrowDown' ? 1 : e.key === 'ArrowLeft' || e.key === 'ArrowUp' ? -1 : 0;
+    const step =
+      e.key === 'ArrowRight' || e.key === 'ArrowDown' ? 1 : e.key === 'ArrowLeft' || e.key === 'ArrowUp' ? -1 : 0;
     if (e.key === 'Escape') onSelect(null);
     if (!step) return;
     e.preventDefault();
