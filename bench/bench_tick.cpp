@@ -31,7 +31,6 @@
 namespace {
 
 using namespace quillon;
-using sim::Ipv4;
 
 constexpr uint32_t kVideo = Ipv4(192, 0, 2, 129);
 constexpr uint32_t kMail = Ipv4(203, 0, 113, 200);

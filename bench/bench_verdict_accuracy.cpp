@@ -30,8 +30,6 @@
 namespace quillon {
 namespace {
 
-using sim::Ipv4;
-
 constexpr uint32_t kGateway = sim::kHomeGateway;
 constexpr uint32_t kCgnat = Ipv4(100, 72, 0, 1);
 constexpr uint32_t kIsp1 = Ipv4(203, 0, 113, 1);

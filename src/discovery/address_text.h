@@ -11,24 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/ipv4.h"
 #include "platform/net_info.h"
 
 namespace quillon {
-
-// An IPv4 address in network byte order from its four octets: a is the first octet and lands
-// in the lowest byte, so MakeIpv4(1, 2, 3, 4) == 0x04030201.
-constexpr uint32_t MakeIpv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    return static_cast<uint32_t>(a) | (static_cast<uint32_t>(b) << 8) |
-           (static_cast<uint32_t>(c) << 16) | (static_cast<uint32_t>(d) << 24);
-}
-
-// "a.b.c.d" in decimal, first octet first; at most 15 characters.
-std::string Ipv4ToText(uint32_t address);
-
-// The strict dotted-quad form only: four decimal parts of one to three digits, each 0..255,
-// no leading zero except a lone "0", nothing before, between or after. Host names, short forms
-// ("1.2.3"), octal or hex forms and blanks are refused.
-std::optional<uint32_t> ParseIpv4(std::string_view text);
 
 // "%02X:%02X:%02X:%02X:%02X:%02X": upper-case hex, colons, 17 characters.
 std::string FormatMac(const MacAddress& mac);

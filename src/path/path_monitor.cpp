@@ -11,8 +11,7 @@
 namespace quillon {
 
 std::vector<Destination> DefaultDestinations() {
-    return {{MakeIpv4(1, 1, 1, 1), "Cloudflare DNS", true},
-            {MakeIpv4(8, 8, 8, 8), "Google DNS", false}};
+    return {{Ipv4(1, 1, 1, 1), "Cloudflare DNS", true}, {Ipv4(8, 8, 8, 8), "Google DNS", false}};
 }
 
 PathMonitor::PathMonitor(PathPorts ports, EventSink trackEvent)
@@ -21,8 +20,8 @@ PathMonitor::PathMonitor(PathPorts ports, EventSink trackEvent)
       prober_(ports.icmp, registry_, &ports.clock),
       lookups_(ports.dns),
       hysteresis_(ports.clock),
-      discovery_(PathDiscoveryContext{ports.clock, ports.netInfo, registry_, currentPath_,
-                                      prober_, lookups_, std::move(trackEvent)}),
+      discovery_(PathDiscoveryContext{ports.clock, ports.netInfo, registry_, currentPath_, prober_,
+                                      lookups_, std::move(trackEvent)}),
       builder_(NetworkStateContext{ports.system, ports.netInfo, registry_, currentPath_,
                                    hysteresis_,
                                    [this] { return discovery_.DestinationUnreached(); },
@@ -92,7 +91,8 @@ std::string PathMonitor::MeasurementTick(uint32_t regularMs) {
             collected_ = now - lastSweep_ >= kEvidenceTickMs;
             // Ticks a little early still count: timers are not exact.
             const uint64_t slack = kEvidenceTickMs / 2;
-            const bool regularDue = lastRegularSweep_ == 0 || now - lastRegularSweep_ + slack >= regularMs;
+            const bool regularDue =
+                lastRegularSweep_ == 0 || now - lastRegularSweep_ + slack >= regularMs;
             if (regularDue || evidenceSince_ != 0) {
                 prober_.SendEchoSweep();
                 lastSweep_ = now;
@@ -116,8 +116,8 @@ uint32_t PathMonitor::NextTickDelayMs(uint32_t regularMs) {
         const uint64_t collectAt = lastSweep_ + kCollectDelayMs;
         const uint64_t sweepAt = lastRegularSweep_ + regularMs;
         const uint64_t at = !collected_ && collectAt < sweepAt ? collectAt : sweepAt;
-        return static_cast<uint32_t>(std::clamp<uint64_t>(at > now ? at - now : 0,
-                                                          kEvidenceTickMs / 2, regularMs));
+        return static_cast<uint32_t>(
+            std::clamp<uint64_t>(at > now ? at - now : 0, kEvidenceTickMs / 2, regularMs));
     }
     if (evidenceSince_ == 0) evidenceSince_ = now;
     if (now - evidenceSince_ >= kMaxEvidenceRunMs) {

@@ -7,11 +7,11 @@
 #include <sstream>
 #include <string>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
 #include "app/main_controller.h"
+#include "base/log.h"
 #include "fake_shell.h"
 #include "path/path_monitor.h"
+#include "platform/log_environment.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_threads.h"
@@ -26,14 +26,14 @@ inline sim::WorldConfig SmallHome() {
     sim::WorldBuilder b;
     b.Seed(3)
         .Home()
-        .Path(sim::Ipv4(1, 1, 1, 1))
+        .Path(Ipv4(1, 1, 1, 1))
         .Hop(sim::kHomeGateway, 2)
-        .Hop(sim::Ipv4(203, 0, 113, 1), 9)
+        .Hop(Ipv4(203, 0, 113, 1), 9)
         .As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(sim::Ipv4(1, 1, 1, 1), 14)
-        .Path(sim::Ipv4(8, 8, 8, 8))
-        .SameHopsAs(sim::Ipv4(1, 1, 1, 1), 2)
-        .Hop(sim::Ipv4(8, 8, 8, 8), 16);
+        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .Path(Ipv4(8, 8, 8, 8))
+        .SameHopsAs(Ipv4(1, 1, 1, 1), 2)
+        .Hop(Ipv4(8, 8, 8, 8), 16);
     return b.Build();
 }
 

@@ -18,8 +18,6 @@
 namespace quillon::test {
 namespace {
 
-using sim::Ipv4;
-
 // ICMP over the simulation with hooks: one when a handle closes, one before a blocking echo.
 class HookedIcmp final : public IcmpApi {
 public:
@@ -61,11 +59,14 @@ private:
 // not trace with the old registry's generation: its path would be listed with no nodes.
 TEST(PathConcurrency, CycleStartingDuringAResetSeesOnlyTheNewGeneration) {
     sim::WorldBuilder b;
-    b.Seed(5).Home()
+    b.Seed(5)
+        .Home()
         .Path(Ipv4(1, 1, 1, 1))
         .Hop(sim::kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 10).As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14).As(13335, "CLOUDFLARENET, US");
+        .Hop(Ipv4(203, 0, 113, 1), 10)
+        .As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .As(13335, "CLOUDFLARENET, US");
     sim::VirtualClock clock;
     sim::SimSystem system;
     sim::SimThreads threads(sim::ThreadMode::Inline);
@@ -119,15 +120,19 @@ TEST(PathConcurrency, CycleStartingDuringAResetSeesOnlyTheNewGeneration) {
 
 TEST(PathConcurrency, ResetsDuringRunningCyclesLeaveNoStaleState) {
     sim::WorldBuilder b;
-    b.Seed(3).Home()
+    b.Seed(3)
+        .Home()
         .Path(Ipv4(1, 1, 1, 1))
         .Hop(sim::kHomeGateway, 2)
         .NoAnswerHop()
-        .Hop(Ipv4(203, 0, 113, 1), 10).As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14).As(13335, "CLOUDFLARENET, US")
+        .Hop(Ipv4(203, 0, 113, 1), 10)
+        .As(64500, "EXAMPLE-NET, ZZ")
+        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .As(13335, "CLOUDFLARENET, US")
         .Path(Ipv4(8, 8, 8, 8))
         .SameHopsAs(Ipv4(1, 1, 1, 1), 3)
-        .Hop(Ipv4(8, 8, 8, 8), 16).As(15169, "GOOGLE, US");
+        .Hop(Ipv4(8, 8, 8, 8), 16)
+        .As(15169, "GOOGLE, US");
     sim::VirtualClock clock;
     sim::SimSystem system;
     sim::SimThreads threads(sim::ThreadMode::Threaded);
@@ -167,7 +172,7 @@ TEST(PathConcurrency, ResetsDuringRunningCyclesLeaveNoStaleState) {
             }
         }
         EXPECT_EQ(monitor.Registry().NodeCount(), 4u);  // both paths, nothing stale
-    }  // the monitor waits for its workers
+    }                                                   // the monitor waits for its workers
     EXPECT_GE(reports, 1);
 }
 

@@ -12,7 +12,6 @@
 namespace quillon::test {
 namespace {
 
-using sim::Ipv4;
 using sim::kHomeGateway;
 
 // A home whose every round trip is exact: figures can be compared byte for byte.

@@ -49,10 +49,10 @@ bool TimelineReader::ReadHopRef(const JsonValue& value, const std::string& at,
     for (const PathConfig& path : world.paths) {
         if (path.destination != ref.pathDestination) continue;
         if (size_t(ref.ttl) <= path.hops.size()) return true;
-        return Fail(Join(at, "ttl"), "the path to " + FormatIpv4(ref.pathDestination) +
+        return Fail(Join(at, "ttl"), "the path to " + Ipv4ToText(ref.pathDestination) +
                                          " has only " + std::to_string(path.hops.size()) + " hops");
     }
-    return Fail(Join(at, "path"), "no path goes to " + FormatIpv4(ref.pathDestination));
+    return Fail(Join(at, "path"), "no path goes to " + Ipv4ToText(ref.pathDestination));
 }
 
 bool TimelineReader::ReadAdapterRef(const JsonValue& object, std::string_view key,

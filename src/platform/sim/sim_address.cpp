@@ -38,28 +38,6 @@ uint32_t PrefixMask(int prefixLength) {
                 uint8_t(hostOrder));
 }
 
-std::optional<uint32_t> ParseIpv4(std::string_view text) {
-    uint32_t octets[4];
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0) {
-            if (text.empty() || text.front() != '.') return std::nullopt;
-            text.remove_prefix(1);
-        }
-        const auto octet = TakeOctet(text);
-        if (!octet) return std::nullopt;
-        octets[i] = *octet;
-    }
-    if (!text.empty()) return std::nullopt;
-    return Ipv4(uint8_t(octets[0]), uint8_t(octets[1]), uint8_t(octets[2]), uint8_t(octets[3]));
-}
-
-std::string FormatIpv4(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF,
-                  (address >> 16) & 0xFF, address >> 24);
-    return text;
-}
-
 std::optional<Ipv4Prefix> ParseIpv4Prefix(std::string_view text) {
     int length = 32;
     const size_t slash = text.find('/');

@@ -10,21 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ipv4.h"
 #include "platform/net_info.h"
 
 namespace quillon::sim {
 
-// 192.168.1.1 written as Ipv4(192, 168, 1, 1).
-constexpr uint32_t Ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
-}
-
 // The mask of a prefix length 0..32, in network byte order.
 uint32_t PrefixMask(int prefixLength);
-
-// Strict dotted quad: four decimal octets 0..255, no blanks, no leading "+".
-std::optional<uint32_t> ParseIpv4(std::string_view text);
-std::string FormatIpv4(uint32_t address);
 
 struct Ipv4Prefix {
     uint32_t address = 0;  // with the host bits cleared

@@ -45,7 +45,7 @@ void DnsRecords::AddFor(const WorldConfig& config, uint32_t address, const std::
     const std::string asText = std::to_string(asn);
     const std::string origin = ReversedOctets(address) + "." + config.originZone;
     const std::string prefixText =
-        prefix.empty() ? FormatIpv4(address & PrefixMask(24)) + "/24" : prefix;
+        prefix.empty() ? Ipv4ToText(address & PrefixMask(24)) + "/24" : prefix;
     answers_.emplace(KeyOf(origin, DnsType::Txt),
                      TxtAnswer(origin, asText + " | " + prefixText + " | " + country +
                                            " | registry | 2000-01-01"));

@@ -97,7 +97,7 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
                 if (other.destination == path.destination) {
                     return Fail(
                         Join(at, "destination"),
-                        "a path to " + FormatIpv4(path.destination) + " is already described");
+                        "a path to " + Ipv4ToText(path.destination) + " is already described");
                 }
             }
             world.paths.push_back(std::move(path));

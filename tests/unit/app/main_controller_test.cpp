@@ -8,8 +8,6 @@
 namespace quillon::test {
 namespace {
 
-using sim::Ipv4;
-
 constexpr MacAddress kOtherGatewayMac{0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
 
 TEST(MainController, CreationArmsTimersAddsTrayAndRegistersForChanges) {

@@ -7,19 +7,19 @@
 namespace quillon {
 namespace {
 
-static_assert(MakeIpv4(1, 2, 3, 4) == 0x04030201);
+static_assert(Ipv4(1, 2, 3, 4) == 0x04030201);
 
 TEST(Ipv4TextTest, FormatsAndParsesFirstOctetFromTheLowestByte) {
     EXPECT_EQ(Ipv4ToText(0x04030201), "1.2.3.4");
     EXPECT_EQ(Ipv4ToText(0), "0.0.0.0");
     EXPECT_EQ(Ipv4ToText(0xFFFFFFFF), "255.255.255.255");
-    EXPECT_EQ(Ipv4ToText(MakeIpv4(192, 0, 2, 1)), "192.0.2.1");
+    EXPECT_EQ(Ipv4ToText(Ipv4(192, 0, 2, 1)), "192.0.2.1");
 
     EXPECT_EQ(ParseIpv4("1.2.3.4"), 0x04030201u);
     EXPECT_EQ(ParseIpv4("0.0.0.0"), 0u);
     EXPECT_EQ(ParseIpv4("255.255.255.255"), 0xFFFFFFFFu);
-    EXPECT_EQ(ParseIpv4("10.0.100.9"), MakeIpv4(10, 0, 100, 9));
-    for (uint32_t address : {MakeIpv4(203, 0, 113, 250), MakeIpv4(0, 99, 1, 200)}) {
+    EXPECT_EQ(ParseIpv4("10.0.100.9"), Ipv4(10, 0, 100, 9));
+    for (uint32_t address : {Ipv4(203, 0, 113, 250), Ipv4(0, 99, 1, 200)}) {
         EXPECT_EQ(ParseIpv4(Ipv4ToText(address)), address);
     }
 }
@@ -43,15 +43,15 @@ TEST(MacTextTest, UpperCaseHexWithColonsFromTheFirstSixBytes) {
 
 TEST(PrivateAddressTest, RangesAndTheirEdges) {
     const uint32_t inside[] = {
-        MakeIpv4(10, 0, 0, 0),       MakeIpv4(10, 255, 255, 255),  MakeIpv4(172, 16, 0, 0),
-        MakeIpv4(172, 31, 255, 255), MakeIpv4(192, 168, 0, 1),     MakeIpv4(169, 254, 1, 1),
-        MakeIpv4(100, 64, 0, 0),     MakeIpv4(100, 127, 255, 255),
+        Ipv4(10, 0, 0, 0),       Ipv4(10, 255, 255, 255),  Ipv4(172, 16, 0, 0),
+        Ipv4(172, 31, 255, 255), Ipv4(192, 168, 0, 1),     Ipv4(169, 254, 1, 1),
+        Ipv4(100, 64, 0, 0),     Ipv4(100, 127, 255, 255),
     };
     const uint32_t outside[] = {
-        MakeIpv4(9, 255, 255, 255), MakeIpv4(11, 0, 0, 0),       MakeIpv4(172, 15, 255, 255),
-        MakeIpv4(172, 32, 0, 0),    MakeIpv4(192, 167, 0, 1),    MakeIpv4(192, 169, 0, 1),
-        MakeIpv4(169, 253, 1, 1),   MakeIpv4(100, 63, 255, 255), MakeIpv4(100, 128, 0, 0),
-        MakeIpv4(8, 8, 8, 8),       MakeIpv4(1, 0, 0, 10),       MakeIpv4(1, 1, 168, 192),
+        Ipv4(9, 255, 255, 255), Ipv4(11, 0, 0, 0),       Ipv4(172, 15, 255, 255),
+        Ipv4(172, 32, 0, 0),    Ipv4(192, 167, 0, 1),    Ipv4(192, 169, 0, 1),
+        Ipv4(169, 253, 1, 1),   Ipv4(100, 63, 255, 255), Ipv4(100, 128, 0, 0),
+        Ipv4(8, 8, 8, 8),       Ipv4(1, 0, 0, 10),       Ipv4(1, 1, 168, 192),
     };
     for (uint32_t a : inside) EXPECT_TRUE(IsPrivateAddress(a)) << Ipv4ToText(a);
     for (uint32_t a : outside) EXPECT_FALSE(IsPrivateAddress(a)) << Ipv4ToText(a);

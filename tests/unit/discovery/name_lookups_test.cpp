@@ -18,7 +18,7 @@ constexpr auto kCname = static_cast<DnsType>(5);
 // Serves fixed answers by (name, type) and records every query; any other name fails as a
 // name error would. Thread-safe so the concurrency test can share it.
 class FakeDns : public Dns {
-  public:
+public:
     DnsAnswer Query(const std::string& name, DnsType type, bool bypassCache) override {
         std::lock_guard<std::mutex> lock(mutex_);
         queries.push_back({name, type});
@@ -36,7 +36,7 @@ class FakeDns : public Dns {
     std::vector<std::pair<std::string, DnsType>> queries;
     bool bypassed = false;
 
-  private:
+private:
     std::mutex mutex_;
 };
 
@@ -56,7 +56,7 @@ DnsAnswer Txt(const std::string& first) {
     return Answer({Record(DnsType::Txt, {}, {first, "x"})});
 }
 
-const uint32_t kHop = MakeIpv4(192, 0, 2, 1);
+const uint32_t kHop = Ipv4(192, 0, 2, 1);
 const std::string kOrigin = "1.2.0.192.origin.asn.cymru.com";
 const std::string kOriginText = "64500 | 192.0.2.0/24 | ZZ | registry | 2000-01-01";
 const std::string kNameText = "64500 | ZZ | registry | 2000-01-01 | EXAMPLE-NET, ZZ";
@@ -64,7 +64,7 @@ const std::string kNameText = "64500 | ZZ | registry | 2000-01-01 | EXAMPLE-NET,
 TEST(NameLookupsTest, QueryNamesReverseTheOctets) {
     EXPECT_EQ(ReverseQueryName(kHop), "1.2.0.192.in-addr.arpa");
     EXPECT_EQ(OriginQueryName(kHop), kOrigin);
-    EXPECT_EQ(ReverseQueryName(MakeIpv4(10, 20, 30, 255)), "255.30.20.10.in-addr.arpa");
+    EXPECT_EQ(ReverseQueryName(Ipv4(10, 20, 30, 255)), "255.30.20.10.in-addr.arpa");
     EXPECT_EQ(AsNameQueryName("64500"), "AS64500.asn.cymru.com");
 }
 
@@ -161,7 +161,7 @@ TEST(NameLookupsTest, AsnFromOriginThenAsNameAnswers) {
 TEST(NameLookupsTest, CachesPerAddressUntilCleared) {
     FakeDns dns;
     NameLookups lookups(dns);
-    const uint32_t silent = MakeIpv4(198, 51, 100, 7);
+    const uint32_t silent = Ipv4(198, 51, 100, 7);
     dns.answers[{"1.2.0.192.in-addr.arpa", DnsType::Ptr}] = Answer({Record(DnsType::Ptr, "old")});
     dns.answers[{kOrigin, DnsType::Txt}] = Txt(kOriginText);
 
@@ -195,7 +195,7 @@ TEST(NameLookupsTest, ConcurrentLookupsAndClearsAgree) {
     NameLookups lookups(dns);
     std::vector<uint32_t> hops;
     for (uint8_t i = 1; i <= 4; ++i) {
-        const uint32_t hop = MakeIpv4(203, 0, 113, i);
+        const uint32_t hop = Ipv4(203, 0, 113, i);
         hops.push_back(hop);
         dns.answers[{ReverseQueryName(hop), DnsType::Ptr}] =
             Answer({Record(DnsType::Ptr, "hop" + std::to_string(i))});

@@ -2,18 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ipv4.h"
+
 #include <vector>
 
 namespace quillon::lnx {
 namespace {
 
-constexpr uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
-}
-
-const uint32_t kMe = Ip(192, 168, 1, 20);
-const uint32_t kDest = Ip(1, 1, 1, 1);
-const uint32_t kRouter = Ip(10, 0, 0, 1);
+const uint32_t kMe = Ipv4(192, 168, 1, 20);
+const uint32_t kDest = Ipv4(1, 1, 1, 1);
+const uint32_t kRouter = Ipv4(10, 0, 0, 1);
 constexpr uint16_t kId = 0xBEEF;
 constexpr uint16_t kSeq = 7;
 
@@ -83,7 +81,7 @@ TEST(LinuxIcmpParse, RawEchoReplyIsMatchedOnIdentifierSequenceAndSource) {
 
     EXPECT_FALSE(Raw(EchoReply(kDest, kId + 1, kSeq))) << "another program's ping";
     EXPECT_FALSE(Raw(EchoReply(kDest, kId, kSeq + 1))) << "an earlier request's late reply";
-    EXPECT_FALSE(Raw(EchoReply(Ip(8, 8, 8, 8), kId, kSeq))) << "a reply from another target";
+    EXPECT_FALSE(Raw(EchoReply(Ipv4(8, 8, 8, 8), kId, kSeq))) << "a reply from another target";
 
     auto ownRequest = EchoReply(kDest, kId, kSeq);
     ownRequest[20] = kIcmpEchoRequest;  // our own request, seen on loopback
@@ -109,7 +107,7 @@ TEST(LinuxIcmpParse, RawErrorsNameTheRouterAndMapToStatuses) {
     ASSERT_TRUE(host);
     EXPECT_EQ(host->status, kIcmpStatusHostUnreachable);
 
-    EXPECT_FALSE(Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, Ip(9, 9, 9, 9), kId, kSeq)))
+    EXPECT_FALSE(Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, Ipv4(9, 9, 9, 9), kId, kSeq)))
         << "about a request to another destination";
     EXPECT_FALSE(Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, kDest, kId + 1, kSeq)));
     EXPECT_FALSE(Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, kDest, kId, kSeq - 1)));
@@ -164,7 +162,7 @@ TEST(LinuxIcmpParse, DatagramRepliesAndQueuedErrorsMatchOnSequenceAndDestination
     EXPECT_EQ(exceeded->address, kRouter);
 
     EXPECT_FALSE(ParseQueuedIcmpError(error, sent.data(), sent.size(), kDest, kSeq + 1));
-    EXPECT_FALSE(ParseQueuedIcmpError(error, sent.data(), sent.size(), Ip(9, 9, 9, 9), kSeq));
+    EXPECT_FALSE(ParseQueuedIcmpError(error, sent.data(), sent.size(), Ipv4(9, 9, 9, 9), kSeq));
     EXPECT_FALSE(ParseQueuedIcmpError(error, sent.data(), 4, kDest, kSeq));
     QueuedIcmpError local = error;
     local.originIcmp = false;  // a local error (e.g. message too long), not an answer

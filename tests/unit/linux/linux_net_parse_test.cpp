@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ipv4.h"
+
 namespace quillon::lnx {
 namespace {
-
-constexpr uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
-}
 
 // As the kernel prints it on a little-endian machine.
 constexpr char kRoute[] =
@@ -23,12 +21,12 @@ TEST(LinuxNetParse, RouteTableKeepsKernelOrderAndNetworkByteOrder) {
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].interfaceName, "wlan0");
     EXPECT_EQ(rows[0].destination, 0u);
-    EXPECT_EQ(rows[0].nextHop, Ip(192, 168, 1, 1));
+    EXPECT_EQ(rows[0].nextHop, Ipv4(192, 168, 1, 1));
     EXPECT_EQ(rows[0].metric, 600u);
     EXPECT_EQ(rows[1].interfaceName, "eth0");
-    EXPECT_EQ(rows[1].nextHop, Ip(10, 10, 0, 1));
-    EXPECT_EQ(rows[2].destination, Ip(192, 168, 1, 0));
-    EXPECT_EQ(rows[2].mask, Ip(255, 255, 255, 0));
+    EXPECT_EQ(rows[1].nextHop, Ipv4(10, 10, 0, 1));
+    EXPECT_EQ(rows[2].destination, Ipv4(192, 168, 1, 0));
+    EXPECT_EQ(rows[2].mask, Ipv4(255, 255, 255, 0));
     EXPECT_TRUE(ParseProcNetRoute("").empty());
     EXPECT_TRUE(ParseProcNetRoute("Iface\tDestination\n").empty());
 }
@@ -42,7 +40,7 @@ TEST(LinuxNetParse, ArpTableReadsAddressesMacsAndCompleteness) {
         "10.0.0.2         0x1         0x6         AA:BB:CC:DD:EE:FF     *        eth0\n";
     const auto rows = ParseProcNetArp(text);
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].address, Ip(192, 168, 1, 1));
+    EXPECT_EQ(rows[0].address, Ipv4(192, 168, 1, 1));
     EXPECT_EQ(rows[0].mac, (std::array<uint8_t, 6>{0xaa, 0xbb, 0xcc, 0x0d, 0x0e, 0x0f}));
     EXPECT_TRUE(rows[0].complete);
     EXPECT_EQ(rows[0].interfaceName, "wlan0");
@@ -53,7 +51,7 @@ TEST(LinuxNetParse, ArpTableReadsAddressesMacsAndCompleteness) {
 }
 
 TEST(LinuxNetParse, AddressAndMacTextsAreStrict) {
-    EXPECT_EQ(ParseDottedQuad("192.0.2.1"), Ip(192, 0, 2, 1));
+    EXPECT_EQ(ParseDottedQuad("192.0.2.1"), Ipv4(192, 0, 2, 1));
     EXPECT_EQ(ParseDottedQuad("0.0.0.0"), 0u);
     for (const char* bad :
          {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "01.2.3.4", "1..2.3", "a.b.c.d", "1.2.3.4 "}) {

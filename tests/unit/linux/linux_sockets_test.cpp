@@ -6,11 +6,13 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "base/ipv4.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,10 +28,7 @@ using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
-}
-const uint32_t kLoopback = Ip(127, 0, 0, 1);
+const uint32_t kLoopback = Ipv4(127, 0, 0, 1);
 
 // A socket bound to an ephemeral loopback port.
 class BoundSocket {
@@ -177,7 +176,7 @@ TEST(LinuxSockets, ResolvesLiteralsAndTheHostsFile) {
     ResolveResult result = sockets.ResolveIpv4("192.0.2.7");
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.error, 0);
-    EXPECT_EQ(result.addresses, std::vector<uint32_t>{Ip(192, 0, 2, 7)});
+    EXPECT_EQ(result.addresses, std::vector<uint32_t>{Ipv4(192, 0, 2, 7)});
 
     result = sockets.ResolveIpv4("localhost");
     ASSERT_TRUE(result.ok);
@@ -193,23 +192,24 @@ TEST(LinuxSockets, SilentAndUnroutableAddressesInANamespace) {
         "ip neigh add 10.9.9.2 lladdr 02:00:00:00:00:02 dev qla nud permanent", [] {
             LinuxSockets sockets;
             TcpConnectResult tcp;
-            auto took = Timed([&] { tcp = sockets.TcpConnect(Ip(10, 9, 9, 2), 443, 300); });
+            auto took = Timed([&] { tcp = sockets.TcpConnect(Ipv4(10, 9, 9, 2), 443, 300); });
             EXPECT_TRUE(tcp.timedOut);
             EXPECT_FALSE(tcp.connected);
             EXPECT_EQ(tcp.error, 0);
             EXPECT_GE(took, 300ms);
             EXPECT_LT(took, 1500ms);
 
-            tcp = sockets.TcpConnect(Ip(10, 200, 0, 1), 443, 300);
+            tcp = sockets.TcpConnect(Ipv4(10, 200, 0, 1), 443, 300);
             EXPECT_FALSE(tcp.connected || tcp.timedOut);
             EXPECT_EQ(tcp.error, ENETUNREACH);
 
             UdpExchangeResult udp;
-            took = Timed([&] { udp = sockets.UdpExchange(Ip(10, 9, 9, 2), 3478, kRequest, 300); });
+            took =
+                Timed([&] { udp = sockets.UdpExchange(Ipv4(10, 9, 9, 2), 3478, kRequest, 300); });
             EXPECT_TRUE(udp.sent);
             EXPECT_FALSE(udp.received);
             EXPECT_GE(took, 300ms);
-            udp = sockets.UdpExchange(Ip(10, 200, 0, 1), 3478, kRequest, 300);
+            udp = sockets.UdpExchange(Ipv4(10, 200, 0, 1), 3478, kRequest, 300);
             EXPECT_FALSE(udp.sent);
 
             // A name the hosts file lacks goes to a resolver the namespace cannot reach.

@@ -41,12 +41,12 @@ const HopEvidence kSilent{};
 
 // gateway, CGNAT hop, two ISP hops, transit, destination
 HopList HomePath() {
-    return {Hop(1, MakeIpv4(192, 168, 1, 1), HopLabel::Local),
-            Hop(2, MakeIpv4(100, 64, 0, 1), HopLabel::Local),
-            Hop(3, MakeIpv4(203, 0, 113, 1), HopLabel::Isp),
+    return {Hop(1, Ipv4(192, 168, 1, 1), HopLabel::Local),
+            Hop(2, Ipv4(100, 64, 0, 1), HopLabel::Local),
+            Hop(3, Ipv4(203, 0, 113, 1), HopLabel::Isp),
             Hop(4, 0, HopLabel::Unknown),
-            Hop(5, MakeIpv4(198, 51, 100, 7), HopLabel::Transit),
-            Hop(6, MakeIpv4(1, 1, 1, 1), HopLabel::Destination)};
+            Hop(5, Ipv4(198, 51, 100, 7), HopLabel::Transit),
+            Hop(6, Ipv4(1, 1, 1, 1), HopLabel::Destination)};
 }
 
 TEST(Diagnosis, AssessmentThresholdsAreInclusive) {
@@ -68,8 +68,8 @@ TEST(Diagnosis, SegmentsOfHops) {
     EXPECT_EQ(SegmentOfHop(path, 2), Segment::Isp);
     EXPECT_EQ(SegmentOfHop(path, 3), Segment::Isp);
     EXPECT_EQ(SegmentOfHop(path, 5), Segment::Services);
-    HopList lan = {Hop(1, MakeIpv4(10, 0, 0, 1), HopLabel::Local),
-                   Hop(2, MakeIpv4(192, 168, 1, 1), HopLabel::Local)};
+    HopList lan = {Hop(1, Ipv4(10, 0, 0, 1), HopLabel::Local),
+                   Hop(2, Ipv4(192, 168, 1, 1), HopLabel::Local)};
     EXPECT_EQ(SegmentOfHop(lan, 1), Segment::HomeNetwork);
 }
 
@@ -169,9 +169,9 @@ TEST(Diagnosis, RouterDroppingItsOwnAnswersIsNoIssueAndBreaksNoRun) {
 }
 
 TEST(Diagnosis, LatencyAndJitterRunsAndTheirTexts) {
-    const HopList lan = {Hop(1, MakeIpv4(192, 168, 1, 254), HopLabel::Local),
-                         Hop(2, MakeIpv4(192, 168, 0, 1), HopLabel::Local),
-                         Hop(3, MakeIpv4(1, 1, 1, 1), HopLabel::Destination)};
+    const HopList lan = {Hop(1, Ipv4(192, 168, 1, 254), HopLabel::Local),
+                         Hop(2, Ipv4(192, 168, 0, 1), HopLabel::Local),
+                         Hop(3, Ipv4(1, 1, 1, 1), HopLabel::Destination)};
     Diagnosis d = Judge({Ev(20, 0, 3), Ev(20, 0, 180, 5), Ev(20, 0, 190, 5)}, lan);
     EXPECT_EQ(d.latencyHop, 1);
     EXPECT_EQ(d.culpritSegment, Segment::HomeNetwork);
@@ -193,7 +193,7 @@ TEST(Diagnosis, LatencyAndJitterRunsAndTheirTexts) {
 }
 
 TEST(Diagnosis, UnreachedDestinationIsCriticalAtOnce) {
-    const HopList partial = {Hop(1, MakeIpv4(192, 168, 1, 1), HopLabel::Local),
+    const HopList partial = {Hop(1, Ipv4(192, 168, 1, 1), HopLabel::Local),
                              Hop(2, 0, HopLabel::Unknown), Hop(3, 0, HopLabel::Unknown)};
     sim::VirtualClock clock;
     Hysteresis memory(clock);

@@ -14,9 +14,9 @@
 namespace quillon {
 namespace {
 
-constexpr uint32_t kDest = MakeIpv4(1, 1, 1, 1);
-constexpr uint32_t kRouter = MakeIpv4(192, 168, 1, 1);
-constexpr uint32_t kIsp = MakeIpv4(203, 0, 113, 1);
+constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
+constexpr uint32_t kRouter = Ipv4(192, 168, 1, 1);
+constexpr uint32_t kIsp = Ipv4(203, 0, 113, 1);
 
 // Scripted ICMP: blocking answers by (destination, ttl); overlapped answers by destination,
 // completed when the test says so.
@@ -131,7 +131,7 @@ TEST(EchoProber, SweepKeepsOneEchoPerNodeAndRecordsWhatCompleted) {
     }
 
     // A node added later is taken in only after the table is invalidated.
-    const uint32_t late = MakeIpv4(198, 51, 100, 1);
+    const uint32_t late = Ipv4(198, 51, 100, 1);
     registry.GetOrCreateNode(late, {}, registry.Generation());
     prober.SendEchoSweep();
     EXPECT_EQ(icmp.sent[late], 0);

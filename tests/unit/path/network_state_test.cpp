@@ -37,9 +37,9 @@ public:
                      .operStatusUp = true,
                      .transmitLinkSpeed = speed,
                      .physicalAddress = {0x3C, 0x22, 0xFB, 0x9A, 0x10, 0x4E},
-                     .ipv4Unicast = {MakeIpv4(192, 168, 1, 20)}}};
-        routes = {{0, 0, MakeIpv4(192, 168, 1, 1), 2, 25}};
-        neighbors = {{MakeIpv4(192, 168, 1, 1), 2, gatewayMac, true}};
+                     .ipv4Unicast = {Ipv4(192, 168, 1, 20)}}};
+        routes = {{0, 0, Ipv4(192, 168, 1, 1), 2, 25}};
+        neighbors = {{Ipv4(192, 168, 1, 1), 2, gatewayMac, true}};
     }
 
     std::vector<NetAdapter> adapters;
@@ -192,10 +192,10 @@ protected:
     FakeUnifi unifi;
 };
 
-const uint32_t kRouter = MakeIpv4(192, 168, 1, 1);
-const uint32_t kCgnat = MakeIpv4(100, 64, 0, 1);
-const uint32_t kCore = MakeIpv4(198, 51, 100, 17);
-const uint32_t kDest = MakeIpv4(192, 0, 2, 129);
+const uint32_t kRouter = Ipv4(192, 168, 1, 1);
+const uint32_t kCgnat = Ipv4(100, 64, 0, 1);
+const uint32_t kCore = Ipv4(198, 51, 100, 17);
+const uint32_t kDest = Ipv4(192, 0, 2, 129);
 
 TEST_F(NetworkStateTest, BeforeTheFirstTracerouteOnlyTheLocalSegmentsShow) {
     net.Home("eth0", kIfTypeEthernet, 1'000'000'000, kGatewayMac);
@@ -224,7 +224,7 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
                      .asName = "EXAMPLE-CABLE",
                      .valid = true};
     registry.AddDestination({kDest, "Backup", false});
-    registry.AddDestination({MakeIpv4(192, 0, 2, 1), "Video service", true});
+    registry.AddDestination({Ipv4(192, 0, 2, 1), "Video service", true});
     Node(kRouter, {1, 2, 1, 2});
     Node(kCgnat, {9, 11, 10, 10, 12, 8, 10, -1});
     Node(kCore, {20, 24});
@@ -364,7 +364,7 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
 
 TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
-    const uint32_t isp = MakeIpv4(206, 224, 64, 1);
+    const uint32_t isp = Ipv4(206, 224, 64, 1);
     publicIp.info = {
         .ipAddress = "98.97.1.2", .asn = "14593", .asName = "SPACEX-STARLINK", .valid = true};
     geo.places["98.97.1.2"] = Place("98.97.1.2", "Denver", "", "US", 39.7392, -104.9903,
@@ -407,8 +407,8 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
 
     // Without an AS to match, the second hop is the ISP's; a private one is never looked up.
     publicIp.info.asn = "";
-    Node(MakeIpv4(10, 0, 0, 1), {5, 7});
-    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, MakeIpv4(10, 0, 0, 1), HopLabel::Isp),
+    Node(Ipv4(10, 0, 0, 1), {5, 7});
+    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, Ipv4(10, 0, 0, 1), HopLabel::Isp),
              Hop(3, kDest, HopLabel::Destination, "www.example")});
     geo.looked.clear();
     message = builder.BuildNetworkState();
