@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <system_error>
 
-#include "base/fs_path.h"
 #include "app/interface_choice.h"
-#include "base/log.h"
-#include "platform/log_environment.h"
 #include "app/main_controller.h"
+#include "base/fs_path.h"
+#include "base/log.h"
 #include "path/path_monitor.h"
+#include "platform/log_environment.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "ui/ui_dispatch.h"
@@ -95,10 +95,14 @@ int Application::Run() {
 
     const int exitCode = p.shell->Run(*controller_, options_.startMinimized);
     if (exitCode == -1) {
-        LogWrite(Error, "Failed to create main window");
-        fatalMessage_ =
-            "Quillon cannot start: the main window, or the page's address when headless, could "
-            "not be opened.";
+        const std::string reason = p.shell->StartFailure();
+        if (reason.empty()) {
+            LogWrite(Error, "Failed to create main window");
+            fatalMessage_ = "Quillon cannot start: the main window could not be created.";
+        } else {
+            LogWrite(Error, "Failed to start: %s", reason.c_str());
+            fatalMessage_ = "Quillon cannot start: " + reason;
+        }
         StopDiscoveryWorkers();
         ShutdownLogging();
         return 1;

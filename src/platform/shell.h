@@ -25,18 +25,18 @@ struct TrayMenuItem {
 class ShellListener {
 public:
     virtual ~ShellListener() = default;
-    virtual void OnCreate() = 0;                   // the window exists; set everything up
-    virtual void OnClose() = 0;                    // the user closed the window
-    virtual void OnCommand(int command) = 0;       // a tray menu item was chosen
+    virtual void OnCreate() = 0;              // the window exists; set everything up
+    virtual void OnClose() = 0;               // the user closed the window
+    virtual void OnCommand(int command) = 0;  // a tray menu item was chosen
     virtual void OnTimer(int timerId) = 0;
     virtual void OnTrayMouse(uint32_t mouseEvent) = 0;
-    virtual void OnPosted(uint32_t message) = 0;   // something PostToSelf sent
+    virtual void OnPosted(uint32_t message) = 0;  // something PostToSelf sent
     virtual void OnResize(int width, int height) = 0;
-    virtual void OnDestroy() = 0;                  // the window is going; tear down
+    virtual void OnDestroy() = 0;  // the window is going; tear down
     // Ready comes before StartPage: a web view once it exists, the headless bridge while a
     // page is connected. The core loads the start page at the first OnPageReady.
-    virtual void OnPageReady() = 0;                // the page can receive posts
-    virtual void OnPageGone() = 0;                 // no page can receive posts any more
+    virtual void OnPageReady() = 0;  // the page can receive posts
+    virtual void OnPageGone() = 0;   // no page can receive posts any more
     // Another page joined while one already could receive posts (a reload, a second tab of
     // the headless bridge): it has seen nothing yet.
     virtual void OnPageArrived() {}
@@ -51,6 +51,9 @@ public:
     // Creates the window (hidden when startHidden), calls OnCreate, then runs the loop until
     // Quit. Returns the exit code given to Quit, or -1 when the window could not be created.
     virtual int Run(ShellListener& listener, bool startHidden) = 0;
+    // Why the last Run returned -1, in words for the user ("cannot listen on ..."); empty when
+    // the shell has nothing to add to "the main window could not be created".
+    virtual std::string StartFailure() const { return {}; }
     // Ends the loop after the current event; OnDestroy has already run.
     virtual void Quit(int exitCode) = 0;
     // Destroys the window: OnDestroy follows on the UI thread.

@@ -30,6 +30,7 @@ public:
     // What Run does between OnCreate and the end of the loop (Application tests).
     std::function<void(FakeShell&)> whileRunning;
     bool failCreate = false;
+    std::string startFailure;  // what StartFailure says after a failed Run
 
     // Controller tests attach without a loop.
     void Attach(ShellListener& listener, bool startHidden) {
@@ -50,6 +51,7 @@ public:
         }
         return exitCode;
     }
+    std::string StartFailure() const override { return failCreate ? startFailure : ""; }
     void Quit(int code) override {
         quit = true;
         exitCode = code;

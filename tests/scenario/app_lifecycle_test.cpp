@@ -243,7 +243,21 @@ TEST(Application, WindowThatCannotBeCreatedEndsWithExitCode1) {
     EXPECT_EQ(app.Run(), 1);
     EXPECT_EQ(CountOf(ReadLog(), "[ERROR] Failed to create main window\r\n"), 1);
     EXPECT_EQ(CountOf(ReadLog(), "QlnWin shutting down"), 0);
-    EXPECT_FALSE(app.FatalMessage().empty());
+    EXPECT_EQ(app.FatalMessage(), "Quillon cannot start: the main window could not be created.");
+}
+
+TEST(Application, AShellThatSaysWhyItCouldNotStartIsQuoted) {
+    AppRig rig;
+    rig.shell.failCreate = true;
+    rig.shell.startFailure = "the page's address 127.0.0.1:8080 cannot be listened on";
+    Application app(rig.platform, ApplicationOptions{});
+    EXPECT_EQ(app.Run(), 1);
+    EXPECT_EQ(CountOf(ReadLog(),
+                      "[ERROR] Failed to start: the page's address 127.0.0.1:8080 "
+                      "cannot be listened on\r\n"),
+              1);
+    EXPECT_EQ(app.FatalMessage(),
+              "Quillon cannot start: the page's address 127.0.0.1:8080 cannot be listened on");
 }
 
 TEST(Application, RunsWithoutALogWhenItsFolderIsUnknown) {

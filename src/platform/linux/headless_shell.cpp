@@ -108,11 +108,8 @@ HeadlessShell::~HeadlessShell() {
 int HeadlessShell::Run(ShellListener& listener, bool startHidden) {
     listener_ = &listener;
     loopThread_ = std::this_thread::get_id();
-    std::string error;
-    if (!bridge_.Start(&error)) {
-        std::fprintf(stderr, "quillon: %s\n", error.c_str());
-        return -1;
-    }
+    startFailure_.clear();
+    if (!bridge_.Start(&startFailure_)) return -1;
     Print("Quillon is running. Open this address in a browser on this computer:\n  " +
           bridge_.PageAddress() + "\nPress Ctrl-C to stop.");
     std::optional<SignalWatcher> signals;

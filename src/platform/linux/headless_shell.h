@@ -58,6 +58,7 @@ public:
     // Starts serving, prints the address to open, calls OnCreate and runs the loop until Quit.
     // Returns -1 (after a message on stderr) when the address cannot be served. Once per shell.
     int Run(ShellListener& listener, bool startHidden) override;
+    std::string StartFailure() const override { return startFailure_; }
     void Quit(int exitCode) override;
     void DestroyWindow() override;
     void ShowWindow(bool visible) override;
@@ -107,6 +108,7 @@ private:
 
     const HeadlessShellOptions options_;
     PageBridge bridge_;
+    std::string startFailure_;  // set by Run, on the thread that calls it
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -303,9 +303,8 @@ struct PageBridge::Impl {
             ServeFile(req, res);
         });
         // Everything but the message endpoint is read with GET only.
-        server.Post("/.*", [](const httplib::Request&, httplib::Response& res) {
-            NotAllowed(res, "GET");
-        });
+        server.Post(
+            "/.*", [](const httplib::Request&, httplib::Response& res) { NotAllowed(res, "GET"); });
     }
 };
 
@@ -340,10 +339,12 @@ bool PageBridge::Start(std::string* error) {
     int port = d.options.port;
     if (port == 0) {
         port = d.server.bind_to_any_port(bindAddress);
-        if (port <= 0) return fail("cannot listen on " + d.options.listenAddress);
+        if (port <= 0) {
+            return fail("the page's address " + d.options.listenAddress + " cannot be listened on");
+        }
     } else if (!d.server.bind_to_port(bindAddress, port)) {
-        return fail("cannot listen on " + UrlHost(d.options.listenAddress) + ":" +
-                    std::to_string(port) + " (in use?)");
+        return fail("the page's address " + UrlHost(d.options.listenAddress) + ":" +
+                    std::to_string(port) + " cannot be listened on (is the port in use?)");
     }
     d.endpoint = BridgeEndpoint{bindAddress, static_cast<uint16_t>(port)};
     // Cookies are shared by every port of a host; the port in the name keeps two runs apart.

@@ -473,6 +473,11 @@ TEST_F(HeadlessShellTest, AnAddressThatCannotBeServedFailsTheRun) {
         listener.shell = &other;
         EXPECT_EQ(other.Run(listener, false), -1) << address;
         EXPECT_TRUE(listener.Events().empty());
+        const std::string why = other.StartFailure();
+        EXPECT_EQ(why, address == "0.0.0.0"
+                           ? "the page bridge listens on loopback addresses only, not 0.0.0.0"
+                           : "the page's address 127.0.0.1:" + std::to_string(taken) +
+                                 " cannot be listened on (is the port in use?)");
     }
 }
 
