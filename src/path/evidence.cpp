@@ -254,15 +254,18 @@ std::vector<HopEvidence> GatherEvidence(const HopList& path, const NodeRegistry&
     std::vector<HopEvidence> hops(path.size());
     for (size_t i = 0; i < path.size(); ++i) {
         if (path[i].address == 0) continue;
-        hops[i] = ReduceEvidence(registry.RecentOf(path[i].address), nowMs, sinceMs);
-        const auto node = registry.GetNode(path[i].address);
-        if (!node || hops[i].samples == 0) continue;
-        const SampleWindow& window = node->samples;
-        for (int32_t s = 0; s < window.count; ++s) {
-            if (window.slots[s].timestampMs >= hops[i].windowStartMs) continue;
-            ++hops[i].priorSamples;
-            hops[i].priorLosses += window.slots[s].timedOut ? 1 : 0;
-        }
+        // One look at the node: its recent echoes, and what its window holds from before them.
+        registry.ReadNode(path[i].address, [&](const PathNode& node) {
+            HopEvidence& hop = hops[i];
+            hop = ReduceEvidence(InTimeOrder(node.recent), nowMs, sinceMs);
+            if (hop.samples == 0) return;
+            const SampleWindow& window = node.samples;
+            for (int32_t s = 0; s < window.count; ++s) {
+                if (window.slots[s].timestampMs >= hop.windowStartMs) continue;
+                ++hop.priorSamples;
+                hop.priorLosses += window.slots[s].timedOut ? 1 : 0;
+            }
+        });
     }
     return hops;
 }

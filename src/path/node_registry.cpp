@@ -43,13 +43,6 @@ void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut,
     RecordRecent(it->second.recent, sentAtMs != 0 ? sentAtMs : now, rttMs, timedOut);
 }
 
-std::vector<Sample> NodeRegistry::RecentOf(uint32_t address) const {
-    std::lock_guard lock(mutex_);
-    const auto it = nodes_.find(address);
-    if (it == nodes_.end()) return {};
-    return InTimeOrder(it->second.recent);
-}
-
 size_t NodeRegistry::NodeCount() const {
     std::lock_guard lock(mutex_);
     return nodes_.size();

@@ -72,8 +72,16 @@ public:
     // and, for the echo of a regular tick, to its window; nothing when the address has no node.
     void RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular = true,
                       uint64_t sentAtMs = 0);
-    // The node's recent samples oldest first; empty when the address has no node.
-    std::vector<Sample> RecentOf(uint32_t address) const;
+    // Calls read(const PathNode&) under the registry's lock, without copying the node; false
+    // when the address has no node. `read` must be short and must not call the registry.
+    template <typename Read>
+    bool ReadNode(uint32_t address, Read&& read) const {
+        std::lock_guard lock(mutex_);
+        const auto it = nodes_.find(address);
+        if (it == nodes_.end()) return false;
+        read(it->second);
+        return true;
+    }
 
     size_t NodeCount() const;
     // Addresses of every node (never 0), for the echo sweep.
