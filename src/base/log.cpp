@@ -35,6 +35,7 @@ struct LogState {
     std::string currentPath;
     std::string folder;  // cached once determined
     LogEnvironment environment;
+    LogSink sink;  // tests only
 };
 
 // Never destroyed: worker threads may still log while static objects are torn down at exit.
@@ -169,6 +170,7 @@ void WriteLocked(LogState& state, LogLevel level, const char* format, va_list ar
     line[length++] = '\r';
     line[length++] = '\n';
     std::fwrite(line, 1, length, state.file);
+    if (state.sink) state.sink(std::string_view(line, length));
 }
 
 void WriteLockedF(LogState& state, LogLevel level, const char* format, ...) QUILLON_PRINTF(3, 4);
@@ -240,6 +242,12 @@ bool OpenNewLogFile() {
         state.open.store(false);
     }
     return OpenNewLogFileLocked(state);
+}
+
+void SetLogSink(LogSink sink) {
+    LogState& state = State();
+    std::lock_guard guard(state.lock);
+    state.sink = std::move(sink);
 }
 
 bool CreateDirectoryTree(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "base/local_time.h"
 
@@ -67,5 +68,12 @@ bool OpenNewLogFile();
 
 // Creates a folder and every missing parent. True when the folder exists afterwards.
 bool CreateDirectoryTree(const std::string& path);
+
+// For tests: while a sink is set, every line written to the file is also handed to it whole
+// ("[timestamp] [LEVEL] message\r\n"), in file order, under the log's lock, so the sink must
+// not log. Nothing reaches it while no file is open. An empty function removes it. The
+// application never sets one; unset, it costs one test of an empty function per line.
+using LogSink = std::function<void(std::string_view line)>;
+void SetLogSink(LogSink sink);
 
 }  // namespace quillon

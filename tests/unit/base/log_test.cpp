@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -37,7 +38,10 @@ std::vector<std::string> LogFiles(const std::string& folder) {
 
 class LogTest : public ::testing::Test {
 protected:
-    void TearDown() override { ShutdownLogging(); }
+    void TearDown() override {
+        ShutdownLogging();
+        SetLogSink({});
+    }
 
     std::string LogFolder() const { return system.Root() + kPathSeparator + "Logs"; }
 
@@ -85,6 +89,25 @@ TEST_F(LogTest, WritesSignatureAndExactLinesAndNothingOutsideItsLifetime) {
               "[2026-12-05T07:41:59.123] [WARN] GetSystemPowerStatus failed: 5\r\n"
               "[2026-12-05T07:42:01.000] [ERROR] Failed to create data directory: /x/y\r\n"
               "[2026-12-05T07:42:01.000] [INFO] Logging shutdown\r\n");
+}
+
+TEST_F(LogTest, SinkGetsExactlyTheLinesTheFileGetsUntilRemoved) {
+    std::string seen;
+    SetLogSink([&seen](std::string_view line) { seen.append(line); });
+    LogWrite(Error, "before %s", "initialisation");
+    ASSERT_TRUE(InitializeLogging(system, clock));
+    LogWrite(Warn, "written %d", 1);
+    LogWrite(Debug, "never %s", "written");
+    LogWrite(Info, "%s", std::string(5000, 'a').c_str());  // cut as in the file
+    ShutdownLogging();
+    LogWrite(Error, "after shutdown");
+    EXPECT_EQ("\xEF\xBB\xBF" + seen, ReadFile(GetCurrentLogPath()));
+    EXPECT_TRUE(seen.starts_with("[2026-12-05T07:41:59.123] [WARN] written 1\r\n")) << seen;
+
+    SetLogSink({});
+    ASSERT_TRUE(InitializeLogging(system, clock));
+    LogWrite(Info, "unseen");
+    EXPECT_EQ(seen.find("unseen"), std::string::npos);
 }
 
 TEST_F(LogTest, UndeterminableFolderMeansNoLogAndIsRetried) {
