@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <thread>
 
+#include "fakes/hooked_icmp.h"
 #include "path/path_monitor.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_system.h"
@@ -17,43 +17,6 @@
 
 namespace quillon::test {
 namespace {
-
-// ICMP over the simulation with hooks: one when a handle closes, one before a blocking echo.
-class HookedIcmp final : public IcmpApi {
-public:
-    explicit HookedIcmp(IcmpApi& inner) : inner_(inner) {}
-    std::function<void()> onClose;
-    std::function<void()> beforeEcho;
-
-    std::unique_ptr<IcmpHandle> Open() override {
-        auto inner = inner_.Open();
-        if (!inner) return nullptr;
-        return std::make_unique<Handle>(std::move(inner), *this);
-    }
-
-private:
-    class Handle final : public IcmpHandle {
-    public:
-        Handle(std::unique_ptr<IcmpHandle> inner, HookedIcmp& owner)
-            : inner_(std::move(inner)), owner_(owner) {}
-        ~Handle() override {
-            if (owner_.onClose) owner_.onClose();
-        }
-        bool Echo(const EchoRequest& request, EchoReply& reply) override {
-            if (owner_.beforeEcho) owner_.beforeEcho();
-            return inner_->Echo(request, reply);
-        }
-        EchoStart StartEcho(const EchoRequest& request) override {
-            return inner_->StartEcho(request);
-        }
-        bool PollEcho(EchoReply& reply) override { return inner_->PollEcho(reply); }
-
-    private:
-        std::unique_ptr<IcmpHandle> inner_;
-        HookedIcmp& owner_;
-    };
-    IcmpApi& inner_;
-};
 
 // A cycle that starts while a reset is half done (the path cleared, the registry not yet) must
 // not trace with the old registry's generation: its path would be listed with no nodes.
