@@ -1,15 +1,14 @@
 // ControllerRig: the main window's logic on a simulated home network in virtual time, with a
 // fake shell, notifier and startup entry. Discovery runs inline. The log goes to the simulated
-// system's folder and can be read back (Debug lines are never written).
+// system's folder and is captured in `log`.
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/main_controller.h"
 #include "base/log.h"
 #include "fake_shell.h"
+#include "log_capture.h"
 #include "path/path_monitor.h"
 #include "platform/log_environment.h"
 #include "platform/sim/sim_network.h"
@@ -37,22 +36,6 @@ inline sim::WorldConfig SmallHome() {
     return b.Build();
 }
 
-inline std::string ReadLog() {
-    std::ifstream in(GetCurrentLogPath(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline int CountOf(const std::string& haystack, const std::string& needle) {
-    int n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 struct ControllerRig {
     explicit ControllerRig(bool minimized = false, sim::WorldConfig world = SmallHome())
         : network(std::move(world), clock),
@@ -63,13 +46,9 @@ struct ControllerRig {
           controller(
               MainControllerPorts{shell, clock, system, network.netInfo(), &netEvents, &autostart},
               monitor, host, dispatcher, MainControllerOptions{minimized, DefaultDestinations()}),
-          startMinimized(minimized) {
-        InitializeLogging(system, clock);
-    }
-    ~ControllerRig() { ShutdownLogging(); }
+          startMinimized(minimized) {}
 
     void Create() { shell.Attach(controller, startMinimized); }
-    int LogCount(const std::string& text) const { return CountOf(ReadLog(), text); }
 
     sim::VirtualClock clock;
     sim::SimSystem system;
@@ -83,6 +62,7 @@ struct ControllerRig {
     UiDispatcher dispatcher;
     MainController controller;
     bool startMinimized;
+    TestLog log{system, clock};  // last: opened after the rest is built, closed before it goes
 };
 
 }  // namespace quillon::test

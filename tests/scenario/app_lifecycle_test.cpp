@@ -9,21 +9,23 @@
 
 #include "app/application.h"
 #include "fakes/controller_rig.h"
+#include "fakes/hooked_icmp.h"
 #include "platform/platform.h"
 #include "platform/shell_messages.h"
 
 namespace quillon::test {
 namespace {
 
-// Blocking echoes wait at a gate the test opens; overlapped ones pass straight through.
-class GatedIcmp final : public IcmpApi {
+// Holds blocking echoes while closed; counts them.
+class EchoGate {
 public:
-    explicit GatedIcmp(IcmpApi& inner) : inner_(inner) {}
-
-    std::unique_ptr<IcmpHandle> Open() override {
-        auto handle = inner_.Open();
-        if (!handle) return nullptr;
-        return std::make_unique<Handle>(*this, std::move(handle));
+    void Pass() {
+        std::unique_lock lock(mutex_);
+        ++echoes_;
+        ++blocked_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+        --blocked_;
     }
     void WaitUntilBlocked() {
         std::unique_lock lock(mutex_);
@@ -34,38 +36,12 @@ public:
         open_ = open;
         changed_.notify_all();
     }
-    int BlockingEchoes() {
+    int Echoes() {
         std::lock_guard lock(mutex_);
         return echoes_;
     }
 
 private:
-    class Handle final : public IcmpHandle {
-    public:
-        Handle(GatedIcmp& owner, std::unique_ptr<IcmpHandle> inner)
-            : owner_(owner), inner_(std::move(inner)) {}
-        bool Echo(const EchoRequest& request, EchoReply& reply) override {
-            {
-                std::unique_lock lock(owner_.mutex_);
-                ++owner_.echoes_;
-                ++owner_.blocked_;
-                owner_.changed_.notify_all();
-                owner_.changed_.wait(lock, [this] { return owner_.open_; });
-                --owner_.blocked_;
-            }
-            return inner_->Echo(request, reply);
-        }
-        EchoStart StartEcho(const EchoRequest& request) override {
-            return inner_->StartEcho(request);
-        }
-        bool PollEcho(EchoReply& reply) override { return inner_->PollEcho(reply); }
-
-    private:
-        GatedIcmp& owner_;
-        std::unique_ptr<IcmpHandle> inner_;
-    };
-
-    IcmpApi& inner_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = true;
@@ -76,6 +52,7 @@ private:
 struct AppRig {
     explicit AppRig(sim::ThreadMode mode = sim::ThreadMode::Inline, bool withUi = true)
         : threads(mode), network(SmallHome(), clock), icmp(network.icmp()) {
+        icmp.beforeEcho = [this] { gate.Pass(); };
         system.executablePath = system.Root() + "/bin/quillon";
         if (withUi) {
             std::filesystem::create_directories(system.Root() + "/bin/ui");
@@ -92,30 +69,17 @@ struct AppRig {
         platform.shell = &shell;
     }
 
-    // Lines of the log that contain any of `marks`, in file order.
-    std::vector<std::string> Lines(const std::vector<std::string>& marks) {
-        std::vector<std::string> out;
-        std::istringstream in(ReadLog());
-        for (std::string line; std::getline(in, line);) {
-            for (const std::string& mark : marks) {
-                if (line.find(mark) != std::string::npos) {
-                    out.push_back(line.substr(line.find("] [") + 2));
-                    break;
-                }
-            }
-        }
-        return out;
-    }
-
     sim::VirtualClock clock;
     sim::SimSystem system;
     sim::SimThreads threads;
     sim::SimNetwork network;
-    GatedIcmp icmp;
+    EchoGate gate;
+    HookedIcmp icmp;
     FakeShell shell{clock};
     FakeNetEvents netEvents;
     FakeAutostart autostart;
     Platform platform;
+    LogCapture log;
 };
 
 const std::vector<std::string> kOrderMarks = {
@@ -136,22 +100,21 @@ TEST(Application, StartsAndShutsDownInOrder) {
     EXPECT_EQ(app.Run(), 0);
     EXPECT_FALSE(rig.shell.startedHidden);
     EXPECT_GE(rig.shell.StatePosts(), 2);
-    EXPECT_EQ(rig.Lines(kOrderMarks),
+    EXPECT_EQ(rig.log.Lines(kOrderMarks),
               (std::vector<std::string>{
-                  "[INFO] Logging initialized - log directory: " + rig.system.Root() + "/Logs\r",
-                  "[INFO] QlnWin starting\r",
-                  "[INFO] Initialized 2 default destinations\r",
-                  "[INFO] Route change notifications registered\r",
-                  "[INFO] Interface change notifications registered\r",
-                  "[INFO] Main window created\r",
-                  "[INFO] WebView2 ready\r",
-                  "[INFO] WebView2 ready, loading React UI\r",
-                  "[INFO] Handling network change notification\r",
-                  "[INFO] QlnWin shutting down\r",
-                  "[INFO] Logging shutdown\r",
+                  "[INFO] Logging initialized - log directory: " + rig.system.Root() + "/Logs",
+                  "[INFO] QlnWin starting",
+                  "[INFO] Initialized 2 default destinations",
+                  "[INFO] Route change notifications registered",
+                  "[INFO] Interface change notifications registered",
+                  "[INFO] Main window created",
+                  "[INFO] WebView2 ready",
+                  "[INFO] WebView2 ready, loading React UI",
+                  "[INFO] Handling network change notification",
+                  "[INFO] QlnWin shutting down",
+                  "[INFO] Logging shutdown",
               }));
-    EXPECT_EQ(CountOf(ReadLog(), "[INFO] Loading UI from: https://quillon.local/index.html\r\n"),
-              1);
+    EXPECT_EQ(rig.log.Count("[INFO] Loading UI from: https://quillon.local/index.html\r\n"), 1);
     EXPECT_FALSE(app.WorkersLeftRunning());
     EXPECT_EQ(app.Monitor(), nullptr);
 }
@@ -161,7 +124,7 @@ TEST(Application, MinimizedStartsHiddenAndSaysSo) {
     Application app(rig.platform, ApplicationOptions{true, {}, ""});
     EXPECT_EQ(app.Run(), 0);  // the script is empty: the window is closed through Exit
     EXPECT_TRUE(rig.shell.startedHidden);
-    EXPECT_EQ(CountOf(ReadLog(), "[INFO] QlnWin starting (minimized)\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] QlnWin starting (minimized)\r\n"), 1);
     EXPECT_EQ(rig.shell.armed.front(), std::make_pair(kMeasurementTimer, 60000u));
 }
 
@@ -176,7 +139,7 @@ TEST(Application, GivenDestinationsReplaceTheDefaults) {
     EXPECT_EQ(app.Run(), 0);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_TRUE(seen[0].isPrimary);
-    EXPECT_EQ(CountOf(ReadLog(), "[INFO] Initialized 1 default destinations\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Initialized 1 default destinations\r\n"), 1);
 }
 
 TEST(Application, AChosenInterfaceIsTheOnlyAdapterTheApplicationSees) {
@@ -194,7 +157,7 @@ TEST(Application, AChosenInterfaceIsTheOnlyAdapterTheApplicationSees) {
         const std::string said = testing::internal::GetCapturedStderr();
         const bool known = name == "Wi-Fi";
         EXPECT_EQ(gatewayMac, known ? "00:11:22:33:44:55" : "") << name;
-        EXPECT_EQ(CountOf(ReadLog(), "[WARN] Interface eth9 not found\r\n"), known ? 0 : 1);
+        EXPECT_EQ(rig.log.Count("[WARN] Interface eth9 not found\r\n"), known ? 0 : 1);
         // Not there (yet): the application runs on and says so where it was started.
         EXPECT_EQ(said, known ? ""
                               : "quillon: --interface eth9: no such adapter (present: Wi-Fi); "
@@ -213,10 +176,9 @@ TEST(Application, TheSimulatedNetworkAnnouncesItsChanges) {
     };
     Application app(rig.platform, ApplicationOptions{});
     EXPECT_EQ(app.Run(), 0);
-    const std::string log = ReadLog();
-    EXPECT_EQ(CountOf(log, "[INFO] Interface change notifications registered\r\n"), 1);
-    EXPECT_EQ(CountOf(log, "[INFO] Handling network change notification\r\n"), 1);
-    EXPECT_EQ(CountOf(log, "[ERROR]"), 0);
+    EXPECT_EQ(rig.log.Count("[INFO] Interface change notifications registered\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Handling network change notification\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[ERROR]"), 0);
 }
 
 TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {
@@ -227,12 +189,12 @@ TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {
     const std::string index = rig.system.Root() + "/bin/ui/index.html";
     EXPECT_NE(app.FatalMessage().find(index + " not found"), std::string::npos);
     EXPECT_NE(app.FatalMessage().find("make run"), std::string::npos);
-    EXPECT_EQ(rig.Lines({"[INFO]", "[WARN]", "[ERROR]"}),
+    EXPECT_EQ(rig.log.Lines({"[INFO]", "[WARN]", "[ERROR]"}),
               (std::vector<std::string>{
-                  "[INFO] Logging initialized - log directory: " + rig.system.Root() + "/Logs\r",
-                  "[INFO] QlnWin starting\r",
-                  "[ERROR] UI assets not available: " + index + " not found\r",
-                  "[INFO] Logging shutdown\r",
+                  "[INFO] Logging initialized - log directory: " + rig.system.Root() + "/Logs",
+                  "[INFO] QlnWin starting",
+                  "[ERROR] UI assets not available: " + index + " not found",
+                  "[INFO] Logging shutdown",
               }));
 }
 
@@ -241,8 +203,8 @@ TEST(Application, WindowThatCannotBeCreatedEndsWithExitCode1) {
     rig.shell.failCreate = true;
     Application app(rig.platform, ApplicationOptions{});
     EXPECT_EQ(app.Run(), 1);
-    EXPECT_EQ(CountOf(ReadLog(), "[ERROR] Failed to create main window\r\n"), 1);
-    EXPECT_EQ(CountOf(ReadLog(), "QlnWin shutting down"), 0);
+    EXPECT_EQ(rig.log.Count("[ERROR] Failed to create main window\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("QlnWin shutting down"), 0);
     EXPECT_EQ(app.FatalMessage(), "Quillon cannot start: the main window could not be created.");
 }
 
@@ -252,9 +214,8 @@ TEST(Application, AShellThatSaysWhyItCouldNotStartIsQuoted) {
     rig.shell.startFailure = "the page's address 127.0.0.1:8080 cannot be listened on";
     Application app(rig.platform, ApplicationOptions{});
     EXPECT_EQ(app.Run(), 1);
-    EXPECT_EQ(CountOf(ReadLog(),
-                      "[ERROR] Failed to start: the page's address 127.0.0.1:8080 "
-                      "cannot be listened on\r\n"),
+    EXPECT_EQ(rig.log.Count("[ERROR] Failed to start: the page's address 127.0.0.1:8080 cannot be "
+                            "listened on\r\n"),
               1);
     EXPECT_EQ(app.FatalMessage(),
               "Quillon cannot start: the page's address 127.0.0.1:8080 cannot be listened on");
@@ -276,9 +237,9 @@ protected:
     // Runs the application until a worker is blocked in a probe, then chooses Exit.
     int RunUntilBlockedThenExit(Application& app) {
         rig.shell.whileRunning = [&](FakeShell& shell) {
-            rig.icmp.Open(false);
+            rig.gate.Open(false);
             shell.Advance(5000);  // the first tick starts discovery on a worker
-            rig.icmp.WaitUntilBlocked();
+            rig.gate.WaitUntilBlocked();
             shell.Command(kCommandExit);
         };
         return app.Run();
@@ -289,18 +250,17 @@ protected:
 TEST_F(ShutdownMidTrace, TheWorkerStopsBeforeItsNextProbeWithinTheBound) {
     Application app(rig.platform, ApplicationOptions{});
     std::thread opener([&] {
-        rig.icmp.WaitUntilBlocked();
+        rig.gate.WaitUntilBlocked();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        rig.icmp.Open(true);
+        rig.gate.Open(true);
     });
     EXPECT_EQ(RunUntilBlockedThenExit(app), 0);
     opener.join();
     EXPECT_FALSE(app.WorkersLeftRunning());
-    EXPECT_EQ(rig.icmp.BlockingEchoes(), 1);  // the probe in flight, none after the stop
-    const std::string log = ReadLog();
-    EXPECT_EQ(CountOf(log, "still running at shutdown"), 0);
-    EXPECT_EQ(CountOf(log, "Traceroute complete"), 0);
-    EXPECT_EQ(CountOf(log, "Primary path discovered"), 0);
+    EXPECT_EQ(rig.gate.Echoes(), 1);  // the probe in flight, none after the stop
+    EXPECT_EQ(rig.log.Lines(
+                  {"still running at shutdown", "Traceroute complete", "Primary path discovered"}),
+              std::vector<std::string>{});
 }
 
 TEST_F(ShutdownMidTrace, AWorkerPastTheBoundIsLeftAloneAndStillStops) {
@@ -308,17 +268,17 @@ TEST_F(ShutdownMidTrace, AWorkerPastTheBoundIsLeftAloneAndStillStops) {
     app.SetWorkerStopBound(std::chrono::milliseconds(50));
     EXPECT_EQ(RunUntilBlockedThenExit(app), 0);
     EXPECT_TRUE(app.WorkersLeftRunning());
-    EXPECT_EQ(rig.Lines({"still running", "Logging shutdown"}),
+    EXPECT_EQ(rig.log.Lines({"still running", "Logging shutdown"}),
               (std::vector<std::string>{
                   "[WARN] Path discovery worker still running at shutdown - left to process "
-                  "exit\r",
-                  "[INFO] Logging shutdown\r",
+                  "exit",
+                  "[INFO] Logging shutdown",
               }));
-    const std::string before = ReadLog();
-    rig.icmp.Open(true);
+    const std::string before = rig.log.Text();
+    rig.gate.Open(true);
     rig.threads.WaitIdle();
-    EXPECT_EQ(rig.icmp.BlockingEchoes(), 1);
-    EXPECT_EQ(ReadLog(), before);  // nothing written after the log closed
+    EXPECT_EQ(rig.gate.Echoes(), 1);
+    EXPECT_EQ(rig.log.Text(), before);  // nothing written after the log closed
 }
 
 }  // namespace

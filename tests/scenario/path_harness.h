@@ -1,19 +1,16 @@
 // PathHarness: the path-measurement subsystem on a simulated network in virtual time, driven
 // the way the main window drives it: a measurement tick every 5 s, every second while the
-// verdict gathers evidence. Discovery cycles run inline,
-// so their probes let virtual time pass before the tick goes on. The diagnostic log is written
-// to the simulated system's folder and can be read back.
+// verdict gathers evidence. Discovery cycles run inline, so their probes let virtual time pass
+// before the tick goes on. The diagnostic log is written to the simulated system's folder and
+// captured in `log`.
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "base/log.h"
-#include "platform/log_environment.h"
 #include "base/json_value.h"
+#include "fakes/log_capture.h"
 #include "path/path_monitor.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_scenario.h"
@@ -32,11 +29,9 @@ public:
                   [this](const std::string& type, const std::string& data) {
                       events.emplace_back(type, data);
                   }) {
-        InitializeLogging(system, clock);
         monitor.Prober().OpenSharedHandle();
         monitor.AddDestinations(DefaultDestinations());
     }
-    ~PathHarness() { ShutdownLogging(); }
 
     // One measurement tick, then the rest of the tick period the monitor asks for.
     std::string Tick() {
@@ -67,19 +62,6 @@ public:
         const JsonValue& callout = state.member("culpritCallout");
         return callout.contains("segmentId") ? callout.member("segmentId").asString() : "";
     }
-    std::string Log() const {
-        std::ifstream in(GetCurrentLogPath(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    int LogCount(const std::string& text) const {
-        const std::string log = Log();
-        int n = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
-
     static constexpr uint64_t kTickMs = 5000;
 
     sim::VirtualClock clock;
@@ -89,6 +71,7 @@ public:
     std::vector<std::pair<std::string, std::string>> events;
     PathMonitor monitor;
     std::string state;
+    TestLog log{system, clock};  // last: opened once the monitor is built, closed before it goes
 };
 
 inline sim::WorldConfig LoadWorld(const std::string& name) {

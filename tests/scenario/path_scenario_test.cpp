@@ -88,25 +88,20 @@ TEST(PathScenario, HealthyHomeIsDiscoveredStageByStageAndMeasured) {
                   R"({"hop":4,"ip":"*","rttMs":0.0,"loss":0.0,"jitter":0.0,"segment":"?"})"),
               std::string::npos);
 
-    const std::string log = h.Log();
-    EXPECT_NE(log.find("[INFO] NodeRegistry: Added destination Cloudflare DNS (0x01010101)\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("[INFO] NodeRegistry: Added destination Google DNS (0x08080808)\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("[INFO] Initialized 2 default destinations\r\n"), std::string::npos);
-    EXPECT_NE(log.find("[INFO] Running traceroute to primary destination Cloudflare DNS "
-                       "(1.1.1.1)\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("[INFO] Starting traceroute to 1.1.1.1 (max 15 hops)\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("[INFO] Traceroute complete: 6 hops discovered, 5 nodes in registry\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("[INFO] Primary path discovered: 5 nodes in registry\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("[INFO] Running traceroute to secondary destination Google DNS "
-                       "(8.8.8.8)\r\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("[INFO] All paths discovered: 6 unique nodes\r\n"), std::string::npos);
+    EXPECT_EQ(h.log.Lines({"destination", "raceroute", "discovered"}),
+              (std::vector<std::string>{
+                  "[INFO] NodeRegistry: Added destination Cloudflare DNS (0x01010101)",
+                  "[INFO] NodeRegistry: Added destination Google DNS (0x08080808)",
+                  "[INFO] Initialized 2 default destinations",
+                  "[INFO] Running traceroute to primary destination Cloudflare DNS (1.1.1.1)",
+                  "[INFO] Starting traceroute to 1.1.1.1 (max 15 hops)",
+                  "[INFO] Traceroute complete: 6 hops discovered, 5 nodes in registry",
+                  "[INFO] Primary path discovered: 5 nodes in registry",
+                  "[INFO] Running traceroute to secondary destination Google DNS (8.8.8.8)",
+                  "[INFO] Starting traceroute to 8.8.8.8 (max 15 hops)",
+                  "[INFO] Traceroute complete: 4 hops discovered, 6 nodes in registry",
+                  "[INFO] All paths discovered: 6 unique nodes",
+              }));
 }
 
 // Runs ticks until the message satisfies `done` or `limitMs` of virtual time passed; returns
@@ -157,8 +152,8 @@ TEST(PathScenario, WifiLossIsPlacedQuicklyNeverLooksHealthyAndClearsWithinAMinut
     EXPECT_EQ(callout.member("title").asString(), "WiFi Connection Issue");
     EXPECT_EQ(callout.member("description").asString(),
               "Packet loss detected on your WiFi connection.");
-    EXPECT_EQ(h.LogCount("[INFO] Hysteresis[connection]: PENDING -> CONFIRMED (entry delay "
-                         "elapsed)\r\n"),
+    EXPECT_EQ(h.log.Count("[INFO] Hysteresis[connection]: PENDING -> CONFIRMED (entry delay "
+                          "elapsed)\r\n"),
               1);
 
     // Over: stabilising for 15 s, healthy within a minute of the end, then the regular pace.
@@ -169,8 +164,8 @@ TEST(PathScenario, WifiLossIsPlacedQuicklyNeverLooksHealthyAndClearsWithinAMinut
         h, [&] { return h.Overall() == "healthy"; }, 60'000);
     EXPECT_GE(healthy - stabilising, 15'000u);
     EXPECT_LE(healthy, 180'000u + 60'000u);
-    EXPECT_EQ(h.LogCount("[INFO] Hysteresis[connection]: CLEARING -> NONE (exit delay "
-                         "elapsed)\r\n"),
+    EXPECT_EQ(h.log.Count("[INFO] Hysteresis[connection]: CLEARING -> NONE (exit delay "
+                          "elapsed)\r\n"),
               1);
     h.RunFor(30'000);
     EXPECT_EQ(h.Overall(), "healthy");
@@ -241,9 +236,9 @@ TEST(PathScenario, DestinationThatNeverAnswersPingIsJudgedByTheHopsBeforeIt) {
     // Silent for minutes while its path and 8.8.8.8 answer: a host that does not answer ping.
     TickUntil(
         h, [&] { return h.monitor.Discovery().DestinationSilent(); }, 5 * 60'000);
-    EXPECT_LE(h.LogCount("Starting traceroute to 1.1.1.1 (max 15 hops)"), 3);
-    EXPECT_EQ(h.LogCount("[INFO] Destination 1.1.1.1 does not answer ping - judging the path up "
-                         "to hop 3\r\n"),
+    EXPECT_LE(h.log.Count("Starting traceroute to 1.1.1.1 (max 15 hops)"), 3);
+    EXPECT_EQ(h.log.Count("[INFO] Destination 1.1.1.1 does not answer ping - judging the path up "
+                          "to hop 3\r\n"),
               1);
     h.RunFor(30'000);
     EXPECT_EQ(h.monitor.Path().Snapshot()->size(), 3u);
@@ -273,7 +268,7 @@ TEST(PathScenario, OutageRetriesKeepTheOldPathUntilTheNewOneIsTraced) {
         [&] { smallest = std::min(smallest, h.monitor.Path().Snapshot()->size()); });
     h.RunFor(240'000);
     h.network.world().SetEchoObserver({});
-    EXPECT_GE(h.LogCount("Starting traceroute to 1.1.1.1 (max 15 hops)"), 3);
+    EXPECT_GE(h.log.Count("Starting traceroute to 1.1.1.1 (max 15 hops)"), 3);
     EXPECT_EQ(smallest, traced);
     EXPECT_EQ(h.Overall(), "critical");
 }
@@ -290,7 +285,7 @@ TEST(PathScenario, NoIcmpPermissionSaysSoInsteadOfAnOutageAndRecovers) {
     EXPECT_EQ(callout.member("segmentId").asString(), "");
     EXPECT_FALSE(callout.member("remedy").asString().empty());
     EXPECT_TRUE(h.monitor.Path().Snapshot()->empty());  // no trace of fifteen silent hops
-    EXPECT_EQ(h.LogCount("Starting traceroute"), 0);
+    EXPECT_EQ(h.log.Count("Starting traceroute"), 0);
 
     // Allowed later: found within a minute and measured.
     h.network.world().SetIcmpAvailable(true);
@@ -310,23 +305,25 @@ TEST(PathScenario, GatewayChangeBetweenStagesRediscoversInTheSameCycle) {
     // The MAC changed at 7 s: the next cycle (the re-probe stage, or the minute's pass over
     // the holes) resets and traces the primary path again.
     TickUntil(
-        h, [&] { return h.LogCount("Gateway MAC changed") > 0; }, 70'000);
-    EXPECT_EQ(h.LogCount("Gateway MAC changed"), 1);
-    EXPECT_EQ(h.LogCount("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:99:88:77:66:55 - "
-                         "rediscovering path\r\n"),
+        h, [&] { return h.log.Count("Gateway MAC changed") > 0; }, 70'000);
+    EXPECT_EQ(h.log.Count("Gateway MAC changed"), 1);
+    EXPECT_EQ(h.log.Count("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:99:88:77:66:55 - "
+                          "rediscovering path\r\n"),
               1);
-    const std::string log = h.Log();
-    const size_t change = log.find("Gateway MAC changed");
-    const size_t reset = log.find("[INFO] Resetting path discovery\r\n", change);
-    const size_t retrace = log.find("Running traceroute to primary destination", change);
-    ASSERT_NE(reset, std::string::npos);
-    ASSERT_NE(retrace, std::string::npos);
-    EXPECT_LT(reset, retrace);
+    // Reset first, then the primary path again.
+    EXPECT_EQ(h.log.Lines({"Gateway MAC changed", "Resetting path", "primary destination"}),
+              (std::vector<std::string>{
+                  "[INFO] Running traceroute to primary destination Cloudflare DNS (1.1.1.1)",
+                  "[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:99:88:77:66:55 - "
+                  "rediscovering path",
+                  "[INFO] Resetting path discovery",
+                  "[INFO] Running traceroute to primary destination Cloudflare DNS (1.1.1.1)",
+              }));
     EXPECT_TRUE(h.monitor.Discovery().PrimaryDone());
     EXPECT_FALSE(h.monitor.Discovery().SecondaryDone());
     EXPECT_EQ(h.monitor.Path().Snapshot()->size(), 6u);
     h.RunFor(30'000);
-    EXPECT_EQ(h.LogCount("Gateway MAC changed"), 1);
+    EXPECT_EQ(h.log.Count("Gateway MAC changed"), 1);
     EXPECT_TRUE(h.monitor.Discovery().AllStagesDone());
 }
 
@@ -357,8 +354,8 @@ TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
     EXPECT_EQ(hop.address, shy);
     EXPECT_EQ(hop.hostname, "core1.isp.example");
     EXPECT_EQ(hop.label, HopLabel::Isp);  // labelled as the traceroute labels: the ISP's AS
-    EXPECT_EQ(h.LogCount("[INFO] Discovered previously unknown hop 3: 203.0.113.65 "
-                         "(core1.isp.example)\r\n"),
+    EXPECT_EQ(h.log.Count("[INFO] Discovered previously unknown hop 3: 203.0.113.65 "
+                          "(core1.isp.example)\r\n"),
               1);
     h.Ticks(2);  // the new node is in the next sweep and gets samples
     EXPECT_GE(h.monitor.Registry().GetNodeFigures(shy)->count, 1);
@@ -394,8 +391,8 @@ TEST(PathScenario, DestinationAnsweringCloserShortensThePath) {
     EXPECT_EQ(after[2].address, destination);
     EXPECT_EQ(after[2].ttl, 3);
     EXPECT_EQ(after[2].label, HopLabel::Destination);
-    EXPECT_EQ(h.LogCount("[INFO] Hop 3 answered by 1.1.1.1 itself - the path ends there\r\n"), 1);
-    EXPECT_EQ(h.LogCount("Discovered previously unknown hop"), 0);
+    EXPECT_EQ(h.log.Count("[INFO] Hop 3 answered by 1.1.1.1 itself - the path ends there\r\n"), 1);
+    EXPECT_EQ(h.log.Count("Discovered previously unknown hop"), 0);
 }
 
 TEST(PathScenario, HolesAreProbedAgainEachMinuteUntilTheyAnswer) {

@@ -21,20 +21,15 @@ TEST(MainController, CreationArmsTimersAddsTrayAndRegistersForChanges) {
     EXPECT_EQ(rig.netEvents.Live(), 2);
     EXPECT_EQ(rig.monitor.Registry().GetDestinations().size(), 2u);
 
-    const std::string log = ReadLog();
-    const size_t destinations = log.find("[INFO] Initialized 2 default destinations\r\n");
-    const size_t route = log.find("[INFO] Route change notifications registered\r\n");
-    const size_t interface = log.find("[INFO] Interface change notifications registered\r\n");
-    const size_t created = log.find("[INFO] Main window created\r\n");
-    ASSERT_NE(destinations, std::string::npos);
-    ASSERT_NE(created, std::string::npos);
-    EXPECT_LT(destinations, route);
-    EXPECT_LT(route, interface);
-    EXPECT_LT(interface, created);
+    EXPECT_EQ(rig.log.Lines({"destinations", "registered", "window"}),
+              (std::vector<std::string>{"[INFO] Initialized 2 default destinations",
+                                        "[INFO] Route change notifications registered",
+                                        "[INFO] Interface change notifications registered",
+                                        "[INFO] Main window created"}));
     // The initial notifications came before registration ended: skipped, nothing handled.
     rig.shell.Advance(1000);
-    EXPECT_EQ(rig.LogCount("change detected"), 0);
-    EXPECT_EQ(rig.LogCount("Handling network change notification"), 0);
+    EXPECT_EQ(rig.log.Count("change detected"), 0);
+    EXPECT_EQ(rig.log.Count("Handling network change notification"), 0);
 }
 
 // One rig at a time: the log is process-wide.
@@ -43,18 +38,18 @@ TEST(MainController, RouteRegistrationFailureSkipsInterfaceAndNeverReacts) {
         ControllerRig rig;
         rig.netEvents.failRoute = true;
         rig.Create();
-        EXPECT_EQ(rig.LogCount("[ERROR] Failed to register route change notification: 5\r\n"), 1);
-        EXPECT_EQ(rig.LogCount("Interface change notifications"), 0);
+        EXPECT_EQ(rig.log.Count("[ERROR] Failed to register route change notification: 5\r\n"), 1);
+        EXPECT_EQ(rig.log.Count("Interface change notifications"), 0);
         EXPECT_EQ(rig.netEvents.Live(), 0);
     }
     ControllerRig other;
     other.netEvents.failInterface = true;
     other.Create();
-    EXPECT_EQ(other.LogCount("[ERROR] Failed to register interface change notification: 5"), 1);
+    EXPECT_EQ(other.log.Count("[ERROR] Failed to register interface change notification: 5"), 1);
     // Route changes still count once both attempts are over.
     other.netEvents.Fire(NetChangeKind::Route, NetChangeType::Add);
     other.shell.Advance(600);
-    EXPECT_EQ(other.LogCount("[INFO] Handling network change notification"), 1);
+    EXPECT_EQ(other.log.Count("[INFO] Handling network change notification"), 1);
 }
 
 TEST(MainController, ClosingHidesToTrayAndSlowsMeasurementTo60s) {
@@ -147,8 +142,8 @@ TEST(MainController, LaunchAtStartupToggledTwiceLeavesNoEntry) {
     EXPECT_FALSE(rig.autostart.entry.has_value());
     rig.shell.Click(kTrayRightButtonUp);
     EXPECT_FALSE(rig.shell.menus.back()[2].checked);
-    EXPECT_EQ(rig.LogCount("[INFO] Launch at startup enabled\r\n"), 1);
-    EXPECT_EQ(rig.LogCount("[INFO] Launch at startup disabled\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Launch at startup enabled\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Launch at startup disabled\r\n"), 1);
 }
 
 TEST(MainController, LaunchAtStartupFailuresWarnAndTheMenuShowsTheRealState) {
@@ -157,8 +152,8 @@ TEST(MainController, LaunchAtStartupFailuresWarnAndTheMenuShowsTheRealState) {
         rig.Create();
         rig.autostart.failWrite = true;
         rig.shell.Command(kCommandLaunchAtStartup);
-        EXPECT_EQ(rig.LogCount("[WARN] Failed to enable launch at startup\r\n"), 1);
-        EXPECT_EQ(rig.LogCount("Launch at startup enabled"), 0);
+        EXPECT_EQ(rig.log.Count("[WARN] Failed to enable launch at startup\r\n"), 1);
+        EXPECT_EQ(rig.log.Count("Launch at startup enabled"), 0);
         rig.shell.Click(kTrayRightButtonUp);
         EXPECT_FALSE(rig.shell.menus.back()[2].checked);
 
@@ -166,8 +161,8 @@ TEST(MainController, LaunchAtStartupFailuresWarnAndTheMenuShowsTheRealState) {
         rig.shell.Command(kCommandLaunchAtStartup);
         rig.autostart.failRemove = true;
         rig.shell.Command(kCommandLaunchAtStartup);
-        EXPECT_EQ(rig.LogCount("[WARN] Failed to disable launch at startup\r\n"), 1);
-        EXPECT_EQ(rig.LogCount("Launch at startup disabled"), 0);
+        EXPECT_EQ(rig.log.Count("[WARN] Failed to disable launch at startup\r\n"), 1);
+        EXPECT_EQ(rig.log.Count("Launch at startup disabled"), 0);
         rig.shell.Click(kTrayRightButtonUp);
         EXPECT_TRUE(rig.shell.menus.back()[2].checked);
     }
@@ -177,7 +172,7 @@ TEST(MainController, LaunchAtStartupFailuresWarnAndTheMenuShowsTheRealState) {
     nameless.Create();
     nameless.shell.Command(kCommandLaunchAtStartup);
     EXPECT_FALSE(nameless.autostart.entry.has_value());
-    EXPECT_EQ(nameless.LogCount("[WARN] Failed to enable launch at startup"), 1);
+    EXPECT_EQ(nameless.log.Count("[WARN] Failed to enable launch at startup"), 1);
 }
 
 TEST(MainController, MeasurementTicksPostTheStateOnlyOnceThePageIsReady) {
@@ -248,10 +243,10 @@ protected:
 
 TEST_F(NetworkChange, SameGatewayTwiceOnlyRefreshesTheSecondTime) {
     Change();
-    EXPECT_EQ(rig.LogCount("[INFO] Route change detected: parameter\r\n"), 1);
-    EXPECT_EQ(rig.LogCount("[INFO] Handling network change notification\r\n"), 1);
-    EXPECT_EQ(rig.LogCount("[INFO] Gateway changed — full path reset\r\n"), 1);
-    EXPECT_EQ(rig.LogCount("[INFO] Hysteresis: Resetting all segment states (network change)"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Route change detected: parameter\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Handling network change notification\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Gateway changed — full path reset\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Hysteresis: Resetting all segment states (network change)"), 1);
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
     // The reset's discovery cycle ran and its follow-up tick measured at once.
     EXPECT_TRUE(rig.monitor.Discovery().PrimaryDone());
@@ -261,9 +256,9 @@ TEST_F(NetworkChange, SameGatewayTwiceOnlyRefreshesTheSecondTime) {
     const int posts = rig.shell.StatePosts();
     const size_t nodes = rig.monitor.Registry().NodeCount();
     Change(NetChangeKind::Interface);
-    EXPECT_EQ(rig.LogCount("[INFO] Handling network change notification\r\n"), 2);
-    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 1);
-    EXPECT_EQ(rig.LogCount("Resetting all segment states"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Handling network change notification\r\n"), 2);
+    EXPECT_EQ(rig.log.Count("Gateway changed — full path reset"), 1);
+    EXPECT_EQ(rig.log.Count("Resetting all segment states"), 1);
     EXPECT_EQ(rig.threads.StartedCount(), threads);
     EXPECT_EQ(rig.shell.StatePosts(), posts + 1);
     EXPECT_EQ(rig.monitor.Registry().NodeCount(), nodes);
@@ -277,9 +272,9 @@ TEST_F(NetworkChange, FirstNotificationAfterStartOnTheSameGatewayKeepsTheMeasure
     const auto before = rig.monitor.Registry().GetNodeFigures(kHomeGatewayAddress);
     ASSERT_TRUE(before.has_value());
     Change(NetChangeKind::Interface);
-    EXPECT_EQ(rig.LogCount("Handling network change notification"), 1);
-    EXPECT_EQ(rig.LogCount("Gateway changed"), 0);
-    EXPECT_EQ(rig.LogCount("Resetting path discovery"), 0);
+    EXPECT_EQ(rig.log.Count("Handling network change notification"), 1);
+    EXPECT_EQ(rig.log.Count("Gateway changed"), 0);
+    EXPECT_EQ(rig.log.Count("Resetting path discovery"), 0);
     EXPECT_EQ(rig.monitor.Registry().NodeCount(), nodes);
     EXPECT_GE(rig.monitor.Registry().GetNodeFigures(kHomeGatewayAddress)->count, before->count);
 }
@@ -289,8 +284,8 @@ TEST_F(NetworkChange, AnotherGatewayResetsAndIsRemembered) {
     rig.network.world().Apply(sim::GatewayMac(kOtherGatewayMac));
     Change();
     EXPECT_EQ(
-        rig.LogCount("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE\r\n"), 1);
-    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 2);
+        rig.log.Count("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("Gateway changed — full path reset"), 2);
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:AA:BB:CC:DD:EE");
 }
 
@@ -298,13 +293,13 @@ TEST_F(NetworkChange, EmptyGatewayAfterAKnownOneResetsAndTheNextOneResetsAgain) 
     Change();
     rig.network.world().Apply(sim::DefaultRouteGone());
     Change();
-    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 2);
-    EXPECT_EQ(rig.LogCount("Gateway MAC changed"), 0);
+    EXPECT_EQ(rig.log.Count("Gateway changed — full path reset"), 2);
+    EXPECT_EQ(rig.log.Count("Gateway MAC changed"), 0);
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "");
 
     rig.network.world().Apply(sim::DefaultRouteBack());
     Change();
-    EXPECT_EQ(rig.LogCount("Gateway changed — full path reset"), 3);
+    EXPECT_EQ(rig.log.Count("Gateway changed — full path reset"), 3);
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
 }
 
@@ -322,15 +317,15 @@ TEST_F(NetworkChange, ARouteBackSeenFirstByADiscoveryCycleTracesAgainAtOnce) {
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:11:22:33:44:55");
     EXPECT_FALSE(rig.monitor.Discovery().DestinationUnreached());
     EXPECT_EQ(rig.monitor.Path().Snapshot()->size(), 3u);
-    const int resets = rig.LogCount("Resetting path discovery");
+    const int resets = rig.log.Count("Resetting path discovery");
     Change();  // the late notification: the same gateway, nothing more to do
-    EXPECT_EQ(rig.LogCount("Resetting path discovery"), resets);
+    EXPECT_EQ(rig.log.Count("Resetting path discovery"), resets);
 }
 
 TEST_F(NetworkChange, ABurstIsHandledOnce500msAfterItsLastNotification) {
     Change();  // the first gateway is known
-    const int handled = rig.LogCount("Handling network change notification");
-    const int resets = rig.LogCount("[INFO] Resetting path discovery");
+    const int handled = rig.log.Count("Handling network change notification");
+    const int resets = rig.log.Count("[INFO] Resetting path discovery");
 
     rig.netEvents.Fire(NetChangeKind::Route, NetChangeType::Delete);
     rig.shell.Advance(300);
@@ -340,27 +335,27 @@ TEST_F(NetworkChange, ABurstIsHandledOnce500msAfterItsLastNotification) {
     rig.network.world().Apply(sim::GatewayMac(kOtherGatewayMac));
     rig.netEvents.Fire(NetChangeKind::Route, NetChangeType::Add);
     rig.shell.Advance(499);
-    EXPECT_EQ(rig.LogCount("Handling network change notification"), handled);
+    EXPECT_EQ(rig.log.Count("Handling network change notification"), handled);
     rig.shell.Advance(1);
-    EXPECT_EQ(rig.LogCount("Handling network change notification"), handled + 1);
+    EXPECT_EQ(rig.log.Count("Handling network change notification"), handled + 1);
     // The new gateway was seen once, by whoever looked first (a discovery cycle or the
     // handler, which read the tables after the burst), and caused one reset.
-    EXPECT_EQ(rig.LogCount("Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE"), 1);
-    EXPECT_EQ(rig.LogCount("[INFO] Resetting path discovery"), resets + 1);
+    EXPECT_EQ(rig.log.Count("Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Resetting path discovery"), resets + 1);
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:AA:BB:CC:DD:EE");
-    EXPECT_EQ(rig.LogCount("[INFO] Route change detected: delete\r\n"), 1);
-    EXPECT_EQ(rig.LogCount("change detected: add"), 0);  // folded into the burst
+    EXPECT_EQ(rig.log.Count("[INFO] Route change detected: delete\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("change detected: add"), 0);  // folded into the burst
 
     rig.shell.Advance(5000);
-    EXPECT_EQ(rig.LogCount("Handling network change notification"), handled + 1);
+    EXPECT_EQ(rig.log.Count("Handling network change notification"), handled + 1);
 }
 
 TEST_F(NetworkChange, NotificationsAfterTheWindowIsGonePostNothing) {
     rig.shell.Command(kCommandExit);
     rig.controller.Watcher().HandleNetworkChange("Route", "add");
     rig.shell.DeliverPosted();
-    EXPECT_EQ(rig.LogCount("[INFO] Route change detected: add"), 1);
-    EXPECT_EQ(rig.LogCount("Handling network change notification"), 0);
+    EXPECT_EQ(rig.log.Count("[INFO] Route change detected: add"), 1);
+    EXPECT_EQ(rig.log.Count("Handling network change notification"), 0);
 }
 
 }  // namespace

@@ -3,11 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
-#include "base/log.h"
-#include "platform/log_environment.h"
+#include "fakes/log_capture.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 
@@ -16,16 +12,9 @@ namespace {
 
 class PowerWatcherTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitializeLogging(system, clock); }
-    void TearDown() override { ShutdownLogging(); }
-    std::string Log() {
-        std::ifstream in(GetCurrentLogPath(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
     sim::VirtualClock clock;
     sim::SimSystem system;
+    TestLog log{system, clock};
     PowerWatcher watcher{clock, system};
 };
 
@@ -51,9 +40,8 @@ TEST_F(PowerWatcherTest, ASampleIsReusedFor30sAndChangesAreLoggedAfterTheFirst) 
     EXPECT_EQ(watcher.GetMeasurementInterval(true), 5000u);
     clock.Advance(1);
     EXPECT_EQ(watcher.GetMeasurementInterval(true), 15000u);
-    const std::string log = Log();
-    EXPECT_EQ(log.find("Power state changed: Unknown"), std::string::npos);
-    EXPECT_NE(log.find("[INFO] Power state changed: AC -> Battery\r\n"), std::string::npos);
+    EXPECT_EQ(log.Lines({"Power state changed"}),
+              std::vector<std::string>{"[INFO] Power state changed: AC -> Battery"});
 }
 
 TEST_F(PowerWatcherTest, AFailedQueryFallsBackToBatteryAndKeepsTheCache) {
@@ -62,7 +50,7 @@ TEST_F(PowerWatcherTest, AFailedQueryFallsBackToBatteryAndKeepsTheCache) {
     system.power = {false, 21, 0};
     EXPECT_EQ(watcher.GetMeasurementInterval(true), 15000u);
     EXPECT_EQ(watcher.CachedState(), PowerState::Ac);
-    EXPECT_NE(Log().find("[WARN] GetSystemPowerStatus failed: 21\r\n"), std::string::npos);
+    EXPECT_EQ(log.Count("[WARN] GetSystemPowerStatus failed: 21\r\n"), 1);
     // Retried at the next arming.
     system.power = {true, 0, 1};
     EXPECT_EQ(watcher.GetMeasurementInterval(true), 5000u);

@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/segment_print.h"
-
-#include <fstream>
-#include <iterator>
-
-#include "base/log.h"
 #include "discovery/address_text.h"
 #include "discovery/name_lookups.h"
+#include "fakes/log_capture.h"
+#include "fakes/segment_print.h"
 #include "path/echo_prober.h"
 #include "path/node_registry.h"
-#include "platform/log_environment.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_world_builder.h"
@@ -43,30 +38,17 @@ TEST(Traceroute, LabelsFollowTheFirstRuleThatApplies) {
     EXPECT_EQ(LabelHop(5, Ipv4(198, 51, 100, 9), kDest, "", "", ""), HopLabel::Unknown);
 }
 
-}  // namespace
-}  // namespace quillon
-
 // Traceroutes over a small simulated network.
-namespace quillon {
-namespace {
-
 class TracerouteWorld : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(InitializeLogging(system, clock)); }
-    void TearDown() override { ShutdownLogging(); }
-
     HopList Trace(const std::string& destination, Publish publish = Publish::HopByHop) {
         TraceContext context{prober, lookups, registry, currentPath};
         return Traceroute(context, destination, {registry.Generation(), currentPath.Generation()},
                           publish);
     }
-    std::string Log() {
-        std::ifstream in(GetCurrentLogPath(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
     sim::VirtualClock clock;
     sim::SimSystem system;
+    test::TestLog log{system, clock};
     sim::SimNetwork network{sim::WorldBuilder()
                                 .Home()
                                 .Path(Ipv4(192, 168, 1, 1))
@@ -131,10 +113,8 @@ TEST_F(TracerouteWorld, RefusesWhatIsNotADottedQuad) {
         EXPECT_TRUE(Trace(bad).empty()) << bad;
     }
     EXPECT_EQ(currentPath.Snapshot()->size(), 3u);  // left as it was
-    const std::string log = Log();
-    EXPECT_NE(log.find("[ERROR] Invalid destination address: 256.1.1.1\r\n"), std::string::npos);
-    EXPECT_NE(log.find("[INFO] Starting traceroute to dns.example (max 15 hops)\r\n"),
-              std::string::npos);
+    EXPECT_EQ(log.Count("[ERROR] Invalid destination address: 256.1.1.1\r\n"), 1);
+    EXPECT_EQ(log.Count("[INFO] Starting traceroute to dns.example (max 15 hops)\r\n"), 1);
 }
 
 TEST_F(TracerouteWorld, WithoutTheIcmpHandleEveryHopIsSilent) {

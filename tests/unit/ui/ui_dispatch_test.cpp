@@ -35,14 +35,14 @@ protected:
 TEST_F(UiDispatch, JavaScriptErrorsAreLoggedAndNeverDispatched) {
     rig.shell.PageSays(
         R"({"type":"jsError","message":"x is undefined","context":"render","action":"triggerRefresh"})");
-    EXPECT_EQ(rig.LogCount("[ERROR] JavaScript error [render]: x is undefined\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[ERROR] JavaScript error [render]: x is undefined\r\n"), 1);
     EXPECT_TRUE(rig.monitor.Discovery().PrimaryDone());  // not refreshed
     EXPECT_TRUE(rig.shell.pagePosts.empty());
 
     rig.shell.PageSays(R"({"type":"jsError","message":"unclosed)");
-    EXPECT_EQ(rig.LogCount("[ERROR] JavaScript error [unknown]: Unknown error\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[ERROR] JavaScript error [unknown]: Unknown error\r\n"), 1);
     rig.shell.PageSays(R"({"type":"jsError","message":"","context":""})");
-    EXPECT_EQ(rig.LogCount("[ERROR] JavaScript error []: \r\n"), 1);
+    EXPECT_EQ(rig.log.Count("[ERROR] JavaScript error []: \r\n"), 1);
 }
 
 TEST_F(UiDispatch, RefreshForgetsThePathAndPostsTheStateAtOnce) {
