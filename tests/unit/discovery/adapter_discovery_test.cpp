@@ -2,45 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <vector>
 
 #include "discovery/address_text.h"
+#include "fakes/fake_net_info.h"
 
 namespace quillon {
 namespace {
 
-// Tables the way the system would report them; counts the calls that cost time.
-class FakeNetInfo : public NetInfo {
-public:
-    bool ListAdapters(std::vector<NetAdapter>& out) override {
-        out = adapters;
-        return adaptersOk;
-    }
-    bool ListRoutes(std::vector<Ipv4Route>& out) override {
-        out = routes;
-        return routesOk;
-    }
-    bool ListNeighbors(std::vector<NeighborEntry>& out) override {
-        ++neighborReads;
-        out = neighbors;
-        return neighborsOk;
-    }
-    std::optional<MacAddress> ResolveNeighbor(uint32_t address) override {
-        resolved.push_back(address);
-        auto it = resolvable.find(address);
-        if (it == resolvable.end()) return std::nullopt;
-        return it->second;
-    }
-
-    std::vector<NetAdapter> adapters;
-    std::vector<Ipv4Route> routes;
-    std::vector<NeighborEntry> neighbors;
-    std::map<uint32_t, MacAddress> resolvable;
-    bool adaptersOk = true, routesOk = true, neighborsOk = true;
-    int neighborReads = 0;
-    std::vector<uint32_t> resolved;
-};
+using test::FakeNetInfo;
 
 NetAdapter Adapter(std::string name, std::string description, uint32_t ifIndex,
                    uint32_t ifType = kIfTypeEthernet, bool up = true) {
