@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <tuple>
 
-#include "base/log.h"
 #include "discovery/address_text.h"
+#include "fakes/fake_net_info.h"
+#include "fakes/log_capture.h"
 #include "path/node_registry.h"
-#include "platform/log_environment.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 
@@ -21,16 +19,10 @@
 namespace quillon {
 namespace {
 
-class FakeNet : public NetInfo {
-public:
-    bool ListAdapters(std::vector<NetAdapter>& out) override { return out = adapters, true; }
-    bool ListRoutes(std::vector<Ipv4Route>& out) override { return out = routes, true; }
-    bool ListNeighbors(std::vector<NeighborEntry>& out) override { return out = neighbors, true; }
-    std::optional<MacAddress> ResolveNeighbor(uint32_t) override { return std::nullopt; }
-
-    // One adapter at 192.168.1.20 whose default route leads to 192.168.1.1 (gatewayMac).
-    void Home(std::string name, uint32_t type, uint64_t speed, const MacAddress& gatewayMac) {
-        adapters = {{.friendlyName = std::move(name),
+// One adapter at 192.168.1.20 whose default route leads to 192.168.1.1 (gatewayMac).
+void Home(test::FakeNetInfo& net, std::string name, uint32_t type, uint64_t speed,
+          const MacAddress& gatewayMac) {
+    net.adapters = {{.friendlyName = std::move(name),
                      .description = "Intel(R) Ethernet I225-V",
                      .ifIndex = 2,
                      .ifType = type,
@@ -38,14 +30,9 @@ public:
                      .transmitLinkSpeed = speed,
                      .physicalAddress = {0x3C, 0x22, 0xFB, 0x9A, 0x10, 0x4E},
                      .ipv4Unicast = {Ipv4(192, 168, 1, 20)}}};
-        routes = {{0, 0, Ipv4(192, 168, 1, 1), 2, 25}};
-        neighbors = {{Ipv4(192, 168, 1, 1), 2, gatewayMac, true}};
-    }
-
-    std::vector<NetAdapter> adapters;
-    std::vector<Ipv4Route> routes;
-    std::vector<NeighborEntry> neighbors;
-};
+    net.routes = {{0, 0, Ipv4(192, 168, 1, 1), 2, 25}};
+    net.neighbors = {{Ipv4(192, 168, 1, 1), 2, gatewayMac, true}};
+}
 
 const MacAddress kGatewayMac{0xA4, 0x2B, 0xB0, 0xC1, 0x7E, 0x10};
 const MacAddress kUnifiMac{0xFC, 0xEC, 0xDA, 0x11, 0x22, 0x33};
@@ -159,6 +146,12 @@ const std::string kDevice = SegmentText(
     R"("clientManufacturer":"Example Devices","diskUsedPercent":60.9,"diskTotalGB":512,)"
     R"("diskFreeGB":200,"ramUsedPercent":42.0,"ramTotalGB":16,"ramAvailableGB":9})");
 
+// The gateway of Home() before anything was measured.
+const std::string kGatewaySegment =
+    SegmentText("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
+                R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
+                R"("gatewayManufacturer":"Example Networks"})");
+
 class NetworkStateTest : public ::testing::Test {
 protected:
     NetworkStateContext Context(bool withSources = true) {
@@ -179,7 +172,7 @@ protected:
 
     sim::SimSystem system;
     sim::VirtualClock clock;
-    FakeNet net;
+    test::FakeNetInfo net;
     NodeRegistry registry{clock};
     CurrentPath path;
     Hysteresis hysteresis{clock};
@@ -198,24 +191,19 @@ const uint32_t kCore = Ipv4(198, 51, 100, 17);
 const uint32_t kDest = Ipv4(192, 0, 2, 129);
 
 TEST_F(NetworkStateTest, BeforeTheFirstTracerouteOnlyTheLocalSegmentsShow) {
-    net.Home("eth0", kIfTypeEthernet, 1'000'000'000, kGatewayMac);
-    NetworkStateBuilder builder(Context());
-    EXPECT_EQ(builder.BuildNetworkState(),
-              R"({"type":"networkState","overallStatus":"unknown","hops":[],"segments":[)" +
-                  kDevice + "," +
-                  SegmentText("connection", "Ethernet", "Link", "healthy", false, 1,
-                              R"({"adapterType":"Ethernet","interfaceName":"eth0",)"
-                              R"("adapterName":"Intel(R) Ethernet I225-V","linkSpeed":"1 Gbps",)"
-                              R"("macAddress":"3C:22:FB:9A:10:4E"})") +
-                  "," +
-                  SegmentText("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
-                              R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                              R"("gatewayManufacturer":"Example Networks"})") +
-                  "]}");
+    Home(net, "eth0", kIfTypeEthernet, 1'000'000'000, kGatewayMac);
+    const std::string message = NetworkStateBuilder(Context()).BuildNetworkState();
+    EXPECT_EQ(message.rfind(R"({"type":"networkState","overallStatus":"unknown","hops":[],)"
+                            R"("segments":[{"id":"device")",
+                            0),
+              0u);
+    EXPECT_EQ(SegmentOf(message, "homeNetwork"), kGatewaySegment);
+    EXPECT_TRUE(message.ends_with(kGatewaySegment + "]}"));  // no ISP or services yet
+    EXPECT_NE(SegmentOf(message, "connection").find(R"("status":"healthy")"), std::string::npos);
 }
 
 TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
-    net.Home("eth0", kIfTypeEthernet, 2'500'000'000, kGatewayMac);
+    Home(net, "eth0", kIfTypeEthernet, 2'500'000'000, kGatewayMac);
     lldp.neighbor = LldpNeighbor{"", "ge-0/0/7", "core-sw1", "", "", "", 120};
     publicIp.info = {.ipAddress = "203.0.113.45",
                      .port = 53211,
@@ -287,7 +275,7 @@ TEST(NetworkStateLinkSpeed, MegabitsBelowAThousandGigabitsAbove) {
 }
 
 TEST_F(NetworkStateTest, WifiLinkDetails) {
-    net.Home("wlan0", kIfTypeWireless, 0, kGatewayMac);
+    Home(net, "wlan0", kIfTypeWireless, 0, kGatewayMac);
     vendors.names["A4:2B:B0:C1:7E:12"] = "Example Networks";
     WifiDetails& d = wifi.details;
     d = {.ssid = "Home \"5G\"\x07",
@@ -333,11 +321,7 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
                     R"("neighborAPs":14,"countryCode":"DE","mloLinkCount":2,"mloLinks":[)"
                     R"({"channel":44,"frequency":5220,"band":"5 GHz","channelWidth":80},)"
                     R"({"channel":37,"frequency":6135,"band":"6 GHz","channelWidth":160}]})") +
-            "," +
-            SegmentText("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
-                        R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                        R"("gatewayManufacturer":"Example Networks"})") +
-            "]}");
+            "," + kGatewaySegment + "]}");
 
     // Weak signal, no SSID, unknown access point, one MLO link and the optional members absent.
     d = {.signalQuality = 45,
@@ -363,7 +347,7 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
 }
 
 TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
-    net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
+    Home(net, "eth0", kIfTypeEthernet, 0, kGatewayMac);
     const uint32_t isp = Ipv4(206, 224, 64, 1);
     publicIp.info = {
         .ipAddress = "98.97.1.2", .asn = "14593", .asName = "SPACEX-STARLINK", .valid = true};
@@ -438,7 +422,7 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
 }
 
 TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
-    net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
+    Home(net, "eth0", kIfTypeEthernet, 0, kGatewayMac);
     // The router answered 60 echoes; from the next hop on one in five is lost.
     Node(kRouter, std::vector<int>(60, 1));
     std::vector<int> lossy;
@@ -497,13 +481,13 @@ TEST_F(NetworkStateTest, DiskAndMemoryAreZeroWhenUnknown) {
         R"("diskUsedPercent":0.0,"diskTotalGB":0,"diskFreeGB":0,"ramUsedPercent":0.0,)"
         R"("ramTotalGB":0,"ramAvailableGB":0})";
     NetworkStateBuilder builder(Context(false));
-    EXPECT_EQ(builder.BuildNetworkState(),
-              R"({"type":"networkState","overallStatus":"unknown","hops":[],"segments":[)" +
-                  SegmentText("device", "SIM-PC", "Client", "healthy", false, 0,
-                              R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64",)"
-                              R"("interfaceName":"","localIP":"",)" +
-                                  zeros) +
-                  "]}");
+    const std::string message = builder.BuildNetworkState();
+    EXPECT_EQ(SegmentOf(message, "connection"), "");  // no adapter: no link, no gateway
+    EXPECT_EQ(SegmentOf(message, "device"),
+              SegmentText("device", "SIM-PC", "Client", "healthy", false, 0,
+                          R"({"hostname":"SIM-PC","os":"Linux 6.1.0","arch":"x64",)"
+                          R"("interfaceName":"","localIP":"",)" +
+                              zeros));
 
     // The computer's facts are read again once a minute, not at every build.
     system.disk = {true, 0, 0};
@@ -517,8 +501,8 @@ TEST_F(NetworkStateTest, DiskAndMemoryAreZeroWhenUnknown) {
 }
 
 TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
-    ASSERT_TRUE(InitializeLogging(system, clock));
-    net.Home("eth0", kIfTypeEthernet, 0, kUnifiMac);
+    test::TestLog log(system, clock);
+    Home(net, "eth0", kIfTypeEthernet, 0, kUnifiMac);
     unifi.answer = UnifiSystemInfo{"Dream Machine", "UDM-Pro", "", true, true};
     NetworkStateBuilder builder(Context());
     const std::string unifiSegment =
@@ -528,23 +512,15 @@ TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
     EXPECT_EQ(unifi.asked, std::vector<std::string>{"192.168.1.1"});
-    const std::string logPath = GetCurrentLogPath();
-    ShutdownLogging();
-    std::stringstream log;
-    log << std::ifstream(logPath).rdbuf();
-    EXPECT_NE(log.str().find("[INFO] UniFi gateway detected: Dream Machine (UDM-Pro)\r\n"),
-              std::string::npos);
+    EXPECT_EQ(log.Count("[INFO] UniFi gateway detected: Dream Machine (UDM-Pro)\r\n"), 1);
 
     // Another gateway, not UniFi by its prefix: not asked, named by its maker.
-    net.Home("eth0", kIfTypeEthernet, 0, kGatewayMac);
+    Home(net, "eth0", kIfTypeEthernet, 0, kGatewayMac);
     builder.NetworkChanged();
-    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
-              SegmentText("homeNetwork", "Example Networks", "Gateway", "unknown", false, 2,
-                          R"({"gatewayIP":"192.168.1.1","gatewayMAC":"A4:2B:B0:C1:7E:10",)"
-                          R"("gatewayManufacturer":"Example Networks"})"));
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), kGatewaySegment);
     // Back to the UniFi gateway, which now reports no model: asked again, shown by name.
     unifi.answer->model = "";
-    net.Home("eth0", kIfTypeEthernet, 0, kUnifiMac);
+    Home(net, "eth0", kIfTypeEthernet, 0, kUnifiMac);
     builder.NetworkChanged();
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
               SegmentText("homeNetwork", "Dream Machine", "Gateway", "unknown", false, 2,
