@@ -4,21 +4,18 @@
 // namespace, where no query can leave.
 #include "platform/linux/linux_sockets.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include "base/ipv4.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
+#include "base/ipv4.h"
+#include "loopback_udp.h"
 #include "private_namespace.h"
 
 namespace quillon::lnx {
@@ -26,84 +23,20 @@ namespace {
 
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
-using Bytes = std::vector<uint8_t>;
+using testing::BoundSocket;
+using testing::Bytes;
+using testing::kLoopback;
+using testing::UdpResponder;
 
-const uint32_t kLoopback = Ipv4(127, 0, 0, 1);
-
-// A socket bound to an ephemeral loopback port.
-class BoundSocket {
-public:
-    explicit BoundSocket(int type) : fd_(socket(AF_INET, type | SOCK_CLOEXEC, 0)) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = kLoopback;
-        socklen_t size = sizeof(local);
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), size) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-            ADD_FAILURE() << "cannot bind a loopback socket";
-        }
-        port_ = ntohs(local.sin_port);
-    }
-    ~BoundSocket() { Close(); }
-    void Close() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-    int fd() const { return fd_; }
-    uint16_t port() const { return port_; }
-
-private:
-    int fd_;
-    uint16_t port_ = 0;
-};
-
-enum class Reply { Echo, Never, FromOtherPortThenEcho };
-
-// Answers datagrams on loopback until destroyed with "re:" plus the request, as told; the
-// answer from another port starts with "no:" instead.
-class UdpResponder {
-public:
-    explicit UdpResponder(Reply reply) : reply_(reply), thread_([this] { Serve(); }) {}
-    ~UdpResponder() {
-        stop_ = true;
-        thread_.join();
-    }
-    uint16_t port() const { return socket_.port(); }
-
-private:
-    void Serve() {
-        while (!stop_) {
-            pollfd entry{socket_.fd(), POLLIN, 0};
-            if (poll(&entry, 1, 20) <= 0) continue;
-            uint8_t buffer[1500];
-            sockaddr_in from{};
-            socklen_t fromSize = sizeof(from);
-            const ssize_t size = recvfrom(socket_.fd(), buffer, sizeof(buffer), 0,
-                                          reinterpret_cast<sockaddr*>(&from), &fromSize);
-            if (size < 0) continue;
-            Bytes answer = {'r', 'e', ':'};
-            answer.insert(answer.end(), buffer, buffer + size);
-            Bytes stranger = answer;
-            stranger[0] = 'n';
-            stranger[1] = 'o';
-            auto send = [&](int fd, const Bytes& bytes) {
-                sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                       fromSize);
-            };
-            if (reply_ == Reply::FromOtherPortThenEcho) {
-                send(other_.fd(), stranger);
-                std::this_thread::sleep_for(50ms);
-            }
-            if (reply_ != Reply::Never) send(socket_.fd(), answer);
-        }
-    }
-
-    const Reply reply_;
-    BoundSocket socket_{SOCK_DGRAM};
-    BoundSocket other_{SOCK_DGRAM};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
+// The request with a prefix: "re:" from the asked port, "no:" from a stranger.
+Bytes Answer(const char* prefix, const Bytes& request) {
+    Bytes out(prefix, prefix + 3);
+    out.insert(out.end(), request.begin(), request.end());
+    return out;
+}
+void Echo(const Bytes& request, const UdpResponder::Send& send) {
+    send(Answer("re:", request), false);
+}
 
 const Bytes kRequest = {'s', 't', 'u', 'n'};
 const Bytes kAnswer = {'r', 'e', ':', 's', 't', 'u', 'n'};
@@ -119,7 +52,7 @@ TEST(LinuxSockets, UdpExchangeTakesOnlyThePeersAnswerWithinTheTimeout) {
     LinuxSockets sockets;
     UdpExchangeResult result;
     {
-        UdpResponder echo(Reply::Echo);
+        UdpResponder echo(Echo);
         EXPECT_LT(
             Timed([&] { result = sockets.UdpExchange(kLoopback, echo.port(), kRequest, 2000); }),
             1s);
@@ -127,7 +60,7 @@ TEST(LinuxSockets, UdpExchangeTakesOnlyThePeersAnswerWithinTheTimeout) {
         EXPECT_EQ(result.answer, kAnswer);
     }
     {
-        UdpResponder silent(Reply::Never);
+        UdpResponder silent([](const Bytes&, const UdpResponder::Send&) {});
         const auto took =
             Timed([&] { result = sockets.UdpExchange(kLoopback, silent.port(), kRequest, 300); });
         EXPECT_TRUE(result.sent);
@@ -137,7 +70,11 @@ TEST(LinuxSockets, UdpExchangeTakesOnlyThePeersAnswerWithinTheTimeout) {
         EXPECT_LT(took, 1500ms);
     }
     {
-        UdpResponder stranger(Reply::FromOtherPortThenEcho);
+        UdpResponder stranger([](const Bytes& request, const UdpResponder::Send& send) {
+            send(Answer("no:", request), true);
+            std::this_thread::sleep_for(50ms);
+            Echo(request, send);
+        });
         result = sockets.UdpExchange(kLoopback, stranger.port(), kRequest, 2000);
         EXPECT_TRUE(result.received);
         EXPECT_EQ(result.answer, kAnswer) << "the answer from another port was taken";
