@@ -2,6 +2,8 @@
 // network changes and the window's end.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fakes/controller_rig.h"
 #include "platform/shell_messages.h"
 
@@ -115,17 +117,16 @@ TEST(MainController, MenuItemAndTrayEventsOutsideTheTableDoNothing) {
     EXPECT_FALSE(rig.shell.visible);
     EXPECT_EQ(rig.shell.TimerPeriod(kMeasurementTimer), 60000u);
     rig.shell.Click(kTrayRightButtonUp);
-    const std::vector<TrayMenuItem>& menu = rig.shell.menus.back();
-    ASSERT_EQ(menu.size(), 5u);
-    EXPECT_EQ(menu[0].command, kCommandShowHide);
-    EXPECT_EQ(menu[0].label, "Show");
-    EXPECT_EQ(menu[1].command, 0);
-    EXPECT_EQ(menu[2].command, kCommandLaunchAtStartup);
-    EXPECT_EQ(menu[2].label, "Launch at startup");
-    EXPECT_FALSE(menu[2].checked);
-    EXPECT_EQ(menu[3].command, 0);
-    EXPECT_EQ(menu[4].command, kCommandExit);
-    EXPECT_EQ(menu[4].label, "Exit");
+    using Item = std::tuple<int, std::string, bool>;
+    std::vector<Item> menu;
+    for (const TrayMenuItem& i : rig.shell.menus.back()) {
+        menu.emplace_back(i.command, i.label, i.checked);
+    }
+    EXPECT_EQ(menu, (std::vector<Item>{{kCommandShowHide, "Show", false},
+                                       {0, "", false},  // separators
+                                       {kCommandLaunchAtStartup, "Launch at startup", false},
+                                       {0, "", false},
+                                       {kCommandExit, "Exit", false}}));
 }
 
 TEST(MainController, LaunchAtStartupToggledTwiceLeavesNoEntry) {
