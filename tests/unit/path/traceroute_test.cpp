@@ -19,23 +19,33 @@ namespace {
 constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
 
 TEST(Traceroute, LabelsFollowTheFirstRuleThatApplies) {
-    // The first hop is local even when public with AS data.
-    EXPECT_EQ(LabelHop(1, Ipv4(203, 0, 113, 1), kDest, "64500", "13335", "64500"), HopLabel::Local);
-    // The destination itself, or its AS.
-    EXPECT_EQ(LabelHop(4, kDest, kDest, "", "13335", "64500"), HopLabel::Destination);
-    EXPECT_EQ(LabelHop(3, Ipv4(198, 51, 100, 1), kDest, "13335", "13335", "64500"),
-              HopLabel::Destination);
-    // Private without AS data, carrier-grade NAT included.
-    EXPECT_EQ(LabelHop(2, Ipv4(100, 64, 0, 1), kDest, "", "13335", ""), HopLabel::Local);
-    EXPECT_EQ(LabelHop(2, Ipv4(10, 1, 2, 3), kDest, "", "", ""), HopLabel::Local);
-    // Private with AS data is judged by the AS.
-    EXPECT_EQ(LabelHop(2, Ipv4(10, 1, 2, 3), kDest, "64500", "", "64500"), HopLabel::Isp);
-    EXPECT_EQ(LabelHop(5, Ipv4(198, 51, 100, 9), kDest, "64500", "", "64500"), HopLabel::Isp);
-    EXPECT_EQ(LabelHop(5, Ipv4(198, 51, 100, 9), kDest, "", "", "64500"), HopLabel::Unknown);
-    EXPECT_EQ(LabelHop(5, Ipv4(198, 51, 100, 9), kDest, "3356", "13335", "64500"),
-              HopLabel::Transit);
-    // An empty destination AS never matches an empty hop AS.
-    EXPECT_EQ(LabelHop(5, Ipv4(198, 51, 100, 9), kDest, "", "", ""), HopLabel::Unknown);
+    const uint32_t transit = Ipv4(198, 51, 100, 9), cgnat = Ipv4(100, 64, 0, 1);
+    const uint32_t lan = Ipv4(10, 1, 2, 3);
+    struct Case {
+        const char* name;
+        int32_t ttl;
+        uint32_t address;
+        const char *asn, *destinationAsn, *ispAsn;
+        HopLabel label;
+    };
+    const Case cases[] = {
+        {"first hop, even public with AS data", 1, Ipv4(203, 0, 113, 1), "64500", "13335", "64500",
+         HopLabel::Local},
+        {"the destination itself", 4, kDest, "", "13335", "64500", HopLabel::Destination},
+        {"the destination's AS", 3, transit, "13335", "13335", "64500", HopLabel::Destination},
+        {"carrier-grade NAT without AS data", 2, cgnat, "", "13335", "", HopLabel::Local},
+        {"private without AS data", 2, lan, "", "", "", HopLabel::Local},
+        {"private with the ISP's AS", 2, lan, "64500", "", "64500", HopLabel::Isp},
+        {"public with the ISP's AS", 5, transit, "64500", "", "64500", HopLabel::Isp},
+        {"public without AS data", 5, transit, "", "", "64500", HopLabel::Unknown},
+        {"another AS", 5, transit, "3356", "13335", "64500", HopLabel::Transit},
+        {"empty AS never matches an empty destination AS", 5, transit, "", "", "",
+         HopLabel::Unknown},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LabelHop(c.ttl, c.address, kDest, c.asn, c.destinationAsn, c.ispAsn), c.label)
+            << c.name;
+    }
 }
 
 // Traceroutes over a small simulated network.
