@@ -8,6 +8,21 @@
 namespace quillon::lnx {
 namespace {
 
+// A name as labels: "a.bc" is {1, 'a', 2, 'b', 'c', 0}.
+std::vector<uint8_t> NameData(const std::string& name) {
+    std::vector<uint8_t> out;
+    size_t start = 0;
+    while (start < name.size()) {
+        size_t dot = name.find('.', start);
+        if (dot == std::string::npos) dot = name.size();
+        out.push_back(static_cast<uint8_t>(dot - start));
+        out.insert(out.end(), name.begin() + start, name.begin() + dot);
+        start = dot + 1;
+    }
+    out.push_back(0);
+    return out;
+}
+
 // Builds response messages the way a server would, with optional name compression.
 class Message {
 public:
@@ -17,7 +32,8 @@ public:
     }
     Message& Question(const std::string& name, uint16_t type) {
         questionAt_ = bytes_.size();
-        Name(name);
+        const std::vector<uint8_t> encoded = NameData(name);
+        bytes_.insert(bytes_.end(), encoded.begin(), encoded.end());
         Put16(type);
         Put16(1);
         return *this;
@@ -41,33 +57,8 @@ private:
         bytes_.push_back(static_cast<uint8_t>(v >> 8));
         bytes_.push_back(static_cast<uint8_t>(v));
     }
-    void Name(const std::string& name) {
-        size_t start = 0;
-        while (start < name.size()) {
-            size_t dot = name.find('.', start);
-            if (dot == std::string::npos) dot = name.size();
-            bytes_.push_back(static_cast<uint8_t>(dot - start));
-            bytes_.insert(bytes_.end(), name.begin() + start, name.begin() + dot);
-            start = dot + 1;
-        }
-        bytes_.push_back(0);
-    }
     size_t questionAt_ = 0;
 };
-
-std::vector<uint8_t> NameData(const std::string& name) {
-    std::vector<uint8_t> out;
-    size_t start = 0;
-    while (start < name.size()) {
-        size_t dot = name.find('.', start);
-        if (dot == std::string::npos) dot = name.size();
-        out.push_back(static_cast<uint8_t>(dot - start));
-        out.insert(out.end(), name.begin() + start, name.begin() + dot);
-        start = dot + 1;
-    }
-    out.push_back(0);
-    return out;
-}
 
 std::vector<uint8_t> TxtData(const std::vector<std::string>& strings) {
     std::vector<uint8_t> out;
