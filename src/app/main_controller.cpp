@@ -1,11 +1,11 @@
 #include "app/main_controller.h"
 
 #include "base/log.h"
-#include "platform/shell_messages.h"
 #include "discovery/adapter_discovery.h"
 #include "path/path_monitor.h"
 #include "platform/autostart.h"
 #include "platform/net_events.h"
+#include "platform/shell_messages.h"
 #include "platform/system.h"
 #include "ui/ui_dispatch.h"
 #include "ui/webview_host.h"
@@ -236,7 +236,9 @@ void MainController::ToggleLaunchAtStartup() {
 }
 
 void MainController::MeasurementTick() {
-    host_.PostJson(monitor_.MeasurementTick(regularPeriodMs_));
+    if (std::optional<std::string> state = monitor_.MeasurementTick(regularPeriodMs_)) {
+        host_.PostJson(*state);
+    }
     // Faster ticks while the verdict gathers evidence, the mode's pace otherwise.
     const uint32_t next = monitor_.NextTickDelayMs(regularPeriodMs_);
     if (next != tickPeriodMs_) {

@@ -72,8 +72,9 @@ bool PathMonitor::Stop(std::chrono::milliseconds bound) {
     return workersIdle_.wait_for(lock, bound, [this] { return workers_ == 0; });
 }
 
-std::string PathMonitor::MeasurementTick(uint32_t regularMs) {
+std::optional<std::string> PathMonitor::MeasurementTick(uint32_t regularMs) {
     const uint64_t now = ports_.clock.Tick64();
+    size_t echoes = 0;
     if (!prober_.SharedHandleOpen() &&
         (lastIcmpAttempt_ == 0 || now - lastIcmpAttempt_ >= kIcmpRetryMs)) {
         // Permission may have been granted since: try again now and then.
@@ -87,6 +88,7 @@ std::string PathMonitor::MeasurementTick(uint32_t regularMs) {
             prober_.CollectEchoReplies(
                 [&](uint32_t address, uint32_t rttMs, bool timedOut, uint64_t sentAtMs) {
                     registry_.RecordSample(address, rttMs, timedOut, regular, sentAtMs);
+                    ++echoes;
                 });
             collected_ = now - lastSweep_ >= kEvidenceTickMs;
             // Ticks a little early still count: timers are not exact.
@@ -102,6 +104,13 @@ std::string PathMonitor::MeasurementTick(uint32_t regularMs) {
             }
         }
     }
+    std::shared_ptr<const HopList> path = currentPath_.Snapshot();
+    const bool nothingNew = echoes == 0 && path == lastBuiltPath_ && discovery_.PrimaryDone() &&
+                            prober_.SharedHandleOpen() && lastBuild_ != 0 &&
+                            now - lastBuild_ < regularMs;
+    if (nothingNew) return std::nullopt;
+    lastBuild_ = now;
+    lastBuiltPath_ = std::move(path);
     return builder_.BuildNetworkState();
 }
 

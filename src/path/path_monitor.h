@@ -11,7 +11,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,11 +58,14 @@ public:
 
     // One tick: starts a discovery cycle while stages are left and none runs, records the echo
     // replies that came in, sends the next sweep once the primary path is known and one is
-    // due, and returns the network state message. `regularMs` is the measurement interval of
-    // the window's mode: a sweep goes out once per interval, and the page's sample windows take
-    // only those echoes. While the verdict gathers evidence a sweep goes out twice a second;
-    // those echoes feed the verdict's evidence alone.
-    std::string MeasurementTick(uint32_t regularMs = kRegularTickMs);
+    // due, and returns the network state message, or nothing when the tick brought nothing new
+    // (a regular sweep went out, no echo came in and the path is the one last shown, shown less
+    // than an interval ago: the tick that collects the sweep's echoes shows them a second
+    // later). `regularMs` is the measurement interval of the window's mode: a sweep goes out
+    // once per interval, and the page's sample windows take only those echoes. While the
+    // verdict gathers evidence a sweep goes out twice a second; those echoes feed the
+    // verdict's evidence alone.
+    std::optional<std::string> MeasurementTick(uint32_t regularMs = kRegularTickMs);
 
     // When the next tick is due: shortly after a sweep, when its echoes have come back or
     // timed out (so the picture is never a whole interval old), then at the next regular
@@ -109,10 +114,12 @@ private:
     uint64_t lastSweep_ = 0;         // when the last sweep went out
     uint64_t lastRegularSweep_ = 0;  // ... and the last regular one
     bool lastSweepRegular_ = false;
-    bool collected_ = true;          // the last sweep's echoes have been collected
-    uint64_t evidenceSince_ = 0;   // 0: not gathering
+    bool collected_ = true;       // the last sweep's echoes have been collected
+    uint64_t evidenceSince_ = 0;  // 0: not gathering
     uint64_t evidenceRestUntil_ = 0;
     uint64_t lastIcmpAttempt_ = 0;
+    uint64_t lastBuild_ = 0;
+    std::shared_ptr<const HopList> lastBuiltPath_;  // the path the last message showed
 
     std::mutex workersMutex_;
     std::condition_variable workersIdle_;

@@ -24,11 +24,11 @@ class PathHarness {
 public:
     explicit PathHarness(sim::WorldConfig world)
         : network(std::move(world), clock),
-          monitor(PathPorts{clock, threads, network.icmp(), network.netInfo(), network.dns(),
-                            system},
-                  [this](const std::string& type, const std::string& data) {
-                      events.emplace_back(type, data);
-                  }) {
+          monitor(
+              PathPorts{clock, threads, network.icmp(), network.netInfo(), network.dns(), system},
+              [this](const std::string& type, const std::string& data) {
+                  events.emplace_back(type, data);
+              }) {
         monitor.Prober().OpenSharedHandle();
         monitor.AddDestinations(DefaultDestinations());
     }
@@ -36,7 +36,7 @@ public:
     // One measurement tick, then the rest of the tick period the monitor asks for.
     std::string Tick() {
         const uint64_t start = clock.Tick64();
-        state = monitor.MeasurementTick(kTickMs);
+        if (std::optional<std::string> built = monitor.MeasurementTick(kTickMs)) state = *built;
         const uint64_t period = monitor.NextTickDelayMs(kTickMs);
         const uint64_t spent = clock.Tick64() - start;
         if (spent < period) clock.Advance(period - spent);

@@ -170,7 +170,14 @@ public:
         destination_ = request.destination;
         ++sequence_;
         const int ttl = request.ttl == 0 ? -1 : request.ttl;  // -1: the route's default
-        if (setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof(ttl)) != 0) return EchoStart::Failed;
+        // A socket keeps its time-to-live: set only when it changes (an echo target's socket
+        // sends with the same one every sweep).
+        if (ttl != ttl_) {
+            if (setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof(ttl)) != 0) {
+                return EchoStart::Failed;
+            }
+            ttl_ = ttl;
+        }
         const std::vector<uint8_t> packet =
             BuildEchoRequest(identifier_, sequence_, request.payload, request.payloadSize);
         sockaddr_in to{};
@@ -303,6 +310,7 @@ private:
     IcmpSocketKind kind_;
     uint16_t identifier_;
     uint16_t sequence_ = 0;
+    int ttl_ = 0;  // last set on the socket; 0: not yet
     uint32_t destination_ = 0;
     bool outstanding_ = false;
     std::optional<EchoReply> answer_;
