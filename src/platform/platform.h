@@ -9,6 +9,7 @@ class Autostart;
 class Capture;
 class Clock;
 class Dns;
+class Files;
 class Http;
 class IcmpApi;
 class NetEvents;
@@ -30,6 +31,7 @@ struct Platform {
     NetEvents* netEvents = nullptr;
     Wlan* wlan = nullptr;
     Dns* dns = nullptr;
+    Files* files = nullptr;
     Sockets* sockets = nullptr;
     Http* http = nullptr;
     Settings* settings = nullptr;

@@ -1,35 +1,19 @@
 #include "platform/linux/linux_settings.h"
 
-#include <fcntl.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "base/log.h"
+#include "platform/linux/linux_files.h"
 
 namespace quillon::lnx {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 std::string Timestamp() {
     const time_t now = time(nullptr);
@@ -69,24 +53,7 @@ bool LinuxSettings::Store(const SettingMap& values) {
     if (path_.empty()) return false;
     std::error_code ec;
     fs::create_directories(folder_, ec);
-    static std::atomic<uint32_t> counter{0};
-    const std::string temporary =
-        path_ + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    const bool written = WriteAll(fd, EncodeSettings(values)) && fsync(fd) == 0;
-    const bool closed = close(fd) == 0;
-    if (!written || !closed || rename(temporary.c_str(), path_.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    // The rename itself is durable only once the folder is synced.
-    const int dir = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
-    return true;
+    return ReplaceFileDurably(path_, EncodeSettings(values), true).ok;
 }
 
 std::optional<SettingValue> LinuxSettings::Read(const std::string& name) {
