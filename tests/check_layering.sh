@@ -2,7 +2,7 @@
 # Fails when a file outside src/platform/ includes an OS or third-party header, or when a folder
 # includes a project header of a folder it may not depend on. The portable core may include only
 # the C++ standard library and its own headers; folders depend downward only:
-#   app -> ui -> services, gateway, backend -> path -> discovery -> platform (ports) -> base
+#   app -> ui -> services, gateway, backend -> path -> discovery -> net -> platform (ports) -> base
 # and the adapters (platform/linux, platform/win32, platform/sim) include only their own folder,
 # the ports (platform/*.h) and base.
 #   check_layering.sh SRC_DIR     check a source tree
@@ -18,10 +18,11 @@ allowed_for() {
         base) echo "" ;;
         platform) echo "base" ;;
         platform/linux | platform/win32 | platform/sim) echo "platform-ports base" ;;
-        discovery) echo "platform-ports base" ;;
-        path) echo "discovery platform-ports base" ;;
-        services | gateway | backend) echo "path discovery platform-ports base" ;;
-        ui) echo "services gateway backend path discovery platform-ports base" ;;
+        net) echo "platform-ports base" ;;
+        discovery) echo "net platform-ports base" ;;
+        path) echo "discovery net platform-ports base" ;;
+        services | gateway | backend) echo "path discovery net platform-ports base" ;;
+        ui) echo "services gateway backend path discovery net platform-ports base" ;;
         app) echo "*" ;;
         *) echo "?" ;;
     esac

@@ -8,10 +8,15 @@
 #include "app/main_controller.h"
 #include "base/fs_path.h"
 #include "base/log.h"
+#include "net/http_client.h"
 #include "path/path_monitor.h"
 #include "platform/log_environment.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
+#include "platform/system.h"
+#include "services/service_monitor.h"
+#include "services/service_store.h"
+#include "ui/service_bridge.h"
 #include "ui/ui_dispatch.h"
 #include "ui/webview_host.h"
 
@@ -61,6 +66,8 @@ int Application::Run() {
         return 1;
     }
 
+    StartServices();
+
     NetInfo* netInfo = p.netInfo;
     if (!options_.interfaceName.empty()) {
         interfaceChoice_ = std::make_unique<InterfaceChoice>(*p.netInfo, options_.interfaceName);
@@ -87,7 +94,11 @@ int Application::Run() {
     monitor_ = std::make_unique<PathMonitor>(
         PathPorts{*p.clock, *p.threads, *p.icmp, *netInfo, *p.dns, *p.system});
     host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);
-    dispatcher_ = std::make_unique<UiDispatcher>(*host_, *monitor_);
+    if (serviceMonitor_) {
+        serviceBridge_ = std::make_unique<ServiceBridge>(*host_, *serviceStore_, *serviceMonitor_);
+        serviceBridge_->InstallMetricsPush();
+    }
+    dispatcher_ = std::make_unique<UiDispatcher>(*host_, *monitor_, serviceBridge_.get());
     controller_ = std::make_unique<MainController>(
         MainControllerPorts{*p.shell, *p.clock, *p.system, *netInfo, p.netEvents, p.autostart},
         *monitor_, *host_, *dispatcher_,
@@ -103,15 +114,59 @@ int Application::Run() {
             LogWrite(Error, "Failed to start: %s", reason.c_str());
             fatalMessage_ = "Quillon cannot start: " + reason;
         }
+        StopServices();
         StopDiscoveryWorkers();
         ShutdownLogging();
         return 1;
     }
 
     LogWrite(Info, "QlnWin shutting down");
+    StopServices();
     StopDiscoveryWorkers();
     ShutdownLogging();
     return exitCode;
+}
+
+// The HTTP client, then the service definitions and their probe workers. A platform without
+// the adapters they need runs without service monitoring.
+void Application::StartServices() {
+    Platform& p = platform_;
+    if (p.http == nullptr || p.sockets == nullptr || p.files == nullptr) return;
+    httpClient_ = std::make_unique<HttpClient>(*p.http);
+    httpClient_->Init();
+    const std::string config = p.system->AppFolderPath(AppFolder::Config);
+    serviceStore_ = std::make_unique<ServiceStore>(
+        config.empty() ? "" : config + kPathSeparator + "services.d", *p.files);
+    serviceProber_ =
+        std::make_unique<ServiceProber>(*p.clock, *p.icmp, *p.dns, *p.sockets, *httpClient_);
+    serviceMonitor_ = std::make_unique<ServiceMonitor>(*serviceProber_, *p.clock, *p.threads);
+    serviceMonitor_->InitializeServiceProbing();
+    LoadedServices loaded = serviceStore_->LoadServiceDefinitions();
+    if (!loaded.definitions.empty()) {
+        const auto count = static_cast<int>(loaded.definitions.size());
+        serviceMonitor_->StartServiceProbing(std::move(loaded.definitions));
+        LogWrite(Info, "Loaded %d monitored services from disk", count);
+    }
+}
+
+void Application::StopServices() {
+    serviceBridge_.reset();
+    if (!serviceMonitor_) return;
+    if (!serviceMonitor_->ShutdownServiceProbing(workerStopBound_)) {
+        // A probe is still under way: the worker uses the prober, the client and the ports,
+        // so all of them stay for the rest of the process (see StopDiscoveryWorkers).
+        LogWrite(Warn, "Service probe worker still running at shutdown - left to process exit");
+        workersLeftRunning_ = true;
+        static auto* kept = new std::vector<std::shared_ptr<void>>;  // reachable, not leaked
+        kept->emplace_back(std::move(serviceMonitor_));
+        kept->emplace_back(std::move(serviceProber_));
+        kept->emplace_back(std::move(httpClient_));
+        return;
+    }
+    serviceMonitor_.reset();
+    serviceProber_.reset();
+    httpClient_->Shutdown();
+    httpClient_.reset();
 }
 
 void Application::StopDiscoveryWorkers() {

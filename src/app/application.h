@@ -15,9 +15,14 @@
 
 namespace quillon {
 
+class HttpClient;
 class InterfaceChoice;
 class MainController;
 class PathMonitor;
+class ServiceBridge;
+class ServiceMonitor;
+class ServiceProber;
+class ServiceStore;
 class UiDispatcher;
 class WebViewHost;
 struct Platform;
@@ -53,9 +58,12 @@ public:
     // The running parts, for tests and the front end; null outside Run.
     MainController* Controller() { return controller_.get(); }
     PathMonitor* Monitor() { return monitor_.get(); }
+    ServiceMonitor* Services() { return serviceMonitor_.get(); }
 
 private:
     bool CheckUiAssets();
+    void StartServices();
+    void StopServices();
     void StopDiscoveryWorkers();
 
     Platform& platform_;
@@ -64,6 +72,11 @@ private:
     bool workersLeftRunning_ = false;
     std::chrono::milliseconds workerStopBound_ = kWorkerStopBound;
 
+    std::unique_ptr<HttpClient> httpClient_;
+    std::unique_ptr<ServiceStore> serviceStore_;
+    std::unique_ptr<ServiceProber> serviceProber_;
+    std::unique_ptr<ServiceMonitor> serviceMonitor_;
+    std::unique_ptr<ServiceBridge> serviceBridge_;
     std::unique_ptr<InterfaceChoice> interfaceChoice_;
     std::unique_ptr<PathMonitor> monitor_;
     std::unique_ptr<WebViewHost> host_;

@@ -16,6 +16,7 @@
 #include "platform/linux/linux_autostart.h"
 #include "platform/linux/linux_clock.h"
 #include "platform/linux/linux_dns.h"
+#include "platform/linux/linux_files.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_net_events.h"
 #include "platform/linux/linux_net_info.h"
@@ -47,9 +48,9 @@ std::vector<quillon::Destination> DestinationsOf(const quillon::CommandLine& opt
 
 // Runs the application on a complete platform and ends the process the way its workers allow.
 int RunApplication(quillon::Platform& platform, const quillon::CommandLine& options) {
-    quillon::Application app(
-        platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
-                                               options.interfaceName});
+    quillon::Application app(platform,
+                             quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
+                                                         options.interfaceName});
     const int exitCode = app.Run();
     if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
     if (app.WorkersLeftRunning()) {
@@ -108,12 +109,14 @@ int RunSimulated(const quillon::CommandLine& options) {
             "(--data-dir DIR keeps them).\n",
             system.Root().c_str());
     }
+    quillon::lnx::LinuxFiles files;
     quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
 
     quillon::Platform platform;
     platform.clock = &clock;
     platform.threads = &threads;
     platform.system = &system;
+    platform.files = &files;
     platform.icmp = &network.icmp();
     platform.netInfo = &network.netInfo();
     platform.netEvents = &network.netEvents();
@@ -137,6 +140,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxNetEvents netEvents;
     quillon::lnx::LinuxDns dns;
     quillon::lnx::LinuxSockets sockets;
+    quillon::lnx::LinuxFiles files;
     quillon::lnx::LinuxSettings settings(system.AppFolderPath(quillon::AppFolder::Config));
     quillon::lnx::LinuxAutostart autostart(
         quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
@@ -151,6 +155,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.netEvents = &netEvents;
     platform.dns = &dns;
     platform.sockets = &sockets;
+    platform.files = &files;
     platform.settings = &settings;
     platform.autostart = &autostart;
     platform.shell = &shell;

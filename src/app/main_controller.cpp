@@ -189,10 +189,12 @@ void MainController::OnPageReady() {
     // A page that opens on a shown window gets the picture at once, as showing the window
     // does, rather than a measurement tick later. (On a hidden one, showing it pushes.)
     if (visible_) PushNetworkState();
+    dispatcher_.PageArrived();
 }
 // A reloaded or second page gets the picture at once, not a tick later.
 void MainController::OnPageArrived() {
     PushNetworkState();
+    dispatcher_.PageArrived();
 }
 
 void MainController::OnPageGone() {

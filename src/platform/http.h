@@ -48,7 +48,8 @@ struct HttpExchange {
 };
 
 // Milliseconds from the start of the request to the end of each phase; 0 when not reached.
-// After redirects they describe the last request, and redirectMs is the time spent before it.
+// After redirects every phase, the total included, is counted from the start of the last
+// request (the one whose answer is the outcome), and redirectMs is the time spent before it.
 struct HttpPhaseTimings {
     double redirectMs = 0;
     double nameResolvedMs = 0;

@@ -1,7 +1,9 @@
 #include "ui/ui_dispatch.h"
 
+#include "base/json_value.h"
 #include "base/log.h"
 #include "path/path_monitor.h"
+#include "ui/service_bridge.h"
 #include "ui/webview_host.h"
 
 namespace quillon {
@@ -13,10 +15,18 @@ bool FindStringField(const std::string& message, const std::string& key, std::st
     const std::string pattern = "\"" + key + "\":\"";
     const size_t at = message.find(pattern);
     if (at == std::string::npos) return false;
-    const size_t start = at + pattern.size();
-    const size_t end = message.find('"', start);
-    if (end == std::string::npos) return false;
-    *value = message.substr(start, end - start);
+    const size_t open = at + pattern.size() - 1;
+    size_t end = open + 1;
+    while (end < message.size() && message[end] != '"') end += message[end] == '\\' ? 2 : 1;
+    if (end >= message.size()) return false;
+    try {
+        const JsonValue text =
+            JsonValue::parse(std::string_view(message).substr(open, end - open + 1));
+        if (text.type() != JsonType::String) return false;
+        *value = text.asString();
+    } catch (const std::exception&) {
+        return false;  // a broken \u escape
+    }
     return true;
 }
 
@@ -44,13 +54,25 @@ void UiDispatcher::HandleUiMessage(const std::string& message) {
 
 void UiDispatcher::DispatchUiAction(const std::string& message) {
     const std::string action = ExtractStringField(message, "action");
-    // Sign-in, update and service actions join this list with their services.
+    // Sign-in and update actions join this list with their services.
     if (action == "triggerRefresh") {
         monitor_.Discovery().ResetPathDiscovery();
         host_.PostJson(monitor_.StateBuilder().BuildNetworkState());
         return;
     }
+    if (services_ != nullptr && action == "saveEndpoint") {
+        services_->SaveEndpoint(message);
+        return;
+    }
+    if (services_ != nullptr && action == "deleteEndpoint") {
+        services_->DeleteEndpoint(ExtractStringField(message, "id"));
+        return;
+    }
     LogWrite(Debug, "Unhandled WebView action: %s", action.c_str());
+}
+
+void UiDispatcher::PageArrived() {
+    if (services_ != nullptr) services_->PushServiceList();
 }
 
 }  // namespace quillon

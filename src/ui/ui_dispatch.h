@@ -1,7 +1,7 @@
 // UiDispatcher: the one entry for every string the page posts. JavaScript error reports are
 // only logged; everything else is a command whose "action" picks a handler. Fields are found by
-// plain text search in the compact JSON the page sends, never by a parser. Replies go back
-// through the page host.
+// plain text search in the compact JSON the page sends (`"key":"`), and their values decoded as
+// the JSON strings they are. Replies go back through the page host.
 //
 // UI thread only (the page host's message action).
 #pragma once
@@ -11,22 +11,28 @@
 namespace quillon {
 
 class PathMonitor;
+class ServiceBridge;
 class WebViewHost;
 
-// The text after the first `"key":"` up to the next double quote; empty when the pattern is
-// missing or not closed. Nothing is unescaped.
+// The JSON string after the first `"key":"`, decoded (a quote or backslash in it arrives
+// intact); empty when the pattern is missing or the string is not closed.
 std::string ExtractStringField(const std::string& message, const std::string& key);
 
 class UiDispatcher {
 public:
-    UiDispatcher(WebViewHost& host, PathMonitor& monitor) : host_(host), monitor_(monitor) {}
+    // `services` may be null where service monitoring is not available.
+    UiDispatcher(WebViewHost& host, PathMonitor& monitor, ServiceBridge* services = nullptr)
+        : host_(host), monitor_(monitor), services_(services) {}
 
     void HandleUiMessage(const std::string& message);
     void DispatchUiAction(const std::string& message);
+    // A page connected: it is told what it cannot ask for (the monitored services).
+    void PageArrived();
 
 private:
     WebViewHost& host_;
     PathMonitor& monitor_;
+    ServiceBridge* services_;
 };
 
 }  // namespace quillon

@@ -8,6 +8,7 @@
 // UI thread, except PostJsonFromAnyThread, which workers use to hand a text to the UI thread.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -39,6 +40,7 @@ public:
     void PostJson(const std::string& json);
     // Asks the shell to load `url`.
     void Navigate(const std::string& url);
+    // Any thread (workers skip building texts no page would take).
     bool Ready() const { return ready_; }
 
     // Any thread: carries the text to the UI thread, where it is posted (or dropped) by
@@ -56,7 +58,7 @@ private:
     System& system_;
     std::function<void()> readyAction_;
     std::function<void(const std::string&)> messageAction_;
-    bool ready_ = false;
+    std::atomic<bool> ready_ = false;
     bool readyActionRun_ = false;
 
     std::mutex outboxMutex_;

@@ -25,8 +25,8 @@ LocalTime VirtualClock::Local() {
         elapsed = elapsedMs_;
     }
     // Calendar arithmetic on the civil date; the virtual zone has no daylight saving.
-    const sys_days startDay = year_month_day{year{start_.year}, month{unsigned(start_.month)},
-                                             day{unsigned(start_.day)}};
+    const sys_days startDay =
+        year_month_day{year{start_.year}, month{unsigned(start_.month)}, day{unsigned(start_.day)}};
     const milliseconds startOfDay = hours{start_.hour} + minutes{start_.minute} +
                                     seconds{start_.second} + milliseconds{start_.millisecond};
     const sys_time<milliseconds> now = startDay + startOfDay + milliseconds{elapsed};
@@ -50,7 +50,15 @@ int64_t VirtualClock::MonotonicNs() {
     return static_cast<int64_t>(startTick_ + elapsedMs_) * 1'000'000;
 }
 
-void VirtualClock::Sleep(uint32_t ms) { Advance(ms); }
+void VirtualClock::Sleep(uint32_t ms) {
+    Advance(ms);
+}
+
+bool VirtualClock::SleepUnlessWoken(uint32_t ms, Wakeup& wakeup) {
+    if (TakeWakeup(wakeup)) return false;
+    Advance(ms);
+    return true;
+}
 
 void VirtualClock::Advance(uint64_t ms) {
     std::lock_guard lock(mutex_);

@@ -23,6 +23,7 @@ public:
     LocalTime Local() override;
     int64_t MonotonicNs() override;
     void Sleep(uint32_t ms) override;
+    bool SleepUnlessWoken(uint32_t ms, Wakeup& wakeup) override;
 
     // Moves every reading forward by ms.
     void Advance(uint64_t ms);
