@@ -8,7 +8,7 @@
 namespace quillon::test {
 namespace {
 
-TEST(ExtractStringField, FindsTheFirstCompactStringValueWithoutUnescaping) {
+TEST(ExtractStringField, FindsTheFirstCompactStringValueAndDecodesIt) {
     EXPECT_EQ(ExtractStringField(R"({"action":"saveEndpoint","id":"x"})", "action"),
               "saveEndpoint");
     EXPECT_EQ(ExtractStringField(R"({"id":"a","id":"b"})", "id"), "a");
@@ -16,7 +16,11 @@ TEST(ExtractStringField, FindsTheFirstCompactStringValueWithoutUnescaping) {
     EXPECT_EQ(ExtractStringField(R"({"id": "a"})", "id"), "");  // blank after the colon
     EXPECT_EQ(ExtractStringField(R"({"id":7})", "id"), "");
     EXPECT_EQ(ExtractStringField(R"({"id":"open)", "id"), "");
-    EXPECT_EQ(ExtractStringField(R"({"password":"pa\"ss"})", "password"), "pa\\");
+    // Quotes, backslashes and \u escapes arrive intact.
+    EXPECT_EQ(ExtractStringField(R"({"password":"pa\"s\\s"})", "password"), "pa\"s\\s");
+    EXPECT_EQ(ExtractStringField(R"({"name":"Z\u00fcrich\n"})", "name"), "Z\xC3\xBCrich\n");
+    EXPECT_EQ(ExtractStringField(R"({"id":"bad\uZZ"})", "id"), "");
+    EXPECT_EQ(ExtractStringField(R"({"id":"ends\"})", "id"), "");  // never closed
     EXPECT_EQ(ExtractStringField(R"({"userid":"u","id":"i"})", "id"), "i");
 }
 
