@@ -3,27 +3,36 @@
 
 import type { Bridge } from './bridge';
 import { encodeCommand, type CommandObject } from './commands';
+import type { ServiceDefinition } from './messages';
 import type { PageStore } from './store';
 
 export interface Actions {
   send(action: string, fields?: CommandObject): Promise<boolean>;
   rediscover(): Promise<boolean>;
+  saveService(service: ServiceDefinition): Promise<boolean>;
+  deleteService(id: string, name: string): Promise<boolean>;
 }
+
+// How long a save or delete may go unanswered before the page stops waiting.
+export const SERVICE_CHANGE_TIMEOUT_MS = 15_000;
+const UNREACHABLE = 'Could not reach Quillon. Is it still running?';
 
 export function createActions(
   bridge: Pick<Bridge, 'send'>,
   store: PageStore,
   setTimer: (fn: () => void, ms: number) => unknown = (fn, ms) => setTimeout(fn, ms),
 ): Actions {
-  const send = async (action: string, fields: CommandObject = {}): Promise<boolean> => {
+  // The command text, or why it cannot be sent.
+  const deliver = async (action: string, fields: CommandObject): Promise<string | null> => {
     const command = encodeCommand(action, fields);
-    if (!command.ok) {
-      store.setNotice({ kind: 'error', text: `Not sent: ${command.error}` });
-      return false;
-    }
-    const sent = await bridge.send(command.text);
-    if (!sent) store.setNotice({ kind: 'error', text: 'Could not reach Quillon. Is it still running?' });
-    return sent;
+    if (!command.ok) return `Not sent: ${command.error}`;
+    return (await bridge.send(command.text)) ? null : UNREACHABLE;
+  };
+
+  const send = async (action: string, fields: CommandObject = {}): Promise<boolean> => {
+    const problem = await deliver(action, fields);
+    if (problem) store.setNotice({ kind: 'error', text: problem });
+    return problem === null;
   };
 
   const rediscover = async (): Promise<boolean> => {
@@ -43,5 +52,38 @@ export function createActions(
     return true;
   };
 
-  return { send, rediscover };
+  // A save or delete is answered by a change result; its outcome shows where it was asked for.
+  const change = async (
+    action: 'save' | 'delete',
+    id: string,
+    name: string,
+    command: string,
+    fields: CommandObject,
+  ): Promise<boolean> => {
+    const pending = { action, id, name };
+    store.beginServiceChange(pending);
+    const problem = await deliver(command, fields);
+    if (problem) {
+      store.finishServiceChange({ action, id, ok: false, error: problem });
+      return false;
+    }
+    // Only this very change: a later save of the same service has its own time-out.
+    setTimer(() => {
+      if (store.services.pending !== pending) return;
+      store.finishServiceChange({
+        action,
+        id,
+        ok: false,
+        error: 'Quillon did not answer. The change may not have been made.',
+      });
+    }, SERVICE_CHANGE_TIMEOUT_MS);
+    return true;
+  };
+
+  const saveService = ({ id, name, target, probeType, port, intervalMs, enabled }: ServiceDefinition) =>
+    change('save', id, name, 'saveEndpoint', { service: { id, name, target, probeType, port, intervalMs, enabled } });
+
+  const deleteService = (id: string, name: string) => change('delete', id, name, 'deleteEndpoint', { id });
+
+  return { send, rediscover, saveService, deleteService };
 }

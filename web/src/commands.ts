@@ -1,6 +1,8 @@
 // Commands from the page to the application. The application reads fields by plain text
 // search, so a command must be compact JSON and every text must arrive exactly as written:
 // a text that JSON would have to escape (a double quote above all) is refused, not mangled.
+// The one exception is a member the application parses as JSON (the service of
+// "saveEndpoint"): its texts may hold anything, escaped by JSON.stringify.
 
 export type CommandValue = string | number | boolean | CommandObject;
 export interface CommandObject {
@@ -18,8 +20,12 @@ function textProblem(text: string): string | null {
   return null;
 }
 
-function findProblem(value: CommandValue, path: string): string | null {
+// Commands whose named member the application decodes as JSON.
+const PARSED_MEMBER: Record<string, string> = { saveEndpoint: 'service' };
+
+function findProblem(value: CommandValue, path: string, escaped: boolean): string | null {
   if (typeof value === 'string') {
+    if (escaped) return null;
     const p = textProblem(value);
     return p ? `The value of "${path}" ${p}, which cannot be sent to the application.` : null;
   }
@@ -28,9 +34,9 @@ function findProblem(value: CommandValue, path: string): string | null {
   }
   if (typeof value === 'boolean') return null;
   for (const [key, inner] of Object.entries(value)) {
-    const keyProblem = textProblem(key);
+    const keyProblem = escaped ? null : textProblem(key);
     if (keyProblem) return `The field name "${key}" ${keyProblem}.`;
-    const p = findProblem(inner, path ? `${path}.${key}` : key);
+    const p = findProblem(inner, path ? `${path}.${key}` : key, escaped);
     if (p) return p;
   }
   return null;
@@ -39,7 +45,11 @@ function findProblem(value: CommandValue, path: string): string | null {
 // Encodes one command: {"action":NAME, ...fields} without any blanks.
 export function encodeCommand(action: string, fields: CommandObject = {}): Encoded {
   const command: CommandObject = { action, ...fields };
-  const problem = findProblem(command, '');
+  let problem: string | null = null;
+  for (const [key, value] of Object.entries(command)) {
+    problem = findProblem({ [key]: value }, '', PARSED_MEMBER[action] === key);
+    if (problem) break;
+  }
   if (problem) return { ok: false, error: problem };
   return { ok: true, text: JSON.stringify(command) };
 }

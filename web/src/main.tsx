@@ -33,4 +33,12 @@ const actions = createActions(bridge, store);
 // Read by the browser tests and handy in the developer tools.
 (window as unknown as { quillon: unknown }).quillon = { store, actions };
 
-render(<App store={store} onRefresh={() => void actions.rediscover()} />, document.getElementById('app')!);
+const services = {
+  saveService: (service: Parameters<typeof actions.saveService>[0]) => void actions.saveService(service),
+  deleteService: (id: string, name: string) => void actions.deleteService(id, name),
+};
+
+render(
+  <App store={store} onRefresh={() => void actions.rediscover()} services={services} />,
+  document.getElementById('app')!,
+);

@@ -65,21 +65,83 @@ export interface NetworkState {
   culpritCallout?: Callout;
 }
 
+// Monitored services: what the user asked to have checked, and how each check went.
+export type ProbeType = 'icmp' | 'dns' | 'tcp' | 'http' | 'https';
+export const PROBE_TYPES: readonly ProbeType[] = ['icmp', 'dns', 'tcp', 'http', 'https'];
+
+export interface ServiceDefinition {
+  id: string;
+  name: string;
+  target: string;
+  probeType: ProbeType;
+  port: number; // 0: none
+  intervalMs: number;
+  enabled: boolean;
+}
+
+export interface ServiceInfo extends ServiceDefinition {
+  probed: boolean; // false when turned off or beyond the services probed at once
+}
+
+export interface HttpTiming {
+  dnsMs: number;
+  connectMs: number;
+  ttfbMs: number;
+  transferMs: number;
+  totalMs: number;
+  statusCode: number; // 0: no answer
+}
+
+export interface TlsInfo {
+  subject: string;
+  issuer: string;
+  daysUntilExpiry: number; // 0 once expired
+}
+
+export interface ServiceResult {
+  serviceId: string;
+  latencyMs: number;
+  lossPercent: number;
+  jitterMs: number;
+  success: boolean;
+  timestamp: number; // Unix seconds when the probe started; 0 when not given
+  httpTiming?: HttpTiming;
+  tlsInfo?: TlsInfo;
+  error?: string;
+}
+
+export interface ServiceMetrics {
+  type: 'serviceMetrics';
+  payload: ServiceResult;
+}
+
+export interface ServiceList {
+  type: 'serviceList';
+  services: ServiceInfo[];
+  maxProbed: number;
+}
+
+export interface ServiceChange {
+  action: 'save' | 'delete';
+  id: string;
+  ok: boolean;
+  error?: string;
+}
+
+export interface ServiceChangeResult {
+  type: 'serviceChangeResult';
+  payload: ServiceChange;
+}
+
 // Messages this page shows nothing for yet are passed on by type only.
 export interface OtherMessage {
-  type: 'serviceMetrics' | 'updateAvailable' | 'unifiLoginResult' | 'unifiMfaResult' | 'unifiSessionStatus';
+  type: 'updateAvailable' | 'unifiLoginResult' | 'unifiMfaResult' | 'unifiSessionStatus';
   payload?: unknown;
 }
 
-export type Inbound = NetworkState | OtherMessage;
+export type Inbound = NetworkState | ServiceMetrics | ServiceList | ServiceChangeResult | OtherMessage;
 
-const OTHER_TYPES = new Set([
-  'serviceMetrics',
-  'updateAvailable',
-  'unifiLoginResult',
-  'unifiMfaResult',
-  'unifiSessionStatus',
-]);
+const OTHER_TYPES = new Set(['updateAvailable', 'unifiLoginResult', 'unifiMfaResult', 'unifiSessionStatus']);
 
 type Obj = Record<string, unknown>;
 
@@ -176,6 +238,86 @@ function toNetworkState(o: Obj): NetworkState {
   };
 }
 
+// A duration or figure the application measured: finite and not negative, else 0.
+const measure = (v: unknown): number => Math.max(0, num(v));
+const isInt = (v: unknown): v is number => typeof v === 'number' && Number.isInteger(v);
+
+function toHttpTiming(v: unknown): HttpTiming | undefined {
+  if (!isObj(v)) return undefined;
+  return {
+    dnsMs: measure(v.dnsMs),
+    connectMs: measure(v.connectMs),
+    ttfbMs: measure(v.ttfbMs),
+    transferMs: measure(v.transferMs),
+    totalMs: measure(v.totalMs),
+    statusCode: isInt(v.statusCode) && v.statusCode >= 100 && v.statusCode <= 999 ? v.statusCode : 0,
+  };
+}
+
+// Only a certificate that was received is described.
+function toTlsInfo(v: unknown): TlsInfo | undefined {
+  if (!isObj(v) || v.isValid !== true || !isInt(v.daysUntilExpiry)) return undefined;
+  return { subject: str(v.subject), issuer: str(v.issuer), daysUntilExpiry: Math.max(0, v.daysUntilExpiry) };
+}
+
+function toServiceMetrics(p: unknown): ServiceMetrics | null {
+  if (!isObj(p) || !optStr(p.serviceId) || typeof p.success !== 'boolean') return null;
+  const result: ServiceResult = {
+    serviceId: str(p.serviceId),
+    latencyMs: measure(p.latencyMs),
+    lossPercent: Math.min(100, measure(p.lossPercent)),
+    jitterMs: measure(p.jitterMs),
+    success: p.success,
+    timestamp: isInt(p.timestamp) && p.timestamp > 0 ? p.timestamp : 0,
+  };
+  const timing = toHttpTiming(p.httpTiming);
+  if (timing) result.httpTiming = timing;
+  const tls = toTlsInfo(p.tlsInfo);
+  if (tls) result.tlsInfo = tls;
+  const error = optStr(p.error);
+  if (error) result.error = error;
+  return { type: 'serviceMetrics', payload: result };
+}
+
+function toServiceInfo(v: unknown): ServiceInfo | null {
+  if (!isObj(v) || !optStr(v.id) || typeof v.target !== 'string') return null;
+  if (typeof v.probeType !== 'string' || !PROBE_TYPES.includes(v.probeType as ProbeType)) return null;
+  const enabled = v.enabled !== false;
+  return {
+    id: str(v.id),
+    name: optStr(v.name) ?? v.target,
+    target: v.target,
+    probeType: v.probeType as ProbeType,
+    port: isInt(v.port) && v.port >= 0 && v.port <= 65535 ? v.port : 0,
+    // The application pauses 5 s for anything below 1 ms.
+    intervalMs: isInt(v.intervalMs) && v.intervalMs >= 1 ? v.intervalMs : 5000,
+    enabled,
+    probed: typeof v.probed === 'boolean' ? v.probed : enabled,
+  };
+}
+
+function toServiceList(p: unknown): ServiceList | null {
+  if (!isObj(p) || !Array.isArray(p.services)) return null;
+  const seen = new Set<string>();
+  const services: ServiceInfo[] = [];
+  for (const entry of p.services) {
+    const service = toServiceInfo(entry);
+    if (!service || seen.has(service.id)) continue;
+    seen.add(service.id);
+    services.push(service);
+  }
+  const maxProbed = isInt(p.maxProbed) && p.maxProbed > 0 ? p.maxProbed : 5;
+  return { type: 'serviceList', services, maxProbed };
+}
+
+function toServiceChangeResult(p: unknown): ServiceChangeResult | null {
+  if (!isObj(p) || (p.action !== 'save' && p.action !== 'delete') || typeof p.id !== 'string') return null;
+  if (typeof p.ok !== 'boolean') return null;
+  const change: ServiceChange = { action: p.action, id: p.id, ok: p.ok };
+  if (!p.ok) change.error = optStr(p.error) ?? 'Quillon could not make the change.';
+  return { type: 'serviceChangeResult', payload: change };
+}
+
 // Accepts what a bridge delivers: an already parsed value (the embedded browser) or the JSON
 // text (the headless bridge). Returns null for anything that is not a message we know.
 export function parseInbound(data: unknown): Inbound | null {
@@ -188,7 +330,16 @@ export function parseInbound(data: unknown): Inbound | null {
     }
   }
   if (!isObj(value)) return null;
-  if (value.type === 'networkState') return toNetworkState(value);
+  switch (value.type) {
+    case 'networkState':
+      return toNetworkState(value);
+    case 'serviceMetrics':
+      return toServiceMetrics(value.payload);
+    case 'serviceList':
+      return toServiceList(value.payload);
+    case 'serviceChangeResult':
+      return toServiceChangeResult(value.payload);
+  }
   if (typeof value.type === 'string' && OTHER_TYPES.has(value.type)) {
     return { type: value.type as OtherMessage['type'], payload: value.payload };
   }

@@ -1,9 +1,11 @@
-// What the page knows: the last network state, the per-hop history, the bridge's connection
-// and a short notice for the user. Views subscribe and re-render on change.
+// What the page knows: the last network state, the per-hop history, the monitored services,
+// the bridge's connection and a short notice for the user. Views subscribe and re-render on
+// change.
 
 import type { ConnectionState } from './bridge';
 import { HistoryStore, type HistoryLimits } from './history';
-import { parseInbound, type NetworkState } from './messages';
+import { parseInbound, type NetworkState, type ServiceChange } from './messages';
+import { ServiceStore, type PendingChange, type ServiceLimits } from './services';
 
 export interface Notice {
   kind: 'info' | 'error';
@@ -12,6 +14,7 @@ export interface Notice {
 
 export class PageStore {
   readonly history: HistoryStore;
+  readonly services: ServiceStore;
   state: NetworkState | null = null;
   receivedAt = 0; // ms since the epoch of the last network state
   messages = 0;
@@ -23,8 +26,9 @@ export class PageStore {
   private pendingSince = 0;
   private readonly listeners = new Set<() => void>();
 
-  constructor(limits: Partial<HistoryLimits> = {}) {
+  constructor(limits: Partial<HistoryLimits> = {}, serviceLimits: Partial<ServiceLimits> = {}) {
     this.history = new HistoryStore(limits);
+    this.services = new ServiceStore(serviceLimits);
   }
 
   subscribe(listener: () => void): () => void {
@@ -39,7 +43,28 @@ export class PageStore {
   // Takes one delivered message; returns whether it was one we use.
   accept(data: unknown, nowMs: number): boolean {
     const message = parseInbound(data);
-    if (!message || message.type !== 'networkState') return false;
+    if (!message) return false;
+    switch (message.type) {
+      case 'networkState':
+        this.acceptState(message, nowMs);
+        break;
+      case 'serviceMetrics':
+        if (!this.services.record(message.payload, Math.floor(nowMs / 1000))) return false;
+        break;
+      case 'serviceList':
+        this.services.setList(message.services, message.maxProbed);
+        break;
+      case 'serviceChangeResult':
+        if (!this.finishChange(message.payload)) return false;
+        break;
+      default:
+        return false;
+    }
+    this.changed();
+    return true;
+  }
+
+  private acceptState(message: NetworkState, nowMs: number): void {
     this.pendingSince = performance.now();
     this.state = message;
     this.receivedAt = nowMs;
@@ -52,8 +77,31 @@ export class PageStore {
         text: 'Path rediscovery started. New measurements will appear over the next seconds.',
       };
     }
+  }
+
+  beginServiceChange(change: PendingChange): void {
+    this.services.begin(change);
     this.changed();
-    return true;
+  }
+
+  // An outcome the page decides itself: the command could not be sent, or no answer came.
+  finishServiceChange(change: ServiceChange): void {
+    if (this.finishChange(change)) this.changed();
+  }
+
+  // A change that went through is said once at the top; a failure shows where it was asked for.
+  private finishChange(change: ServiceChange): boolean {
+    const done = this.services.finish(change);
+    if (done && change.ok) {
+      this.notice = { kind: 'info', text: `${done.action === 'save' ? 'Saved' : 'Deleted'} “${done.name}”.` };
+    }
+    return done !== null;
+  }
+
+  clearServiceOutcome(): void {
+    if (!this.services.outcome) return;
+    this.services.clearOutcome();
+    this.changed();
   }
 
   // Called once the views have committed a render.

@@ -22,11 +22,23 @@ describe('command encoding', () => {
     expect(save.ok && save.text).toBe('{"action":"saveEndpoint","service":{"id":"a1","port":443,"enabled":true}}');
   });
 
+  it('escapes the texts of a saved service, which the application decodes as JSON', () => {
+    const name = 'My "best" \\ server\tä';
+    const save = encodeCommand('saveEndpoint', { service: { id: 'a1', name, port: 0 } });
+    expect(save.ok).toBe(true);
+    if (!save.ok) return;
+    expect(extract(save.text, 'action')).toBe('saveEndpoint');
+    expect(JSON.parse(save.text).service.name).toBe(name);
+    expect(encodeCommand('saveEndpoint', { service: { id: 'a1', port: Number.NaN } }).ok).toBe(false);
+    // Only there: the same text elsewhere in the command is still refused.
+    expect(encodeCommand('saveEndpoint', { note: name, service: { id: 'a1' } }).ok).toBe(false);
+  });
+
   it('refuses texts that could not arrive unchanged, naming the field', () => {
     const quote = encodeCommand('unifi_login', { username: 'admin', password: 'say "hi"' });
     expect(quote.ok).toBe(false);
     if (!quote.ok) expect(quote.error).toMatch(/"password".*double quote/);
-    const nested = encodeCommand('saveEndpoint', { service: { name: 'back\\slash' } });
+    const nested = encodeCommand('other', { service: { name: 'back\\slash' } });
     expect(!nested.ok && nested.error).toMatch(/"service.name".*backslash/);
     expect(encodeCommand('deleteEndpoint', { id: 'line\nbreak' }).ok).toBe(false);
     expect(encodeCommand('x', { n: Number.NaN }).ok).toBe(false);

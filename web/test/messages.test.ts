@@ -132,9 +132,9 @@ describe('inbound messages', () => {
     for (const junk of ['not json', '[1,2]', '{"type":"somethingElse"}', 42, null, undefined, '{"hops":[]}']) {
       expect(parseInbound(junk)).toBeNull();
     }
-    expect(parseInbound('{"type":"serviceMetrics","payload":{"serviceId":"a1"}}')).toEqual({
-      type: 'serviceMetrics',
-      payload: { serviceId: 'a1' },
+    expect(parseInbound('{"type":"updateAvailable","payload":{"version":"2.0"}}')).toEqual({
+      type: 'updateAvailable',
+      payload: { version: '2.0' },
     });
   });
 });

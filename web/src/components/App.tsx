@@ -6,11 +6,65 @@ import { PathView } from './PathView';
 import { HopTable } from './HopTable';
 import { HopChart } from './HopChart';
 import { InfoCards } from './InfoCards';
+import { ServicesView, stateCounts, type ServiceCommands } from './ServicesView';
 import { cannotMeasure } from '../format';
 
 interface Props {
   store: PageStore;
   onRefresh(): void;
+  services?: ServiceCommands;
+}
+
+type Tab = 'connection' | 'services';
+const TABS: { id: Tab; label: string }[] = [
+  { id: 'connection', label: 'Connection' },
+  { id: 'services', label: 'Services' },
+];
+
+const NO_COMMANDS: ServiceCommands = { saveService: () => {}, deleteService: () => {} };
+
+// The two views as tabs; arrow keys move between them, as a tab list's keys do.
+function Tabs({ tab, onSelect, store }: { tab: Tab; onSelect(tab: Tab): void; store: PageStore }) {
+  const failing = stateCounts(store.services).failing;
+  const count = store.services.services.length;
+  const onKey = (e: KeyboardEvent) => {
+    if (e.key !== 'ArrowRight' && e.key !== 'ArrowLeft') return;
+    e.preventDefault();
+    const step = e.key === 'ArrowRight' ? 1 : TABS.length - 1;
+    const next = TABS[(TABS.findIndex((t) => t.id === tab) + step) % TABS.length].id;
+    onSelect(next);
+    document.getElementById(`tab-${next}`)?.focus();
+  };
+  return (
+    <div class="tabs" role="tablist" aria-label="Views">
+      {TABS.map((t) => (
+        <button
+          key={t.id}
+          type="button"
+          role="tab"
+          id={`tab-${t.id}`}
+          aria-selected={t.id === tab}
+          aria-controls="view"
+          tabIndex={t.id === tab ? 0 : -1}
+          onClick={() => onSelect(t.id)}
+          onKeyDown={onKey}
+        >
+          {t.label}
+          {t.id === 'services' &&
+            (failing > 0 ? (
+              <span class="tab-count failing">{failing} failing</span>
+            ) : (
+              count > 0 && (
+                <span class="tab-count">
+                  {count}
+                  <span class="visually-hidden"> services</span>
+                </span>
+              )
+            ))}
+        </button>
+      ))}
+    </div>
+  );
 }
 
 function useStore(store: PageStore): number {
@@ -53,7 +107,7 @@ function Waiting({ store }: { store: PageStore }) {
   );
 }
 
-export function App({ store, onRefresh }: Props) {
+export function App({ store, onRefresh, services = NO_COMMANDS }: Props) {
   useStore(store);
   useLayoutEffect(() => store.rendered());
   // Feedback fades after a while; errors stay until something replaces them.
@@ -63,6 +117,7 @@ export function App({ store, onRefresh }: Props) {
     const t = setTimeout(() => store.notice === notice && store.setNotice(null), 10_000);
     return () => clearTimeout(t);
   }, [notice, store]);
+  const [tab, setTab] = useState<Tab>('connection');
   const [segment, setSegment] = useState<string | null>(null);
   const [hop, setHop] = useState<string | null>(null);
   const state = store.state;
@@ -73,16 +128,19 @@ export function App({ store, onRefresh }: Props) {
     <div class="page">
       <header class="topbar">
         <span class="brand">Quillon</span>
+        <Tabs tab={tab} onSelect={setTab} store={store} />
         <div class="actions">
-          <button
-            type="button"
-            class="primary"
-            onClick={onRefresh}
-            disabled={store.refreshing || store.connection === 'unreachable' || store.connection === 'refused'}
-            aria-describedby="notice"
-          >
-            {store.refreshing ? 'Rediscovering…' : 'Rediscover path'}
-          </button>
+          {tab === 'connection' && (
+            <button
+              type="button"
+              class="primary"
+              onClick={onRefresh}
+              disabled={store.refreshing || store.connection === 'unreachable' || store.connection === 'refused'}
+              aria-describedby="notice"
+            >
+              {store.refreshing ? 'Rediscovering…' : 'Rediscover path'}
+            </button>
+          )}
         </div>
       </header>
       <ConnectionBanner store={store} />
@@ -95,40 +153,48 @@ export function App({ store, onRefresh }: Props) {
         {store.notice?.text ?? ''}
       </div>
       <main>
-        {!state ? (
-          <Waiting store={store} />
-        ) : (
-          <>
-            <Overview state={state} />
-            <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
-            <section class="hops-section" aria-labelledby="hops-title">
-              <h2 id="hops-title">Stops along the way</h2>
-              <HopTable
-                hops={state.hops}
-                history={store.history}
-                selected={hop}
-                onSelect={setHop}
-                blocked={cannotMeasure(state)}
-              />
-              {selectedHop && selectedSeries && (
-                <HopChart
-                  title={`Hop ${selectedHop.hopNumber}${selectedHop.ip === '*' ? '' : ` (${selectedHop.hostname ?? selectedHop.ip})`}`}
-                  series={selectedSeries}
-                  revision={store.history.revision}
+        <div id="view" class="view" role="tabpanel" aria-labelledby={`tab-${tab}`}>
+          {tab === 'services' ? (
+            <ServicesView
+              services={store.services}
+              commands={services}
+              onFormOpen={() => store.clearServiceOutcome()}
+            />
+          ) : !state ? (
+            <Waiting store={store} />
+          ) : (
+            <>
+              <Overview state={state} />
+              <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
+              <section class="hops-section" aria-labelledby="hops-title">
+                <h2 id="hops-title">Stops along the way</h2>
+                <HopTable
+                  hops={state.hops}
+                  history={store.history}
+                  selected={hop}
+                  onSelect={setHop}
+                  blocked={cannotMeasure(state)}
                 />
-              )}
-            </section>
-            <InfoCards state={state} />
-            <details class="support">
-              <summary>Technical details for support</summary>
-              <p class="muted">
-                Updated {new Date(store.receivedAt).toLocaleTimeString()} · {store.messages} updates received · overall
-                status "{state.overallStatus}" · last render {lastRender(store)}
-              </p>
-              <SupportDump store={store} />
-            </details>
-          </>
-        )}
+                {selectedHop && selectedSeries && (
+                  <HopChart
+                    title={`Hop ${selectedHop.hopNumber}${selectedHop.ip === '*' ? '' : ` (${selectedHop.hostname ?? selectedHop.ip})`}`}
+                    series={selectedSeries}
+                    revision={store.history.revision}
+                  />
+                )}
+              </section>
+              <InfoCards state={state} />
+              <details class="support">
+                <summary>Technical details for support</summary>
+                <p class="muted">
+                  Updated {new Date(store.receivedAt).toLocaleTimeString()} · {store.messages} updates received ·
+                  overall status "{state.overallStatus}" · last render {lastRender(store)}
+                </p>
+                <SupportDump store={store} />
+              </details>
+            </>
+          )}
+        </div>
       </main>
     </div>
   );
