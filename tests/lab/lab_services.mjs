@@ -1,0 +1,52 @@
+// The services of the lab's far end, for service probes: run in the dest namespace by
+// scripts/lab. Web sites on 198.18.0.10 (www.lab.test: HTTP, and HTTPS with a certificate from
+// the lab's CA), 198.18.0.11 (selfsigned.lab.test) and 198.18.0.12 (expired.lab.test: the
+// lab CA's certificate that ran out in 2021), and a game server's TCP port on 198.18.0.13
+// (game.lab.test:27015; 27016 is closed).
+//
+// Paths: / answers 200 with a small page; /status/N answers N; /loop redirects to itself;
+// /slow answers after 300 ms.
+//
+//   node lab_services.mjs CERT_DIR
+import fs from 'node:fs';
+import http from 'node:http';
+import https from 'node:https';
+import net from 'node:net';
+import path from 'node:path';
+
+const certs = process.argv[2];
+const read = (name) => fs.readFileSync(path.join(certs, name));
+
+function answer(req, res) {
+  const url = new URL(req.url, 'http://lab');
+  const status = /^\/status\/(\d{3})$/.exec(url.pathname);
+  if (status) {
+    res.writeHead(Number(status[1]), { 'Content-Type': 'text/plain' });
+    res.end(`status ${status[1]}\n`);
+  } else if (url.pathname === '/loop') {
+    res.writeHead(302, { Location: '/loop' });
+    res.end();
+  } else if (url.pathname === '/slow') {
+    setTimeout(() => res.end('slow\n'), 300);
+  } else {
+    res.writeHead(200, { 'Content-Type': 'text/html' });
+    res.end('<!doctype html><title>Lab</title><p>' + 'lab '.repeat(256) + '</p>\n');
+  }
+}
+
+const listening = [];
+const listen = (server, port, host) =>
+  listening.push(new Promise((resolve) => server.listen(port, host, resolve)));
+
+listen(http.createServer(answer), 80, '198.18.0.10');
+for (const [host, name] of [
+  ['198.18.0.10', 'www'],
+  ['198.18.0.11', 'selfsigned'],
+  ['198.18.0.12', 'expired'],
+]) {
+  listen(https.createServer({ key: read(`${name}.key`), cert: read(`${name}.pem`) }, answer), 443, host);
+}
+listen(net.createServer((socket) => socket.end()), 27015, '198.18.0.13');
+
+await Promise.all(listening);
+console.log('lab services ready');
