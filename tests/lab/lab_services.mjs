@@ -8,29 +8,31 @@
 // /slow answers after 300 ms.
 //
 //   node lab_services.mjs CERT_DIR
-import fs from 'node:fs';
-import http from 'node:http';
-import https from 'node:https';
-import net from 'node:net';
-import path from 'node:path';
+import fs from "node:fs";
+import http from "node:http";
+import https from "node:https";
+import net from "node:net";
+import path from "node:path";
 
 const certs = process.argv[2];
 const read = (name) => fs.readFileSync(path.join(certs, name));
 
 function answer(req, res) {
-  const url = new URL(req.url, 'http://lab');
+  const url = new URL(req.url, "http://lab");
   const status = /^\/status\/(\d{3})$/.exec(url.pathname);
   if (status) {
-    res.writeHead(Number(status[1]), { 'Content-Type': 'text/plain' });
+    res.writeHead(Number(status[1]), { "Content-Type": "text/plain" });
     res.end(`status ${status[1]}\n`);
-  } else if (url.pathname === '/loop') {
-    res.writeHead(302, { Location: '/loop' });
+  } else if (url.pathname === "/loop") {
+    res.writeHead(302, { Location: "/loop" });
     res.end();
-  } else if (url.pathname === '/slow') {
-    setTimeout(() => res.end('slow\n'), 300);
+  } else if (url.pathname === "/slow") {
+    setTimeout(() => res.end("slow\n"), 300);
   } else {
-    res.writeHead(200, { 'Content-Type': 'text/html' });
-    res.end('<!doctype html><title>Lab</title><p>' + 'lab '.repeat(256) + '</p>\n');
+    res.writeHead(200, { "Content-Type": "text/html" });
+    res.end(
+      "<!doctype html><title>Lab</title><p>" + "lab ".repeat(256) + "</p>\n",
+    );
   }
 }
 
@@ -38,15 +40,26 @@ const listening = [];
 const listen = (server, port, host) =>
   listening.push(new Promise((resolve) => server.listen(port, host, resolve)));
 
-listen(http.createServer(answer), 80, '198.18.0.10');
+listen(http.createServer(answer), 80, "198.18.0.10");
 for (const [host, name] of [
-  ['198.18.0.10', 'www'],
-  ['198.18.0.11', 'selfsigned'],
-  ['198.18.0.12', 'expired'],
+  ["198.18.0.10", "www"],
+  ["198.18.0.11", "selfsigned"],
+  ["198.18.0.12", "expired"],
 ]) {
-  listen(https.createServer({ key: read(`${name}.key`), cert: read(`${name}.pem`) }, answer), 443, host);
+  listen(
+    https.createServer(
+      { key: read(`${name}.key`), cert: read(`${name}.pem`) },
+      answer,
+    ),
+    443,
+    host,
+  );
 }
-listen(net.createServer((socket) => socket.end()), 27015, '198.18.0.13');
+listen(
+  net.createServer((socket) => socket.end()),
+  27015,
+  "198.18.0.13",
+);
 
 await Promise.all(listening);
-console.log('lab services ready');
+console.log("lab services ready");
