@@ -150,8 +150,10 @@ void Application::StartServices() {
 }
 
 void Application::StopServices() {
-    serviceBridge_.reset();
     if (!serviceMonitor_) return;
+    // No result reaches the page bridge once it is gone, even from a worker left running.
+    serviceMonitor_->SetServiceProbeCallback({});
+    serviceBridge_.reset();
     if (!serviceMonitor_->ShutdownServiceProbing(workerStopBound_)) {
         // A probe is still under way: the worker uses the prober, the client and the ports,
         // so all of them stay for the rest of the process (see StopDiscoveryWorkers).

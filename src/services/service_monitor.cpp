@@ -119,13 +119,11 @@ void ServiceMonitor::RunWorker(const std::shared_ptr<Worker>& worker) {
     threadsDone_.notify_all();
 }
 
+// Under the lock, so that once SetServiceProbeCallback has replaced a callback, no call of the
+// old one is still under way (its owner may go right after). Callbacks only format and post.
 void ServiceMonitor::Deliver(const ServiceProbeResult& result) {
-    ServiceResultCallback callback;
-    {
-        std::lock_guard lock(callbackMutex_);
-        callback = callback_;
-    }
-    if (callback) callback(result);
+    std::lock_guard lock(callbackMutex_);
+    if (callback_) callback_(result);
 }
 
 bool ServiceMonitor::StopServiceProbing(std::chrono::milliseconds bound) {

@@ -8,8 +8,8 @@
 // edited worker probes its new definition straight away; a stopped worker finishes the probe
 // under way (its result is dropped) and ends, without the caller waiting for it.
 //
-// Any thread may call, except that StopServiceProbing and the destructor must not be called
-// from the result callback. The callback runs on worker threads, possibly several at once.
+// Any thread may call, except that nothing here may be called from the result callback. The
+// callback runs on the worker threads, one call at a time.
 #pragma once
 
 #include <chrono>
@@ -55,6 +55,8 @@ public:
     bool StopServiceProbing(std::chrono::milliseconds bound);
     bool ShutdownServiceProbing(std::chrono::milliseconds bound);
 
+    // Replaces the result callback; when it returns, the old one is no longer being called.
+    // Calls are one at a time.
     void SetServiceProbeCallback(ServiceResultCallback callback);
 
     std::vector<ServiceDefinition> MonitoredServices();
