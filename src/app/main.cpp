@@ -16,6 +16,7 @@
 #include "platform/linux/linux_autostart.h"
 #include "platform/linux/linux_clock.h"
 #include "platform/linux/linux_dns.h"
+#include "platform/linux/linux_http.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_net_events.h"
 #include "platform/linux/linux_net_info.h"
@@ -137,6 +138,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxNetEvents netEvents;
     quillon::lnx::LinuxDns dns;
     quillon::lnx::LinuxSockets sockets;
+    quillon::lnx::LinuxHttp http;
     quillon::lnx::LinuxSettings settings(system.AppFolderPath(quillon::AppFolder::Config));
     quillon::lnx::LinuxAutostart autostart(
         quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
@@ -151,6 +153,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.netEvents = &netEvents;
     platform.dns = &dns;
     platform.sockets = &sockets;
+    platform.http = &http;
     platform.settings = &settings;
     platform.autostart = &autostart;
     platform.shell = &shell;
