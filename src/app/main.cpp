@@ -17,6 +17,7 @@
 #include "platform/linux/linux_clock.h"
 #include "platform/linux/linux_dns.h"
 #include "platform/linux/linux_files.h"
+#include "platform/linux/linux_http.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_net_events.h"
 #include "platform/linux/linux_net_info.h"
@@ -141,6 +142,10 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxDns dns;
     quillon::lnx::LinuxSockets sockets;
     quillon::lnx::LinuxFiles files;
+    // Web probes trust the system's certificate authorities, or the bundle SSL_CERT_FILE names
+    // (as OpenSSL's own programs do): the lab's CA, a company's inspecting proxy.
+    quillon::lnx::LinuxHttp http(quillon::lnx::LinuxHttpOptions{
+        quillon::lnx::LinuxSystem::ProcessEnvironment()("SSL_CERT_FILE").value_or("")});
     quillon::lnx::LinuxSettings settings(system.AppFolderPath(quillon::AppFolder::Config));
     quillon::lnx::LinuxAutostart autostart(
         quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
@@ -156,6 +161,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.dns = &dns;
     platform.sockets = &sockets;
     platform.files = &files;
+    platform.http = &http;
     platform.settings = &settings;
     platform.autostart = &autostart;
     platform.shell = &shell;
