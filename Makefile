@@ -35,13 +35,14 @@ tsan: setup
 # Google Benchmark programs, compared side by side in one run each. bench_headless runs the
 # built quillon --headless on a simulated home; its idle run lasts QUILLON_BENCH_IDLE_SECONDS
 # (default 600), e.g. `make bench QUILLON_BENCH_IDLE_SECONDS=60` for a short run. Then, as
-# root, CPU per echo request of quillon and mtr on the lab path (a line says it was skipped
-# otherwise).
+# root, CPU per echo request of quillon and mtr on the lab path, and CPU per HTTPS probe of
+# quillon and curl on the lab's web site (a line says each was skipped otherwise).
 bench: setup
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release --target quillon_benchmarks
 	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done
 	@echo "== bench/lab_cpu_per_probe.sh"; bench/lab_cpu_per_probe.sh build/release/src/app/quillon
+	@echo "== bench/lab_https_probe.sh"; bench/lab_https_probe.sh build/release/bench/lab_https_probe
 
 # Each fuzz target for FUZZ_SECONDS seconds; a crash, leak or sanitizer report fails the target.
 fuzz: setup
