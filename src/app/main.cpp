@@ -122,6 +122,8 @@ int RunSimulated(const quillon::CommandLine& options) {
     platform.netInfo = &network.netInfo();
     platform.netEvents = &network.netEvents();
     platform.dns = &network.dns();
+    platform.sockets = &network.sockets();
+    platform.http = &network.http();
     platform.shell = &shell;
     return RunApplication(platform, options);
 }

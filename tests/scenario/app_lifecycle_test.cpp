@@ -65,6 +65,8 @@ struct AppRig {
         platform.netInfo = &network.netInfo();
         platform.netEvents = &netEvents;
         platform.dns = &network.dns();
+        platform.sockets = &network.sockets();
+        platform.http = &network.http();
         platform.autostart = &autostart;
         platform.shell = &shell;
     }

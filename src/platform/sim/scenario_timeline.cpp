@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/sim/scenario_fields.h"
+#include "platform/sim/scenario_services.h"
 #include "platform/sim/sim_address.h"
 
 namespace quillon::sim {
@@ -22,7 +23,31 @@ private:
                     HopRef& ref);
     bool ReadAdapterRef(const JsonValue& object, std::string_view key, const std::string& at,
                         const WorldConfig& world, uint32_t& ifIndex);
+    bool ReadHostRef(const JsonValue& object, const std::string& at, const WorldConfig& world,
+                     uint32_t& address);
+    bool ReadWebStatus(const JsonValue& object, const std::string& at, TimelineEvent& event);
 };
+
+bool TimelineReader::ReadHostRef(const JsonValue& object, const std::string& at,
+                                 const WorldConfig& world, uint32_t& address) {
+    std::string reference, problem;
+    if (!String(object, "host", at, reference)) return false;
+    if (FindServiceHost(world, reference, address, problem)) return true;
+    return Fail(Join(at, "host"), problem);
+}
+
+bool TimelineReader::ReadWebStatus(const JsonValue& object, const std::string& at,
+                                   TimelineEvent& event) {
+    int status = 0;
+    if (!Whole(object, "status", at, status, 100, 599) || !String(object, "path", at, event.path)) {
+        return false;
+    }
+    if (object.contains("path") && (event.path.empty() || event.path[0] != '/')) {
+        return Fail(Join(at, "path"), Quoted(event.path) + " does not start with /");
+    }
+    event.value = status;
+    return true;
+}
 
 bool TimelineReader::ReadHopRef(const JsonValue& value, const std::string& at,
                                 const WorldConfig& world, HopRef& ref) {
@@ -145,10 +170,29 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
         return when({"adapter"}, {"adapter"}) &&
                ReadAdapterRef(value, "adapter", at, world, event.ifIndex);
     }
+    if (change == "hostDown" || change == "hostRefuses" || change == "hostUp" ||
+        change == "hostLatency" || change == "webStatus") {
+        event.kind = change == "hostDown"      ? ChangeKind::HostDown
+                     : change == "hostRefuses" ? ChangeKind::HostRefuses
+                     : change == "hostUp"      ? ChangeKind::HostUp
+                     : change == "hostLatency" ? ChangeKind::HostLatency
+                                               : ChangeKind::WebStatus;
+        const bool latency = event.kind == ChangeKind::HostLatency;
+        const bool status = event.kind == ChangeKind::WebStatus;
+        if (!(latency  ? when({"host", "ms"}, {"host", "ms"})
+              : status ? when({"host", "status", "path"}, {"host", "status"})
+                       : when({"host"}, {"host"}))) {
+            return false;
+        }
+        return ReadHostRef(value, at, world, event.address) &&
+               (!latency || Number(value, "ms", at, event.value, 0, 60000)) &&
+               (!status || ReadWebStatus(value, at, event));
+    }
     return Fail(Join(at, "change"),
                 Quoted(change) +
                     " is not one of hopLoss, hopLatency, hopSilent, hopAnswers, gatewayMac, "
-                    "gatewayGone, gatewayBack, adapterDown, adapterUp");
+                    "gatewayGone, gatewayBack, adapterDown, adapterUp, hostDown, hostRefuses, "
+                    "hostUp, hostLatency, webStatus");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // SimDns: the Dns port over a SimWorld: the PTR and AS TXT records generated from the world's
-// hops, plus the scenario's extra answers. Answers are immediate; there is no cache to bypass,
-// so bypassCache changes nothing. Any thread; the world outlives the adapter.
+// hops, the A (and PTR) records of its service hosts, plus the scenario's extra answers. An A
+// query for a service host's name takes the host's dnsMs on the world's clock; everything else
+// answers at once. There is no cache to bypass, so bypassCache changes nothing. Any thread; the
+// world outlives the adapter.
 #pragma once
 
 #include "platform/dns.h"
@@ -13,6 +15,9 @@ public:
     explicit SimDns(SimWorld& world) : world_(world) {}
 
     DnsAnswer Query(const std::string& name, DnsType type, bool /*bypassCache*/) override {
+        if (type == DnsType::A) {
+            if (const uint32_t delay = world_.NameDelayMs(name)) world_.clock().Sleep(delay);
+        }
         return world_.QueryDns(name, type);
     }
 

@@ -25,6 +25,22 @@ DnsRecords::DnsRecords(const WorldConfig& config) {
         AddFor(config, path.destination, path.destinationName, path.destinationAsn,
                path.destinationAsName, "", "ZZ");
     }
+    // A name shared by several hosts answers with all their addresses, in the order given.
+    for (const ServiceHostConfig& host : config.serviceHosts) {
+        if (host.name.empty()) continue;
+        DnsRecord a;
+        a.type = DnsType::A;
+        a.name = host.name;
+        a.a = host.address;
+        DnsAnswer& answer = answers_[KeyOf(host.name, DnsType::A)];
+        answer.ok = true;
+        answer.records.push_back(a);
+        DnsRecord ptr;
+        ptr.type = DnsType::Ptr;
+        ptr.name = ReverseName(host.address);
+        ptr.ptr = host.name;
+        answers_.emplace(KeyOf(ptr.name, DnsType::Ptr), DnsAnswer{true, 0, {ptr}});
+    }
     for (const DnsAnswerConfig& extra : config.dnsAnswers) {
         answers_[KeyOf(extra.name, extra.type)] = extra.answer;
     }

@@ -9,6 +9,7 @@
 #include "base/json_value.h"
 #include "platform/sim/json_syntax.h"
 #include "platform/sim/scenario_fields.h"
+#include "platform/sim/scenario_services.h"
 #include "platform/sim/scenario_timeline.h"
 #include "platform/sim/sim_address.h"
 
@@ -47,7 +48,7 @@ private:
 bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
     if (!Shape(root, "",
                {"name", "description", "seed", "icmpAvailable", "adapters", "routes", "neighbors",
-                "paths", "dns", "timeline"})) {
+                "paths", "serviceHosts", "dns", "timeline"})) {
         return false;
     }
     std::string description;
@@ -105,6 +106,8 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
         })) {
         return false;
     }
+    std::string hostProblem;
+    if (!ReadServiceHosts(root, world, hostProblem)) return Fail("", hostProblem);
     if (root.contains("dns") && !ReadDns(root.member("dns"), "dns", world)) return false;
     return Each(root, "timeline", "", [&](const JsonValue& value, const std::string& at) {
         TimelineEvent event;

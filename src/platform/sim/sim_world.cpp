@@ -26,6 +26,7 @@ SimWorld::SimWorld(WorldConfig config, Clock& clock)
       adapters_(std::move(config.adapters)),
       neighbors_(std::move(config.neighbors)),
       dns_(config),
+      hosts_(config, clock.UnixSeconds()),
       timeline_(std::move(config.timeline)),
       adapterListFails_(config.adapterListFails),
       routeListFails_(config.routeListFails),
@@ -177,6 +178,13 @@ bool SimWorld::ApplyLocked(const TimelineEvent& change) {
             adapter->operStatusUp = up;
             return true;
         }
+        case ChangeKind::HostDown:
+        case ChangeKind::HostRefuses:
+        case ChangeKind::HostUp:
+        case ChangeKind::HostLatency:
+        case ChangeKind::WebStatus:
+            hosts_.Apply(change);
+            return false;
     }
     return false;
 }
@@ -274,7 +282,13 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
 
         size_t position = 0;  // where the destination sits on its path
         const LivePath* path = PathToLocked(destination, position);
-        if (!path) return outcome;
+        if (!path) {
+            // A service host on no path answers for itself.
+            const HostEcho echo = hosts_.Echo(destination, lossDraw, jitterDraw, timeoutMs);
+            outcome.answered = echo.answered;
+            if (echo.answered) outcome.reply = echo.reply;
+            return outcome;
+        }
 
         size_t responder;
         uint32_t status;
@@ -307,10 +321,14 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
             return outcome;
         }
         const double rtt = hop.config.rttMs + extraMs + hop.config.jitterMs * jitterDraw;
-        const uint32_t rttMs = uint32_t(std::max(1.0, std::round(rtt)));
-        if (rttMs > timeoutMs) return outcome;
+        EchoReply reply{status, hop.config.address, uint32_t(std::max(1.0, std::round(rtt)))};
+        // A service host on the path may be down or slower than its hop.
+        if (status == kIcmpStatusSuccess && !hosts_.AdjustPathEcho(reply.address, reply)) {
+            return outcome;
+        }
+        if (reply.rttMs > timeoutMs) return outcome;
         outcome.answered = true;
-        outcome.reply = EchoReply{status, hop.config.address, rttMs};
+        outcome.reply = reply;
         return outcome;
     });
 }
@@ -378,6 +396,43 @@ DnsAnswer SimWorld::QueryDns(const std::string& name, DnsType type) {
         ++dnsQueries_[DnsRecords::KeyOf(name, type)];
         return dns_.Answer(name, type);
     });
+}
+
+uint32_t SimWorld::NameDelayMs(const std::string& name) {
+    return Locked([&] { return hosts_.NameDelayMs(name); });
+}
+
+ResolveResult SimWorld::ResolveName(const std::string& name) {
+    return Locked([&] {
+        ResolveResult result;
+        const DnsAnswer answer = dns_.Answer(name, DnsType::A);
+        for (const DnsRecord& record : answer.records) {
+            if (record.type == DnsType::A) result.addresses.push_back(record.a);
+        }
+        result.ok = answer.ok && !result.addresses.empty();
+        if (!result.ok) result.error = answer.ok ? kDnsNameError : answer.error;
+        return result;
+    });
+}
+
+bool SimWorld::Routable(uint32_t address) {
+    return Locked([&] { return RoutableLocked(address); });
+}
+
+ConnectOutcome SimWorld::ConnectTcp(uint32_t address, uint16_t port) {
+    return Locked([&] {
+        if (!RoutableLocked(address)) return ConnectOutcome{ConnectKind::Unreachable, 0};
+        return hosts_.Connect(address, port, std::clamp(DrawNormal(), -3.0, 3.0));
+    });
+}
+
+TlsOutcome SimWorld::TlsHandshake(uint32_t address) {
+    const int64_t now = clock_.UnixSeconds();
+    return Locked([&] { return hosts_.Handshake(address, now); });
+}
+
+WebReply SimWorld::WebRequest(uint32_t address, const std::string& path, size_t keepBytes) {
+    return Locked([&] { return hosts_.Respond(address, path, keepBytes); });
 }
 
 std::vector<SentEcho> SimWorld::SentEchoes() {

@@ -1,8 +1,10 @@
 // SimWorld: a running simulated network built from a WorldConfig. It owns the live tables
 // (adapters, routes, neighbours), the paths with their current loss, latency and silence, the
-// DNS records generated from the hops, the random source of round-trip times and losses, the
-// timeline of changes, and a record of the traffic sent into it. SimIcmp, SimNetInfo and SimDns
-// are thin ports over it; tests also drive it directly (Apply) and read its traffic counters.
+// service hosts with their state, the DNS records generated from the hops and hosts, the random
+// source of round-trip times and losses, the
+// timeline of changes, and a record of the traffic sent into it. SimIcmp, SimNetInfo, SimDns,
+// SimSockets and SimHttp are thin ports over it; tests also drive it directly (Apply) and read its
+// traffic counters.
 //
 // Time is the given Clock's: the world starts at the tick of its construction, and timeline
 // changes apply once due, checked on every use by an adapter and by ApplyDue(). With a
@@ -27,7 +29,9 @@
 #include "platform/icmp_api.h"
 #include "platform/net_info.h"
 #include "platform/sim/sim_dns_records.h"
+#include "platform/sim/sim_service_hosts.h"
 #include "platform/sim/sim_world_config.h"
+#include "platform/sockets.h"
 
 namespace quillon::sim {
 
@@ -80,6 +84,20 @@ public:
 
     // DNS: generated and extra records; unknown names fail.
     DnsAnswer QueryDns(const std::string& name, DnsType type);
+    // How long resolving a name takes: a service host's dnsMs, else nothing.
+    uint32_t NameDelayMs(const std::string& name);
+
+    // Whether a route leads to the address now (a world without adapters routes everything).
+    bool Routable(uint32_t address);
+    // Service hosts. The addresses of a name's A records; without any, the DNS answer's error
+    // (kDnsNameError for a name nobody knows).
+    ResolveResult ResolveName(const std::string& name);
+    // A TCP connection attempt: unreachable without a route, else what the host does.
+    ConnectOutcome ConnectTcp(uint32_t address, uint16_t port);
+    // The TLS handshake with a host that accepted a connection, checked against the clock now.
+    TlsOutcome TlsHandshake(uint32_t address);
+    // The web answer for a path on a connected host, keeping at most keepBytes of the body.
+    WebReply WebRequest(uint32_t address, const std::string& path, size_t keepBytes);
 
     // Traffic seen so far.
     std::vector<SentEcho> SentEchoes();
@@ -127,6 +145,7 @@ private:
     std::vector<NeighborConfig> neighbors_;
     std::vector<LivePath> paths_;
     const DnsRecords dns_;
+    ServiceHosts hosts_;
     std::vector<TimelineEvent> timeline_;  // sorted by time, stable
     size_t nextEvent_ = 0;
     bool adapterListFails_, routeListFails_, neighborListFails_;

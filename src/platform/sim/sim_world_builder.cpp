@@ -60,6 +60,35 @@ TimelineEvent AdapterUp(uint32_t ifIndex) {
     return AdapterChange(ChangeKind::AdapterUp, ifIndex);
 }
 
+TimelineEvent HostDown(uint32_t address) {
+    TimelineEvent event = Change(ChangeKind::HostDown);
+    event.address = address;
+    return event;
+}
+TimelineEvent HostRefuses(uint32_t address) {
+    TimelineEvent event = HostDown(address);
+    event.kind = ChangeKind::HostRefuses;
+    return event;
+}
+TimelineEvent HostUp(uint32_t address) {
+    TimelineEvent event = HostDown(address);
+    event.kind = ChangeKind::HostUp;
+    return event;
+}
+TimelineEvent HostLatency(uint32_t address, double extraMs) {
+    TimelineEvent event = HostDown(address);
+    event.kind = ChangeKind::HostLatency;
+    event.value = extraMs;
+    return event;
+}
+TimelineEvent WebStatus(uint32_t address, int status, std::string path) {
+    TimelineEvent event = HostDown(address);
+    event.kind = ChangeKind::WebStatus;
+    event.value = status;
+    event.path = std::move(path);
+    return event;
+}
+
 WorldBuilder& WorldBuilder::Name(std::string name) {
     config_.name = std::move(name);
     return *this;
@@ -183,6 +212,60 @@ WorldBuilder& WorldBuilder::NoEcho() {
     return *this;
 }
 
+WorldBuilder& WorldBuilder::ServiceHost(std::string name, uint32_t address, double rttMs,
+                                        double dnsMs) {
+    ServiceHostConfig host;
+    host.name = std::move(name);
+    host.address = address;
+    host.rttMs = rttMs;
+    host.dnsMs = dnsMs;
+    config_.serviceHosts.push_back(std::move(host));
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::TcpPort(uint16_t port, double connectMs) {
+    CurrentHost().tcpPorts.push_back({port, connectMs});
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Web(std::string path, int status, uint64_t bodyBytes,
+                                double firstByteMs, double transferMs) {
+    WebResponseConfig response;
+    response.path = std::move(path);
+    response.status = status;
+    response.bodyBytes = bodyBytes;
+    response.firstByteMs = firstByteMs;
+    response.transferMs = transferMs;
+    CurrentHost().web.push_back(std::move(response));
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Redirect(std::string path, std::string location, int status) {
+    Web(std::move(path), status);
+    CurrentHost().web.back().location = std::move(location);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Tls(std::string protocol, std::string cipher) {
+    ServiceHostConfig& host = CurrentHost();
+    host.tls = true;
+    host.tlsConfig.protocol = std::move(protocol);
+    host.tlsConfig.cipher = std::move(cipher);
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::CertificateDays(double notBeforeDays, double notAfterDays) {
+    TlsConfig& tls = CurrentHost().tlsConfig;
+    tls.notBefore = {false, notBeforeDays, 0};
+    tls.notAfter = {false, notAfterDays, 0};
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::SelfSigned() {
+    CurrentHost().tlsConfig.selfSigned = true;
+    return *this;
+}
+
 WorldBuilder& WorldBuilder::Zones(std::string originZone, std::string asNameZone) {
     config_.originZone = std::move(originZone);
     config_.asNameZone = std::move(asNameZone);
@@ -217,6 +300,13 @@ HopConfig& WorldBuilder::CurrentHop() {
     PathConfig& path = CurrentPath();
     if (path.hops.empty()) throw std::logic_error("a hop setting needs a hop: call Hop() first");
     return path.hops.back();
+}
+
+ServiceHostConfig& WorldBuilder::CurrentHost() {
+    if (config_.serviceHosts.empty()) {
+        throw std::logic_error("a host setting needs a host: call ServiceHost() first");
+    }
+    return config_.serviceHosts.back();
 }
 
 }  // namespace quillon::sim

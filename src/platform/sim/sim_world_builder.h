@@ -40,6 +40,11 @@ TimelineEvent DefaultRouteGone(uint32_t ifIndex = 0);            // 0: every ada
 TimelineEvent DefaultRouteBack(uint32_t ifIndex = 0);
 TimelineEvent AdapterDown(uint32_t ifIndex);
 TimelineEvent AdapterUp(uint32_t ifIndex);
+TimelineEvent HostDown(uint32_t address);
+TimelineEvent HostRefuses(uint32_t address);
+TimelineEvent HostUp(uint32_t address);
+TimelineEvent HostLatency(uint32_t address, double extraMs);
+TimelineEvent WebStatus(uint32_t address, int status, std::string path = "");  // "": every path
 // A hop named by its place on one path rather than by its address.
 inline HopRef HopOnPath(uint32_t destination, int ttl) {
     return HopRef{0, destination, ttl};
@@ -77,6 +82,21 @@ public:
     WorldBuilder& NoTtlExpired();
     WorldBuilder& NoEcho();
 
+    // A service host (empty name: reached by address only; rttMs < 0: the default); the
+    // settings below apply to the host added last, config() reaches the rest.
+    WorldBuilder& ServiceHost(std::string name, uint32_t address, double rttMs = -1,
+                              double dnsMs = 0);
+    WorldBuilder& TcpPort(uint16_t port, double connectMs = -1);
+    // A web answer for a path ("": any other path).
+    WorldBuilder& Web(std::string path, int status = 200, uint64_t bodyBytes = 0,
+                      double firstByteMs = -1, double transferMs = 0);
+    WorldBuilder& Redirect(std::string path, std::string location, int status = 302);
+    WorldBuilder& Tls(std::string protocol = "TLS 1.3",
+                      std::string cipher = "TLS_AES_128_GCM_SHA256");
+    // Settings of the TLS certificate (after Tls()).
+    WorldBuilder& CertificateDays(double notBeforeDays, double notAfterDays);
+    WorldBuilder& SelfSigned();
+
     WorldBuilder& Zones(std::string originZone, std::string asNameZone);
     WorldBuilder& Answer(std::string name, DnsType type, DnsAnswer answer);
     // A TXT answer with the given character strings (none: an empty TXT record).
@@ -91,6 +111,7 @@ public:
 private:
     PathConfig& CurrentPath();
     HopConfig& CurrentHop();
+    ServiceHostConfig& CurrentHost();
 
     WorldConfig config_;
 };

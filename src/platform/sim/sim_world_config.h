@@ -1,7 +1,8 @@
 // WorldConfig: the description of a simulated network as plain values: the computer's adapters,
-// route and neighbour tables, the paths to destinations hop by hop, extra DNS answers and a
-// timeline of changes. Scenario files and WorldBuilder produce one; SimWorld runs it. Plain
-// data with no behaviour; copy freely, no thread concerns.
+// route and neighbour tables, the paths to destinations hop by hop, the hosts that service probes
+// reach (names, open ports, web answers, certificates), extra DNS answers and a timeline of
+// changes. Scenario files and WorldBuilder produce one; SimWorld runs it. Plain data with no
+// behaviour; copy freely, no thread concerns.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +62,60 @@ struct DnsAnswerConfig {
 // CNAME records appear in answers only as odd first records; their target is in DnsRecord::ptr.
 constexpr DnsType kDnsTypeCname = static_cast<DnsType>(5);
 
+// One open TCP port of a service host.
+struct TcpPortConfig {
+    uint16_t port = 0;
+    double connectMs = -1;  // time to accept a connection; < 0: the host's connectMs
+};
+
+// What a service host's web server answers for one URL path (the query included), or for every
+// path without an entry of its own.
+struct WebResponseConfig {
+    std::string path;  // "": any other path
+    int status = 200;
+    uint64_t bodyBytes = 0;   // ignored when body is set (its size counts)
+    std::string body;         // empty: bodyBytes of generated text
+    double firstByteMs = -1;  // from the request sent to the first byte; < 0: one round trip
+    double transferMs = 0;    // from the first byte to the last
+    std::string location;     // redirect target of a 3xx: an absolute URL or a path on the host
+};
+
+// A certificate time: days relative to the world's start, or a fixed Unix time.
+struct CertificateTime {
+    bool fixed = false;
+    double days = 0;
+    int64_t unixSeconds = 0;
+};
+
+// The TLS side of a service host's HTTPS answers.
+struct TlsConfig {
+    std::string protocol = "TLS 1.3";
+    std::string cipher = "TLS_AES_128_GCM_SHA256";
+    std::string subject;  // empty: the host's name (or address text)
+    std::string issuer = "Simulated Issuing CA";
+    CertificateTime notBefore{false, -30, 0};
+    CertificateTime notAfter{false, 60, 0};
+    bool selfSigned = false;  // issued by itself: the issuer is the subject, nobody trusts it
+};
+
+// A host that service probes reach: by name (an A record) or by address. Round trips: on a path
+// the hop carrying the address decides echoes and gives rttMs and jitterMs; off every path the
+// members below do.
+struct ServiceHostConfig {
+    std::string name;  // DNS name; empty: reached by address only
+    uint32_t address = 0;
+    double dnsMs = 0;         // how long resolving the name takes
+    double rttMs = -1;        // < 0: the hop's on a path, else 20
+    double jitterMs = -1;     // < 0: the hop's on a path, else 0
+    double lossPercent = 0;   // of echoes, off every path
+    bool answersEcho = true;  // off every path
+    double connectMs = -1;    // TCP handshake; < 0: rttMs
+    std::vector<TcpPortConfig> tcpPorts;
+    std::vector<WebResponseConfig> web;  // empty: no web server behind the open ports
+    bool tls = false;                    // answers HTTPS with tlsConfig
+    TlsConfig tlsConfig;
+};
+
 // Names a hop: by address (every hop with that address on every path) or by path and ttl.
 struct HopRef {
     uint32_t address = 0;
@@ -78,6 +133,11 @@ enum class ChangeKind {
     DefaultRouteBack,  // ifIndex (0: every adapter): they come back in their old places
     AdapterDown,       // ifIndex
     AdapterUp,         // ifIndex
+    HostDown,          // address of a service host: nothing there answers any more
+    HostRefuses,       // address: the host answers echoes but refuses every connection
+    HostUp,            // address: it answers as described again
+    HostLatency,       // address, value: extra ms on every round trip to the host (0 clears)
+    WebStatus,         // address, value: the status of its web answers for path (every: "")
 };
 
 struct TimelineEvent {
@@ -88,6 +148,7 @@ struct TimelineEvent {
     uint32_t address = 0;  // NeighborMac: 0 means the gateway of the first default route
     MacAddress mac{};
     uint32_t ifIndex = 0;
+    std::string path;  // WebStatus
 };
 
 struct WorldConfig {
@@ -98,6 +159,7 @@ struct WorldConfig {
     std::vector<Ipv4Route> routes;     // in the system's order
     std::vector<NeighborConfig> neighbors;
     std::vector<PathConfig> paths;
+    std::vector<ServiceHostConfig> serviceHosts;
     std::string originZone = "origin.asn.cymru.com";
     std::string asNameZone = "asn.cymru.com";
     std::vector<DnsAnswerConfig> dnsAnswers;

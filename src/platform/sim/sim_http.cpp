@@ -1,0 +1,233 @@
+#include "platform/sim/sim_http.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "base/ipv4.h"
+
+namespace quillon::sim {
+
+namespace {
+
+constexpr int kMaxRedirects = 10;
+
+struct Url {
+    bool secure = false;
+    std::string host;
+    uint16_t port = 0;
+    std::string path;  // with the query
+};
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// http(s)://host[:port][/path][?query][#fragment]; the fragment is dropped.
+std::optional<Url> SplitUrl(const std::string& text) {
+    const size_t schemeEnd = text.find("://");
+    if (schemeEnd == std::string::npos) return std::nullopt;
+    const std::string scheme = Lower(text.substr(0, schemeEnd));
+    if (scheme != "http" && scheme != "https") return std::nullopt;
+    Url url;
+    url.secure = scheme == "https";
+    url.port = url.secure ? 443 : 80;
+    const std::string rest = text.substr(schemeEnd + 3, text.find('#') - schemeEnd - 3);
+    const size_t authorityEnd = rest.find_first_of("/?");
+    std::string authority = rest.substr(0, authorityEnd);
+    url.path = authorityEnd == std::string::npos ? "/" : rest.substr(authorityEnd);
+    if (url.path[0] == '?') url.path.insert(0, "/");
+    const size_t colon = authority.find(':');
+    if (colon != std::string::npos) {
+        const std::string digits = authority.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 ||
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::nullopt;
+        }
+        const unsigned long port = std::stoul(digits);
+        if (port == 0 || port > 65535) return std::nullopt;
+        url.port = uint16_t(port);
+        authority.resize(colon);
+    }
+    if (authority.empty() || authority.find_first_of("@ \t") != std::string::npos) {
+        return std::nullopt;
+    }
+    url.host = authority;
+    return url;
+}
+
+// A redirect target: an absolute address, or a path on the same host.
+std::optional<Url> Follow(const Url& from, const std::string& location) {
+    if (location.find("://") != std::string::npos) return SplitUrl(location);
+    Url next = from;
+    next.path = location.empty() || location[0] != '/' ? "/" + location : location;
+    return next;
+}
+
+const char* Reason(int status) {
+    static const std::pair<int, const char*> kReasons[] = {
+        {200, "OK"},
+        {201, "Created"},
+        {204, "No Content"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {304, "Not Modified"},
+        {307, "Temporary Redirect"},
+        {308, "Permanent Redirect"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {429, "Too Many Requests"},
+        {500, "Internal Server Error"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+    };
+    for (const auto& [code, text] : kReasons) {
+        if (code == status) return text;
+    }
+    return "";
+}
+
+// The time of one exchange: what has passed so far, and the bound of the whole.
+class Stopwatch {
+public:
+    Stopwatch(Clock& clock, double boundMs) : clock_(clock), boundMs_(boundMs) {}
+
+    double elapsed() const { return elapsedMs_; }
+
+    // Lets ms pass, unless the phase's limit or the exchange's bound comes first: then that
+    // much passes and the exchange has timed out.
+    bool Spend(double ms, double phaseLimitMs) {
+        const double allowed = std::max(0.0, std::min(phaseLimitMs, boundMs_ - elapsedMs_));
+        const bool inTime = ms <= allowed;
+        const double spent = inTime ? ms : allowed;
+        clock_.Sleep(uint32_t(spent));
+        elapsedMs_ += spent;
+        return inTime;
+    }
+
+private:
+    Clock& clock_;
+    double boundMs_;
+    double elapsedMs_ = 0;
+};
+
+class SimHttpSession final : public HttpSession {
+public:
+    explicit SimHttpSession(SimWorld& world) : world_(world) {}
+
+    HttpOutcome Send(const HttpExchange& exchange) override {
+        const std::optional<Url> first = SplitUrl(exchange.url);
+        if (!first) return Failed(kHttpErrorInvalidUrl, {});
+        const double phaseMs = exchange.timeoutMs;
+        Stopwatch watch(world_.clock(),
+                        exchange.totalTimeoutMs != 0 ? exchange.totalTimeoutMs : 4.0 * phaseMs);
+        Url url = *first;
+        for (int redirects = 0;; ++redirects) {
+            HttpOutcome outcome;
+            HttpPhaseTimings& t = outcome.timings;
+            t.redirectMs = watch.elapsed();
+            const auto fail = [&](uint32_t error) { return Failed(error, t); };
+            const auto timedOut = [&] { return fail(kHttpErrorTimeout); };
+
+            uint32_t address;
+            if (const auto literal = ParseIpv4(url.host)) {
+                address = *literal;
+            } else {
+                if (!watch.Spend(world_.NameDelayMs(url.host), phaseMs)) return timedOut();
+                const ResolveResult resolved = world_.ResolveName(url.host);
+                if (!resolved.ok) return fail(kHttpErrorNameNotResolved);
+                address = resolved.addresses[0];
+            }
+            t.nameResolvedMs = watch.elapsed();
+
+            const ConnectOutcome connect = world_.ConnectTcp(address, url.port);
+            if (connect.kind == ConnectKind::Unreachable) return fail(kHttpErrorCannotConnect);
+            if (connect.kind == ConnectKind::NoAnswer) {
+                watch.Spend(phaseMs, phaseMs);
+                return timedOut();
+            }
+            if (!watch.Spend(connect.ms, phaseMs)) return timedOut();
+            if (connect.kind == ConnectKind::Refused) return fail(kHttpErrorCannotConnect);
+            t.connectedMs = watch.elapsed();
+
+            if (url.secure) {
+                const TlsOutcome tls = world_.TlsHandshake(address);
+                if (!watch.Spend(tls.ms, phaseMs)) return timedOut();
+                if (!tls.offered) return fail(kHttpErrorSecureFailure);
+                outcome.tlsProtocol = tls.protocol;
+                outcome.tlsCipher = tls.cipher;
+                outcome.certificate = tls.certificate;
+                t.tlsDoneMs = watch.elapsed();
+                if (tls.error != 0 && !exchange.ignoreCertificateErrors) {
+                    outcome.error = tls.error;
+                    return outcome;
+                }
+            }
+            t.requestSentMs = watch.elapsed();
+
+            const WebReply reply = world_.WebRequest(address, url.path, exchange.maxBodyBytes);
+            if (!reply.answered) {
+                watch.Spend(phaseMs, phaseMs);
+                return timedOut();
+            }
+            if (!watch.Spend(reply.firstByteMs, phaseMs)) return timedOut();
+            if (!reply.web) return fail(kHttpErrorInvalidResponse);
+            t.firstByteMs = watch.elapsed();
+            // The body trickles in under the whole exchange's bound only.
+            if (!watch.Spend(reply.transferMs, 1e18)) return timedOut();
+            t.totalMs = watch.elapsed();
+
+            if (exchange.followRedirects && !reply.location.empty()) {
+                if (redirects == kMaxRedirects) return fail(kHttpErrorRedirectFailed);
+                const std::optional<Url> next = Follow(url, reply.location);
+                if (!next) return fail(kHttpErrorRedirectFailed);
+                url = *next;
+                continue;
+            }
+            Fill(outcome, reply);
+            return outcome;
+        }
+    }
+
+private:
+    static HttpOutcome Failed(uint32_t error, const HttpPhaseTimings& timings) {
+        HttpOutcome outcome;
+        outcome.error = error;
+        outcome.timings = timings;
+        return outcome;
+    }
+
+    static void Fill(HttpOutcome& outcome, const WebReply& reply) {
+        outcome.received = true;
+        outcome.statusCode = reply.status;
+        outcome.headers.emplace_back("Content-Length", std::to_string(reply.bodyBytes));
+        if (!reply.location.empty()) outcome.headers.emplace_back("Location", reply.location);
+        outcome.rawHeaders =
+            "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) + "\r\n";
+        for (const auto& [name, value] : outcome.headers) {
+            outcome.rawHeaders += name + ": " + value + "\r\n";
+        }
+        outcome.rawHeaders += "\r\n";
+        outcome.body = reply.body;
+        outcome.bodyBytes = reply.bodyBytes;
+    }
+
+    SimWorld& world_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpSession> SimHttp::OpenSession(const std::string& /*userAgent*/,
+                                                  uint32_t* error) {
+    if (error) *error = 0;
+    return std::make_unique<SimHttpSession>(world_);
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,42 @@
+#include "platform/sim/sim_sockets.h"
+
+#include <cerrno>
+
+#include "base/ipv4.h"
+
+namespace quillon::sim {
+
+ResolveResult SimSockets::ResolveIpv4(const std::string& host) {
+    if (const auto literal = ParseIpv4(host)) return ResolveResult{true, 0, {*literal}};
+    if (const uint32_t delay = world_.NameDelayMs(host)) world_.clock().Sleep(delay);
+    return world_.ResolveName(host);
+}
+
+UdpExchangeResult SimSockets::UdpExchange(uint32_t address, uint16_t /*port*/,
+                                          const std::vector<uint8_t>& /*request*/,
+                                          uint32_t timeoutMs) {
+    UdpExchangeResult result;
+    result.sent = world_.Routable(address);
+    if (result.sent) world_.clock().Sleep(timeoutMs);
+    return result;
+}
+
+TcpConnectResult SimSockets::TcpConnect(uint32_t address, uint16_t port, uint32_t timeoutMs) {
+    TcpConnectResult result;
+    const ConnectOutcome outcome = world_.ConnectTcp(address, port);
+    if (outcome.kind == ConnectKind::Unreachable) {
+        result.error = ENETUNREACH;
+        return result;
+    }
+    if (outcome.kind == ConnectKind::NoAnswer || outcome.ms > timeoutMs) {
+        world_.clock().Sleep(timeoutMs);
+        result.timedOut = true;
+        return result;
+    }
+    world_.clock().Sleep(uint32_t(outcome.ms));
+    result.connected = outcome.kind == ConnectKind::Accepted;
+    if (!result.connected) result.error = ECONNREFUSED;
+    return result;
+}
+
+}  // namespace quillon::sim
