@@ -197,4 +197,58 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       await page.screenshot({ path: path.join(out, 'impaired-narrow.png'), fullPage: true });
     });
   });
+
+  describe('services on the simulated healthy home', { concurrency: 1 }, () => {
+    let browser;
+    let app;
+
+    before(async () => {
+      fs.mkdirSync(out, { recursive: true });
+      app = await startApp(path.join(worlds, 'healthy_home.json'));
+      browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: CHROMIUM_ARGS });
+    });
+
+    after(async () => {
+      await browser?.close();
+      await app?.stop();
+    });
+
+    it('adds, edits and deletes a service and shows its results', async () => {
+      const page = await browser.newPage({ viewport: { width: 850, height: 750 } });
+      await page.goto(app.url);
+      await page.click('#tab-services');
+      await page.click('.services-empty button');
+      await page.selectOption('#svc-kind', 'https');
+      await page.fill('#svc-target', 'www.example.com');
+      await page.fill('#svc-name', 'Example shop');
+      await page.fill('#svc-interval', '5');
+      await page.click('.service-form button[type=submit]');
+
+      // Saved as a file, probed at once: up, with the phases and the certificate of the site.
+      const card = 'article.service';
+      await until('the shop up', () => page.$(`${card}.status-healthy`), 30_000);
+      assert.equal(await page.textContent(`${card} h3`), 'Example shop');
+      assert.match(await page.getAttribute(`${card} .phase-bar`, 'aria-label'), /Time taken: .*DNS.*connect.*first byte/i);
+      assert.match(await page.textContent(`${card} .service-cert`), /www\.example\.com/);
+      const files = () => fs.readdirSync(path.join(app.dataDir, 'services.d'));
+      assert.equal(files().length, 1);
+      const saved = JSON.parse(fs.readFileSync(path.join(app.dataDir, 'services.d', files()[0]), 'utf8'));
+      assert.deepEqual([saved.name, saved.probeType, saved.target, saved.intervalMs], ['Example shop', 'https', 'www.example.com', 5000]);
+      await page.screenshot({ path: path.join(out, 'services.png'), fullPage: true });
+
+      // An edit to a closed port is probed straight away and fails with the reason.
+      await page.click(`${card} button[aria-label^="Edit"]`);
+      await page.selectOption('#svc-kind', 'tcp');
+      await page.fill('#svc-target', 'www.example.com:8080');
+      await page.click('.service-form button[type=submit]');
+      await until('the closed port failing', () => page.$(`${card}.status-critical`), 30_000);
+      assert.match(await page.textContent(card), /Connection failed/);
+
+      await page.click(`${card} button[aria-label^="Delete"]`);
+      await page.click('.confirm button:has-text("Delete")');
+      await until('no service left', async () => (await page.$(card)) === null && files().length === 0, 10_000);
+      await page.screenshot({ path: path.join(out, 'services-deleted.png'), fullPage: true });
+      await until('the empty list again', () => page.$('.services-empty'), 10_000);
+    });
+  });
 });

@@ -1,4 +1,4 @@
-import { useState } from 'preact/hooks';
+import { useEffect, useState } from 'preact/hooks';
 import type { Series } from '../history';
 import type { HttpTiming, ServiceDefinition, ServiceInfo, ServiceResult, Status, TlsInfo } from '../messages';
 import { lossSinceOpened, serviceState, type ServiceState, type ServiceStore } from '../services';
@@ -275,8 +275,16 @@ export function ServicesView({ services, commands, onFormOpen }: Props) {
     onFormOpen();
     setEditing(next);
   };
-  // A save that went through closes its form.
-  const current = editing && outcome?.ok && outcome.action === 'save' && outcome.id === editing.id ? null : editing;
+  // A save that went through closes its form, and so does the service being edited going away.
+  // The form stays closed: a later outcome (another service's delete) must not reopen it.
+  const done =
+    editing !== null &&
+    ((outcome?.ok && outcome.action === 'save' && outcome.id === editing.id) ||
+      (!editing.isNew && services.listed && !services.services.some((s) => s.id === editing.id)));
+  useEffect(() => {
+    if (done) setEditing(null);
+  }, [done]);
+  const current = done ? null : editing;
 
   const startAdd = () => open({ id: newServiceId(new Set(services.services.map((s) => s.id))), isNew: true });
   const saving = pending?.action === 'save' && pending.id === current?.id;
