@@ -30,8 +30,10 @@ using testing::UdpResponder;
 
 // The request with a prefix: "re:" from the asked port, "no:" from a stranger.
 Bytes Answer(const char* prefix, const Bytes& request) {
-    Bytes out(prefix, prefix + 3);
-    out.insert(out.end(), request.begin(), request.end());
+    // Sized first: GCC 12 at -O2 takes an insert after a 3-byte vector for an overflow.
+    Bytes out(3 + request.size());
+    std::copy(prefix, prefix + 3, out.begin());
+    std::copy(request.begin(), request.end(), out.begin() + 3);
     return out;
 }
 void Echo(const Bytes& request, const UdpResponder::Send& send) {
