@@ -15,6 +15,7 @@
 #include "net/http_client.h"
 #include "platform/platform.h"
 #include "platform/shell_messages.h"
+#include "platform/sim/sim_scenario.h"
 #include "services/service_monitor.h"
 #include "services/service_store.h"
 
@@ -45,6 +46,12 @@ public:
     ServiceProbeResult Last(const std::string& id) {
         std::lock_guard lock(mutex_);
         return byId_[id].back().first;
+    }
+    std::vector<ServiceProbeResult> All(const std::string& id) {
+        std::lock_guard lock(mutex_);
+        std::vector<ServiceProbeResult> all;
+        for (const auto& entry : byId_[id]) all.push_back(entry.first);
+        return all;
     }
     std::vector<uint64_t> Times(const std::string& id) {
         std::lock_guard lock(mutex_);
@@ -158,6 +165,68 @@ TEST(ServiceMonitoring, ThePauseBetweenProbesIsTheIntervalOrFiveSeconds) {
             EXPECT_EQ(times[i] - times[i - 1], pause) << interval;
         }
     }
+}
+
+// The simulated services misbehave over time; each result says what was wrong at the time it
+// was probed. One service per run: a worker alone on the virtual clock sees the world exactly
+// at the time its result carries.
+std::vector<ServiceProbeResult> ProbeThroughTrouble(const ServiceDefinition& service,
+                                                    int64_t* start) {
+    const sim::ScenarioLoad load =
+        sim::LoadScenarioFile(std::string(QUILLON_SCENARIO_DIR) + "/service_trouble.json");
+    EXPECT_TRUE(load.ok) << load.error;
+    sim::VirtualClock clock;
+    sim::SimThreads threads{sim::ThreadMode::Threaded};
+    sim::SimNetwork network{load.world, clock};
+    HttpClient client{network.http()};
+    client.Init();
+    ServiceProber prober{clock, network.icmp(), network.dns(), network.sockets(), client};
+    ServiceMonitor monitor{prober, clock, threads};
+    Results results;
+    *start = clock.UnixSeconds();
+    monitor.SetServiceProbeCallback([&](const ServiceProbeResult& r) { results.Add(r, 0); });
+    monitor.InitializeServiceProbing();
+    monitor.StartServiceProbing({service});
+    EXPECT_TRUE(Eventually([&] {
+        return results.Count(service.id) > 0 && results.Last(service.id).timestamp - *start > 200;
+    }));
+    monitor.StopServiceProbing(std::chrono::milliseconds(5000));
+    return results.All(service.id);
+}
+
+TEST(ServiceMonitoring, ResultsFollowTheServicesThroughTheirTrouble) {
+    const auto check = [](const ServiceDefinition& service, auto expect) {
+        int64_t start = 0;
+        const std::vector<ServiceProbeResult> all = ProbeThroughTrouble(service, &start);
+        ASSERT_GE(all.size(), 10u) << service.id;
+        for (const ServiceProbeResult& r : all) {
+            const int64_t at = r.timestamp - start;
+            SCOPED_TRACE(service.id + " at " + std::to_string(at) + " s: " + r.error);
+            expect(at, r);
+        }
+    };
+    check({"shop", "Shop", "shop.example.net", ProbeType::Https, 0, 10000, true},
+          [](int64_t, const ServiceProbeResult& r) {
+              EXPECT_EQ(r.error, "Failed to send request");  // the certificate ran out
+              EXPECT_TRUE(r.tlsInfo.isValid);
+              EXPECT_EQ(r.tlsInfo.daysUntilExpiry, 0);
+          });
+    check({"nas", "NAS", "https://nas.home.example/", ProbeType::Https, 0, 10000, true},
+          [](int64_t, const ServiceProbeResult& r) {
+              EXPECT_EQ(r.error, "Failed to send request");  // self-signed
+              EXPECT_EQ(r.tlsInfo.subject, "NAS-1F2E3D");
+          });
+    check({"game", "Game", "play.game.example:27015", ProbeType::Tcp, 0, 10000, true},
+          [](int64_t at, const ServiceProbeResult& r) {
+              const bool down = at >= 60 && at < 120;
+              EXPECT_EQ(r.error, down ? "Connection timed out" : "");
+          });
+    check({"status", "Status", "status.example.org", ProbeType::Https, 0, 10000, true},
+          [](int64_t at, const ServiceProbeResult& r) {
+              EXPECT_EQ(r.error, at >= 90 ? "HTTP 503" : "");
+              EXPECT_GT(r.tlsInfo.daysUntilExpiry, 0);
+              EXPECT_EQ(r.ttfbMs > 400.0f, at >= 150);
+          });
 }
 
 // The whole application: services loaded from disk at start, the page told about them, a save
