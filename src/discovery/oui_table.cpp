@@ -119,6 +119,8 @@ std::optional<OuiEntry> ParseOuiLine(std::string_view line) {
     } else if (key.size() < 6) {
         return std::nullopt;
     }
+    // A short 36-bit block can leave 8 digits, a length no look-up asks for.
+    if (key.size() == 8) return std::nullopt;
     return OuiEntry{std::move(key), CleanVendor(vendor)};
 }
 

@@ -41,6 +41,8 @@ TEST(OuiLine, ReadsBlocksAndSkipsWhatIsNotOne) {
         {"blank vendor", "00:00:0C\t   \t", std::nullopt},
         {"blank long name hides the short", "00:00:0C\tCisco\t  ", std::nullopt},
         {"five digits", "00:00:0\tShort", std::nullopt},
+        {"short 36-bit block keeps its 7 digits", "00:55:DA:5/36\tX", OuiEntry{"0055DA5", "X"}},
+        {"short 36-bit block of 8 digits", "00:55:DA:50/36\tX", std::nullopt},
         {"huge prefix of no digits", huge + "\tX", std::nullopt},
     };
     for (const Case& c : cases) {
