@@ -8,8 +8,10 @@
 #include "app/main_controller.h"
 #include "base/fs_path.h"
 #include "base/log.h"
+#include "discovery/oui_database.h"
 #include "net/http_client.h"
 #include "path/path_monitor.h"
+#include "path/state_sources.h"
 #include "platform/log_environment.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
@@ -21,6 +23,20 @@
 #include "ui/webview_host.h"
 
 namespace quillon {
+
+namespace {
+
+// The vendor database as the network state builder asks it.
+class OuiVendorSource final : public VendorSource {
+public:
+    explicit OuiVendorSource(OuiDatabase& database) : database_(database) {}
+    std::string GetVendor(const std::string& mac) override { return database_.GetVendor(mac); }
+
+private:
+    OuiDatabase& database_;
+};
+
+}  // namespace
 
 Application::Application(Platform& platform, ApplicationOptions options)
     : platform_(platform), options_(std::move(options)) {
@@ -93,6 +109,8 @@ int Application::Run() {
 
     monitor_ = std::make_unique<PathMonitor>(
         PathPorts{*p.clock, *p.threads, *p.icmp, *netInfo, *p.dns, *p.system});
+    vendorSource_ = std::make_unique<OuiVendorSource>(*ouiDatabase_);
+    monitor_->StateBuilder().SetVendorSource(vendorSource_.get());
     host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);
     if (serviceMonitor_) {
         serviceBridge_ = std::make_unique<ServiceBridge>(*host_, *serviceStore_, *serviceMonitor_);
@@ -127,13 +145,21 @@ int Application::Run() {
     return exitCode;
 }
 
-// The HTTP client, then the service definitions and their probe workers. A platform without
-// the adapters they need runs without service monitoring.
+// The HTTP client, the vendor database (whose download uses the client), then the service
+// definitions and their probe workers. A platform without the adapters they need runs without
+// downloads or service monitoring.
 void Application::StartServices() {
     Platform& p = platform_;
+    if (p.http != nullptr) {
+        httpClient_ = std::make_unique<HttpClient>(*p.http);
+        httpClient_->Init();
+    }
+    ouiDatabase_ = std::make_unique<OuiDatabase>(
+        OuiDatabasePorts{*p.system, *p.clock, *p.threads, p.files, httpClient_.get()},
+        options_.vendorLists);
+    ouiDatabase_->Load();
+
     if (p.http == nullptr || p.sockets == nullptr || p.files == nullptr) return;
-    httpClient_ = std::make_unique<HttpClient>(*p.http);
-    httpClient_->Init();
     const std::string config = p.system->AppFolderPath(AppFolder::Config);
     serviceStore_ = std::make_unique<ServiceStore>(
         config.empty() ? "" : config + kPathSeparator + "services.d", *p.files);
@@ -150,23 +176,42 @@ void Application::StartServices() {
 }
 
 void Application::StopServices() {
-    if (!serviceMonitor_) return;
-    // No result reaches the page bridge once it is gone, even from a worker left running.
-    serviceMonitor_->SetServiceProbeCallback({});
-    serviceBridge_.reset();
-    if (!serviceMonitor_->ShutdownServiceProbing(workerStopBound_)) {
-        // A probe is still under way: the worker uses the prober, the client and the ports,
-        // so all of them stay for the rest of the process (see StopDiscoveryWorkers).
-        LogWrite(Warn, "Service probe worker still running at shutdown - left to process exit");
+    // What a worker still running uses stays for the rest of the process (see
+    // StopDiscoveryWorkers); kept reachable, so leak checkers agree.
+    static auto* kept = new std::vector<std::shared_ptr<void>>;
+    bool keepClient = false;
+    if (serviceMonitor_) {
+        // No result reaches the page bridge once it is gone, even from a worker left running.
+        serviceMonitor_->SetServiceProbeCallback({});
+        serviceBridge_.reset();
+        if (serviceMonitor_->ShutdownServiceProbing(workerStopBound_)) {
+            serviceMonitor_.reset();
+            serviceProber_.reset();
+        } else {
+            LogWrite(Warn, "Service probe worker still running at shutdown - left to process exit");
+            workersLeftRunning_ = true;
+            keepClient = true;
+            kept->emplace_back(std::move(serviceMonitor_));
+            kept->emplace_back(std::move(serviceProber_));
+        }
+    }
+
+    // The builder stops asking before the database goes.
+    if (monitor_) monitor_->StateBuilder().SetVendorSource(nullptr);
+    vendorSource_.reset();
+    if (ouiDatabase_ && !ouiDatabase_->StopDownload(workerStopBound_)) {
+        LogWrite(Warn, "OUI database download still running at shutdown - left to process exit");
         workersLeftRunning_ = true;
-        static auto* kept = new std::vector<std::shared_ptr<void>>;  // reachable, not leaked
-        kept->emplace_back(std::move(serviceMonitor_));
-        kept->emplace_back(std::move(serviceProber_));
+        keepClient = true;
+        kept->emplace_back(std::move(ouiDatabase_));
+    }
+    ouiDatabase_.reset();
+
+    if (!httpClient_) return;
+    if (keepClient) {
         kept->emplace_back(std::move(httpClient_));
         return;
     }
-    serviceMonitor_.reset();
-    serviceProber_.reset();
     httpClient_->Shutdown();
     httpClient_.reset();
 }

@@ -18,12 +18,14 @@ namespace quillon {
 class HttpClient;
 class InterfaceChoice;
 class MainController;
+class OuiDatabase;
 class PathMonitor;
 class ServiceBridge;
 class ServiceMonitor;
 class ServiceProber;
 class ServiceStore;
 class UiDispatcher;
+class VendorSource;
 class WebViewHost;
 struct Platform;
 
@@ -31,6 +33,9 @@ struct ApplicationOptions {
     bool startMinimized = false;
     std::vector<Destination> destinations;  // empty: the default two
     std::string interfaceName;              // empty: adapter discovery chooses
+    // The vendor lists the system ships (IEEE registry text), used until the downloaded list
+    // is there; none: vendors are unknown until then.
+    std::vector<std::string> vendorLists = {};
 };
 
 // How long shutdown waits for discovery workers to notice the stop request.
@@ -73,6 +78,8 @@ private:
     std::chrono::milliseconds workerStopBound_ = kWorkerStopBound;
 
     std::unique_ptr<HttpClient> httpClient_;
+    std::unique_ptr<OuiDatabase> ouiDatabase_;
+    std::unique_ptr<VendorSource> vendorSource_;  // the database, as the state builder sees it
     std::unique_ptr<ServiceStore> serviceStore_;
     std::unique_ptr<ServiceProber> serviceProber_;
     std::unique_ptr<ServiceMonitor> serviceMonitor_;

@@ -5,6 +5,7 @@
 // the UI thread.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 
 #include "app/application.h"
 #include "app/command_line.h"
+#include "base/fs_path.h"
 #include "platform/linux/headless_shell.h"
 #include "platform/linux/linux_autostart.h"
 #include "platform/linux/linux_clock.h"
@@ -32,6 +34,15 @@
 
 namespace {
 
+// The IEEE registry's listings as Debian's ieee-data package installs them: the vendor names
+// shown until the first download of the vendor list has arrived, and when it never does.
+const std::vector<std::string> kSystemVendorLists = {
+    "/usr/share/ieee-data/oui.txt", "/usr/share/ieee-data/mam.txt",
+    "/usr/share/ieee-data/oui36.txt", "/usr/share/ieee-data/iab.txt"};
+
+// A simulated world's makers: "vendors.txt" beside its scenario file, in the same format.
+constexpr const char* kScenarioVendorList = "vendors.txt";
+
 constexpr quillon::AppFolder kAllFolders[] = {quillon::AppFolder::Config, quillon::AppFolder::State,
                                               quillon::AppFolder::Cache, quillon::AppFolder::Data};
 
@@ -48,10 +59,11 @@ std::vector<quillon::Destination> DestinationsOf(const quillon::CommandLine& opt
 }
 
 // Runs the application on a complete platform and ends the process the way its workers allow.
-int RunApplication(quillon::Platform& platform, const quillon::CommandLine& options) {
-    quillon::Application app(platform,
-                             quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
-                                                         options.interfaceName});
+int RunApplication(quillon::Platform& platform, const quillon::CommandLine& options,
+                   std::vector<std::string> vendorLists) {
+    quillon::Application app(
+        platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
+                                              options.interfaceName, std::move(vendorLists)});
     const int exitCode = app.Run();
     if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
     if (app.WorkersLeftRunning()) {
@@ -125,7 +137,10 @@ int RunSimulated(const quillon::CommandLine& options) {
     platform.sockets = &network.sockets();
     platform.http = &network.http();
     platform.shell = &shell;
-    return RunApplication(platform, options);
+    const std::filesystem::path scenarioFolder =
+        quillon::FsPath(options.simulateFile).parent_path();
+    return RunApplication(platform, options,
+                          {quillon::Utf8Path(scenarioFolder / kScenarioVendorList)});
 }
 
 // quillon --headless: the computer's own network through the Linux adapters.
@@ -167,7 +182,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.settings = &settings;
     platform.autostart = &autostart;
     platform.shell = &shell;
-    return RunApplication(platform, options);
+    return RunApplication(platform, options, kSystemVendorLists);
 }
 
 }  // namespace

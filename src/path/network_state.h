@@ -70,6 +70,12 @@ public:
     // members out.
     std::string BuildNetworkState();
 
+    // Replaces the vendor source the context named (null: vendors unknown). UI thread, between
+    // builds; the source must outlive the builder or be replaced first.
+    void SetVendorSource(VendorSource* vendors) {
+        context_.vendors = vendors != nullptr ? vendors : &noVendors_;
+    }
+
     // The adapter tables and the computer's facts are read afresh at most once a minute (each
     // read is a dozen system files); a network change makes the next build read them at once.
     void NetworkChanged() { factsReadAt_ = 0; }

@@ -9,6 +9,7 @@
 
 #include "app/application.h"
 #include "fakes/controller_rig.h"
+#include "fakes/fake_service_ports.h"
 #include "fakes/hooked_icmp.h"
 #include "platform/platform.h"
 #include "platform/shell_messages.h"
@@ -181,6 +182,30 @@ TEST(Application, TheSimulatedNetworkAnnouncesItsChanges) {
     EXPECT_EQ(rig.log.Count("[INFO] Interface change notifications registered\r\n"), 1);
     EXPECT_EQ(rig.log.Count("[INFO] Handling network change notification\r\n"), 1);
     EXPECT_EQ(rig.log.Count("[ERROR]"), 0);
+}
+
+TEST(Application, MakersOfTheComputerAndTheGatewayReachThePage) {
+    AppRig rig;
+    FakeFiles files;
+    rig.platform.files = &files;  // a download may be stored: one is tried, and fails offline
+    rig.shell.whileRunning = [&](FakeShell& shell) {
+        shell.PageReady();
+        shell.Advance(12000);
+    };
+    Application app(rig.platform,
+                    ApplicationOptions{false, {}, "", {QUILLON_SCENARIO_DIR "/vendors.txt"}});
+    EXPECT_EQ(app.Run(), 0);
+    ASSERT_GE(rig.shell.StatePosts(), 1);
+    const std::string& state = rig.shell.pagePosts.back();
+    // The gateway 00:11:22:... is listed as it is; the computer's locally administered
+    // 02:1A:2B:... by its maker's universally administered prefix 00:1A:2B.
+    EXPECT_NE(state.find(R"("gatewayManufacturer":"Example Router Works")"), std::string::npos)
+        << state;
+    EXPECT_NE(state.find(R"("displayName":"Example Router Works")"), std::string::npos);
+    EXPECT_NE(state.find(R"("clientManufacturer":"Example Laptop Company")"), std::string::npos);
+    EXPECT_EQ(rig.log.Count("[INFO] Downloading OUI database from Wireshark..."), 1);
+    EXPECT_EQ(rig.log.Count("[ERROR] WinHttpSendRequest failed: 12007"), 1);
+    EXPECT_FALSE(app.WorkersLeftRunning());
 }
 
 TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {

@@ -184,3 +184,22 @@ describe('a destination that does not answer ping', () => {
     }
   });
 });
+
+describe('makers of the computer and the router', () => {
+  it('are noted under them, unless the name shown is the maker already', () => {
+    const s = state(HEALTHY);
+    const seg = (id: string) => s.segments.find((x) => x.id === id)!;
+    seg('device').details.clientManufacturer = 'Example Laptop Company';
+    seg('homeNetwork').details.gatewayManufacturer = 'Example Networks';
+    let path = render(<PathView segments={s.segments} selected={null} onSelect={() => {}} />);
+    expect(path).toMatch(/aria-label="Client: SIM-PC\. Made by Example Laptop Company\. Status: Good\./);
+    expect(path.match(/class="segment-note">Made by [^<]*</g)).toEqual([
+      'class="segment-note">Made by Example Laptop Company<',
+    ]);
+
+    seg('homeNetwork').displayName = 'Console 7';
+    path = render(<PathView segments={s.segments} selected={null} onSelect={() => {}} />);
+    expect(path).toContain('class="segment-note">Made by Example Networks<');
+    expect(path).toMatch(/aria-label="Gateway: Console 7\. Made by Example Networks\. Status:/);
+  });
+});

@@ -20,6 +20,17 @@ const ICONS: Record<string, string> = {
   services: '◎',
 };
 
+// Who made the computer's adapter and the router (from their hardware addresses), when known
+// and not already the name shown.
+function makerNote(segment: Segment | undefined): string | undefined {
+  if (!segment) return undefined;
+  const key =
+    segment.id === 'device' ? 'clientManufacturer' : segment.id === 'homeNetwork' ? 'gatewayManufacturer' : undefined;
+  const maker = key ? segment.details[key] : undefined;
+  if (typeof maker !== 'string' || maker === '' || maker === segment.displayName) return undefined;
+  return `Made by ${maker}`;
+}
+
 interface Props {
   segments: Segment[];
   selected: string | null;
@@ -61,6 +72,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
           const discovering = segment?.details.status === 'discovering';
           const noPing = !!segment && !answersPing(segment.details);
           const name = segment ? segment.displayName : slot.waiting;
+          const maker = makerNote(segment);
           const isSelected = selected === slot.id && !!segment;
           return (
             <li class={`path-item${segment?.isCulprit ? ' culprit' : ''}${segment ? '' : ' waiting'}`} key={slot.id}>
@@ -73,7 +85,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
                 disabled={!segment}
                 aria-expanded={segment ? isSelected : undefined}
                 aria-controls={segment ? 'segment-details' : undefined}
-                aria-label={`${segment?.categoryLabel || slot.category}: ${name}. Status: ${STATUS_LOOK[status].label}.${discovering ? ' Provider still being discovered.' : ''}${noPing ? ` ${NO_PING_NOTE}.` : ''}${segment?.isCulprit ? ' Likely cause of the problem.' : ''}${segment ? ' Show details.' : ''}`}
+                aria-label={`${segment?.categoryLabel || slot.category}: ${name}.${maker ? ` ${maker}.` : ''} Status: ${STATUS_LOOK[status].label}.${discovering ? ' Provider still being discovered.' : ''}${noPing ? ` ${NO_PING_NOTE}.` : ''}${segment?.isCulprit ? ' Likely cause of the problem.' : ''}${segment ? ' Show details.' : ''}`}
                 onClick={() => onSelect(isSelected ? null : slot.id)}
                 onKeyDown={(e) => onKey(e, index)}
               >
@@ -82,6 +94,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
                   {segment?.categoryLabel || slot.category}
                 </span>
                 <span class="segment-name">{name}</span>
+                {maker && <span class="segment-note">{maker}</span>}
                 {discovering && <span class="segment-note">Finding your provider…</span>}
                 {noPing && <span class="segment-note">{NO_PING_NOTE}</span>}
                 {segment ? <StatusBadge status={status} /> : <span class="badge-placeholder">Waiting</span>}
