@@ -8,6 +8,7 @@
 #include "app/main_controller.h"
 #include "base/fs_path.h"
 #include "base/log.h"
+#include "discovery/stun.h"
 #include "net/http_client.h"
 #include "path/path_monitor.h"
 #include "platform/log_environment.h"
@@ -91,8 +92,14 @@ int Application::Run() {
         }
     }
 
-    monitor_ = std::make_unique<PathMonitor>(
-        PathPorts{*p.clock, *p.threads, *p.icmp, *netInfo, *p.dns, *p.system});
+    PathPorts pathPorts{*p.clock, *p.threads, *p.icmp, *netInfo, *p.dns, *p.system, p.sockets};
+    if (!options_.stunServer.empty()) {
+        // The command line checked it; a server that does not parse keeps the default.
+        if (const auto server = ParseStunServer(options_.stunServer)) {
+            pathPorts.stunServer = *server;
+        }
+    }
+    monitor_ = std::make_unique<PathMonitor>(pathPorts);
     host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);
     if (serviceMonitor_) {
         serviceBridge_ = std::make_unique<ServiceBridge>(*host_, *serviceStore_, *serviceMonitor_);

@@ -31,6 +31,7 @@ struct ApplicationOptions {
     bool startMinimized = false;
     std::vector<Destination> destinations;  // empty: the default two
     std::string interfaceName;              // empty: adapter discovery chooses
+    std::string stunServer = {};            // HOST[:PORT]; empty: the default server
 };
 
 // How long shutdown waits for discovery workers to notice the stop request.

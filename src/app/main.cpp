@@ -49,9 +49,9 @@ std::vector<quillon::Destination> DestinationsOf(const quillon::CommandLine& opt
 
 // Runs the application on a complete platform and ends the process the way its workers allow.
 int RunApplication(quillon::Platform& platform, const quillon::CommandLine& options) {
-    quillon::Application app(platform,
-                             quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
-                                                         options.interfaceName});
+    quillon::Application app(
+        platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
+                                              options.interfaceName, options.stunServer});
     const int exitCode = app.Run();
     if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
     if (app.WorkersLeftRunning()) {
