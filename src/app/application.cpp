@@ -9,6 +9,7 @@
 #include "base/fs_path.h"
 #include "base/log.h"
 #include "discovery/oui_database.h"
+#include "discovery/stun.h"
 #include "net/http_client.h"
 #include "path/path_monitor.h"
 #include "path/state_sources.h"
@@ -107,8 +108,14 @@ int Application::Run() {
         }
     }
 
-    monitor_ = std::make_unique<PathMonitor>(
-        PathPorts{*p.clock, *p.threads, *p.icmp, *netInfo, *p.dns, *p.system});
+    PathPorts pathPorts{*p.clock, *p.threads, *p.icmp, *netInfo, *p.dns, *p.system, p.sockets};
+    if (!options_.stunServer.empty()) {
+        // The command line checked it; a server that does not parse keeps the default.
+        if (const auto server = ParseStunServer(options_.stunServer)) {
+            pathPorts.stunServer = *server;
+        }
+    }
+    monitor_ = std::make_unique<PathMonitor>(pathPorts);
     vendorSource_ = std::make_unique<OuiVendorSource>(*ouiDatabase_);
     monitor_->StateBuilder().SetVendorSource(vendorSource_.get());
     host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);

@@ -36,6 +36,7 @@ struct ApplicationOptions {
     // The vendor lists the system ships (IEEE registry text), used until the downloaded list
     // is there; none: vendors are unknown until then.
     std::vector<std::string> vendorLists = {};
+    std::string stunServer = {};  // HOST[:PORT]; empty: the default server
 };
 
 // How long shutdown waits for discovery workers to notice the stop request.

@@ -10,6 +10,7 @@
 
 #include "base/fs_path.h"
 #include "discovery/address_text.h"
+#include "discovery/stun.h"
 
 namespace quillon {
 
@@ -77,6 +78,10 @@ std::string UsageText() {
            "                            IPv4 destinations to trace; the first is the primary\n"
            "                            one (default 1.1.1.1,8.8.8.8)\n"
            "  --interface NAME          the adapter to treat as the primary one\n"
+           "  --stun-server HOST[:PORT] the STUN server that tells the public address\n"
+           "                            (default " +
+           std::string(kDefaultStunServer) + ":" + std::to_string(kStunDefaultPort) +
+           ")\n"
            "  --version                 print the version and exit\n"
            "  --help                    print this help and exit\n";
 }
@@ -92,7 +97,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
     o.minimized = whole.find(kMinimizedOption) != std::string::npos;
 
     bool seenListen = false, seenDataDir = false, seenSimulate = false;
-    bool seenDestination = false, seenInterface = false;
+    bool seenDestination = false, seenInterface = false, seenStunServer = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -156,6 +161,13 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             o.simulateFile = takeValue(seenSimulate);
         } else if (name == "--interface") {
             o.interfaceName = takeValue(seenInterface);
+        } else if (name == "--stun-server") {
+            o.stunServer = takeValue(seenStunServer);
+            if (!result.error.empty()) return Fail(result.error);
+            if (!ParseStunServer(o.stunServer)) {
+                return Fail("--stun-server: '" + o.stunServer +
+                            "' is not HOST or HOST:PORT with a port 1-65535");
+            }
         } else if (name == "--destination") {
             const std::string list = takeValue(seenDestination);
             if (!result.error.empty()) return Fail(result.error);

@@ -23,6 +23,7 @@ struct CommandLine {
     std::vector<uint32_t> destinations;  // network byte order; empty: the default two
     std::vector<std::string> destinationTexts;
     std::string interfaceName;  // empty: chosen automatically
+    std::string stunServer;     // HOST[:PORT] of the STUN server; empty: the default one
 };
 
 struct CommandLineResult {

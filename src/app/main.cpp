@@ -63,7 +63,8 @@ int RunApplication(quillon::Platform& platform, const quillon::CommandLine& opti
                    std::vector<std::string> vendorLists) {
     quillon::Application app(
         platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
-                                              options.interfaceName, std::move(vendorLists)});
+                                              options.interfaceName, std::move(vendorLists),
+                                              options.stunServer});
     const int exitCode = app.Run();
     if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
     if (app.WorkersLeftRunning()) {

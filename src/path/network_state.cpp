@@ -74,6 +74,14 @@ void EndSegment(JsonText& w) {
     w.EndObject().EndObject();
 }
 
+// The path's first hop labelled as the ISP's, with its AS: the ISP before STUN answers.
+int FirstIspHop(const HopList& path) {
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (path[i].label == HopLabel::Isp && !path[i].asn.empty()) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 }  // namespace
 
 std::string LinkSpeedText(uint64_t bitsPerSecond) {
@@ -103,6 +111,16 @@ std::string NetworkStateBuilder::BuildNetworkState() {
     // hop written below, so the message never contradicts itself.
     in.path = context_.currentPath.Snapshot();
     const HopList& path = *in.path;
+    if (in.publicIp.valid && !(in.publicIp.asn.empty() && in.publicIp.asName.empty())) {
+        in.provider = {in.publicIp.asn, in.publicIp.asName, "stun", -1};
+    } else if (const int hop = FirstIspHop(path); hop >= 0) {
+        in.provider = {path[hop].asn, path[hop].asName, "path", hop};
+        // The AS name may have come with a later router of the same AS.
+        for (const HopRecord& other : path) {
+            if (!in.provider.asName.empty()) break;
+            if (other.asn == in.provider.asn) in.provider.asName = other.asName;
+        }
+    }
     in.figures = GatherFigures(path, context_.registry);
     in.evidence = GatherEvidence(path, context_.registry, context_.hysteresis.Now(),
                                  context_.hysteresis.memory.evidenceSince);
@@ -264,7 +282,7 @@ void NetworkStateBuilder::WriteSegments(JsonText& w, Inputs& in) {
     const bool ispPresent = in.publicIp.valid || pathKnown;
     if (ispPresent) {
         const std::string name =
-            in.publicIp.asName.empty() ? std::string("Internet") : in.publicIp.asName;
+            in.provider.asName.empty() ? std::string("Internet") : in.provider.asName;
         BeginSegment(w, Segment::Isp, name, "ISP", v, order++);
         WriteIspDetails(w, in);
         EndSegment(w);
@@ -394,15 +412,28 @@ void NetworkStateBuilder::WriteHomeNetworkDetails(JsonText& w, const Inputs& in)
 
 void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
     const PublicIpInfo& pub = in.publicIp;
+    const Inputs::Provider& provider = in.provider;
+    auto writeProvider = [&] {
+        if (provider.source == nullptr) return;
+        if (!provider.asn.empty()) w.Member("asn", "AS" + provider.asn);
+        if (!provider.asName.empty()) w.Member("provider", provider.asName);
+        w.Member("providerSource", provider.source);
+    };
     if (!pub.valid) {
-        w.Member("status", "discovering");
+        if (provider.source == nullptr) {
+            w.Member("status", "discovering");
+            return;
+        }
+        // No public address yet (or UDP is blocked): the ISP as the path shows it.
+        writeProvider();
+        const HopFigures& f = in.figures[provider.hop];
+        if ((*in.path)[provider.hop].address != 0 && f.hasFigures) WriteFigures(w, f);
         return;
     }
     GeoSource& geo = *context_.geo;
     w.Member("publicIp", pub.ipAddress);
     if (!pub.hostname.empty()) w.Member("publicHostname", pub.hostname);
-    if (!pub.asn.empty()) w.Member("asn", "AS" + pub.asn);
-    if (!pub.asName.empty()) w.Member("provider", pub.asName);
+    writeProvider();
 
     in.publicGeo = geo.Lookup(pub.ipAddress);
     const GeoLocation& g = in.publicGeo;
@@ -424,12 +455,12 @@ void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
         }
     }
 
-    // The ISP's first router: the first hop in the public address's AS, else the second hop.
+    // The ISP's first router: the first hop in the provider's AS, else the second hop.
     const HopList& path = *in.path;
     int ispHop = -1;
-    if (!pub.asn.empty()) {
+    if (!provider.asn.empty()) {
         for (size_t i = 0; i < path.size(); ++i) {
-            if (path[i].asn == pub.asn) {
+            if (path[i].asn == provider.asn) {
                 ispHop = static_cast<int>(i);
                 break;
             }

@@ -98,6 +98,14 @@ private:
         Verdict verdict;
         std::string gatewayVendor;
         GeoLocation publicGeo;  // looked up while writing the ISP details
+        // Who the ISP is: from the public address's AS once it is known, else from the AS of
+        // the path's first ISP hop, so that the ISP is named before (or without) STUN.
+        struct Provider {
+            std::string asn;
+            std::string asName;
+            const char* source = nullptr;  // "stun" or "path"; null: not known
+            int hop = -1;                  // the path's hop it was read from ("path")
+        } provider;
     };
 
     void DetectUniFi(const AdapterInfo& adapter);

@@ -29,6 +29,11 @@ void PathDiscovery::RecordGatewayMac(const std::string& mac) {
     recordedGatewayMac_ = mac;
 }
 
+uint64_t PathDiscovery::Generation() const {
+    std::lock_guard lock(stateMutex_);
+    return generation_;
+}
+
 TraceContext PathDiscovery::Trace() {
     return TraceContext{context_.prober, context_.lookups, context_.registry, context_.currentPath,
                         &stopping_};

@@ -85,6 +85,10 @@ public:
     std::string RecordedGatewayMac() const;
     void RecordGatewayMac(const std::string& mac);
 
+    // Counts resets: it moves whenever discovery starts over (a new gateway, a refresh), so
+    // what was learned about the network before may be stale.
+    uint64_t Generation() const;
+
 private:
     struct CycleStart {
         uint64_t generation;

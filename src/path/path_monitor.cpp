@@ -22,11 +22,17 @@ PathMonitor::PathMonitor(PathPorts ports, EventSink trackEvent)
       hysteresis_(ports.clock),
       discovery_(PathDiscoveryContext{ports.clock, ports.netInfo, registry_, currentPath_, prober_,
                                       lookups_, std::move(trackEvent)}),
-      builder_(NetworkStateContext{ports.system, ports.netInfo, registry_, currentPath_,
-                                   hysteresis_,
-                                   [this] { return discovery_.DestinationUnreached(); },
-                                   [this] { return IcmpBlockedHint(); },
-                                   [this] { return discovery_.DestinationSilent(); }}) {}
+      publicIp_(ports.sockets == nullptr
+                    ? nullptr
+                    : std::make_unique<PublicIpService>(PublicIpContext{
+                          *ports.sockets, ports.threads, ports.clock, lookups_, ports.stunServer,
+                          [this] { return discovery_.Generation(); }})),
+      publicIpView_(publicIp_.get()),
+      builder_(NetworkStateContext{
+          ports.system, ports.netInfo, registry_, currentPath_, hysteresis_,
+          [this] { return discovery_.DestinationUnreached(); },
+          [this] { return IcmpBlockedHint(); }, [this] { return discovery_.DestinationSilent(); },
+          nullptr, &publicIpView_}) {}
 
 std::string PathMonitor::IcmpBlockedHint() const {
     if (prober_.SharedHandleOpen()) return {};
@@ -66,10 +72,20 @@ bool PathMonitor::StartDiscoveryCycle(std::function<void()> then) {
 }
 
 bool PathMonitor::Stop(std::chrono::milliseconds bound) {
-    std::unique_lock lock(workersMutex_);
-    discovery_.Stop();
     // Real time, not the clock port: this bounds how long a person waits for the process to end.
-    return workersIdle_.wait_for(lock, bound, [this] { return workers_ == 0; });
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    bool idle;
+    {
+        std::unique_lock lock(workersMutex_);
+        discovery_.Stop();
+        idle = workersIdle_.wait_until(lock, deadline, [this] { return workers_ == 0; });
+    }
+    if (publicIp_) {
+        const auto left = std::max(deadline - std::chrono::steady_clock::now(),
+                                   std::chrono::steady_clock::duration::zero());
+        idle = publicIp_->Stop(std::chrono::duration_cast<std::chrono::milliseconds>(left)) && idle;
+    }
+    return idle;
 }
 
 std::optional<std::string> PathMonitor::MeasurementTick(uint32_t regularMs) {
@@ -107,10 +123,13 @@ std::optional<std::string> PathMonitor::MeasurementTick(uint32_t regularMs) {
     std::shared_ptr<const HopList> path = currentPath_.Snapshot();
     const bool nothingNew = echoes == 0 && path == lastBuiltPath_ && discovery_.PrimaryDone() &&
                             prober_.SharedHandleOpen() && lastBuild_ != 0 &&
-                            now - lastBuild_ < regularMs;
+                            now - lastBuild_ < regularMs &&
+                            PublicIpChanges() == lastPublicIpChanges_;
     if (nothingNew) return std::nullopt;
     lastBuild_ = now;
     lastBuiltPath_ = std::move(path);
+    // Read before the build: a change that comes in during it is news for the next tick.
+    lastPublicIpChanges_ = PublicIpChanges();
     return builder_.BuildNetworkState();
 }
 

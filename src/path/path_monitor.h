@@ -1,11 +1,12 @@
 // PathMonitor: the path-measurement subsystem put together: node registry, current path, echo
-// prober, name look-ups, discovery cycles, diagnosis hysteresis and the network state builder,
-// over the platform's clock, threads, ICMP, network tables, DNS and system facts.
+// prober, name look-ups, discovery cycles, diagnosis hysteresis, the public address and the
+// network state builder, over the platform's clock, threads, ICMP, network tables, DNS,
+// sockets and system facts.
 //
 // The UI thread calls MeasurementTick on every tick of the measurement timer and posts the text
 // it returns to the page. Discovery cycles run on detached workers started here; the monitor
-// waits for them before it goes away. At shutdown Stop makes them end early, waiting a bounded
-// time.
+// waits for them before it goes away. At shutdown Stop makes them (and the public address's
+// worker) end early, waiting a bounded time.
 #pragma once
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "discovery/name_lookups.h"
+#include "discovery/public_ip_service.h"
 #include "path/current_path.h"
 #include "path/diagnosis.h"
 #include "path/echo_prober.h"
@@ -31,6 +33,7 @@ class Clock;
 class Dns;
 class IcmpApi;
 class NetInfo;
+class Sockets;
 class System;
 class Threads;
 
@@ -41,6 +44,10 @@ struct PathPorts {
     NetInfo& netInfo;
     Dns& dns;
     System& system;
+    // For the public address (STUN); null: it is never learned, and the ISP is named from the
+    // path alone.
+    Sockets* sockets = nullptr;
+    StunServer stunServer = {kDefaultStunServer, kStunDefaultPort};
 };
 
 // The destinations traced when nobody names others: the first is the primary one.
@@ -97,9 +104,24 @@ public:
     Hysteresis& HysteresisTable() { return hysteresis_; }
     PathDiscovery& Discovery() { return discovery_; }
     NetworkStateBuilder& StateBuilder() { return builder_; }
+    // Null without sockets.
+    PublicIpService* PublicIp() { return publicIp_.get(); }
 
 private:
+    // The builder's view of the public address: the service's record, empty without one.
+    class PublicIpView final : public PublicIpSource {
+    public:
+        explicit PublicIpView(PublicIpService* service) : service_(service) {}
+        PublicIpInfo GetPublicIpInfo() override {
+            return service_ ? service_->GetPublicIpInfo() : PublicIpInfo{};
+        }
+
+    private:
+        PublicIpService* service_;
+    };
+
     std::string IcmpBlockedHint() const;
+    uint64_t PublicIpChanges() { return publicIp_ ? publicIp_->Changes() : 0; }
 
     PathPorts ports_;
     NodeRegistry registry_;
@@ -108,6 +130,8 @@ private:
     NameLookups lookups_;
     Hysteresis hysteresis_;
     PathDiscovery discovery_;
+    std::unique_ptr<PublicIpService> publicIp_;  // uses lookups_; its destructor waits
+    PublicIpView publicIpView_;
     NetworkStateBuilder builder_;
 
     // UI thread only.
@@ -119,6 +143,7 @@ private:
     uint64_t evidenceRestUntil_ = 0;
     uint64_t lastIcmpAttempt_ = 0;
     uint64_t lastBuild_ = 0;
+    uint64_t lastPublicIpChanges_ = 0;  // what the last message showed of the public address
     std::shared_ptr<const HopList> lastBuiltPath_;  // the path the last message showed
 
     std::mutex workersMutex_;

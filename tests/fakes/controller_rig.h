@@ -39,8 +39,8 @@ inline sim::WorldConfig SmallHome() {
 struct ControllerRig {
     explicit ControllerRig(bool minimized = false, sim::WorldConfig world = SmallHome())
         : network(std::move(world), clock),
-          monitor(
-              PathPorts{clock, threads, network.icmp(), network.netInfo(), network.dns(), system}),
+          monitor(PathPorts{clock, threads, network.icmp(), network.netInfo(), network.dns(),
+                            system, &network.sockets()}),
           host(shell, system),
           dispatcher(host, monitor),
           controller(

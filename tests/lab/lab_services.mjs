@@ -1,8 +1,9 @@
 // The services of the lab's far end, for service probes: run in the dest namespace by
 // scripts/lab. Web sites on 198.18.0.10 (www.lab.test: HTTP, and HTTPS with a certificate from
 // the lab's CA), 198.18.0.11 (selfsigned.lab.test) and 198.18.0.12 (expired.lab.test: the
-// lab CA's certificate that ran out in 2021), and a game server's TCP port on 198.18.0.13
-// (game.lab.test:27015; 27016 is closed).
+// lab CA's certificate that ran out in 2021), a game server's TCP port on 198.18.0.13
+// (game.lab.test:27015; 27016 is closed), and the STUN server on 198.18.0.20
+// (stun.lab.test:3478, lab_stun.mjs).
 //
 // Paths: / answers 200 with a small page; /status/N answers N; /loop redirects to itself;
 // /slow answers after 300 ms.
@@ -13,6 +14,7 @@ import http from "node:http";
 import https from "node:https";
 import net from "node:net";
 import path from "node:path";
+import { startStun } from "./lab_stun.mjs";
 
 const certs = process.argv[2];
 const read = (name) => fs.readFileSync(path.join(certs, name));
@@ -60,6 +62,8 @@ listen(
   27015,
   "198.18.0.13",
 );
+
+listening.push(startStun("198.18.0.20", 3478));
 
 await Promise.all(listening);
 console.log("lab services ready");

@@ -24,11 +24,11 @@ class PathHarness {
 public:
     explicit PathHarness(sim::WorldConfig world)
         : network(std::move(world), clock),
-          monitor(
-              PathPorts{clock, threads, network.icmp(), network.netInfo(), network.dns(), system},
-              [this](const std::string& type, const std::string& data) {
-                  events.emplace_back(type, data);
-              }) {
+          monitor(PathPorts{clock, threads, network.icmp(), network.netInfo(), network.dns(),
+                            system, &network.sockets()},
+                  [this](const std::string& type, const std::string& data) {
+                      events.emplace_back(type, data);
+                  }) {
         monitor.Prober().OpenSharedHandle();
         monitor.AddDestinations(DefaultDestinations());
     }

@@ -427,5 +427,42 @@ TEST(PathScenario, NoDefaultGatewayReportsAnUnreachableInternet) {
     EXPECT_EQ(h.state.find(R"("id":"homeNetwork")"), std::string::npos);
 }
 
+// The ISP segment's details of the last message.
+JsonValue IspDetails(const PathHarness& h) {
+    const JsonValue state = h.State();
+    for (const JsonValue& segment : state.member("segments").asArray()) {
+        if (segment.member("id").asString() == "isp") return segment.member("details");
+    }
+    return JsonValue();
+}
+
+TEST(PathScenario, IspIsNamedFromThePathWhileUdpIsBlockedThenFromThePublicAddress) {
+    sim::WorldConfig world = LoadWorld("healthy_home.json");
+    world.timeline.insert(world.timeline.begin(), sim::PublicAddress(0));
+    sim::TimelineEvent back = sim::PublicAddress(Ipv4(203, 0, 113, 45));
+    back.atMs = 60'000;
+    world.timeline.push_back(back);
+    PathHarness h(world);
+
+    h.Ticks(2);
+    JsonValue isp = IspDetails(h);
+    EXPECT_EQ(isp.member("asn").asString(), "AS64500");
+    EXPECT_EQ(isp.member("provider").asString(), "EXAMPLE-NET, ZZ");
+    EXPECT_EQ(isp.member("providerSource").asString(), "path");
+    EXPECT_TRUE(isp.contains("latencyMs"));  // of the ISP hop the name came from
+    EXPECT_FALSE(isp.contains("publicIp") || isp.contains("status"));
+    EXPECT_FALSE(h.State().contains("publicIpInfo"));
+
+    h.RunFor(65'000);  // the server answers again; the next retry learns the address
+    isp = IspDetails(h);
+    EXPECT_EQ(isp.member("publicIp").asString(), "203.0.113.45");
+    EXPECT_EQ(isp.member("publicHostname").asString(), "cpe-203-0-113-45.city.isp.example");
+    EXPECT_EQ(isp.member("asn").asString(), "AS64500");
+    EXPECT_EQ(isp.member("provider").asString(), "EXAMPLE-NET, ZZ");
+    EXPECT_EQ(isp.member("providerSource").asString(), "stun");
+    EXPECT_EQ(h.State().member("publicIpInfo").member("port").asInteger(), 51234);
+    EXPECT_EQ(h.log.Count("[INFO] Public address learned: 203.0.113.45 (port 51234)"), 1);
+}
+
 }  // namespace
 }  // namespace quillon::test

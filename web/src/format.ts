@@ -112,6 +112,7 @@ const DETAIL_LABELS: Record<string, [string, string?]> = {
   publicHostname: ['Public host name'],
   asn: ['AS number'],
   provider: ['Provider'],
+  providerSource: ['Provider found from'],
   city: ['City'],
   region: ['Region'],
   country: ['Country'],
@@ -122,6 +123,12 @@ const DETAIL_LABELS: Record<string, [string, string?]> = {
   ispDistanceMiles: ['ISP entry point distance', 'mi'],
   destLocation: ['Destination location'],
   distanceMiles: ['Distance', 'mi'],
+};
+
+// Where the application learned who the provider is.
+const PROVIDER_SOURCE: Record<string, string> = {
+  stun: 'Your public address',
+  path: 'The route to the internet',
 };
 
 // Members that are flags for the views rather than facts to list.
@@ -138,7 +145,11 @@ function formatValue(key: string, value: unknown, unit?: string): string {
     const text = (unit === 'ms' || unit === '%') && !Number.isInteger(value) ? value.toFixed(1) : String(value);
     return unit ? `${text} ${unit}` : text;
   }
-  if (typeof value === 'string') return key === 'status' && value === 'discovering' ? 'Still being discovered…' : value;
+  if (typeof value === 'string') {
+    if (key === 'status' && value === 'discovering') return 'Still being discovered…';
+    if (key === 'providerSource') return PROVIDER_SOURCE[value] ?? value;
+    return value;
+  }
   if (Array.isArray(value)) {
     return value
       .map((item) =>

@@ -203,3 +203,66 @@ describe('makers of the computer and the router', () => {
     expect(path).toMatch(/aria-label="Gateway: Console 7\. Made by Example Networks\. Status:/);
   });
 });
+
+describe('the provider', () => {
+  // The healthy home's message with the ISP segment's details (and the public address) replaced.
+  const withIsp = (details: Record<string, unknown>, publicIp = false): NetworkState => {
+    const s = state(HEALTHY);
+    if (!publicIp) delete s.publicIpInfo;
+    s.segments.find((seg) => seg.id === 'isp')!.details = details;
+    return s;
+  };
+  // The text of the public address card, or undefined without one.
+  const publicCard = (s: NetworkState) => {
+    const m = render(<InfoCards state={s} />).match(
+      /<article[^>]*aria-labelledby="card-public"[^>]*>([\s\S]*?)<\/article>/,
+    );
+    return m ? text(m[1]) : undefined;
+  };
+  const card = (s: NetworkState) => publicCard(s) ?? '';
+  const path = (s: NetworkState) => render(<PathView segments={s.segments} selected="isp" onSelect={() => {}} />);
+
+  it('is named from the route while the public address is not known, and says so', () => {
+    const s = withIsp({ asn: 'AS64500', provider: 'EXAMPLE-NET, ZZ', providerSource: 'path', latencyMs: 10 });
+    expect(card(s)).toContain('Your ISP');
+    expect(card(s)).toMatch(/Named from the route to the internet; your public address is not known yet/);
+    expect(card(s)).toMatch(/ProviderEXAMPLE-NET, ZZ/);
+    expect(card(s)).toMatch(/AS numberAS64500/);
+    expect(card(s)).toMatch(/Provider found fromThe route to the internet/);
+    expect(card(s)).not.toMatch(/Public address/);
+    expect(path(s)).not.toContain('Finding your provider');
+  });
+
+  it('shows the public address, its name and AS once STUN answered', () => {
+    const s = withIsp(
+      {
+        publicIp: '203.0.113.45',
+        publicHostname: 'cpe-45.example-cable.net',
+        asn: 'AS64500',
+        provider: 'EXAMPLE-CABLE',
+        providerSource: 'stun',
+        location: 'Springfield, ZZ',
+      },
+      true,
+    );
+    const shown = card(s);
+    expect(shown).toContain('Public address and ISP');
+    expect(shown).not.toMatch(/not known yet/);
+    for (const fact of [
+      'Public address203.0.113.45',
+      'Public host namecpe-45.example-cable.net',
+      'ProviderEXAMPLE-CABLE',
+      'AS numberAS64500',
+      'Provider found fromYour public address',
+      'LocationSpringfield, ZZ',
+    ]) {
+      expect(shown).toContain(fact);
+    }
+  });
+
+  it('is still being found only while neither source knows it', () => {
+    const s = withIsp({ status: 'discovering' });
+    expect(publicCard(s)).toBeUndefined();
+    expect(path(s)).toMatch(/class="segment-note">Finding your provider…</);
+  });
+});

@@ -188,11 +188,15 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
                (!latency || Number(value, "ms", at, event.value, 0, 60000)) &&
                (!status || ReadWebStatus(value, at, event));
     }
+    if (change == "publicAddress") {
+        event.kind = ChangeKind::PublicAddress;
+        return when({"address"}, {"address"}) && Address(value, "address", at, event.address);
+    }
     return Fail(Join(at, "change"),
                 Quoted(change) +
                     " is not one of hopLoss, hopLatency, hopSilent, hopAnswers, gatewayMac, "
                     "gatewayGone, gatewayBack, adapterDown, adapterUp, hostDown, hostRefuses, "
-                    "hostUp, hostLatency, webStatus");
+                    "hostUp, hostLatency, webStatus, publicAddress");
 }
 
 }  // namespace

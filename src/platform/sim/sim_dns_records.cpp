@@ -41,6 +41,13 @@ DnsRecords::DnsRecords(const WorldConfig& config) {
         ptr.ptr = host.name;
         answers_.emplace(KeyOf(ptr.name, DnsType::Ptr), DnsAnswer{true, 0, {ptr}});
     }
+    if (config.stun.publicAddress != 0 && !config.stun.name.empty()) {
+        DnsRecord a;
+        a.type = DnsType::A;
+        a.name = config.stun.name;
+        a.a = config.stun.address;
+        answers_.emplace(KeyOf(a.name, DnsType::A), DnsAnswer{true, 0, {a}});
+    }
     for (const DnsAnswerConfig& extra : config.dnsAnswers) {
         answers_[KeyOf(extra.name, extra.type)] = extra.answer;
     }

@@ -1,7 +1,8 @@
 // DnsRecords: the DNS data of a simulated world, made once from its WorldConfig: a PTR record for
 // every named hop, an origin TXT record for every hop with an AS number, an AS-name TXT record
 // for every AS with a name, an A record (and a PTR record unless a hop gave one) for every named
-// service host, then the config's extra answers on top. SimWorld owns one and answers
+// service host, an A record for the STUN server when it answers, then the config's extra
+// answers on top. SimWorld owns one and answers
 // queries from it. Immutable after construction, so any thread may read it.
 #pragma once
 

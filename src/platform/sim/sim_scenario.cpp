@@ -39,6 +39,7 @@ private:
     bool ReadPath(const JsonValue& value, const std::string& at, PathConfig& path);
     bool ReadHop(const JsonValue& value, const std::string& at, HopConfig& hop);
     bool ReadDns(const JsonValue& value, const std::string& at, WorldConfig& world);
+    bool ReadStun(const JsonValue& value, const std::string& at, StunConfig& stun);
     bool ReadRecord(const JsonValue& value, const std::string& at, const std::string& owner,
                     DnsRecord& record);
 
@@ -48,7 +49,7 @@ private:
 bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
     if (!Shape(root, "",
                {"name", "description", "seed", "icmpAvailable", "adapters", "routes", "neighbors",
-                "paths", "serviceHosts", "dns", "timeline"})) {
+                "paths", "serviceHosts", "stun", "dns", "timeline"})) {
         return false;
     }
     std::string description;
@@ -108,6 +109,7 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
     }
     std::string hostProblem;
     if (!ReadServiceHosts(root, world, hostProblem)) return Fail("", hostProblem);
+    if (root.contains("stun") && !ReadStun(root.member("stun"), "stun", world.stun)) return false;
     if (root.contains("dns") && !ReadDns(root.member("dns"), "dns", world)) return false;
     return Each(root, "timeline", "", [&](const JsonValue& value, const std::string& at) {
         TimelineEvent event;
@@ -288,6 +290,21 @@ bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopC
         return Fail(Join(at, "asPrefix"), Quoted(hop.asPrefix) + " is not a prefix");
     }
     if (hop.address != 0) hopsByAddress_[hop.address] = hop;
+    return true;
+}
+
+bool ScenarioReader::ReadStun(const JsonValue& value, const std::string& at, StunConfig& stun) {
+    if (!Shape(value, at, {"publicAddress", "mappedPort", "server", "address", "port", "rttMs"},
+               {"publicAddress"}) ||
+        !Address(value, "publicAddress", at, stun.publicAddress) ||
+        !Whole(value, "mappedPort", at, stun.mappedPort, 1, 65535) ||
+        !String(value, "server", at, stun.name) || !Address(value, "address", at, stun.address) ||
+        !Whole(value, "port", at, stun.port, 1, 65535) ||
+        !Number(value, "rttMs", at, stun.rttMs, 0, 60000)) {
+        return false;
+    }
+    if (stun.publicAddress == 0) return Fail(Join(at, "publicAddress"), "0.0.0.0 reports nothing");
+    if (stun.name.empty()) return Fail(Join(at, "server"), "the server needs a name");
     return true;
 }
 

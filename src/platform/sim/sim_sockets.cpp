@@ -12,12 +12,19 @@ ResolveResult SimSockets::ResolveIpv4(const std::string& host) {
     return world_.ResolveName(host);
 }
 
-UdpExchangeResult SimSockets::UdpExchange(uint32_t address, uint16_t /*port*/,
-                                          const std::vector<uint8_t>& /*request*/,
-                                          uint32_t timeoutMs) {
+UdpExchangeResult SimSockets::UdpExchange(uint32_t address, uint16_t port,
+                                          const std::vector<uint8_t>& request, uint32_t timeoutMs) {
     UdpExchangeResult result;
     result.sent = world_.Routable(address);
-    if (result.sent) world_.clock().Sleep(timeoutMs);
+    if (!result.sent) return result;
+    SimWorld::UdpReply reply = world_.UdpRequest(address, port, request);
+    if (!reply.answered || reply.ms > timeoutMs) {
+        world_.clock().Sleep(timeoutMs);
+        return result;
+    }
+    world_.clock().Sleep(uint32_t(reply.ms));
+    result.received = true;
+    result.answer = std::move(reply.answer);
     return result;
 }
 

@@ -8,8 +8,8 @@
 // ENETUNREACH (at once) when no route leads to the address. ResolveIpv4 fails with the DNS
 // answer's code (kDnsNameError for a name nobody knows).
 //
-// No UDP responders are modelled yet: an exchange is sent when a route exists and waits its
-// whole time-out unanswered.
+// UDP: the world's STUN server answers a Binding request after its round trip; any other
+// exchange is sent when a route exists and waits its whole time-out unanswered.
 //
 // No state of its own; any thread; the world outlives the adapter.
 #pragma once

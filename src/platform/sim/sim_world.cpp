@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/sim/sim_address.h"
+#include "platform/sim/sim_stun.h"
 
 namespace quillon::sim {
 
@@ -27,6 +28,7 @@ SimWorld::SimWorld(WorldConfig config, Clock& clock)
       neighbors_(std::move(config.neighbors)),
       dns_(config),
       hosts_(config, clock.UnixSeconds()),
+      stun_(config.stun),
       timeline_(std::move(config.timeline)),
       adapterListFails_(config.adapterListFails),
       routeListFails_(config.routeListFails),
@@ -184,6 +186,9 @@ bool SimWorld::ApplyLocked(const TimelineEvent& change) {
         case ChangeKind::HostLatency:
         case ChangeKind::WebStatus:
             hosts_.Apply(change);
+            return false;
+        case ChangeKind::PublicAddress:
+            stun_.publicAddress = change.address;
             return false;
     }
     return false;
@@ -433,6 +438,29 @@ TlsOutcome SimWorld::TlsHandshake(uint32_t address) {
 
 WebReply SimWorld::WebRequest(uint32_t address, const std::string& path, size_t keepBytes) {
     return Locked([&] { return hosts_.Respond(address, path, keepBytes); });
+}
+
+SimWorld::UdpReply SimWorld::UdpRequest(uint32_t address, uint16_t port,
+                                        const std::vector<uint8_t>& request) {
+    return Locked([&] {
+        UdpReply reply;
+        if (stun_.publicAddress == 0 || address != stun_.address || port != stun_.port ||
+            !RoutableLocked(address)) {
+            return reply;
+        }
+        ++stunRequests_;
+        if (auto answer = StunBindingAnswer(request, stun_.publicAddress, stun_.mappedPort)) {
+            reply.answered = true;
+            reply.answer = std::move(*answer);
+            reply.ms = std::max(0.0, stun_.rttMs);
+        }
+        return reply;
+    });
+}
+
+int SimWorld::StunRequests() {
+    std::lock_guard lock(mutex_);
+    return stunRequests_;
 }
 
 std::vector<SentEcho> SimWorld::SentEchoes() {

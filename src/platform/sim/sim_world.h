@@ -98,6 +98,15 @@ public:
     TlsOutcome TlsHandshake(uint32_t address);
     // The web answer for a path on a connected host, keeping at most keepBytes of the body.
     WebReply WebRequest(uint32_t address, const std::string& path, size_t keepBytes);
+    // One UDP request: the STUN server's Binding answer when it is addressed (and a route leads
+    // there), and how long the answer takes; nothing for anything else.
+    struct UdpReply {
+        bool answered = false;
+        double ms = 0;
+        std::vector<uint8_t> answer;
+    };
+    UdpReply UdpRequest(uint32_t address, uint16_t port, const std::vector<uint8_t>& request);
+    int StunRequests();
 
     // Traffic seen so far.
     std::vector<SentEcho> SentEchoes();
@@ -146,6 +155,8 @@ private:
     std::vector<LivePath> paths_;
     const DnsRecords dns_;
     ServiceHosts hosts_;
+    StunConfig stun_;
+    int stunRequests_ = 0;
     std::vector<TimelineEvent> timeline_;  // sorted by time, stable
     size_t nextEvent_ = 0;
     bool adapterListFails_, routeListFails_, neighborListFails_;

@@ -89,6 +89,13 @@ TimelineEvent WebStatus(uint32_t address, int status, std::string path) {
     return event;
 }
 
+TimelineEvent PublicAddress(uint32_t address) {
+    TimelineEvent event;
+    event.kind = ChangeKind::PublicAddress;
+    event.address = address;
+    return event;
+}
+
 WorldBuilder& WorldBuilder::Name(std::string name) {
     config_.name = std::move(name);
     return *this;
@@ -263,6 +270,12 @@ WorldBuilder& WorldBuilder::CertificateDays(double notBeforeDays, double notAfte
 
 WorldBuilder& WorldBuilder::SelfSigned() {
     CurrentHost().tlsConfig.selfSigned = true;
+    return *this;
+}
+
+WorldBuilder& WorldBuilder::Stun(uint32_t publicAddress, uint16_t mappedPort) {
+    config_.stun.publicAddress = publicAddress;
+    config_.stun.mappedPort = mappedPort;
     return *this;
 }
 

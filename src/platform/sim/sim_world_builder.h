@@ -45,6 +45,7 @@ TimelineEvent HostRefuses(uint32_t address);
 TimelineEvent HostUp(uint32_t address);
 TimelineEvent HostLatency(uint32_t address, double extraMs);
 TimelineEvent WebStatus(uint32_t address, int status, std::string path = "");  // "": every path
+TimelineEvent PublicAddress(uint32_t address);  // what the STUN server reports (0: no answers)
 // A hop named by its place on one path rather than by its address.
 inline HopRef HopOnPath(uint32_t destination, int ttl) {
     return HopRef{0, destination, ttl};
@@ -96,6 +97,9 @@ public:
     // Settings of the TLS certificate (after Tls()).
     WorldBuilder& CertificateDays(double notBeforeDays, double notAfterDays);
     WorldBuilder& SelfSigned();
+
+    // The STUN server reports this public address (see StunConfig for the rest).
+    WorldBuilder& Stun(uint32_t publicAddress, uint16_t mappedPort = 40000);
 
     WorldBuilder& Zones(std::string originZone, std::string asNameZone);
     WorldBuilder& Answer(std::string name, DnsType type, DnsAnswer answer);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ipv4.h"
 #include "platform/dns.h"
 #include "platform/net_info.h"
 
@@ -17,15 +18,15 @@ namespace quillon::sim {
 // A router or host on a path. RTT and loss are what a probe to this hop experiences; loss set
 // here is lost on the link leading to the hop, so later hops inherit it.
 struct HopConfig {
-    uint32_t address = 0;        // 0: a hop that never answers anything
-    std::string name;            // PTR name; empty: no reverse record
-    uint32_t asn = 0;            // 0: no AS records
-    std::string asName;          // the holder's name in the AS-name record
-    std::string asPrefix;        // origin prefix text; empty: the address's /24
-    std::string country = "ZZ";  // country field of both AS records
-    double rttMs = 1;            // mean round trip to this hop
-    double jitterMs = 0;         // standard deviation of the round trip
-    double lossPercent = 0;      // loss on the link leading to this hop
+    uint32_t address = 0;          // 0: a hop that never answers anything
+    std::string name;              // PTR name; empty: no reverse record
+    uint32_t asn = 0;              // 0: no AS records
+    std::string asName;            // the holder's name in the AS-name record
+    std::string asPrefix;          // origin prefix text; empty: the address's /24
+    std::string country = "ZZ";    // country field of both AS records
+    double rttMs = 1;              // mean round trip to this hop
+    double jitterMs = 0;           // standard deviation of the round trip
+    double lossPercent = 0;        // loss on the link leading to this hop
     double answerLossPercent = 0;  // of its own answers, dropped (an ICMP rate limit)
     bool answersTtlExpired = true;
     bool answersEcho = true;
@@ -116,6 +117,18 @@ struct ServiceHostConfig {
     TlsConfig tlsConfig;
 };
 
+// The STUN server of the simulated internet: it answers Binding requests to name:port with
+// the public address (and a mapped port). A world without a public address has none: requests
+// go unanswered, as where UDP is blocked.
+struct StunConfig {
+    uint32_t publicAddress = 0;  // what the server reports; 0: no server answers
+    uint16_t mappedPort = 40000;
+    std::string name = "stun.cloudflare.com";  // the program's default server
+    uint32_t address = Ipv4(198, 51, 100, 53);
+    uint16_t port = 3478;
+    double rttMs = 20;
+};
+
 // Names a hop: by address (every hop with that address on every path) or by path and ttl.
 struct HopRef {
     uint32_t address = 0;
@@ -138,6 +151,7 @@ enum class ChangeKind {
     HostUp,            // address: it answers as described again
     HostLatency,       // address, value: extra ms on every round trip to the host (0 clears)
     WebStatus,         // address, value: the status of its web answers for path (every: "")
+    PublicAddress,     // address: what the STUN server reports from now on (0: it stops answering)
 };
 
 struct TimelineEvent {
@@ -160,6 +174,7 @@ struct WorldConfig {
     std::vector<NeighborConfig> neighbors;
     std::vector<PathConfig> paths;
     std::vector<ServiceHostConfig> serviceHosts;
+    StunConfig stun;
     std::string originZone = "origin.asn.cymru.com";
     std::string asNameZone = "asn.cymru.com";
     std::vector<DnsAnswerConfig> dnsAnswers;

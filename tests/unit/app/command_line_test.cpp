@@ -62,8 +62,9 @@ TEST(CommandLine, VersionAndHelp) {
     EXPECT_EQ(Parse({"--version"}).options.action, CommandLine::Action::Version);
     EXPECT_EQ(Parse({"--version", "--help"}).options.action, CommandLine::Action::Help);
     EXPECT_EQ(VersionText(), "quillon 1.0.0\n");
-    for (const char* option : {"--minimized", "--headless", "--listen", "--data-dir", "--simulate",
-                               "--destination", "--interface", "--version", "--help"}) {
+    for (const char* option :
+         {"--minimized", "--headless", "--listen", "--data-dir", "--simulate", "--destination",
+          "--interface", "--stun-server", "--version", "--help"}) {
         EXPECT_NE(UsageText().find(option), std::string::npos) << option;
     }
 }
@@ -100,12 +101,15 @@ TEST(CommandLine, MistakesAreRefusedWithAClearMessage) {
         {{"--destination", "255.255.255.255"},
          "--destination: 255.255.255.255 is the broadcast address, which cannot be traced"},
         {{"--destination", "192.0.2.1,192.0.2.1"}, "--destination: '192.0.2.1' is listed twice"},
+        {{"--stun-server", "stun.lab.test:0"},
+         "--stun-server: 'stun.lab.test:0' is not HOST or HOST:PORT with a port 1-65535"},
     };
     for (const auto& [args, error] : cases) {
         const CommandLineResult r = Parse(args);
         EXPECT_FALSE(r.ok) << args[0];
         EXPECT_EQ(r.error, error);
     }
+    EXPECT_EQ(Parse({"--stun-server=stun.lab.test"}).options.stunServer, "stun.lab.test");
     // Next to the refused ranges, still destinations.
     EXPECT_TRUE(Parse({"--destination",
                        "1.0.0.0,126.255.255.255,128.0.0.1,223.255.255.255,"

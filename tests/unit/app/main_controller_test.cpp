@@ -2,6 +2,7 @@
 // network changes and the window's end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "fakes/controller_rig.h"
@@ -294,6 +295,33 @@ TEST_F(NetworkChange, AnotherGatewayResetsAndIsRemembered) {
         rig.log.Count("[INFO] Gateway MAC changed: 00:11:22:33:44:55 -> 00:AA:BB:CC:DD:EE\r\n"), 1);
     EXPECT_EQ(rig.log.Count("Gateway changed — full path reset"), 2);
     EXPECT_EQ(rig.monitor.Discovery().RecordedGatewayMac(), "00:AA:BB:CC:DD:EE");
+}
+
+TEST(MainController, AnotherGatewayNeverShowsTheOldPublicAddressAndLearnsTheNewOne) {
+    sim::WorldConfig world = SmallHome();
+    world.stun.publicAddress = Ipv4(203, 0, 113, 45);
+    ControllerRig rig(false, world);
+    rig.Create();
+    rig.shell.PageReady();
+    rig.shell.Advance(10000);
+    ASSERT_NE(rig.shell.pagePosts.back().find(R"("publicIp":"203.0.113.45")"), std::string::npos);
+
+    // Another network behind another gateway, with another public address.
+    rig.network.world().Apply(sim::PublicAddress(Ipv4(198, 51, 100, 77)));
+    rig.network.world().Apply(sim::GatewayMac(kOtherGatewayMac));
+    rig.netEvents.Fire(NetChangeKind::Route, NetChangeType::Parameter);
+    rig.shell.Advance(10000);
+    // From the first message that shows the new gateway on, the old address is gone.
+    const auto& posts = rig.shell.pagePosts;
+    auto first = std::find_if(posts.begin(), posts.end(), [](const std::string& p) {
+        return p.find(R"("gatewayMAC":"00:AA:BB:CC:DD:EE")") != std::string::npos;
+    });
+    ASSERT_NE(first, posts.end());
+    for (auto it = first; it != posts.end(); ++it) {
+        EXPECT_EQ(it->find("203.0.113.45"), std::string::npos) << *it;
+    }
+    EXPECT_NE(posts.back().find(R"("publicIp":"198.51.100.77")"), std::string::npos);
+    EXPECT_EQ(rig.network.world().StunRequests(), 2);
 }
 
 TEST_F(NetworkChange, EmptyGatewayAfterAKnownOneResetsAndTheNextOneResetsAgain) {

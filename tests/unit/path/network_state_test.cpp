@@ -252,16 +252,34 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
             "," +
             SegmentText("isp", "EXAMPLE-CABLE", "ISP", "healthy", false, 3,
                         R"({"publicIp":"203.0.113.45","publicHostname":"cpe-45.example-cable.net",)"
-                        R"("asn":"AS64500","provider":"EXAMPLE-CABLE","latencyMs":10.0,)"
-                        R"("packetLoss":12.5,"jitterMs":0.9})") +
+                        R"("asn":"AS64500","provider":"EXAMPLE-CABLE","providerSource":"stun",)"
+                        R"("latencyMs":10.0,"packetLoss":12.5,"jitterMs":0.9})") +
             "," +
             SegmentText("services", "Video service", "Destination", "healthy", false, 4, "{}") +
             "]}");
 
-    // The public address not learned yet: the ISP is still being discovered.
+    // The public address not learned yet (or UDP blocked): the ISP is named from the path's
+    // first ISP hop, its AS name taken from a later router of the same AS.
     publicIp.info = {};
-    const std::string message = builder.BuildNetworkState();
+    std::string message = builder.BuildNetworkState();
     EXPECT_EQ(message.find("publicIpInfo"), std::string::npos);
+    EXPECT_EQ(SegmentOf(message, "isp"),
+              SegmentText("isp", "EXAMPLE-CABLE", "ISP", "healthy", false, 3,
+                          R"({"asn":"AS64500","provider":"EXAMPLE-CABLE","providerSource":"path",)"
+                          R"("latencyMs":10.0,"packetLoss":12.5,"jitterMs":0.9})"));
+
+    // An address without AS data still takes the provider from the path.
+    publicIp.info = {.ipAddress = "203.0.113.45", .ip = Ipv4(203, 0, 113, 45), .valid = true};
+    message = builder.BuildNetworkState();
+    EXPECT_NE(SegmentOf(message, "isp")
+                  .find(R"({"publicIp":"203.0.113.45","asn":"AS64500","provider":"EXAMPLE-CABLE",)"
+                        R"("providerSource":"path","latencyMs":10.0,)"),
+              std::string::npos);
+
+    // Neither known (no hop of the path is labelled the ISP's): still being discovered.
+    publicIp.info = {};
+    Publish({Hop(1, kRouter, HopLabel::Local, "router.home.arpa"), Hop(2, 0, HopLabel::Unknown)});
+    message = builder.BuildNetworkState();
     EXPECT_EQ(SegmentOf(message, "isp"), SegmentText("isp", "Internet", "ISP", "healthy", false, 3,
                                                      R"({"status":"discovering"})"));
 }
@@ -368,12 +386,13 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     EXPECT_NE(message.find(R"({"hopNumber":2,"ip":"206.224.64.1","asn":"14593","rttMs":0,)"
                            R"("loss":0,"jitter":0,"segment":"ISP","segmentId":"isp"})"),
               std::string::npos);
-    EXPECT_EQ(SegmentOf(message, "isp"),
-              SegmentText("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
-                          R"({"publicIp":"98.97.1.2","asn":"AS14593","provider":"SPACEX-STARLINK",)"
-                          R"("city":"Denver","country":"US","countryCode":"US",)"
-                          R"("location":"Denver, US","latitude":39.7392,"longitude":-104.9903,)"
-                          R"("satelliteProvider":"Starlink","ispDistanceMiles":25})"));
+    EXPECT_EQ(
+        SegmentOf(message, "isp"),
+        SegmentText("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
+                    R"({"publicIp":"98.97.1.2","asn":"AS14593","provider":"SPACEX-STARLINK",)"
+                    R"("providerSource":"stun","city":"Denver","country":"US","countryCode":"US",)"
+                    R"("location":"Denver, US","latitude":39.7392,"longitude":-104.9903,)"
+                    R"("satelliteProvider":"Starlink","ispDistanceMiles":25})"));
     EXPECT_EQ(SegmentOf(message, "services"),
               SegmentText("services", "Destination", "Destination", "healthy", false, 4,
                           R"({"hostname":"192.0.2.129","latencyMs":31.0,"packetLoss":0.0,)"
@@ -397,7 +416,8 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     geo.looked.clear();
     message = builder.BuildNetworkState();
     EXPECT_NE(SegmentOf(message, "isp")
-                  .find(R"({"publicIp":"98.97.1.2","provider":"SPACEX-STARLINK","city")"),
+                  .find(R"({"publicIp":"98.97.1.2","provider":"SPACEX-STARLINK",)"
+                        R"("providerSource":"stun","city")"),
               std::string::npos);
     EXPECT_NE(SegmentOf(message, "isp")
                   .find(R"("satelliteProvider":"Starlink","latencyMs":6.0,"packetLoss":0.0,)"
@@ -414,7 +434,8 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     EXPECT_EQ(SegmentOf(message, "isp"),
               SegmentText("isp", "SPACEX-STARLINK", "ISP", "healthy", false, 3,
                           R"({"publicIp":"98.97.1.2","provider":"SPACEX-STARLINK",)"
-                          R"("latencyMs":6.0,"packetLoss":0.0,"jitterMs":1.0})"));
+                          R"("providerSource":"stun","latencyMs":6.0,"packetLoss":0.0,)"
+                          R"("jitterMs":1.0})"));
     EXPECT_EQ(SegmentOf(message, "services"),
               SegmentText("services", "Destination", "Destination", "healthy", false, 4,
                           R"({"hostname":"www.example","latencyMs":31.0,"packetLoss":0.0,)"

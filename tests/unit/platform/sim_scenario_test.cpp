@@ -171,6 +171,12 @@ TEST(SimScenario, BadInputIsNamedNotFatal) {
          "dns.answers[0].records[0]: \"target\" does not belong to a TXT record"},
         {"{\"dns\": {\"answers\": [{\"name\": \"x\", \"type\": \"MX\", \"error\": 3}]}}",
          "dns.answers[0].type: \"MX\" is not"},
+        {"{\"stun\": {\"mappedPort\": 1}}", "stun: missing member \"publicAddress\""},
+        {"{\"stun\": {\"publicAddress\": \"0.0.0.0\"}}", "stun.publicAddress: 0.0.0.0 reports"},
+        {"{\"stun\": {\"publicAddress\": \"192.0.2.1\", \"port\": 0}}",
+         "stun.port: 0 is out of range (1 to 65535)"},
+        {world(", \"timeline\": [{\"at\": 1, \"change\": \"publicAddress\"}]"),
+         "timeline[0]: missing member \"address\""},
     };
     for (const auto& [text, expected] : cases) {
         const ScenarioLoad load = LoadScenarioText(text);

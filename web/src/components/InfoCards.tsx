@@ -2,18 +2,41 @@ import type { NetworkState } from '../messages';
 import { NO_PING_TEXT, answersPing } from '../format';
 import { DetailList } from './PathView';
 
+type Facts = Record<string, unknown>;
+
+// The provider and, once it is known, the public address with its name and AS. The ISP
+// segment says where the provider came from (the public address's AS, or the path's first ISP
+// hop while the address is not known); the top-level public address object stands in for older
+// messages without it.
+function providerFacts(state: NetworkState): Facts | undefined {
+  const details = state.segments.find((s) => s.id === 'isp')?.details ?? {};
+  const pub = state.publicIpInfo;
+  const str = (v: unknown): string | undefined => (typeof v === 'string' && v ? v : undefined);
+  const facts: Facts = {};
+  const put = (key: string, value: string | undefined) => {
+    if (value) facts[key] = value;
+  };
+  put('publicIp', pub?.ipAddress ?? str(details.publicIp));
+  put('publicHostname', pub?.hostname ?? str(details.publicHostname));
+  put('provider', str(details.provider) ?? pub?.ispName);
+  put('asn', str(details.asn) ?? pub?.asn);
+  put('providerSource', str(details.providerSource));
+  put('location', str(details.location));
+  return facts.publicIp || facts.provider || facts.asn ? facts : undefined;
+}
+
 // Link, public address and destination: each card only when the message carries it.
 export function InfoCards({ state }: { state: NetworkState }) {
   const connection = state.segments.find((s) => s.id === 'connection');
   const destination = state.segments.find((s) => s.id === 'services');
-  const isp = state.segments.find((s) => s.id === 'isp');
   // The link segment's details are the fuller ones; the top-level WiFi object stands in for them.
   const link = connection?.details ?? {};
   const wifi = 'ssid' in link ? link : state.wifiDetails;
   const wired = !wifi && link.adapterType ? link : undefined;
   const pub = state.publicIpInfo;
+  const provider = providerFacts(state);
   const destDetails = destination && Object.keys(destination.details).length > 0 ? destination.details : undefined;
-  if (!wifi && !wired && !pub && !destDetails) return null;
+  if (!wifi && !wired && !provider && !destDetails) return null;
 
   return (
     <section class="cards" aria-label="Connection details">
@@ -29,18 +52,11 @@ export function InfoCards({ state }: { state: NetworkState }) {
           <DetailList details={wired} />
         </article>
       )}
-      {pub && (
+      {provider && (
         <article class="card" aria-labelledby="card-public">
-          <h3 id="card-public">Public address and ISP</h3>
-          <DetailList
-            details={{
-              publicIp: pub.ipAddress,
-              ...(pub.hostname ? { publicHostname: pub.hostname } : {}),
-              ...(pub.ispName ? { provider: pub.ispName } : {}),
-              ...(pub.asn ? { asn: pub.asn } : {}),
-              ...(isp?.details.location ? { location: isp.details.location } : {}),
-            }}
-          />
+          <h3 id="card-public">{pub ? 'Public address and ISP' : 'Your ISP'}</h3>
+          {!pub && <p class="card-note">Named from the route to the internet; your public address is not known yet.</p>}
+          <DetailList details={provider} />
         </article>
       )}
       {destDetails && destination && (

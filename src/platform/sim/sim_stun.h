@@ -1,0 +1,17 @@
+// The simulated STUN server's answer: a Binding request in, the Binding success response that
+// reports the given address and port (as XOR-MAPPED-ADDRESS) out, or nothing for bytes that are
+// not a Binding request. Written apart from the program's own STUN code, so that a scenario
+// checks that code against a second reading of the protocol. Pure function; any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace quillon::sim {
+
+// `address` in network byte order, `port` in host byte order.
+std::optional<std::vector<uint8_t>> StunBindingAnswer(const std::vector<uint8_t>& request,
+                                                      uint32_t address, uint16_t port);
+
+}  // namespace quillon::sim
