@@ -49,14 +49,16 @@ cleanup() {
 trap cleanup EXIT
 mkdir "$group"
 
+# A named counter: nft resets those, not the anonymous counter of a rule.
 in_client nft add table inet "$table"
+in_client nft add counter inet "$table" echoes
 in_client nft add chain inet "$table" out '{ type filter hook output priority 0; }'
-in_client nft add rule inet "$table" out icmp type echo-request counter
+in_client nft add rule inet "$table" out icmp type echo-request counter name echoes
 
 requests() {
-    in_client nft list chain inet "$table" out | sed -nE 's/.*counter packets ([0-9]+).*/\1/p'
+    in_client nft list counter inet "$table" echoes | sed -nE 's/.*packets ([0-9]+).*/\1/p'
 }
-reset_counter() { in_client nft reset counters table inet "$table" >/dev/null; }
+reset_counter() { in_client nft reset counter inet "$table" echoes >/dev/null; }
 
 declare -a rows
 # Runs a command in the client namespace inside the cgroup, in the background; sets $pid.

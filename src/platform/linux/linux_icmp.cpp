@@ -207,18 +207,23 @@ public:
         return EchoStart::Failed;
     }
 
-    // Reads whatever is waiting without blocking. True once the request has an outcome.
+    // Reads whatever is waiting without blocking. True once the request has an outcome. The
+    // regular queue first: an echo reply, the usual answer, comes there; the error queue
+    // (datagram sockets) only holds ICMP errors, so it is read only when the reply is not in.
     bool Drain() {
         if (!outstanding_) return false;
         if (answer_) return true;
-        if (kind_ == IcmpSocketKind::Datagram) DrainErrorQueue();
         Incoming in;
         int socketErrors = 0;
         while (!answer_) {
             const ssize_t n = in.Read(fd_, 0);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                if (errno == EAGAIN || errno == EWOULDBLOCK || ++socketErrors > 8) break;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    if (kind_ == IcmpSocketKind::Datagram) DrainErrorQueue();
+                    break;
+                }
+                if (++socketErrors > 8) break;
                 // A pending socket error: an ICMP error reported once as errno. The packet
                 // itself (raw) or the queue entry (datagram) still holds the details.
                 if (kind_ == IcmpSocketKind::Datagram) DrainErrorQueue();

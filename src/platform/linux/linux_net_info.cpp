@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -85,7 +86,14 @@ bool LinuxNetInfo::ListAdapters(std::vector<NetAdapter>& out) {
         NetAdapter& adapter = adapters[index];
         running[index] |= entry->ifa_flags & IFF_RUNNING;
         if (entry->ifa_addr == nullptr) continue;
-        if (entry->ifa_addr->sa_family == AF_INET) {
+        if (entry->ifa_addr->sa_family == AF_PACKET) {
+            // The link itself: its index and hardware address.
+            const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+            adapter.ifIndex = static_cast<uint32_t>(link->sll_ifindex);
+            if (link->sll_halen == 6) {
+                adapter.physicalAddress.assign(link->sll_addr, link->sll_addr + 6);
+            }
+        } else if (entry->ifa_addr->sa_family == AF_INET) {
             adapter.ipv4Unicast.push_back(
                 reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
         } else if (entry->ifa_addr->sa_family == AF_INET6) {
@@ -100,22 +108,25 @@ bool LinuxNetInfo::ListAdapters(std::vector<NetAdapter>& out) {
 
     std::vector<Ipv4Route> routes;
     const bool haveRoutes = ListRoutes(routes);
+    std::lock_guard lock(devicesMutex_);
+    std::map<DeviceKey, DeviceFacts> present;
     for (size_t index = 0; index < adapters.size(); ++index) {
         NetAdapter& adapter = adapters[index];
+        if (adapter.ifIndex == 0) adapter.ifIndex = IndexOf(adapter.friendlyName);
         const fs::path dir = fs::path(options_.sysClassNet) / adapter.friendlyName;
-        const DeviceFacts facts = FactsOf(dir, adapter.friendlyName);
-        adapter.ifIndex = IndexOf(adapter.friendlyName);
+        const DeviceKey key{adapter.friendlyName, adapter.ifIndex};
+        const auto known = devices_.find(key);
+        const DeviceFacts facts =
+            known != devices_.end() ? known->second : FactsOf(dir, adapter.friendlyName);
+        present.emplace(key, facts);
         adapter.ifType = InterfaceTypeOf(facts);
         adapter.description =
             DescribeDevice(facts, adapter.friendlyName == options_.pinnedInterface);
         adapter.mtu = ReadNumber(dir / "mtu");
         adapter.transmitLinkSpeed = ParseLinkSpeed(FirstLine(dir / "speed"));
-        // Loopback and most tunnels never claim "up"; they are up when they carry traffic.
-        const std::string state = FirstLine(dir / "operstate");
-        adapter.operStatusUp = state == "up" || (state == "unknown" && running[index] != 0);
-        if (const auto mac = ParseMacText(FirstLine(dir / "address"))) {
-            adapter.physicalAddress.assign(mac->begin(), mac->end());
-        }
+        // The kernel marks a device running exactly when it is up and its operational state
+        // is "up" or "unknown" (loopback and most tunnels never claim "up").
+        adapter.operStatusUp = running[index] != 0;
         if (haveRoutes) {
             for (const Ipv4Route& route : routes) {
                 if (route.destination == 0 && route.mask == 0 && route.nextHop != 0 &&
@@ -125,6 +136,7 @@ bool LinuxNetInfo::ListAdapters(std::vector<NetAdapter>& out) {
             }
         }
     }
+    devices_ = std::move(present);  // devices gone are forgotten
     out = std::move(adapters);
     return true;
 }

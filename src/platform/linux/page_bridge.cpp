@@ -1,11 +1,16 @@
 #include "platform/linux/page_bridge.h"
 
+#include <dirent.h>
 #include <httplib.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <mutex>
@@ -31,9 +36,9 @@ constexpr size_t kServerThreads = 12;
 constexpr size_t kMaxStreams = 8;
 // A page that stops reading is cut off rather than buffered without end.
 constexpr size_t kMaxPendingPerStream = 256;
-// A stream loop sleeps until there is something to send or the bridge stops, and looks every
-// couple of seconds whether its page is still there (a closed page shows only then: the
-// library gives no socket to wait on). Each wake-up costs a laptop on battery a little.
+// A stream loop sleeps until there is something to send, the bridge stops or its page goes
+// away, which it sees on the connection's socket. Where that socket cannot be found it looks
+// every couple of seconds instead; each such wake-up costs a laptop on battery a little.
 constexpr auto kStreamCheck = std::chrono::seconds(2);
 // A comment line now and then lets a dead connection show itself as a failed write.
 constexpr auto kKeepAliveEvery = std::chrono::seconds(15);
@@ -43,7 +48,21 @@ constexpr uintmax_t kMaxFileBytes = 64u << 20;
 constexpr char kTokenParam[] = "token";
 constexpr char kTokenHeader[] = "X-Quillon-Token";
 
+// One open event stream. Its loop sleeps on `wake`, which posts and the bridge's stop signal.
 struct EventStream {
+    EventStream() : wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~EventStream() {
+        if (wake >= 0) close(wake);
+    }
+    EventStream(const EventStream&) = delete;
+    EventStream& operator=(const EventStream&) = delete;
+
+    void Wake() const {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(wake, &one, sizeof(one));
+    }
+
+    const int wake;                   // eventfd
     std::deque<std::string> pending;  // framed events not yet written
     bool dropped = false;             // fell too far behind
 };
@@ -51,10 +70,64 @@ struct EventStream {
 // Shared by the bridge and every stream loop.
 struct Hub {
     std::mutex mutex;
-    std::condition_variable wake;
     std::vector<std::shared_ptr<EventStream>> streams;
     bool stopping = false;
 };
+
+// "host:port" of one end of a socket, numeric, as the library writes a request's addresses.
+std::string EndText(const sockaddr_storage& end, socklen_t length) {
+    char host[NI_MAXHOST];
+    char port[NI_MAXSERV];
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&end), length, host, sizeof(host), port,
+                    sizeof(port), NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return "";
+    }
+    return std::string(host) + ":" + port;
+}
+
+// The socket of the connection a request came on, found by its two ends; -1 when there is
+// none. The library runs the handler on that connection's thread but does not hand out its
+// socket, which is open for as long as the handler runs.
+int ConnectionSocket(const httplib::Request& req) {
+    const std::string local = req.local_addr + ":" + std::to_string(req.local_port);
+    const std::string remote = req.remote_addr + ":" + std::to_string(req.remote_port);
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr) return -1;
+    int found = -1;
+    while (const dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_storage end{};
+        socklen_t length = sizeof(end);
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&end), &length) != 0 ||
+            EndText(end, length) != remote) {
+            continue;
+        }
+        length = sizeof(end);
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&end), &length) == 0 &&
+            EndText(end, length) == local) {
+            found = fd;
+            break;
+        }
+    }
+    closedir(folder);
+    return found;
+}
+
+// Sleeps until the stream is woken or `limit` passes. False when the page is gone: its side
+// of the connection closed or failed, or it sent something, which a page never does on an
+// event stream (and which would keep the socket readable).
+bool WaitForWork(const EventStream& stream, int connection, std::chrono::milliseconds limit) {
+    pollfd fds[2] = {{stream.wake, POLLIN, 0}, {connection, POLLIN | POLLRDHUP, 0}};
+    const int count = connection >= 0 ? 2 : 1;
+    if (poll(fds, count, static_cast<int>(limit.count())) > 0 && count == 2 &&
+        fds[1].revents != 0) {
+        return false;
+    }
+    uint64_t wakes = 0;
+    [[maybe_unused]] const ssize_t n = read(stream.wake, &wakes, sizeof(wakes));
+    return true;
+}
 
 std::string NewToken() {
     std::random_device source;  // /dev/urandom
@@ -177,8 +250,12 @@ struct PageBridge::Impl {
         }
     }
 
-    void OpenStream(httplib::Response& res) {
+    void OpenStream(const httplib::Request& req, httplib::Response& res) {
         auto stream = std::make_shared<EventStream>();
+        if (stream->wake < 0) {
+            Refuse(res, 503, "Cannot open an event stream now.");
+            return;
+        }
         {
             std::lock_guard<std::mutex> lock(hub->mutex);
             if (hub->stopping) {
@@ -194,7 +271,8 @@ struct PageBridge::Impl {
         sink.OnStreamOpened();
 
         std::shared_ptr<Hub> h = hub;
-        auto provider = [h, stream, first = true, lastWrite = Clock::now()](
+        const int connection = ConnectionSocket(req);
+        auto provider = [h, stream, connection, first = true, lastWrite = Clock::now()](
                             size_t, httplib::DataSink& out) mutable {
             if (first) {
                 // A retry hint for browsers that reconnect on their own; nothing is dispatched.
@@ -202,12 +280,14 @@ struct PageBridge::Impl {
                 first = false;
                 if (!out.write(kHello.data(), kHello.size())) return false;
             }
+            const auto limit = connection >= 0 ? kKeepAliveEvery : kStreamCheck;
+            if (!WaitForWork(*stream, connection,
+                             std::chrono::duration_cast<std::chrono::milliseconds>(limit))) {
+                return false;
+            }
             std::deque<std::string> batch;
             {
                 std::unique_lock<std::mutex> lock(h->mutex);
-                h->wake.wait_for(lock, kStreamCheck, [&] {
-                    return h->stopping || stream->dropped || !stream->pending.empty();
-                });
                 if (h->stopping) {
                     lock.unlock();
                     out.done();  // a clean end of stream, so the page sees the bridge go
@@ -227,7 +307,8 @@ struct PageBridge::Impl {
                 if (!out.write(kKeepAlive.data(), kKeepAlive.size())) return false;
                 lastWrite = now;
             }
-            return out.is_writable();
+            // A watched connection shows a closed page at the next wait; otherwise ask now.
+            return connection >= 0 || out.is_writable();
         };
         // Runs when the response is finished with, however the stream ended.
         auto released = [this, h, stream](bool) {
@@ -286,8 +367,9 @@ struct PageBridge::Impl {
         server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
             return Screen(req, res);
         });
-        server.Get("/bridge/events",
-                   [this](const httplib::Request&, httplib::Response& res) { OpenStream(res); });
+        server.Get("/bridge/events", [this](const httplib::Request& req, httplib::Response& res) {
+            OpenStream(req, res);
+        });
         server.Post("/bridge/message", [this](const httplib::Request& req, httplib::Response& res) {
             TakeMessage(req, res);
         });
@@ -363,8 +445,8 @@ void PageBridge::Stop() {
     {
         std::lock_guard<std::mutex> lock(d.hub->mutex);
         d.hub->stopping = true;
+        for (const auto& stream : d.hub->streams) stream->Wake();
     }
-    d.hub->wake.notify_all();
     if (!d.serveThread.joinable()) return;
     d.server.stop();
     d.serveThread.join();
@@ -373,18 +455,21 @@ void PageBridge::Stop() {
 void PageBridge::Post(std::string_view json) {
     const std::string event = FrameEvent(json);
     Hub& h = *impl_->hub;
+    std::vector<std::shared_ptr<EventStream>> woken;
     {
         std::lock_guard<std::mutex> lock(h.mutex);
         for (const auto& stream : h.streams) {
             if (stream->pending.size() >= kMaxPendingPerStream) {
                 stream->dropped = true;
                 stream->pending.clear();
-                continue;
+            } else {
+                stream->pending.push_back(event);
             }
-            stream->pending.push_back(event);
         }
+        woken = h.streams;
     }
-    h.wake.notify_all();
+    // Woken after the lock is released, so that a loop does not wake only to wait for it.
+    for (const auto& stream : woken) stream->Wake();
 }
 
 uint16_t PageBridge::Port() const {

@@ -14,6 +14,7 @@ TEST(Ipv4TextTest, FormatsAndParsesFirstOctetFromTheLowestByte) {
     EXPECT_EQ(Ipv4ToText(0), "0.0.0.0");
     EXPECT_EQ(Ipv4ToText(0xFFFFFFFF), "255.255.255.255");
     EXPECT_EQ(Ipv4ToText(Ipv4(192, 0, 2, 1)), "192.0.2.1");
+    EXPECT_EQ(Ipv4ToText(Ipv4(10, 99, 100, 9)), "10.99.100.9");
 
     EXPECT_EQ(ParseIpv4("1.2.3.4"), 0x04030201u);
     EXPECT_EQ(ParseIpv4("0.0.0.0"), 0u);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 #include "private_namespace.h"
 
@@ -77,6 +78,24 @@ void CheckTables() {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(400));
     EXPECT_LT(waited, std::chrono::milliseconds(1400));
+
+    // What a device is, is kept between listings: one created again under the same name as
+    // another kind is described afresh, and what may change is read every time.
+    ASSERT_EQ(std::system("ip link add qlc type bridge && ip link set qla mtu 1300 && "
+                          "ip link set qla address 02:51:00:00:00:02"),
+              0);
+    std::vector<NetAdapter> later;
+    ASSERT_TRUE(net.ListAdapters(later));
+    ASSERT_TRUE(Find(later, "qlc"));
+    EXPECT_EQ(Find(later, "qlc")->description, "virtual bridge");
+    EXPECT_EQ(Find(later, "qla")->mtu, 1300u);
+    EXPECT_EQ(Find(later, "qla")->physicalAddress, (std::vector<uint8_t>{0x02, 0x51, 0, 0, 0, 2}));
+    ASSERT_EQ(std::system("ip link del qlc && ip link add qlc type veth peer name qld"), 0);
+    ASSERT_TRUE(net.ListAdapters(later));
+    ASSERT_TRUE(Find(later, "qlc"));
+    EXPECT_EQ(Find(later, "qlc")->description, "virtual Ethernet pair (veth)");
+    EXPECT_EQ(Find(later, "qlc")->ifIndex, if_nametoindex("qlc"));
+    EXPECT_FALSE(Find(later, "qlc")->operStatusUp);  // never set up
 }
 
 TEST(LinuxNetInfo, ReadsAdaptersRoutesAndNeighboursOfANamespace) {
