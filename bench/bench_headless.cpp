@@ -9,7 +9,9 @@
 //    so that it spends the rest in chill mode. VmRSS and VmHWM are sampled every 30 s against
 //    the goal of 30 MiB; the trend is the least-squares slope of the chill-mode samples. CPU
 //    time (utime + stime of /proc/<pid>/stat) is divided by the ticks: while connected, the
-//    networkState events received; in chill mode, one tick per minute.
+//    networkState events received; in chill mode, one tick per minute. Wake-ups are the
+//    context switches (voluntary and involuntary) of the threads alive, per minute, against
+//    the goal of 60 while a page is connected.
 //
 //   QUILLON_BENCH_IDLE_SECONDS=60 build/release/bench/bench_headless   # a short run
 //
@@ -57,6 +59,7 @@ using namespace std::chrono_literals;
 
 constexpr double kStartGoalMs = 300;
 constexpr double kRssGoalMiB = 30;
+constexpr double kWakeupsGoalPerMinute = 60;
 constexpr int kStartRuns = 10;
 constexpr auto kSampleEvery = 30s;
 constexpr auto kConnectedAtMost = 60s;
@@ -96,12 +99,14 @@ private:
 
 // What /proc says about a process: resident memory in KiB, CPU time in seconds.
 // cpuSeconds comes in clock ticks (10 ms as a rule) and counts every thread that ever ran;
-// onCpuSeconds, the scheduler's nanosecond sum over the threads alive now, is the finer check.
+// onCpuSeconds, the scheduler's nanosecond sum over the threads alive now, is the finer check;
+// switches sums the context switches of those threads.
 struct ProcSample {
     long rssKiB = -1;
     long hwmKiB = -1;
     double cpuSeconds = -1;
     double onCpuSeconds = -1;
+    long long switches = 0;
 };
 
 ProcSample ReadProc(pid_t pid) {
@@ -138,6 +143,13 @@ ProcSample ReadProc(pid_t pid) {
         if (schedstat >> ns) {
             onCpuNs += ns;
             any = true;
+        }
+        std::ifstream taskStatus(task.path() / "status");
+        while (std::getline(taskStatus, line)) {
+            // voluntary_ctxt_switches and nonvoluntary_ctxt_switches
+            const size_t colon = line.find("ctxt_switches:");
+            if (colon != std::string::npos)
+                s.switches += std::strtoll(line.c_str() + colon + 14, nullptr, 10);
         }
     }
     if (any) s.onCpuSeconds = static_cast<double>(onCpuNs) / 1e9;
@@ -447,10 +459,12 @@ struct IdleFigures {
     long activeTicks = 0;
     double activeCpuSeconds = 0;
     double activeOnCpuSeconds = 0;
+    long long activeSwitches = 0;
     double chillTicks = 0;
     double chillSeconds = 0;
     double chillCpuSeconds = 0;
     double chillOnCpuSeconds = 0;
+    long long chillSwitches = 0;
 } idle;
 
 double Median(std::vector<double> values) {
@@ -586,6 +600,7 @@ void BM_Idle(benchmark::State& state) {
                 atDisconnect = ReadProc(process.pid());
                 idle.activeCpuSeconds = atDisconnect.cpuSeconds - first.cpuSeconds;
                 idle.activeOnCpuSeconds = atDisconnect.onCpuSeconds - first.onCpuSeconds;
+                idle.activeSwitches = atDisconnect.switches - first.switches;
                 stream.Close();
                 connected = false;
             }
@@ -606,6 +621,7 @@ void BM_Idle(benchmark::State& state) {
         idle.chillSeconds = idle.seconds - idle.connectedSeconds;
         idle.chillCpuSeconds = last.cpuSeconds - atDisconnect.cpuSeconds;
         idle.chillOnCpuSeconds = last.onCpuSeconds - atDisconnect.onCpuSeconds;
+        idle.chillSwitches = last.switches - atDisconnect.switches;
         idle.chillTicks = idle.chillSeconds / 60;
         std::vector<std::pair<double, ProcSample>> chill;
         for (const auto& sample : idle.samples) {
@@ -666,6 +682,13 @@ void PrintSummary(std::ostream& out) {
         line("chill (no page, one tick a minute)", idle.chillCpuSeconds, idle.chillOnCpuSeconds,
              idle.chillTicks, idle.chillSeconds, "ticks");
     }
+    out << "wake-ups (context switches of the threads alive) per minute: " << std::setprecision(0)
+        << 60.0 * idle.activeSwitches / idle.connectedSeconds << " with a page connected (goal "
+        << kWakeupsGoalPerMinute << ")";
+    if (idle.chillSeconds > 0) {
+        out << ", " << 60.0 * idle.chillSwitches / idle.chillSeconds << " in chill mode";
+    }
+    out << "\n" << std::setprecision(1);
 }
 
 }  // namespace

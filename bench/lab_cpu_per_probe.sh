@@ -4,8 +4,10 @@
 # Quillon without one, then mtr. Each gets WARMUP seconds to start and discover the path, then
 # is measured for SECONDS: the echo requests counted where they leave the client (an nftables
 # counter), the CPU time of the program and everything it started read from a cgroup of its own
-# (cpuacct on cgroup v1, cpu.stat on v2). The page's reader is not counted: it stands for the
-# browser. The whole run, start-up included, is printed beside the steady state.
+# (cpuacct on cgroup v1, cpu.stat on v2), and the context switches of its threads (wake-ups,
+# voluntary and involuntary; threads that end within the window are missed). The page's reader
+# is not counted: it stands for the browser. The whole run, start-up included, is printed
+# beside the steady state.
 #
 #   bench/lab_cpu_per_probe.sh QUILLON_BINARY [SECONDS [WARMUP]]   (default 60 s after 30 s)
 set -euo pipefail
@@ -59,6 +61,17 @@ requests() {
     in_client nft list counter inet "$table" echoes | sed -nE 's/.*packets ([0-9]+).*/\1/p'
 }
 reset_counter() { in_client nft reset counter inet "$table" echoes >/dev/null; }
+# Context switches so far of every thread of every process in the cgroup.
+switches() {
+    local total=0 pid task n
+    for pid in $(cat "$group/cgroup.procs"); do
+        for task in /proc/"$pid"/task/*; do
+            n=$(awk '/ctxt_switches/ { s += $2 } END { print s + 0 }' "$task/status" 2>/dev/null)
+            total=$((total + ${n:-0}))
+        done
+    done
+    echo "$total"
+}
 
 declare -a rows
 # Runs a command in the client namespace inside the cgroup, in the background; sets $pid.
@@ -72,18 +85,20 @@ start_in_group() {
 }
 # Measures the running program for $seconds after $warmup, then ends it. NAME names the row.
 measure() {
-    local name=$1 before count after total total_requests
+    local name=$1 before count after total total_requests switched
     sleep "$warmup"
     total_requests=$(requests)
     reset_counter
+    switched=$(switches)
     before=$(usage_ns)
     sleep "$seconds"
     after=$(usage_ns)
     count=$(requests)
+    switched=$(($(switches) - switched))
     kill -INT "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     total=$(usage_ns)
-    rows+=("$name $(((after - before) / 1000)) $count $(((total - started) / 1000)) $((total_requests + count))")
+    rows+=("$name $(((after - before) / 1000)) $count $(((total - started) / 1000)) $((total_requests + count)) $((switched * 60 / seconds))")
 }
 
 # Quillon, with a page following its messages when $1 is "page".
@@ -115,16 +130,16 @@ start_in_group mtr -n -r -c $((warmup + seconds + 10)) -i 1 1.1.1.1 >/dev/null 2
 measure mtr
 
 echo "CPU per echo request on the lab path: ${seconds} s measured after ${warmup} s of start-up"
-printf '%-14s %10s %9s %11s %7s   %s\n' program "cpu ms" requests "us/request" "vs mtr" \
-    "(whole run: cpu ms, requests, us/request)"
+printf '%-14s %10s %9s %11s %7s %11s   %s\n' program "cpu ms" requests "us/request" "vs mtr" \
+    "wakeups/min" "(whole run: cpu ms, requests, us/request)"
 per() { awk -v c="$1" -v n="$2" 'BEGIN { printf "%.0f", (n > 0 ? c / n : 0) }'; }
 read -r _ mtr_cpu mtr_count _ <<<"${rows[2]}"
 mtr_per=$(per "$mtr_cpu" "$mtr_count")
 for row in "${rows[@]}"; do
-    read -r name cpu count total total_count <<<"$row"
+    read -r name cpu count total total_count wakeups <<<"$row"
     steady=$(per "$cpu" "$count")
-    awk -v n="$name" -v c="$cpu" -v k="$count" -v p="$steady" -v m="$mtr_per" \
+    awk -v n="$name" -v c="$cpu" -v k="$count" -v p="$steady" -v m="$mtr_per" -v w="$wakeups" \
         -v t="$total" -v tk="$total_count" -v tp="$(per "$total" "$total_count")" 'BEGIN {
-        printf "%-14s %10.1f %9d %11d %7.2f   (%.1f, %d, %d)\n",
-               n, c / 1000, k, p, (m > 0 ? p / m : 0), t / 1000, tk, tp }'
+        printf "%-14s %10.1f %9d %11d %7.2f %11d   (%.1f, %d, %d)\n",
+               n, c / 1000, k, p, (m > 0 ? p / m : 0), w, t / 1000, tk, tp }'
 done
