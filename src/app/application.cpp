@@ -8,6 +8,7 @@
 #include "app/main_controller.h"
 #include "base/fs_path.h"
 #include "base/log.h"
+#include "discovery/geoip_service.h"
 #include "discovery/oui_database.h"
 #include "discovery/stun.h"
 #include "net/http_client.h"
@@ -36,6 +37,25 @@ public:
 private:
     OuiDatabase& database_;
 };
+
+// The GeoIP service as the network state builder asks it.
+class GeoIpSource final : public GeoSource {
+public:
+    explicit GeoIpSource(GeoIpService& service) : service_(service) {}
+    GeoLocation Lookup(const std::string& ipText) override { return service_.Lookup(ipText); }
+    uint64_t Changes() override { return service_.Changes(); }
+
+private:
+    GeoIpService& service_;
+};
+
+// What a worker still running at shutdown uses stays for the rest of the process, whose end
+// takes the worker with it: destroying it would wait without bound, freeing it under the
+// worker is worse. Kept reachable, so leak checkers agree.
+void KeepUntilExit(std::shared_ptr<void> object) {
+    static auto* kept = new std::vector<std::shared_ptr<void>>;
+    if (object) kept->push_back(std::move(object));
+}
 
 }  // namespace
 
@@ -118,6 +138,10 @@ int Application::Run() {
     monitor_ = std::make_unique<PathMonitor>(pathPorts);
     vendorSource_ = std::make_unique<OuiVendorSource>(*ouiDatabase_);
     monitor_->StateBuilder().SetVendorSource(vendorSource_.get());
+    if (geoIp_) {
+        geoSource_ = std::make_unique<GeoIpSource>(*geoIp_);
+        monitor_->StateBuilder().SetGeoSource(geoSource_.get());
+    }
     host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);
     if (serviceMonitor_) {
         serviceBridge_ = std::make_unique<ServiceBridge>(*host_, *serviceStore_, *serviceMonitor_);
@@ -152,9 +176,9 @@ int Application::Run() {
     return exitCode;
 }
 
-// The HTTP client, the vendor database (whose download uses the client), then the service
-// definitions and their probe workers. A platform without the adapters they need runs without
-// downloads or service monitoring.
+// The HTTP client, the vendor database and the GeoIP service (whose downloads use the client),
+// then the service definitions and their probe workers. A platform without the adapters they need
+// runs without downloads or service monitoring.
 void Application::StartServices() {
     Platform& p = platform_;
     if (p.http != nullptr) {
@@ -165,6 +189,10 @@ void Application::StartServices() {
         OuiDatabasePorts{*p.system, *p.clock, *p.threads, p.files, httpClient_.get()},
         options_.vendorLists);
     ouiDatabase_->Load();
+    geoIp_ = std::make_unique<GeoIpService>(
+        GeoIpPorts{*p.system, *p.clock, *p.threads, p.files, httpClient_.get()},
+        options_.geoIpServer.empty() ? kDefaultGeoIpServer : options_.geoIpServer);
+    geoIp_->Initialize();
 
     if (p.http == nullptr || p.sockets == nullptr || p.files == nullptr) return;
     const std::string config = p.system->AppFolderPath(AppFolder::Config);
@@ -183,10 +211,13 @@ void Application::StartServices() {
 }
 
 void Application::StopServices() {
-    // What a worker still running uses stays for the rest of the process (see
-    // StopDiscoveryWorkers); kept reachable, so leak checkers agree.
-    static auto* kept = new std::vector<std::shared_ptr<void>>;
     bool keepClient = false;
+    auto leftRunning = [&](const char* what, std::shared_ptr<void> object) {
+        LogWrite(Warn, "%s still running at shutdown - left to process exit", what);
+        workersLeftRunning_ = true;
+        keepClient = true;
+        KeepUntilExit(std::move(object));
+    };
     if (serviceMonitor_) {
         // No result reaches the page bridge once it is gone, even from a worker left running.
         serviceMonitor_->SetServiceProbeCallback({});
@@ -195,28 +226,32 @@ void Application::StopServices() {
             serviceMonitor_.reset();
             serviceProber_.reset();
         } else {
-            LogWrite(Warn, "Service probe worker still running at shutdown - left to process exit");
-            workersLeftRunning_ = true;
-            keepClient = true;
-            kept->emplace_back(std::move(serviceMonitor_));
-            kept->emplace_back(std::move(serviceProber_));
+            KeepUntilExit(std::move(serviceProber_));
+            leftRunning("Service probe worker", std::move(serviceMonitor_));
         }
     }
 
-    // The builder stops asking before the database goes.
-    if (monitor_) monitor_->StateBuilder().SetVendorSource(nullptr);
+    // The builder stops asking before the sources go.
+    if (monitor_) {
+        monitor_->StateBuilder().SetVendorSource(nullptr);
+        monitor_->StateBuilder().SetGeoSource(nullptr);
+    }
     vendorSource_.reset();
+    geoSource_.reset();
     if (ouiDatabase_ && !ouiDatabase_->StopDownload(workerStopBound_)) {
-        LogWrite(Warn, "OUI database download still running at shutdown - left to process exit");
-        workersLeftRunning_ = true;
-        keepClient = true;
-        kept->emplace_back(std::move(ouiDatabase_));
+        leftRunning("OUI database download", std::move(ouiDatabase_));
     }
     ouiDatabase_.reset();
+    if (geoIp_) {
+        const bool stopped = geoIp_->Stop(workerStopBound_);
+        geoIp_->SaveIfDirty();
+        if (!stopped) leftRunning("GeoIP lookup", std::move(geoIp_));
+        geoIp_.reset();
+    }
 
     if (!httpClient_) return;
     if (keepClient) {
-        kept->emplace_back(std::move(httpClient_));
+        KeepUntilExit(std::move(httpClient_));
         return;
     }
     httpClient_->Shutdown();
@@ -231,17 +266,11 @@ void Application::StopDiscoveryWorkers() {
         monitor_.reset();
         return;
     }
-    // A worker is inside a probe or a name look-up. Destroying the monitor would wait for it
-    // without bound, and freeing it under the worker is worse: keep it for the rest of the
-    // process, whose end takes the worker with it. (Kept reachable, so leak checkers agree.)
+    // A worker is inside a probe or a name look-up.
     LogWrite(Warn, "Path discovery worker still running at shutdown - left to process exit");
     workersLeftRunning_ = true;
-    struct Kept {
-        std::unique_ptr<InterfaceChoice> interfaceChoice;  // the monitor reads through it
-        std::unique_ptr<PathMonitor> monitor;
-    };
-    static auto* kept = new std::vector<Kept>;
-    kept->push_back(Kept{std::move(interfaceChoice_), std::move(monitor_)});
+    KeepUntilExit(std::move(interfaceChoice_));  // the monitor reads through it
+    KeepUntilExit(std::move(monitor_));
 }
 
 }  // namespace quillon

@@ -15,6 +15,8 @@
 
 namespace quillon {
 
+class GeoIpService;
+class GeoSource;
 class HttpClient;
 class InterfaceChoice;
 class MainController;
@@ -36,7 +38,8 @@ struct ApplicationOptions {
     // The vendor lists the system ships (IEEE registry text), used until the downloaded list
     // is there; none: vendors are unknown until then.
     std::vector<std::string> vendorLists = {};
-    std::string stunServer = {};  // HOST[:PORT]; empty: the default server
+    std::string stunServer = {};   // HOST[:PORT]; empty: the default server
+    std::string geoIpServer = {};  // HOST[:PORT]; empty: the default service
 };
 
 // How long shutdown waits for discovery workers to notice the stop request.
@@ -81,6 +84,8 @@ private:
     std::unique_ptr<HttpClient> httpClient_;
     std::unique_ptr<OuiDatabase> ouiDatabase_;
     std::unique_ptr<VendorSource> vendorSource_;  // the database, as the state builder sees it
+    std::unique_ptr<GeoIpService> geoIp_;
+    std::unique_ptr<GeoSource> geoSource_;  // the service, as the state builder sees it
     std::unique_ptr<ServiceStore> serviceStore_;
     std::unique_ptr<ServiceProber> serviceProber_;
     std::unique_ptr<ServiceMonitor> serviceMonitor_;

@@ -10,7 +10,9 @@
 
 #include "base/fs_path.h"
 #include "discovery/address_text.h"
+#include "discovery/geoip_service.h"
 #include "discovery/stun.h"
+#include "net/http_client.h"
 
 namespace quillon {
 
@@ -82,6 +84,11 @@ std::string UsageText() {
            "                            (default " +
            std::string(kDefaultStunServer) + ":" + std::to_string(kStunDefaultPort) +
            ")\n"
+           "  --geoip-server HOST[:PORT]\n"
+           "                            the HTTPS service that locates public addresses\n"
+           "                            (default " +
+           std::string(kDefaultGeoIpServer) +
+           ")\n"
            "  --version                 print the version and exit\n"
            "  --help                    print this help and exit\n";
 }
@@ -98,6 +105,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
 
     bool seenListen = false, seenDataDir = false, seenSimulate = false;
     bool seenDestination = false, seenInterface = false, seenStunServer = false;
+    bool seenGeoIpServer = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -166,6 +174,14 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             if (!result.error.empty()) return Fail(result.error);
             if (!ParseStunServer(o.stunServer)) {
                 return Fail("--stun-server: '" + o.stunServer +
+                            "' is not HOST or HOST:PORT with a port 1-65535");
+            }
+        } else if (name == "--geoip-server") {
+            o.geoIpServer = takeValue(seenGeoIpServer);
+            if (!result.error.empty()) return Fail(result.error);
+            const std::optional<UrlParts> url = SplitUrl("https://" + o.geoIpServer + "/");
+            if (!url || url->path != "/" || o.geoIpServer.find('@') != std::string::npos) {
+                return Fail("--geoip-server: '" + o.geoIpServer +
                             "' is not HOST or HOST:PORT with a port 1-65535");
             }
         } else if (name == "--destination") {

@@ -24,6 +24,7 @@ struct CommandLine {
     std::vector<std::string> destinationTexts;
     std::string interfaceName;  // empty: chosen automatically
     std::string stunServer;     // HOST[:PORT] of the STUN server; empty: the default one
+    std::string geoIpServer;    // HOST[:PORT] of the IP-information service; empty: the default
 };
 
 struct CommandLineResult {

@@ -64,7 +64,7 @@ int RunApplication(quillon::Platform& platform, const quillon::CommandLine& opti
     quillon::Application app(
         platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
                                               options.interfaceName, std::move(vendorLists),
-                                              options.stunServer});
+                                              options.stunServer, options.geoIpServer});
     const int exitCode = app.Run();
     if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
     if (app.WorkersLeftRunning()) {

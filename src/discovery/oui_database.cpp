@@ -1,12 +1,12 @@
 #include "discovery/oui_database.h"
 
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 #include <utility>
 
 #include "base/fs_path.h"
 #include "base/log.h"
+#include "base/small_file.h"
 #include "net/http_client.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -30,16 +30,7 @@ std::optional<int64_t> WriteTimeUnix(const std::string& path) {
 // The whole file, or nothing when it cannot be opened or read. Files beyond any real list's
 // size are refused rather than read into memory.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(FsPath(path), ec);
-    if (ec || size > kOuiMaxDownloadBytes) return std::nullopt;
-    std::ifstream in(FsPath(path), std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(static_cast<size_t>(size), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) return std::nullopt;
-    text.resize(static_cast<size_t>(in.gcount()));
-    return text;
+    return ReadSmallFile(path, kOuiMaxDownloadBytes).text;
 }
 
 }  // namespace

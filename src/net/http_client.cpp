@@ -184,6 +184,7 @@ HttpResponse HttpClient::SendHttpRequest(const HttpRequest& request) {
     exchange.headers.assign(request.headers.begin(), request.headers.end());
     exchange.body = request.body;
     exchange.timeoutMs = request.timeoutMs;
+    exchange.maxBodyBytes = request.maxBodyBytes;
     HttpOutcome outcome = session->Send(exchange);
     if (!outcome.received) {
         response.error = DescribeNetworkError(outcome.error);

@@ -26,6 +26,7 @@ struct HttpRequest {
     std::map<std::string, std::string> headers;  // sent in key order
     std::string body;
     uint32_t timeoutMs = 30000;  // for each of resolve, connect, send and receive
+    size_t maxBodyBytes = 16 * 1024 * 1024;  // body bytes kept; the rest is dropped
 };
 
 struct HttpResponse {

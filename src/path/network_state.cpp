@@ -22,35 +22,6 @@ int64_t TruncatedRate(double mbps) {
     return static_cast<int64_t>(mbps);
 }
 
-// A location is only worth showing (and measuring from) when the service placed it somewhere.
-bool HasCoordinates(const GeoLocation& g) {
-    return g.valid && !g.ip.empty() && (g.latitude != 0 || g.longitude != 0);
-}
-
-std::string JoinNonEmpty(std::initializer_list<const std::string*> parts) {
-    std::string out;
-    for (const std::string* part : parts) {
-        if (part->empty()) continue;
-        if (!out.empty()) out += ", ";
-        out += *part;
-    }
-    return out;
-}
-
-const char* SatelliteName(SatelliteProvider provider) {
-    switch (provider) {
-        case SatelliteProvider::Starlink:
-            return "Starlink";
-        case SatelliteProvider::HughesNet:
-            return "HughesNet";
-        case SatelliteProvider::Viasat:
-            return "Viasat";
-        case SatelliteProvider::OneWeb:
-            return "OneWeb";
-    }
-    return nullptr;
-}
-
 // latencyMs / packetLoss / jitterMs of a hop that has figures.
 void WriteFigures(JsonText& w, const HopFigures& f) {
     w.MemberFixed("latencyMs", f.rttMs, 1);
@@ -443,14 +414,12 @@ void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
         if (!g.region.empty()) w.Member("region", g.region);
         if (!g.country.empty()) w.Member("country", g.country);
         if (!g.countryCode.empty()) w.Member("countryCode", g.countryCode);
-        const std::string location = JoinNonEmpty({&g.city, &g.region, &g.country});
+        const std::string location = FormatLocation(g);
         if (!location.empty()) w.Member("location", location);
         w.MemberFixed("latitude", g.latitude, 4).MemberFixed("longitude", g.longitude, 4);
-        if (const auto asn = geo.AsnFromOrganization(g)) {
-            if (const auto provider = geo.SatelliteProviderFromAsn(*asn)) {
-                if (const char* name = SatelliteName(*provider)) {
-                    w.Member("satelliteProvider", name);
-                }
+        if (const auto asn = AsnFromOrganization(g)) {
+            if (const auto provider = SatelliteProviderFromAsn(*asn)) {
+                w.Member("satelliteProvider", SatelliteProviderName(*provider));
             }
         }
     }
@@ -473,11 +442,10 @@ void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
     if (f.hasFigures) WriteFigures(w, f);
     if (!located) return;
     const std::string hopText = Ipv4ToText(path[ispHop].address);
-    if (geo.IsPrivateOrReserved(hopText)) return;
+    if (IsPrivateOrReserved(hopText)) return;
     const GeoLocation hopGeo = geo.Lookup(hopText);
     if (!HasCoordinates(hopGeo)) return;
-    const double miles =
-        geo.DistanceMiles(hopGeo.latitude, hopGeo.longitude, g.latitude, g.longitude);
+    const double miles = DistanceMiles(hopGeo.latitude, hopGeo.longitude, g.latitude, g.longitude);
     if (miles > 10.0) w.MemberFixed("ispDistanceMiles", miles, 0);
 }
 
@@ -496,13 +464,13 @@ void NetworkStateBuilder::WriteServicesDetails(JsonText& w, const Inputs& in) {
     w.Member("hostname", last.hostname.empty() ? lastText : last.hostname);
     const HopFigures& f = in.figures.back();
     if (f.hasFigures) WriteFigures(w, f);
-    if (geo.IsPrivateOrReserved(lastText)) return;
+    if (IsPrivateOrReserved(lastText)) return;
     const GeoLocation d = geo.Lookup(lastText);
     const GeoLocation& g = in.publicGeo;
     if (!HasCoordinates(g) || !HasCoordinates(d)) return;
-    const std::string place = JoinNonEmpty({&d.city, &d.region});
+    const std::string place = FormatShortLocation(d);
     if (!place.empty()) w.Member("destLocation", place);
-    const double miles = geo.DistanceMiles(g.latitude, g.longitude, d.latitude, d.longitude);
+    const double miles = DistanceMiles(g.latitude, g.longitude, d.latitude, d.longitude);
     if (miles > 10.0) w.MemberFixed("distanceMiles", miles, 0);
 }
 

@@ -76,6 +76,11 @@ public:
         context_.vendors = vendors != nullptr ? vendors : &noVendors_;
     }
 
+    // Replaces the location source the same way (null: locations unknown).
+    void SetGeoSource(GeoSource* geo) { context_.geo = geo != nullptr ? geo : &noGeo_; }
+    // Moves when a source learned something the next build would show (a location arrived).
+    uint64_t SourceChanges() { return context_.geo->Changes(); }
+
     // The adapter tables and the computer's facts are read afresh at most once a minute (each
     // read is a dozen system files); a network change makes the next build read them at once.
     void NetworkChanged() { factsReadAt_ = 0; }

@@ -124,12 +124,12 @@ std::optional<std::string> PathMonitor::MeasurementTick(uint32_t regularMs) {
     const bool nothingNew = echoes == 0 && path == lastBuiltPath_ && discovery_.PrimaryDone() &&
                             prober_.SharedHandleOpen() && lastBuild_ != 0 &&
                             now - lastBuild_ < regularMs &&
-                            PublicIpChanges() == lastPublicIpChanges_;
+                            SourceChanges() == lastSourceChanges_;
     if (nothingNew) return std::nullopt;
     lastBuild_ = now;
     lastBuiltPath_ = std::move(path);
     // Read before the build: a change that comes in during it is news for the next tick.
-    lastPublicIpChanges_ = PublicIpChanges();
+    lastSourceChanges_ = SourceChanges();
     return builder_.BuildNetworkState();
 }
 

@@ -121,7 +121,10 @@ private:
     };
 
     std::string IcmpBlockedHint() const;
-    uint64_t PublicIpChanges() { return publicIp_ ? publicIp_->Changes() : 0; }
+    // Moves when the public address or a location changed: news for the page.
+    uint64_t SourceChanges() {
+        return (publicIp_ ? publicIp_->Changes() : 0) + builder_.SourceChanges();
+    }
 
     PathPorts ports_;
     NodeRegistry registry_;
@@ -143,7 +146,7 @@ private:
     uint64_t evidenceRestUntil_ = 0;
     uint64_t lastIcmpAttempt_ = 0;
     uint64_t lastBuild_ = 0;
-    uint64_t lastPublicIpChanges_ = 0;  // what the last message showed of the public address
+    uint64_t lastSourceChanges_ = 0;  // what the last message showed of the public address and places
     std::shared_ptr<const HopList> lastBuiltPath_;  // the path the last message showed
 
     std::mutex workersMutex_;

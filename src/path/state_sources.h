@@ -5,7 +5,7 @@
 // simply leaves its members out of the message. The real services derive from these.
 //
 // Every call is made by the builder on the UI thread, once or a few times per build. A call
-// may block (the WiFi query, a GeoIP cache miss, the UniFi query); implementations keep their
+// may block (the WiFi query, the UniFi query); implementations keep their
 // own locks where other threads write what they return.
 #pragma once
 
@@ -58,23 +58,11 @@ public:
 class GeoSource {
 public:
     virtual ~GeoSource() = default;
-    // Where an address (dotted quad) is; valid false when it was not or could not be looked up.
+    // Where a public address (dotted quad) is; valid false when it is not known (yet). Never
+    // waits for the network: an address not known is looked up meanwhile.
     virtual GeoLocation Lookup(const std::string& /*ipText*/) { return {}; }
-    // Addresses that are never looked up. Knowing nothing, treat every address as one.
-    virtual bool IsPrivateOrReserved(const std::string& /*ipText*/) { return true; }
-    // Great-circle distance in miles between two points given in degrees.
-    virtual double DistanceMiles(double /*lat1*/, double /*lon1*/, double /*lat2*/,
-                                 double /*lon2*/) {
-        return 0;
-    }
-    // The AS number that opens the location's organisation text ("AS64500 ..."), if any.
-    virtual std::optional<uint32_t> AsnFromOrganization(const GeoLocation& /*location*/) {
-        return std::nullopt;
-    }
-    // The satellite operator an AS number belongs to, if it is one we recognise.
-    virtual std::optional<SatelliteProvider> SatelliteProviderFromAsn(uint32_t /*asn*/) {
-        return std::nullopt;
-    }
+    // Moves when a lookup's answer arrives, so that the state is built again to show it.
+    virtual uint64_t Changes() { return 0; }
 };
 
 class LldpSource {

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "base/fs_path.h"
 #include "base/json_value.h"
 #include "base/log.h"
+#include "base/small_file.h"
 #include "platform/files.h"
 
 namespace quillon {
@@ -19,18 +19,6 @@ namespace fs = std::filesystem;
 // A definition is a few hundred bytes; anything far larger is not one of ours, and reading it
 // whole would only cost memory.
 constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
-
-std::optional<std::string> ReadSmallFile(const fs::path& path) {
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(static_cast<size_t>(std::min(size, kMaxFileBytes + 1)), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    return text;
-}
 
 }  // namespace
 
@@ -135,14 +123,14 @@ LoadedServices ServiceStore::LoadServiceDefinitions() {
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
         const std::string path = Utf8Path(file);
-        const std::optional<std::string> text = ReadSmallFile(file);
-        if (!text) {
+        const SmallFile read = ReadSmallFile(path, kMaxFileBytes);
+        if (read.error != SmallFileError::None && read.error != SmallFileError::TooLarge) {
             LogWrite(Warn, "Failed to open service file: %s", path.c_str());
             ++loaded.malformed;
             continue;
         }
         std::optional<ServiceDefinition> definition;
-        if (text->size() <= kMaxFileBytes) definition = ParseServiceDefinition(*text);
+        if (read.text) definition = ParseServiceDefinition(*read.text);
         if (!definition) {
             LogWrite(Warn, "Failed to parse service file: %s", path.c_str());
             ++loaded.malformed;

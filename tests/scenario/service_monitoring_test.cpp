@@ -332,7 +332,8 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
     EXPECT_EQ(app.Run(), 0);
     EXPECT_FALSE(app.WorkersLeftRunning());
     EXPECT_TRUE(std::filesystem::exists(folder + "/bad.json"));
-    EXPECT_EQ(log.Lines({"service", "Service"}),
+    EXPECT_EQ(log.Lines({"service file", "service to", "service:", "service probing", "services",
+                         "Service"}),
               (std::vector<std::string>{
                   "[INFO] Service probing initialized",
                   "[WARN] Failed to parse service file: " + folder + "/bad.json",

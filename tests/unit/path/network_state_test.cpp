@@ -66,30 +66,14 @@ struct FakeUnifi : UnifiSource {
     std::optional<UnifiSystemInfo> answer;
     std::vector<std::string> asked;
 };
-// Places by address; distances only for the exact argument order the builder must use.
+// Places by address.
 struct FakeGeo : GeoSource {
     GeoLocation Lookup(const std::string& ip) override {
         looked.push_back(ip);
         const auto it = places.find(ip);
         return it == places.end() ? GeoLocation{} : it->second;
     }
-    bool IsPrivateOrReserved(const std::string& ip) override {
-        return ip.rfind("192.168.", 0) == 0 || ip.rfind("10.", 0) == 0;
-    }
-    double DistanceMiles(double a, double b, double c, double d) override {
-        const auto it = miles.find({a, b, c, d});
-        return it == miles.end() ? 0 : it->second;
-    }
-    std::optional<uint32_t> AsnFromOrganization(const GeoLocation& g) override {
-        if (g.isp.rfind("AS14593 ", 0) == 0) return 14593;
-        return std::nullopt;
-    }
-    std::optional<SatelliteProvider> SatelliteProviderFromAsn(uint32_t asn) override {
-        if (asn == 14593) return SatelliteProvider::Starlink;
-        return std::nullopt;
-    }
     std::map<std::string, GeoLocation> places;
-    std::map<std::tuple<double, double, double, double>, double> miles;
     std::vector<std::string> looked;
 };
 
@@ -371,10 +355,9 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
         .ipAddress = "98.97.1.2", .asn = "14593", .asName = "SPACEX-STARLINK", .valid = true};
     geo.places["98.97.1.2"] = Place("98.97.1.2", "Denver", "", "US", 39.7392, -104.9903,
                                     "AS14593 Space Exploration Technologies Corporation");
+    // 24 miles from the public address; the destination under 5.
     geo.places["206.224.64.1"] = Place("206.224.64.1", "", "", "", 40.0, -105.3);
-    geo.places["192.0.2.129"] = Place("192.0.2.129", "Aurora", "Colorado", "US", 39.73, -104.8);
-    geo.miles[{40.0, -105.3, 39.7392, -104.9903}] = 25.4;
-    geo.miles[{39.7392, -104.9903, 39.73, -104.8}] = 8.0;
+    geo.places["192.0.2.129"] = Place("192.0.2.129", "Aurora", "Colorado", "US", 39.80, -104.95);
     Node(isp, {});
     Node(kDest, {30, 32});
     Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, isp, HopLabel::Isp, "", "14593"),
@@ -392,20 +375,21 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
                     R"({"publicIp":"98.97.1.2","asn":"AS14593","provider":"SPACEX-STARLINK",)"
                     R"("providerSource":"stun","city":"Denver","country":"US","countryCode":"US",)"
                     R"("location":"Denver, US","latitude":39.7392,"longitude":-104.9903,)"
-                    R"("satelliteProvider":"Starlink","ispDistanceMiles":25})"));
+                    R"("satelliteProvider":"Starlink","ispDistanceMiles":24})"));
     EXPECT_EQ(SegmentOf(message, "services"),
               SegmentText("services", "Destination", "Destination", "healthy", false, 4,
                           R"({"hostname":"192.0.2.129","latencyMs":31.0,"packetLoss":0.0,)"
                           R"("jitterMs":1.0,"destLocation":"Aurora, Colorado"})"));
     EXPECT_EQ(geo.looked, (std::vector<std::string>{"98.97.1.2", "206.224.64.1", "192.0.2.129"}));
 
-    // A near ISP router and a far destination.
-    geo.miles[{40.0, -105.3, 39.7392, -104.9903}] = 9.9;
-    geo.miles[{39.7392, -104.9903, 39.73, -104.8}] = 182.6;
+    // A near ISP router (under 5 miles) and a far destination (63).
+    geo.places["206.224.64.1"] = Place("206.224.64.1", "", "", "", 39.80, -104.95);
+    geo.places["192.0.2.129"] =
+        Place("192.0.2.129", "Aurora", "Colorado", "US", 38.8339, -104.8214);
     message = builder.BuildNetworkState();
     EXPECT_EQ(SegmentOf(message, "isp").find("ispDistanceMiles"), std::string::npos);
     EXPECT_NE(SegmentOf(message, "services")
-                  .find(R"("destLocation":"Aurora, Colorado","distanceMiles":183})"),
+                  .find(R"("destLocation":"Aurora, Colorado","distanceMiles":63})"),
               std::string::npos);
 
     // Without an AS to match, the second hop is the ISP's; a private one is never looked up.
