@@ -48,13 +48,11 @@ std::string JoinNonEmpty(std::initializer_list<const std::string*> parts) {
     return out;
 }
 
-// Six significant digits, the shorter of fixed and exponent notation, no trailing zeros
-// (-122.4194 is written -122.419), whatever the process's locale.
+// The shortest text that reads back as the same number (-122.4194 stays -122.4194, so a
+// place read from the file is where the service put it), whatever the process's locale.
 void AppendCoordinate(std::string& out, double value) {
     std::array<char, 32> text{};
-    const auto end =
-        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general, 6)
-            .ptr;
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
     out.append(text.data(), end);
 }
 

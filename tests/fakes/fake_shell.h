@@ -155,6 +155,13 @@ public:
         return it->second.period;
     }
     // Posts that carried a network state message.
+    // The last networkState posted; empty when none was.
+    std::string LastState() const {
+        for (auto it = pagePosts.rbegin(); it != pagePosts.rend(); ++it) {
+            if (it->find("\"networkState\"") != std::string::npos) return *it;
+        }
+        return {};
+    }
     int StatePosts() const {
         int n = 0;
         for (const std::string& p : pagePosts) n += p.find("\"networkState\"") != std::string::npos;

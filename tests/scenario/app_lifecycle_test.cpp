@@ -13,6 +13,7 @@
 #include "fakes/hooked_icmp.h"
 #include "platform/platform.h"
 #include "platform/shell_messages.h"
+#include "platform/sim/sim_scenario.h"
 
 namespace quillon::test {
 namespace {
@@ -51,8 +52,9 @@ private:
 };
 
 struct AppRig {
-    explicit AppRig(sim::ThreadMode mode = sim::ThreadMode::Inline, bool withUi = true)
-        : threads(mode), network(SmallHome(), clock), icmp(network.icmp()) {
+    explicit AppRig(sim::ThreadMode mode = sim::ThreadMode::Inline, bool withUi = true,
+                    sim::WorldConfig world = SmallHome())
+        : threads(mode), network(std::move(world), clock), icmp(network.icmp()) {
         icmp.beforeEcho = [this] { gate.Pass(); };
         system.executablePath = system.Root() + "/bin/quillon";
         if (withUi) {
@@ -196,7 +198,7 @@ TEST(Application, MakersOfTheComputerAndTheGatewayReachThePage) {
                     ApplicationOptions{false, {}, "", {QUILLON_SCENARIO_DIR "/vendors.txt"}});
     EXPECT_EQ(app.Run(), 0);
     ASSERT_GE(rig.shell.StatePosts(), 1);
-    const std::string& state = rig.shell.pagePosts.back();
+    const std::string state = rig.shell.LastState();
     // The gateway 00:11:22:... is listed as it is; the computer's locally administered
     // 02:1A:2B:... by its maker's universally administered prefix 00:1A:2B.
     EXPECT_NE(state.find(R"("gatewayManufacturer":"Example Router Works")"), std::string::npos)
@@ -206,6 +208,35 @@ TEST(Application, MakersOfTheComputerAndTheGatewayReachThePage) {
     EXPECT_EQ(rig.log.Count("[INFO] Downloading OUI database from Wireshark..."), 1);
     EXPECT_EQ(rig.log.Count("[ERROR] WinHttpSendRequest failed: 12007"), 1);
     EXPECT_FALSE(app.WorkersLeftRunning());
+}
+
+TEST(Application, WhereThePublicAddressIsReachesThePageAndIsKeptForTheNextRun) {
+    const sim::ScenarioLoad home = sim::LoadScenarioFile(QUILLON_SCENARIO_DIR "/healthy_home.json");
+    ASSERT_TRUE(home.ok) << home.error;
+    AppRig rig(sim::ThreadMode::Inline, true, home.world);
+    FakeFiles files;
+    rig.platform.files = &files;
+    for (const char* run : {"first", "second"}) {
+        SCOPED_TRACE(run);
+        FakeShell shell{rig.clock};  // each run its own window
+        rig.platform.shell = &shell;
+        shell.whileRunning = [&](FakeShell& running) {
+            running.PageReady();
+            running.Advance(20000);
+        };
+        Application app(rig.platform, ApplicationOptions{});
+        EXPECT_EQ(app.Run(), 0);
+        const std::string state = shell.LastState();
+        EXPECT_NE(state.find(R"("location":"Portland, Oregon, US","latitude":45.5152,)"
+                             R"("longitude":-122.6784,"latencyMs")"),
+                  std::string::npos)
+            << state;
+        // The provider's first router is in Seattle, about 145 miles away.
+        EXPECT_NE(state.find(R"("ispDistanceMiles":145})"), std::string::npos);
+    }
+    // The second run found both places in the file the first one left.
+    EXPECT_EQ(rig.log.Count("[INFO] GeoIP service initialized with 0 cached entries"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] GeoIP service initialized with 2 cached entries"), 1);
 }
 
 TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {

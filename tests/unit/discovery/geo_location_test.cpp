@@ -92,7 +92,7 @@ TEST(GeoLocation, CacheFileLayoutAndReadingBack) {
               "      \"country\": \"US\",\n"
               "      \"countryCode\": \"US\",\n"
               "      \"latitude\": 37.7749,\n"
-              "      \"longitude\": -122.419,\n"
+              "      \"longitude\": -122.4194,\n"
               "      \"isp\": \"AS7922 Comcast\",\n"
               "      \"organization\": \"AS7922 Comcast\",\n"
               "      \"timezone\": \"America/Los_Angeles\"\n"
@@ -100,7 +100,6 @@ TEST(GeoLocation, CacheFileLayoutAndReadingBack) {
               "    \"cachedAt\": 1700000000\n"
               "  }\n"
               "}\n");
-    g.longitude = -122.419;
     GeoLocation bare;
     bare.ip = "1.2.3.4";
     cache["1.2.3.4"] = {bare, 5};
@@ -109,7 +108,7 @@ TEST(GeoLocation, CacheFileLayoutAndReadingBack) {
     ASSERT_EQ(back->size(), 2u);
     const GeoCacheEntry& entry = back->at("81.2.69.160");
     EXPECT_EQ(entry.location.city, "San \"Fran\"");
-    EXPECT_EQ(entry.location.longitude, -122.419);
+    EXPECT_EQ(entry.location.longitude, -122.4194);
     EXPECT_EQ(entry.cachedAt, 1700000000u);
     EXPECT_TRUE(entry.location.valid);
 
