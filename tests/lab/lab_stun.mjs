@@ -2,9 +2,12 @@
 // response whose XOR-MAPPED-ADDRESS is the address and port the request came from. Nothing in
 // the lab translates addresses, so the client learns its own address (192.168.1.100) as its
 // public one. Anything that is not a Binding request is ignored, as a real server does.
-// lab_services.mjs starts it on 198.18.0.20 (stun.lab.test); alone:
+// Started with a mapped address, it reports that address instead (with the request's port),
+// as a server behind which a NAT translated the client's address would.
+// lab_services.mjs starts it on 198.18.0.20 (stun.lab.test) and, reporting 203.0.113.2, on
+// 198.18.0.22 (stun-nat.lab.test); alone:
 //
-//   node lab_stun.mjs HOST [PORT]
+//   node lab_stun.mjs HOST [PORT [MAPPED_ADDRESS]]
 import dgram from 'node:dgram';
 import { fileURLToPath } from 'node:url';
 
@@ -31,10 +34,10 @@ export function bindingAnswer(request, address, port) {
 }
 
 // Resolves with the bound socket once it listens.
-export function startStun(host, port = 3478) {
+export function startStun(host, port = 3478, mapped = null) {
   const socket = dgram.createSocket('udp4');
   socket.on('message', (request, from) => {
-    const answer = bindingAnswer(request, from.address, from.port);
+    const answer = bindingAnswer(request, mapped ?? from.address, from.port);
     if (answer) socket.send(answer, from.port, from.address);
   });
   return new Promise((resolve, reject) => {
@@ -44,6 +47,6 @@ export function startStun(host, port = 3478) {
 }
 
 if (process.argv[1] === fileURLToPath(import.meta.url)) {
-  await startStun(process.argv[2], Number(process.argv[3] ?? 3478));
+  await startStun(process.argv[2], Number(process.argv[3] ?? 3478), process.argv[4] ?? null);
   console.log('lab stun ready');
 }
