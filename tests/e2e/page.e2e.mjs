@@ -213,6 +213,25 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       await app?.stop();
     });
 
+    it('names the makers, the provider and where the public address is', async () => {
+      const page = await browser.newPage({ viewport: { width: 850, height: 750 } });
+      await page.goto(app.url);
+      // The places arrive a while after the address: the information service is asked for the
+      // address, and once it is placed, for the ISP's first router.
+      const card = '[aria-labelledby="card-public"]';
+      await until('the public address and the ISP router placed',
+        async () => /entry point distance/.test((await page.textContent(card).catch(() => '')) ?? ''), 30_000);
+      const facts = await page.textContent(card);
+      for (const fact of ['Public address203.0.113.45', 'ProviderEXAMPLE-NET, ZZ', 'AS numberAS64500',
+        'LocationPortland, Oregon, US', 'ISP entry point distance145 mi']) {
+        assert.ok(facts.includes(fact), `${fact} in ${facts}`);
+      }
+      assert.match(await page.textContent('.path-list'), /Made by Example Laptop Company/);
+      assert.match(await page.textContent('.path-list'), /Example Router Works/);
+      await page.screenshot({ path: path.join(out, 'public-address-placed.png'), fullPage: true });
+      await page.close();
+    });
+
     it('adds, edits and deletes a service and shows its results', async () => {
       const page = await browser.newPage({ viewport: { width: 850, height: 750 } });
       await page.goto(app.url);

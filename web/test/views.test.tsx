@@ -242,6 +242,8 @@ describe('the provider', () => {
         provider: 'EXAMPLE-CABLE',
         providerSource: 'stun',
         location: 'Springfield, ZZ',
+        satelliteProvider: 'Starlink',
+        ispDistanceMiles: 145,
       },
       true,
     );
@@ -255,6 +257,8 @@ describe('the provider', () => {
       'AS numberAS64500',
       'Provider found fromYour public address',
       'LocationSpringfield, ZZ',
+      'Satellite serviceStarlink',
+      'ISP entry point distance145 mi',
     ]) {
       expect(shown).toContain(fact);
     }

@@ -4,10 +4,10 @@ import { DetailList } from './PathView';
 
 type Facts = Record<string, unknown>;
 
-// The provider and, once it is known, the public address with its name and AS. The ISP
-// segment says where the provider came from (the public address's AS, or the path's first ISP
-// hop while the address is not known); the top-level public address object stands in for older
-// messages without it.
+// The provider and, once it is known, the public address with its name and AS, and where it is
+// once the information service placed it. The ISP segment says where the provider came from
+// (the public address's AS, or the path's first ISP hop while the address is not known); the
+// top-level public address object stands in for older messages without it.
 function providerFacts(state: NetworkState): Facts | undefined {
   const details = state.segments.find((s) => s.id === 'isp')?.details ?? {};
   const pub = state.publicIpInfo;
@@ -22,6 +22,8 @@ function providerFacts(state: NetworkState): Facts | undefined {
   put('asn', str(details.asn) ?? pub?.asn);
   put('providerSource', str(details.providerSource));
   put('location', str(details.location));
+  put('satelliteProvider', str(details.satelliteProvider));
+  if (typeof details.ispDistanceMiles === 'number') facts.ispDistanceMiles = details.ispDistanceMiles;
   return facts.publicIp || facts.provider || facts.asn ? facts : undefined;
 }
 
