@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace quillon {
+#include "base/app_version.h"
 
-constexpr char kAppVersion[] = "1.0.0";
+namespace quillon {
 
 struct CommandLine {
     enum class Action { Run, Version, Help };
