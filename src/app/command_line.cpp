@@ -9,10 +9,10 @@
 #include <system_error>
 
 #include "base/fs_path.h"
+#include "base/url.h"
 #include "discovery/address_text.h"
 #include "discovery/geoip_service.h"
 #include "discovery/stun.h"
-#include "net/http_client.h"
 
 namespace quillon {
 

@@ -1,9 +1,7 @@
 #include "net/http_client.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "base/log.h"
+#include "base/url.h"
 
 namespace quillon {
 
@@ -11,63 +9,7 @@ namespace {
 
 constexpr char kUserAgent[] = "QlnWin/1.0";
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-std::optional<uint16_t> ParsePort(std::string_view text) {
-    if (text.empty() || text.size() > 5) return std::nullopt;
-    uint32_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (value < 1 || value > 65535) return std::nullopt;
-    return static_cast<uint16_t>(value);
-}
-
 }  // namespace
-
-std::optional<UrlParts> SplitUrl(std::string_view url) {
-    const size_t schemeEnd = url.find("://");
-    if (schemeEnd == std::string_view::npos) return std::nullopt;
-    UrlParts parts;
-    parts.scheme = Lower(url.substr(0, schemeEnd));
-    if (parts.scheme != "http" && parts.scheme != "https") return std::nullopt;
-    parts.secure = parts.scheme == "https";
-
-    std::string_view rest = url.substr(schemeEnd + 3);
-    rest = rest.substr(0, rest.find('#'));
-    const size_t pathStart = rest.find_first_of("/?");
-    std::string_view authority = rest.substr(0, pathStart);
-    parts.path = pathStart == std::string_view::npos ? "/" : std::string(rest.substr(pathStart));
-    if (parts.path.front() == '?') parts.path.insert(parts.path.begin(), '/');
-
-    if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
-        authority.remove_prefix(at + 1);
-    }
-    // A bracketed IPv6 literal keeps its colons.
-    const size_t close = authority.front() == '[' ? authority.find(']') : 0;
-    if (close == std::string_view::npos) return std::nullopt;
-    const size_t colon = authority.find(':', close);
-    parts.host = std::string(authority.substr(0, colon));
-    if (parts.host.empty() || parts.host == "[]") return std::nullopt;
-    if (colon == std::string_view::npos) {
-        parts.port = parts.secure ? 443 : 80;
-    } else {
-        const auto port = ParsePort(authority.substr(colon + 1));
-        if (!port) return std::nullopt;
-        parts.port = *port;
-    }
-    return parts;
-}
-
-std::string JoinUrl(const UrlParts& parts) {
-    return parts.scheme + "://" + parts.host + ":" + std::to_string(parts.port) + parts.path;
-}
 
 std::string DescribeNetworkError(uint32_t code) {
     switch (code) {

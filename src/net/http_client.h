@@ -2,7 +2,6 @@
 // service probes, and later the backend, the geolocation service and the gateway). It opens
 // the session once at start-up, sends synchronous requests on it from any thread, and turns
 // the platform's error numbers and HTTP statuses into the short texts callers log and show.
-// SplitUrl, the URL splitter, is used by callers that need a URL's parts before a request.
 //
 // Init and Shutdown run on the UI thread at start-up and shutdown; requests may come from any
 // thread between them (a request racing Shutdown finishes on the session it started with).
@@ -14,7 +13,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/http.h"
 
@@ -35,20 +33,6 @@ struct HttpResponse {
     bool success = false;  // status 200..299
     std::string error;     // empty, or what went wrong in a few words
 };
-
-struct UrlParts {
-    std::string scheme;  // "http" or "https", lower case
-    std::string host;
-    uint16_t port = 0;  // explicit, or the scheme's default
-    std::string path;   // with the query; "/" when the URL has none
-    bool secure = false;
-};
-
-// Splits an absolute http:// or https:// URL. Nothing for another scheme, an empty host or a
-// port that is not a number from 1 to 65535. A fragment is dropped (it is never sent).
-std::optional<UrlParts> SplitUrl(std::string_view url);
-// The URL again, with another port.
-std::string JoinUrl(const UrlParts& parts);
 
 // The text for a platform error number of the Http port ("Request timed out", ...).
 std::string DescribeNetworkError(uint32_t code);

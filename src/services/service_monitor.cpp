@@ -162,14 +162,12 @@ void ServiceMonitor::SetServiceProbeCallback(ServiceResultCallback callback) {
     callback_ = std::move(callback);
 }
 
-std::vector<ServiceDefinition> ServiceMonitor::MonitoredServices() {
+std::vector<MonitoredService> ServiceMonitor::MonitoredServices() {
     std::lock_guard lock(listMutex_);
-    return services_;
-}
-
-bool ServiceMonitor::IsProbed(const std::string& id) {
-    std::lock_guard lock(listMutex_);
-    return workers_.contains(id);
+    std::vector<MonitoredService> list;
+    list.reserve(services_.size());
+    for (const ServiceDefinition& d : services_) list.push_back({d, workers_.contains(d.id)});
+    return list;
 }
 
 }  // namespace quillon

@@ -32,6 +32,11 @@ class Threads;
 
 inline constexpr size_t kMaxProbedServices = 5;
 
+struct MonitoredService {
+    ServiceDefinition definition;
+    bool probed = false;  // has a worker
+};
+
 using ServiceResultCallback = std::function<void(const ServiceProbeResult&)>;
 
 class ServiceMonitor {
@@ -59,9 +64,8 @@ public:
     // Calls are one at a time.
     void SetServiceProbeCallback(ServiceResultCallback callback);
 
-    std::vector<ServiceDefinition> MonitoredServices();
-    // Whether the service with this id has a worker.
-    bool IsProbed(const std::string& id);
+    // The list in order, each with whether it has a worker, taken at one moment.
+    std::vector<MonitoredService> MonitoredServices();
 
 private:
     struct Worker;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/ipv4.h"
+#include "base/url.h"
 #include "base/utf8.h"
 #include "net/http_client.h"
 #include "platform/clock.h"

@@ -54,7 +54,7 @@ void ServiceBridge::PushServiceList() {
     JsonText json;
     json.BeginObject().Member("type", "serviceList").Key("payload").BeginObject();
     json.Key("services").BeginArray();
-    for (const ServiceDefinition& d : monitor_.MonitoredServices()) {
+    for (const auto& [d, probed] : monitor_.MonitoredServices()) {
         json.BeginObject()
             .Member("enabled", d.enabled)
             .Member("id", d.id)
@@ -63,7 +63,7 @@ void ServiceBridge::PushServiceList() {
             .Member("port", static_cast<int32_t>(d.port))
             .Member("probeType", ProbeTypeName(d.probeType))
             .Member("target", d.target)
-            .Member("probed", monitor_.IsProbed(d.id))
+            .Member("probed", probed)
             .EndObject();
     }
     json.EndArray().Member("maxProbed", static_cast<int64_t>(kMaxProbedServices));

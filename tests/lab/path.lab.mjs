@@ -10,21 +10,9 @@
 //   QUILLON_BIN=build/dev/src/app/quillon node --test tests/lab/*.lab.mjs
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
-import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { startQuillon, until } from '../support/quillon_process.mjs';
+import { inClient, isRoot, lab, startInLab } from './in_lab.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const bin = path.resolve(root, process.env.QUILLON_BIN ?? 'build/dev/src/app/quillon');
-const labScript = path.join(root, 'scripts/lab');
-const client = 'qlab-client';
-
-const isRoot = process.getuid?.() === 0;
 if (!isRoot) console.log('# lab tests skipped: they need root to build network namespaces');
-
-// Discovery, measurement and hysteresis run in real time here: waits are a minute by default.
-const waitFor = (what, check, ms = 60_000) => until(what, check, ms, 250);
 
 // The lab path as the program should show it, hop by hop: number, address, name, AS number,
 // AS name and the traceroute's label. The carrier-grade NAT hop sits in shared address space
@@ -42,49 +30,17 @@ const LAB_PATH = [
 const DESTINATION = '1.1.1.1';
 const PATH_LENGTH = LAB_PATH.length;
 
-function lab(...args) {
-  return execFileSync(labScript, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
-}
-
-function inClient(...args) {
-  return execFileSync('ip', ['netns', 'exec', client, ...args], { encoding: 'utf8' });
-}
-
-// quillon in the client namespace, pinned to the lab interface, plus a reader of its messages.
-// Every network state is kept with the time it came in: app.history[i] = { at, state }.
+// quillon in the lab with its network states kept as they come in: app.state is the last,
+// app.history[i] = { at, state } every one with the time it came. Discovery, measurement and
+// hysteresis run in real time here: app.waitFor waits a minute by default.
 async function startApp() {
-  const app = await startQuillon('ip', (dataDir) => ['netns', 'exec', client, bin, '--headless',
-    '--interface', 'c0', '--listen', '127.0.0.1:0', '--data-dir', dataDir]);
-  const reader = spawn('ip', ['netns', 'exec', client, process.execPath,
-    path.join(root, 'tests/lab/read_events.mjs'), app.url], { stdio: ['ignore', 'pipe', 'inherit'] });
-  Object.assign(app, { state: null, states: 0, history: [], unreadable: [] });
-  let pending = '';
-  reader.stdout.on('data', (chunk) => {
-    pending += chunk;
-    let end;
-    while ((end = pending.indexOf('\n')) >= 0) {
-      const line = pending.slice(0, end);
-      pending = pending.slice(end + 1);
-      let message;
-      try {
-        message = JSON.parse(line);
-      } catch {
-        app.unreadable.push(line);
-        continue;
-      }
-      if (message.type === 'networkState') {
-        app.state = message;
-        app.states += 1;
-        app.history.push({ at: Date.now(), state: message });
-      }
-    }
+  const history = [];
+  const app = await startInLab([], (message, app) => {
+    if (message.type !== 'networkState') return;
+    app.state = message;
+    history.push({ at: Date.now(), state: message });
   });
-  const stopApp = app.stop;
-  app.stop = async () => {
-    reader.kill('SIGTERM');
-    await stopApp();
-  };
-  return app;
+  return Object.assign(app, { history });
 }
 
 const hopOf = (state, n) => state?.hops?.find((h) => h.hopNumber === n);
@@ -121,12 +77,12 @@ function brief({ at, state }, since) {
 async function follow(app, from, since, ms, look) {
   let next = from;
   try {
-    await until('the end of the observation', () => {
+    await app.waitFor(() => {
       while (next < app.history.length) {
         if (look(app.history[next++])) return true;
       }
       return false;
-    }, ms, 250);
+    }, ms, 'the end of the observation');
   } catch (error) {
     const seen = app.history.slice(from).map((entry) => brief(entry, since)).join('\n');
     // The report prints the stack, which holds the message as it was made.
@@ -138,10 +94,10 @@ async function follow(app, from, since, ms, look) {
 // Waits until the program shows the whole lab path measured and clean: the baseline an
 // impairment is judged against.
 function settled(app) {
-  return waitFor('the clean, measured lab path', () => {
+  return app.waitFor(() => {
     const s = app.state;
     return pathMeasured(s) && s.overallStatus === 'healthy' && !answeringHops(s).some(losing) && s;
-  });
+  }, 60_000, 'the clean, measured lab path');
 }
 
 // Bounds of the impairment tests: the time a 30 % loss may take to be named (a few measurement
@@ -170,10 +126,10 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
     });
 
     it('discovers the path with names, AS numbers, labels and the gateway, as mtr sees it', async () => {
-      const state = await waitFor('the seven hops of the lab path, measured', () => {
+      const state = await app.waitFor(() => {
         const s = app.state;
-        return pathMeasured(s) && app.states >= 3 ? s : null;
-      });
+        return pathMeasured(s) && app.history.length >= 3 ? s : null;
+      }, 60_000, 'the seven hops of the lab path, measured');
       const seen = state.hops.map((h) =>
         [h.hopNumber, h.ip, h.hostname ?? '', h.asn ?? '', h.asnName ?? '', h.segment]);
       assert.deepEqual(seen, LAB_PATH);
@@ -217,12 +173,12 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
       lab('impair', 'wan', 'loss', '40');
       const impairedAt = Date.now();
       try {
-        const state = await waitFor('loss from the second hop on', () => {
+        const state = await app.waitFor(() => {
           const s = app.state;
           return pathComplete(s) && answeringHops(s).every((h) => h.hopNumber === 1 || losing(h)) ? s : null;
-        });
+        }, 60_000, 'loss from the second hop on');
         assert.ok(!losing(hopOf(state, 1)), 'the gateway before the impaired link loses nothing');
-        const callout = await waitFor('the ISP callout', () => app.state?.culpritCallout?.segmentId === 'isp' && app.state.culpritCallout, 90_000);
+        const callout = await app.waitFor(() => app.state?.culpritCallout?.segmentId === 'isp' && app.state.culpritCallout, 90_000, 'the ISP callout');
         assert.ok(Date.now() - impairedAt >= 10_000, 'the callout waits for the entry delay');
         assert.equal(segmentOf(app.state, 'isp').isCulprit, true);
         assert.equal(segmentOf(app.state, 'homeNetwork').isCulprit, false);
@@ -235,22 +191,22 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
     it('sees the default route go and come back, and discovers the path again', async () => {
       const before = app.log().length;
       inClient('ip', 'route', 'del', 'default');
-      const gone = await waitFor('the lost gateway handled', () => {
+      const gone = await app.waitFor(() => {
         const text = app.log().slice(before);
         return text.includes('Gateway changed — full path reset') && text;
-      });
+      }, 60_000, 'the lost gateway handled');
       assert.match(gone, /Route change detected: delete[\s\S]*Handling network change notification/);
 
       const back = app.log().length;
       inClient('ip', 'route', 'add', 'default', 'via', '192.168.1.1', 'dev', 'c0');
       // The gateway was forgotten when it vanished: whoever sees it back first (the network
       // change handler or a discovery cycle) resets, and the path is traced again at once.
-      await waitFor('the path discovered again', () => {
+      await app.waitFor(() => {
         const text = app.log().slice(back);
         return /Route change detected: add/.test(text) &&
           /Resetting path discovery[\s\S]*Running traceroute to primary destination[\s\S]*Primary path discovered: [1-9]/.test(text);
-      });
-      await waitFor('the path back on the page', () => pathComplete(app.state));
+      }, 60_000, 'the path discovered again');
+      await app.waitFor(() => pathComplete(app.state), 60_000, 'the path back on the page');
     });
   });
 
@@ -335,7 +291,7 @@ describe('the real program on the lab network', { skip: !isRoot && 'needs root',
       });
       // The whole path is on the page at the end (a trace being repeated may show part of it
       // for a few seconds), and the NAT hop before the impaired link has lost nothing.
-      const last = await waitFor('the whole path on the page', () => pathComplete(app.state) && app.state, 15_000);
+      const last = await app.waitFor(() => pathComplete(app.state) && app.state, 15_000, 'the whole path on the page');
       assert.ok(!losing(hopOf(last, 2)), 'the carrier-grade NAT hop before the impaired link loses nothing');
     } finally {
       lab('impair', 'backhaul', 'loss', '0');

@@ -6,53 +6,28 @@
 //   QUILLON_BIN=build/dev/src/app/quillon node --test tests/lab/services.lab.mjs
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { startQuillon, until } from '../support/quillon_process.mjs';
+import { isRoot, lab, startInLab } from './in_lab.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const bin = path.resolve(root, process.env.QUILLON_BIN ?? 'build/dev/src/app/quillon');
-const labScript = path.join(root, 'scripts/lab');
-const client = 'qlab-client';
-const isRoot = process.getuid?.() === 0;
-
-const lab = (...args) => execFileSync(labScript, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
-
-// quillon with these services (id -> [kind, target]) and a reader of its messages; the last
+// quillon with these services (id -> [kind, target]), trusting the lab's CA; the last
 // serviceMetrics payload of each service is in app.metrics.
 async function startWith(services) {
-  const app = await startQuillon('ip', (dataDir) => {
-    const folder = path.join(dataDir, 'services.d');
-    fs.mkdirSync(folder, { recursive: true });
-    for (const [id, [probeType, target]] of Object.entries(services)) {
-      fs.writeFileSync(path.join(folder, `${id}.json`), JSON.stringify({ id, target, probeType, intervalMs: 2000 }));
-    }
-    return ['netns', 'exec', client, 'env', 'SSL_CERT_FILE=/run/qlab/certs/ca.pem', bin, '--headless',
-      '--interface', 'c0', '--listen', '127.0.0.1:0', '--data-dir', dataDir];
-  });
-  const reader = spawn('ip', ['netns', 'exec', client, process.execPath,
-    path.join(root, 'tests/lab/read_events.mjs'), app.url], { stdio: ['ignore', 'pipe', 'inherit'] });
-  app.metrics = {};
-  app.lists = [];
-  let pending = '';
-  reader.stdout.on('data', (chunk) => {
-    pending += chunk;
-    let end;
-    while ((end = pending.indexOf('\n')) >= 0) {
-      const message = JSON.parse(pending.slice(0, end));
-      pending = pending.slice(end + 1);
-      if (message.type === 'serviceMetrics') app.metrics[message.payload.serviceId] = message.payload;
-      if (message.type === 'serviceList') app.lists.push(message.payload);
-    }
-  });
-  const stop = app.stop;
-  app.stop = async () => {
-    reader.kill('SIGTERM');
-    await stop();
-  };
-  await until('a result of every service', () => Object.keys(services).every((id) => app.metrics[id]), 30_000, 200);
+  const files = {};
+  for (const [id, [probeType, target]] of Object.entries(services)) {
+    files[`services.d/${id}.json`] = JSON.stringify({ id, target, probeType, intervalMs: 2000 });
+  }
+  const metrics = {};
+  const app = await startInLab([], (message) => {
+    if (message.type === 'serviceMetrics') metrics[message.payload.serviceId] = message.payload;
+  }, { env: { SSL_CERT_FILE: '/run/qlab/certs/ca.pem' }, files });
+  app.metrics = metrics;
+  try {
+    await app.waitFor(() => Object.keys(services).every((id) => metrics[id]), 30_000, 'a result of every service');
+  } catch (error) {
+    await app.stop();
+    throw error;
+  }
   return app;
 }
 
@@ -74,8 +49,9 @@ describe('service probes on the lab network', { skip: !isRoot && 'needs root', c
     });
     try {
       const m = app.metrics;
-      assert.equal(app.lists[0].services.length, 5);
-      assert.ok(app.lists[0].services.every((s) => s.probed));
+      const list = app.messages.find((message) => message.type === 'serviceList').payload;
+      assert.equal(list.services.length, 5);
+      assert.ok(list.services.every((s) => s.probed));
 
       assert.equal(m.a_icmp.success, true);
       assert.equal(m.a_icmp.lossPercent, 0);
@@ -135,7 +111,7 @@ describe('service probes on the lab network', { skip: !isRoot && 'needs root', c
       assert.equal(m.e_nosuch.error, 'DNS query failed');
       // The program goes on probing after failures.
       const first = m.b_self.timestamp;
-      await until('a second round of results', () => app.metrics.b_self.timestamp > first, 15_000, 200);
+      await app.waitFor(() => app.metrics.b_self.timestamp > first, 15_000, 'a second round of results');
     } finally {
       await app.stop();
     }

@@ -8,43 +8,15 @@
 //   QUILLON_BIN=build/dev/src/app/quillon node --test tests/lab/stun.lab.mjs
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
-import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { startQuillon, until } from '../support/quillon_process.mjs';
+import { isRoot, lab, startInLab } from './in_lab.mjs';
 
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const bin = path.resolve(root, process.env.QUILLON_BIN ?? 'build/dev/src/app/quillon');
-const labScript = path.join(root, 'scripts/lab');
-const client = 'qlab-client';
-const isRoot = process.getuid?.() === 0;
-
-const lab = (...args) => execFileSync(labScript, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
-
-// quillon in the client namespace asking `stunServer`, with every network state it posts kept
-// in app.states.
+// quillon in the lab asking `stunServer`, with every network state it posts in app.states.
 async function startWith(stunServer) {
-  const app = await startQuillon('ip', (dataDir) => ['netns', 'exec', client, bin, '--headless',
-    '--interface', 'c0', '--listen', '127.0.0.1:0', '--data-dir', dataDir, '--stun-server', stunServer]);
-  const reader = spawn('ip', ['netns', 'exec', client, process.execPath,
-    path.join(root, 'tests/lab/read_events.mjs'), app.url], { stdio: ['ignore', 'pipe', 'inherit'] });
-  app.states = [];
-  let pending = '';
-  reader.stdout.on('data', (chunk) => {
-    pending += chunk;
-    let end;
-    while ((end = pending.indexOf('\n')) >= 0) {
-      const message = JSON.parse(pending.slice(0, end));
-      pending = pending.slice(end + 1);
-      if (message.type === 'networkState') app.states.push(message);
-    }
+  const states = [];
+  const app = await startInLab(['--stun-server', stunServer], (message) => {
+    if (message.type === 'networkState') states.push(message);
   });
-  const stop = app.stop;
-  app.stop = async () => {
-    reader.kill('SIGTERM');
-    await stop();
-  };
-  return app;
+  return Object.assign(app, { states });
 }
 
 const ispOf = (state) => state?.segments?.find((s) => s.id === 'isp')?.details;
@@ -58,8 +30,8 @@ describe('the public address on the lab network', { skip: !isRoot && 'needs root
   it('is learned from the lab STUN server and shown with the provider from the path', async () => {
     const app = await startWith('stun.lab.test');
     try {
-      const state = await until('the public address on the ISP segment',
-        () => app.states.findLast((s) => ispOf(s)?.publicIp && ispOf(s)?.providerSource), 60_000, 250);
+      const state = await app.waitFor(() => app.states.findLast((s) => ispOf(s)?.publicIp && ispOf(s)?.providerSource),
+        60_000, 'the public address on the ISP segment');
       const isp = ispOf(state);
       assert.equal(isp.publicIp, '192.168.1.100', JSON.stringify(isp));
       assert.equal(isp.asn, 'AS64500');
@@ -82,8 +54,8 @@ describe('the public address on the lab network', { skip: !isRoot && 'needs root
     // blocked.
     const app = await startWith('stun.lab.test:3479');
     try {
-      const state = await until('the provider from the path',
-        () => app.states.findLast((s) => ispOf(s)?.providerSource === 'path'), 60_000, 250);
+      const state = await app.waitFor(() => app.states.findLast((s) => ispOf(s)?.providerSource === 'path'),
+        60_000, 'the provider from the path');
       const isp = ispOf(state);
       assert.deepEqual([isp.asn, isp.provider, isp.publicIp], ['AS64500', 'LAB-ISP Lab Broadband, ZZ', undefined]);
       assert.equal(state.publicIpInfo, undefined);

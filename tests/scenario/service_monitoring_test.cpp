@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "app/application.h"
@@ -30,6 +31,15 @@ bool Eventually(F done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return done();
+}
+
+// The ids the monitor gives a worker, from one snapshot of its list.
+std::set<std::string> ProbedIds(ServiceMonitor& monitor) {
+    std::set<std::string> ids;
+    for (const MonitoredService& s : monitor.MonitoredServices()) {
+        if (s.probed) ids.insert(s.definition.id);
+    }
+    return ids;
 }
 
 // Results as the callback sees them, per service, with the virtual time of each.
@@ -115,8 +125,8 @@ TEST(ServiceMonitoring, TheFirstFiveEnabledServicesAreProbedAndChangesApplyAtOnc
         return true;
     }));
     EXPECT_EQ(rig.results.Ids(), firstFive);
-    EXPECT_FALSE(rig.monitor.IsProbed("s3"));
-    EXPECT_FALSE(rig.monitor.IsProbed("s7"));
+    EXPECT_EQ(ProbedIds(rig.monitor), firstFive);
+    EXPECT_EQ(rig.monitor.MonitoredServices().size(), 7u);
 
     // Removing one lets the next enabled service move up; the removed one goes quiet.
     rig.monitor.RemoveMonitoredService("s1");
@@ -129,7 +139,7 @@ TEST(ServiceMonitoring, TheFirstFiveEnabledServicesAreProbedAndChangesApplyAtOnc
     rig.monitor.AddMonitoredService(Dns("s2", "gone.example"));
     ASSERT_TRUE(Eventually([&] { return rig.results.Last("s2").error == "DNS query failed"; }));
     rig.monitor.AddMonitoredService(Dns("s4", "example.com", false));
-    EXPECT_FALSE(rig.monitor.IsProbed("s4"));
+    EXPECT_FALSE(ProbedIds(rig.monitor).contains("s4"));
     rig.monitor.AddMonitoredService(Dns("s3", "example.com", true));  // enabled: moves up
     ASSERT_TRUE(Eventually([&] { return rig.results.Count("s3") >= 2; }));
 
@@ -148,7 +158,8 @@ TEST(ServiceMonitoring, TheFirstFiveEnabledServicesAreProbedAndChangesApplyAtOnc
     for (const auto& id : ids) after += rig.results.Count(id);
     EXPECT_EQ(after, total);
     rig.monitor.AddMonitoredService(Dns("late", "example.com"));  // stopped: listed, not probed
-    EXPECT_FALSE(rig.monitor.IsProbed("late"));
+    EXPECT_EQ(rig.monitor.MonitoredServices().back().definition.id, "late");
+    EXPECT_FALSE(ProbedIds(rig.monitor).contains("late"));
 }
 
 TEST(ServiceMonitoring, ThePauseBetweenProbesIsTheIntervalOrFiveSeconds) {
@@ -311,6 +322,13 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
             posts(
                 R"("httpTiming":{"dnsMs":2.0,"connectMs":28.0,"ttfbMs":49.0,"transferMs":10.0,"totalMs":89.0,"statusCode":200},"tlsInfo":{"isValid":true,"subject":"Example \"Org\", Inc.","issuer":"CA","daysUntilExpiry":)"),
             1);
+        // A disabled service is listed without a worker.
+        s.PageSays(
+            R"({"action":"saveEndpoint","service":{"id":"off","target":"off.example","probeType":"dns","enabled":false}})");
+        EXPECT_EQ(
+            posts(
+                R"("id":"off","intervalMs":5000,"name":"off.example","port":0,"probeType":"dns","target":"off.example","probed":false})"),
+            1);
 
         files.fail = true;
         s.PageSays(R"({"action":"saveEndpoint","service":{"id":"x","target":"h"}})");
@@ -318,11 +336,11 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
             posts(
                 R"({"type":"serviceChangeResult","payload":{"action":"save","id":"x","ok":false,"error":"The service could not be saved: its file could not be written in )"),
             1);
-        EXPECT_FALSE(app.Services()->IsProbed("x"));
+        EXPECT_FALSE(ProbedIds(*app.Services()).contains("x"));
 
         s.PageSays(R"({"action":"deleteEndpoint","id":"dns"})");
         EXPECT_FALSE(std::filesystem::exists(folder + "/dns.json"));
-        EXPECT_FALSE(app.Services()->IsProbed("dns"));
+        EXPECT_FALSE(ProbedIds(*app.Services()).contains("dns"));
         EXPECT_EQ(
             posts(
                 R"({"type":"serviceChangeResult","payload":{"action":"delete","id":"dns","ok":true}})"),
@@ -343,6 +361,8 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
                   "[INFO] Loaded 1 monitored services from disk",
                   "[INFO] Saved service to " + folder + "/web.json",
                   "[INFO] Saved and started monitoring service: Café \"Web\"",
+                  "[INFO] Saved service to " + folder + "/off.json",
+                  "[INFO] Saved and started monitoring service: off.example",
                   "[ERROR] Failed to open service file for writing: " + folder + "/x.json",
                   "[ERROR] Failed to save service: h",  // named after its target
                   "[INFO] Deleted service file: " + folder + "/dns.json",

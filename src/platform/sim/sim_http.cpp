@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/ipv4.h"
+#include "base/url.h"
 
 namespace quillon::sim {
 
@@ -12,58 +13,10 @@ namespace {
 
 constexpr int kMaxRedirects = 10;
 
-struct Url {
-    bool secure = false;
-    std::string host;
-    uint16_t port = 0;
-    std::string path;  // with the query
-};
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
-    return text;
-}
-
-// http(s)://host[:port][/path][?query][#fragment]; the fragment is dropped.
-std::optional<Url> SplitUrl(const std::string& text) {
-    const size_t schemeEnd = text.find("://");
-    if (schemeEnd == std::string::npos) return std::nullopt;
-    const std::string scheme = Lower(text.substr(0, schemeEnd));
-    if (scheme != "http" && scheme != "https") return std::nullopt;
-    Url url;
-    url.secure = scheme == "https";
-    url.port = url.secure ? 443 : 80;
-    const std::string rest = text.substr(schemeEnd + 3, text.find('#') - schemeEnd - 3);
-    const size_t authorityEnd = rest.find_first_of("/?");
-    std::string authority = rest.substr(0, authorityEnd);
-    url.path = authorityEnd == std::string::npos ? "/" : rest.substr(authorityEnd);
-    if (url.path[0] == '?') url.path = "/" + url.path;  // (insert trips GCC 12 -O3 -Wrestrict)
-    const size_t colon = authority.find(':');
-    if (colon != std::string::npos) {
-        const std::string digits = authority.substr(colon + 1);
-        if (digits.empty() || digits.size() > 5 ||
-            !std::all_of(digits.begin(), digits.end(),
-                         [](char c) { return c >= '0' && c <= '9'; })) {
-            return std::nullopt;
-        }
-        const unsigned long port = std::stoul(digits);
-        if (port == 0 || port > 65535) return std::nullopt;
-        url.port = uint16_t(port);
-        authority.resize(colon);
-    }
-    if (authority.empty() || authority.find_first_of("@ \t") != std::string::npos) {
-        return std::nullopt;
-    }
-    url.host = authority;
-    return url;
-}
-
 // A redirect target: an absolute address, or a path on the same host.
-std::optional<Url> Follow(const Url& from, const std::string& location) {
+std::optional<UrlParts> Follow(const UrlParts& from, const std::string& location) {
     if (location.find("://") != std::string::npos) return SplitUrl(location);
-    Url next = from;
+    UrlParts next = from;
     next.path = location.empty() || location[0] != '/' ? "/" + location : location;
     return next;
 }
@@ -123,12 +76,12 @@ public:
     explicit SimHttpSession(SimWorld& world) : world_(world) {}
 
     HttpOutcome Send(const HttpExchange& exchange) override {
-        const std::optional<Url> first = SplitUrl(exchange.url);
+        const std::optional<UrlParts> first = SplitUrl(exchange.url);
         if (!first) return Failed(kHttpErrorInvalidUrl, {});
         const double phaseMs = exchange.timeoutMs;
         Stopwatch watch(world_.clock(),
                         exchange.totalTimeoutMs != 0 ? exchange.totalTimeoutMs : 4.0 * phaseMs);
-        Url url = *first;
+        UrlParts url = *first;
         for (int redirects = 0;; ++redirects) {
             HttpOutcome outcome;
             HttpPhaseTimings& t = outcome.timings;
@@ -186,7 +139,7 @@ public:
 
             if (exchange.followRedirects && !reply.location.empty()) {
                 if (redirects == kMaxRedirects) return fail(kHttpErrorRedirectFailed);
-                const std::optional<Url> next = Follow(url, reply.location);
+                const std::optional<UrlParts> next = Follow(url, reply.location);
                 if (!next) return fail(kHttpErrorRedirectFailed);
                 url = *next;
                 continue;

@@ -16,39 +16,7 @@ HttpRequest Get(std::string url) {
     return request;
 }
 
-TEST(HttpClientUrls, SplitUrl) {
-    struct Case {
-        const char* url;
-        bool ok;
-        const char* host;
-        uint16_t port;
-        const char* path;
-        bool secure;
-    };
-    const Case cases[] = {
-        {"https://example.com", true, "example.com", 443, "/", true},
-        {"HTTP://example.com:8080/a/b?q=1#frag", true, "example.com", 8080, "/a/b?q=1", false},
-        {"http://example.com?q=1", true, "example.com", 80, "/?q=1", false},
-        {"https://user:pw@host:8443/x", true, "host", 8443, "/x", true},
-        {"http://[::1]:8080/", true, "[::1]", 8080, "/", false},
-        {"ftp://example.com/", false, "", 0, "", false},
-        {"example.com/path", false, "", 0, "", false},
-        {"http:///path", false, "", 0, "", false},
-        {"http://host:0/", false, "", 0, "", false},
-        {"http://host:65536/", false, "", 0, "", false},
-        {"http://host:8o/", false, "", 0, "", false},
-        {"http://[::1/", false, "", 0, "", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.url);
-        const auto parts = SplitUrl(c.url);
-        ASSERT_EQ(parts.has_value(), c.ok);
-        if (!c.ok) continue;
-        EXPECT_EQ(parts->host, c.host);
-        EXPECT_EQ(parts->port, c.port);
-        EXPECT_EQ(parts->path, c.path);
-        EXPECT_EQ(parts->secure, c.secure);
-    }
+TEST(HttpClientTexts, StatusesAndErrorNumbers) {
     EXPECT_EQ(DescribeHttpStatus(429), "Too many requests");
     EXPECT_EQ(DescribeHttpStatus(302), "HTTP 302");
     EXPECT_EQ(DescribeNetworkError(12029), "Cannot connect to server - check internet connection");
@@ -100,6 +68,10 @@ TEST(HttpClientTest, RequestsAndTheirOutcomes) {
     EXPECT_EQ(r.error, "Invalid URL: not a url");
     EXPECT_EQ(http.Sent().size(), before);
     EXPECT_EQ(log.Count("[ERROR] Failed to parse URL: not a url"), 1);
+    for (const char* bad : {"ftp://backend.example/", "https://backend.example:0/"}) {
+        EXPECT_EQ(client.SendHttpRequest(Get(bad)).error, std::string("Invalid URL: ") + bad);
+    }
+    EXPECT_EQ(http.Sent().size(), before);
 
     HttpClient broken(http);
     http.failOpen = true;

@@ -184,6 +184,7 @@ TEST(SimServices, WebAnswersWithTimingsOfTheWorld) {
     EXPECT_TRUE(http.tlsProtocol.empty());
     EXPECT_FALSE(http.certificate.present);
     EXPECT_EQ(net.Get("http://198.51.100.80/text").first.body, "hello");
+    EXPECT_EQ(net.Get("http://guest@198.51.100.80/text#end").first.body, "hello");
 
     // A redirect is followed; the timings describe the last request, after redirectMs.
     auto [moved, movedMs] = net.Get("http://www.example.test/old");
