@@ -4,7 +4,7 @@
 #include "base/json_value.h"
 #include "base/log.h"
 #include "base/small_file.h"
-#include "net/http_client.h"
+#include "base/url.h"
 #include "platform/system.h"
 
 namespace quillon {
