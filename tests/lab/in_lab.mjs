@@ -78,9 +78,9 @@ export async function startInLab(args = [], onMessage = () => {}, { env = {}, fi
     }
   };
   const stopApp = app.stop;
-  app.stop = async () => {
+  app.stop = async (options) => {
     events.kill('SIGTERM');
-    await stopApp();
+    await stopApp(options);
   };
   return app;
 }

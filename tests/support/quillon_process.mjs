@@ -19,7 +19,8 @@ export function startQuillon(command, argsFor, { seconds = 20 } = {}) {
       if (!fs.existsSync(folder)) return '';
       return fs.readdirSync(folder).sort().map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('');
     },
-    async stop() {
+    // Ends the program (SIGTERM, then SIGKILL after 5 s) and removes its folder unless keepData.
+    async stop({ keepData = false } = {}) {
       if (child.exitCode === null && child.signalCode === null) {
         const exited = new Promise((resolve) => child.once('exit', resolve));
         child.kill('SIGTERM');
@@ -27,7 +28,7 @@ export function startQuillon(command, argsFor, { seconds = 20 } = {}) {
         await exited;
         clearTimeout(late);
       }
-      fs.rmSync(dataDir, { recursive: true, force: true });
+      if (!keepData) fs.rmSync(dataDir, { recursive: true, force: true });
     },
   };
   let printed = '';
