@@ -6,6 +6,7 @@
 
 #include "app/interface_choice.h"
 #include "app/main_controller.h"
+#include "backend/backend.h"
 #include "base/fs_path.h"
 #include "base/log.h"
 #include "discovery/geoip_service.h"
@@ -176,8 +177,9 @@ int Application::Run() {
     return exitCode;
 }
 
-// The HTTP client, the vendor database and the GeoIP service (whose downloads use the client),
-// then the service definitions and their probe workers. A platform without the adapters they need
+// The HTTP client, the backend (check-in on a worker), the vendor database and the GeoIP
+// service (whose downloads use the client), then the service definitions and their probe
+// workers. A platform without the adapters they need
 // runs without downloads or service monitoring.
 void Application::StartServices() {
     Platform& p = platform_;
@@ -185,6 +187,9 @@ void Application::StartServices() {
         httpClient_ = std::make_unique<HttpClient>(*p.http);
         httpClient_->Init();
     }
+    backend_ = std::make_unique<Backend>(
+        BackendPorts{*p.system, *p.clock, *p.threads, p.settings, p.secrets, httpClient_.get()});
+    backend_->Start();
     ouiDatabase_ = std::make_unique<OuiDatabase>(
         OuiDatabasePorts{*p.system, *p.clock, *p.threads, p.files, httpClient_.get()},
         options_.vendorLists);
@@ -248,6 +253,11 @@ void Application::StopServices() {
         if (!stopped) leftRunning("GeoIP lookup", std::move(geoIp_));
         geoIp_.reset();
     }
+
+    if (backend_ && !backend_->Stop(workerStopBound_)) {
+        leftRunning("Check-in", std::move(backend_));
+    }
+    backend_.reset();
 
     if (!httpClient_) return;
     if (keepClient) {

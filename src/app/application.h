@@ -15,6 +15,7 @@
 
 namespace quillon {
 
+class Backend;
 class GeoIpService;
 class GeoSource;
 class HttpClient;
@@ -82,6 +83,7 @@ private:
     std::chrono::milliseconds workerStopBound_ = kWorkerStopBound;
 
     std::unique_ptr<HttpClient> httpClient_;
+    std::unique_ptr<Backend> backend_;
     std::unique_ptr<OuiDatabase> ouiDatabase_;
     std::unique_ptr<VendorSource> vendorSource_;  // the database, as the state builder sees it
     std::unique_ptr<GeoIpService> geoIp_;

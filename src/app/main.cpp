@@ -23,6 +23,7 @@
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_net_events.h"
 #include "platform/linux/linux_net_info.h"
+#include "platform/linux/linux_secrets.h"
 #include "platform/linux/linux_settings.h"
 #include "platform/linux/linux_sockets.h"
 #include "platform/linux/linux_system.h"
@@ -165,6 +166,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxHttp http(quillon::lnx::LinuxHttpOptions{
         quillon::lnx::LinuxSystem::ProcessEnvironment()("SSL_CERT_FILE").value_or("")});
     quillon::lnx::LinuxSettings settings(system.AppFolderPath(quillon::AppFolder::Config));
+    quillon::lnx::LinuxSecrets secrets(system.AppFolderPath(quillon::AppFolder::Data));
     quillon::lnx::LinuxAutostart autostart(
         quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
     quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
@@ -181,6 +183,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.files = &files;
     platform.http = &http;
     platform.settings = &settings;
+    platform.secrets = &secrets;
     platform.autostart = &autostart;
     platform.shell = &shell;
     return RunApplication(platform, options, kSystemVendorLists);
