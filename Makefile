@@ -1,5 +1,5 @@
 # Entry points for people and CI. Each target makes sure the packages are there first.
-.PHONY: run test bench fuzz tsan format setup clean
+.PHONY: run backend test bench fuzz tsan format setup clean
 
 FUZZ_SECONDS ?= 60
 
@@ -15,6 +15,16 @@ run: setup
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release --target quillon quillon_ui_assets
 	@build/release/src/app/quillon --headless $(ARGS)
+
+# Builds the self-hosted backend server and starts it on loopback with its database in
+# build/backend/; it prints the base address to put in Quillon's config.json. Ctrl-C ends it.
+# Options in BACKEND_ARGS, e.g. make backend BACKEND_ARGS="--listen 127.0.0.1:9000".
+BACKEND_ARGS ?=
+backend: setup
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target quillon-backend
+	@mkdir -p build/backend
+	@build/release/backend/quillon-backend serve --db build/backend/backend.db $(BACKEND_ARGS)
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every suite.
 test: setup
