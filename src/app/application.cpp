@@ -136,7 +136,10 @@ int Application::Run() {
             pathPorts.stunServer = *server;
         }
     }
-    monitor_ = std::make_unique<PathMonitor>(pathPorts);
+    monitor_ = std::make_unique<PathMonitor>(
+        pathPorts, [backend = backend_.get()](const std::string& type, const std::string& data) {
+            backend->TrackEvent(type, data);
+        });
     vendorSource_ = std::make_unique<OuiVendorSource>(*ouiDatabase_);
     monitor_->StateBuilder().SetVendorSource(vendorSource_.get());
     if (geoIp_) {
@@ -166,6 +169,7 @@ int Application::Run() {
         }
         StopServices();
         StopDiscoveryWorkers();
+        StopBackend();
         ShutdownLogging();
         return 1;
     }
@@ -173,6 +177,7 @@ int Application::Run() {
     LogWrite(Info, "QlnWin shutting down");
     StopServices();
     StopDiscoveryWorkers();
+    StopBackend();
     ShutdownLogging();
     return exitCode;
 }
@@ -190,6 +195,7 @@ void Application::StartServices() {
     backend_ = std::make_unique<Backend>(
         BackendPorts{*p.system, *p.clock, *p.threads, p.settings, p.secrets, httpClient_.get()});
     backend_->Start();
+    backend_->TrackEvent("app.startup", R"({"reason":"launch"})");
     ouiDatabase_ = std::make_unique<OuiDatabase>(
         OuiDatabasePorts{*p.system, *p.clock, *p.threads, p.files, httpClient_.get()},
         options_.vendorLists);
@@ -215,14 +221,13 @@ void Application::StartServices() {
     }
 }
 
+void Application::LeaveRunning(const char* what, std::shared_ptr<void> object) {
+    LogWrite(Warn, "%s still running at shutdown - left to process exit", what);
+    workersLeftRunning_ = true;
+    KeepUntilExit(std::move(object));
+}
+
 void Application::StopServices() {
-    bool keepClient = false;
-    auto leftRunning = [&](const char* what, std::shared_ptr<void> object) {
-        LogWrite(Warn, "%s still running at shutdown - left to process exit", what);
-        workersLeftRunning_ = true;
-        keepClient = true;
-        KeepUntilExit(std::move(object));
-    };
     if (serviceMonitor_) {
         // No result reaches the page bridge once it is gone, even from a worker left running.
         serviceMonitor_->SetServiceProbeCallback({});
@@ -232,7 +237,7 @@ void Application::StopServices() {
             serviceProber_.reset();
         } else {
             KeepUntilExit(std::move(serviceProber_));
-            leftRunning("Service probe worker", std::move(serviceMonitor_));
+            LeaveRunning("Service probe worker", std::move(serviceMonitor_));
         }
     }
 
@@ -244,23 +249,31 @@ void Application::StopServices() {
     vendorSource_.reset();
     geoSource_.reset();
     if (ouiDatabase_ && !ouiDatabase_->StopDownload(workerStopBound_)) {
-        leftRunning("OUI database download", std::move(ouiDatabase_));
+        LeaveRunning("OUI database download", std::move(ouiDatabase_));
     }
     ouiDatabase_.reset();
     if (geoIp_) {
         const bool stopped = geoIp_->Stop(workerStopBound_);
         geoIp_->SaveIfDirty();
-        if (!stopped) leftRunning("GeoIP lookup", std::move(geoIp_));
+        if (!stopped) LeaveRunning("GeoIP lookup", std::move(geoIp_));
         geoIp_.reset();
     }
+}
 
-    if (backend_ && !backend_->Stop(workerStopBound_)) {
-        leftRunning("Check-in", std::move(backend_));
+// Last, because the discovery workers record measurements through it: the final telemetry
+// (with "app.shutdown"), then the HTTP client, unless a worker left running may still use them.
+void Application::StopBackend() {
+    if (backend_) {
+        backend_->TrackEvent("app.shutdown", R"({"reason":"exit"})");
+        if (!backend_->Stop(workerStopBound_)) {
+            LeaveRunning("Backend worker", std::move(backend_));
+        } else if (workersLeftRunning_) {
+            KeepUntilExit(std::move(backend_));
+        }
+        backend_.reset();
     }
-    backend_.reset();
-
     if (!httpClient_) return;
-    if (keepClient) {
+    if (workersLeftRunning_) {
         KeepUntilExit(std::move(httpClient_));
         return;
     }

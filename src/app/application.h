@@ -75,6 +75,9 @@ private:
     void StartServices();
     void StopServices();
     void StopDiscoveryWorkers();
+    void StopBackend();
+    // Logs that a worker outlived its bounded wait and keeps what it uses until the process ends.
+    void LeaveRunning(const char* what, std::shared_ptr<void> object);
 
     Platform& platform_;
     ApplicationOptions options_;

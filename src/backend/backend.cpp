@@ -1,5 +1,7 @@
 #include "backend/backend.h"
 
+#include <algorithm>
+
 #include "base/log.h"
 #include "platform/threads.h"
 
@@ -40,10 +42,20 @@ void Backend::Start() {
     }
 }
 
+void Backend::TrackEvent(const std::string& type, const std::string& data) {
+    if (telemetry_) telemetry_->TrackEvent(type, data);
+}
+
 bool Backend::Stop(std::chrono::milliseconds bound) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool sent = !telemetry_ || telemetry_->Shutdown(bound);
     std::unique_lock lock(mutex_);
     // Real time: this bounds how long a person waits for the process to end.
-    return idle_.wait_for(lock, bound, [this] { return !running_; });
+    const auto left = bound - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start);
+    return idle_.wait_for(lock, std::max(left, std::chrono::milliseconds(0)), [this] {
+        return !running_;
+    }) && sent;
 }
 
 }  // namespace quillon

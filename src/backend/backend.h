@@ -1,9 +1,9 @@
 // Backend: the application's whole conversation with its backend, started and stopped by the
-// application: configuration, identity, the telemetry credentials and the check-in, which runs
-// on a worker at start-up so that a slow or unreachable backend never delays the window.
-// Without a configured base URL nothing is sent (docs/telemetry.md).
+// application: configuration, identity, the telemetry credentials, the check-in, which runs
+// on a worker at start-up so that a slow or unreachable backend never delays the window, and
+// telemetry. Without a configured base URL nothing is sent (docs/telemetry.md).
 //
-// Start and Stop run on the UI thread; the check-in worker alongside.
+// Start and Stop run on the UI thread; TrackEvent on any; the workers alongside.
 #pragma once
 
 #include <chrono>
@@ -14,6 +14,7 @@
 #include "backend/app_config.h"
 #include "backend/check_in.h"
 #include "backend/identity.h"
+#include "backend/telemetry.h"
 
 namespace quillon {
 
@@ -43,8 +44,11 @@ public:
     // Reads the configuration, the identity and the stored credentials, then starts the
     // check-in when a backend is configured.
     void Start();
-    // No new work; waits at most `bound` for the check-in. False when it is still running (the
-    // object and the HTTP client must then outlive the process's end).
+    // Records a telemetry event (sent in a later batch); ignored without a backend.
+    void TrackEvent(const std::string& type, const std::string& data);
+    // Sends the last telemetry and waits at most `bound` for it and for the check-in. False
+    // when a worker is still running (the object and the HTTP client must then outlive the
+    // process's end).
     bool Stop(std::chrono::milliseconds bound);
 
     const AppConfig& Config() const { return config_; }
@@ -58,6 +62,7 @@ private:
     ClientIdentity identity_;
     TelemetryCredentialStore credentials_;
     std::unique_ptr<CheckIn> checkIn_;
+    std::unique_ptr<Telemetry> telemetry_;
 
     std::mutex mutex_;
     std::condition_variable idle_;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "discovery/name_lookups.h"
+#include "fakes/held_threads.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_world_builder.h"
 #include "platform/sim/virtual_clock.h"
@@ -15,21 +16,7 @@
 namespace quillon {
 namespace {
 
-// Holds detached work until the test runs it: what the caller sees while a worker is busy.
-class HeldThreads final : public Threads {
-public:
-    bool StartDetached(std::function<void()> work) override {
-        held.push_back(std::move(work));
-        return true;
-    }
-    std::unique_ptr<Worker> StartJoinable(std::function<void()>) override { return nullptr; }
-    void RunHeld() {
-        auto work = std::move(held);
-        held.clear();
-        for (auto& w : work) w();
-    }
-    std::vector<std::function<void()>> held;
-};
+using test::HeldThreads;
 
 constexpr uint32_t kPublic = Ipv4(203, 0, 113, 45);
 constexpr uint32_t kOtherPublic = Ipv4(198, 51, 100, 77);
