@@ -45,6 +45,11 @@ public:
     // forms ("1.2.3"), octal or hex forms and blanks are refused.
     static std::optional<Ipv4Address> Parse(std::string_view text);
 
+    // The address with the bits a mask leaves out cleared: 192.0.2.77 & 255.255.255.0.
+    friend constexpr Ipv4Address operator&(Ipv4Address address, Ipv4Address mask) {
+        return FromNetworkOrder(address.value_ & mask.value_);
+    }
+
     friend constexpr bool operator==(Ipv4Address, Ipv4Address) = default;
     // Dotted-quad order (10.0.0.2 before 10.0.1.1), so sorted lists read naturally.
     friend constexpr std::strong_ordering operator<=>(Ipv4Address left, Ipv4Address right) {

@@ -12,6 +12,8 @@ namespace {
 static_assert(Ipv4Address(1, 2, 3, 4).NetworkOrder() == 0x04030201);
 static_assert(Ipv4Address::FromNetworkOrder(0x04030201) == Ipv4Address(1, 2, 3, 4));
 static_assert(Ipv4Address().IsZero() && !Ipv4Address(0, 0, 0, 1).IsZero());
+static_assert((Ipv4Address(192, 0, 2, 77) & Ipv4Address(255, 255, 240, 0)) ==
+              Ipv4Address(192, 0, 0, 0));
 static_assert(Ipv4Address(192, 0, 2, 7).Octet(0) == 192 && Ipv4Address(192, 0, 2, 7).Octet(3) == 7);
 
 TEST(Ipv4AddressTest, TextAndParseAgreeOnTheDottedQuad) {

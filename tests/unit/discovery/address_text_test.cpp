@@ -14,19 +14,22 @@ TEST(MacTextTest, UpperCaseHexWithColonsFromTheFirstSixBytes) {
 }
 
 TEST(PrivateAddressTest, RangesAndTheirEdges) {
-    const uint32_t inside[] = {
-        Ipv4(10, 0, 0, 0),       Ipv4(10, 255, 255, 255),  Ipv4(172, 16, 0, 0),
-        Ipv4(172, 31, 255, 255), Ipv4(192, 168, 0, 1),     Ipv4(169, 254, 1, 1),
-        Ipv4(100, 64, 0, 0),     Ipv4(100, 127, 255, 255),
+    const Ipv4Address inside[] = {
+        Ipv4Address(10, 0, 0, 0),    Ipv4Address(10, 255, 255, 255),
+        Ipv4Address(172, 16, 0, 0),  Ipv4Address(172, 31, 255, 255),
+        Ipv4Address(192, 168, 0, 1), Ipv4Address(169, 254, 1, 1),
+        Ipv4Address(100, 64, 0, 0),  Ipv4Address(100, 127, 255, 255),
     };
-    const uint32_t outside[] = {
-        Ipv4(9, 255, 255, 255), Ipv4(11, 0, 0, 0),       Ipv4(172, 15, 255, 255),
-        Ipv4(172, 32, 0, 0),    Ipv4(192, 167, 0, 1),    Ipv4(192, 169, 0, 1),
-        Ipv4(169, 253, 1, 1),   Ipv4(100, 63, 255, 255), Ipv4(100, 128, 0, 0),
-        Ipv4(8, 8, 8, 8),       Ipv4(1, 0, 0, 10),       Ipv4(1, 1, 168, 192),
+    const Ipv4Address outside[] = {
+        Ipv4Address(9, 255, 255, 255),  Ipv4Address(11, 0, 0, 0),
+        Ipv4Address(172, 15, 255, 255), Ipv4Address(172, 32, 0, 0),
+        Ipv4Address(192, 167, 0, 1),    Ipv4Address(192, 169, 0, 1),
+        Ipv4Address(169, 253, 1, 1),    Ipv4Address(100, 63, 255, 255),
+        Ipv4Address(100, 128, 0, 0),    Ipv4Address(8, 8, 8, 8),
+        Ipv4Address(1, 0, 0, 10),       Ipv4Address(1, 1, 168, 192),
     };
-    for (uint32_t a : inside) EXPECT_TRUE(IsPrivateAddress(a)) << Ipv4ToText(a);
-    for (uint32_t a : outside) EXPECT_FALSE(IsPrivateAddress(a)) << Ipv4ToText(a);
+    for (Ipv4Address a : inside) EXPECT_TRUE(IsPrivateAddress(a)) << a.Text();
+    for (Ipv4Address a : outside) EXPECT_FALSE(IsPrivateAddress(a)) << a.Text();
 }
 
 }  // namespace
