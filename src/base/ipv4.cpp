@@ -42,14 +42,4 @@ std::optional<Ipv4Address> Ipv4Address::Parse(std::string_view text) {
     return Ipv4Address(octets[0], octets[1], octets[2], octets[3]);
 }
 
-std::string Ipv4ToText(uint32_t address) {
-    return Ipv4Address::FromNetworkOrder(address).Text();
-}
-
-std::optional<uint32_t> ParseIpv4(std::string_view text) {
-    const auto address = Ipv4Address::Parse(text);
-    if (!address) return std::nullopt;
-    return address->NetworkOrder();
-}
-
 }  // namespace quillon

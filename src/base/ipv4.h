@@ -65,13 +65,6 @@ private:
     uint32_t value_ = 0;
 };
 
-// Old spellings, kept only while callers move to Ipv4Address.
-constexpr uint32_t Ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    return Ipv4Address(a, b, c, d).NetworkOrder();
-}
-std::string Ipv4ToText(uint32_t address);
-std::optional<uint32_t> ParseIpv4(std::string_view text);
-
 }  // namespace quillon
 
 template <>
