@@ -32,8 +32,8 @@ namespace {
 
 using namespace quillon;
 
-constexpr uint32_t kVideo = Ipv4(192, 0, 2, 129);
-constexpr uint32_t kMail = Ipv4(203, 0, 113, 200);
+constexpr Ipv4Address kVideo(192, 0, 2, 129);
+constexpr Ipv4Address kMail(203, 0, 113, 200);
 
 // A wireless home behind a cable ISP: fifteen hops to a content network, hop 4 silent; the
 // second destination shares the first eight hops.
@@ -41,32 +41,32 @@ sim::WorldConfig World() {
     sim::WorldBuilder b;
     b.Seed(11).Home().Path(kVideo);
     b.Hop(sim::kHomeGateway, 1.8, 0.4).Named("router.home.arpa");
-    b.Hop(Ipv4(100, 64, 0, 1), 9.6, 1.9).As(64500, "EXAMPLE-CABLE Carrier");
-    b.Hop(Ipv4(198, 51, 100, 17), 11.2, 2.1).Named("ae3-0.bras2.example-cable.net");
+    b.Hop(Ipv4Address(100, 64, 0, 1), 9.6, 1.9).As(64500, "EXAMPLE-CABLE Carrier");
+    b.Hop(Ipv4Address(198, 51, 100, 17), 11.2, 2.1).Named("ae3-0.bras2.example-cable.net");
     b.As(64500, "EXAMPLE-CABLE Carrier");
     b.NoAnswerHop();
-    b.Hop(Ipv4(198, 51, 100, 94), 17.4, 3.2).Named("et-0-0-1.core1.example-cable.net");
+    b.Hop(Ipv4Address(198, 51, 100, 94), 17.4, 3.2).Named("et-0-0-1.core1.example-cable.net");
     b.As(64500, "EXAMPLE-CABLE Carrier").Loss(1.5);
-    b.Hop(Ipv4(198, 51, 100, 130), 17.9, 2.8).As(64500, "EXAMPLE-CABLE Carrier");
-    b.Hop(Ipv4(203, 0, 113, 5), 18.3, 1.2).Named("ix.transit-one.example");
+    b.Hop(Ipv4Address(198, 51, 100, 130), 17.9, 2.8).As(64500, "EXAMPLE-CABLE Carrier");
+    b.Hop(Ipv4Address(203, 0, 113, 5), 18.3, 1.2).Named("ix.transit-one.example");
     b.As(64501, "TRANSIT-ONE Backbone");
-    b.Hop(Ipv4(203, 0, 113, 38), 18.8, 1.4).As(64501, "TRANSIT-ONE Backbone");
-    b.Hop(Ipv4(203, 0, 113, 77), 24.1, 2.6).As(64501, "TRANSIT-ONE Backbone");
-    b.Hop(Ipv4(203, 0, 113, 101), 24.6, 2.2).As(64501, "TRANSIT-ONE Backbone");
-    b.Hop(Ipv4(192, 0, 2, 9), 25.0, 1.1).Named("edge-ams1.cdn.example");
+    b.Hop(Ipv4Address(203, 0, 113, 38), 18.8, 1.4).As(64501, "TRANSIT-ONE Backbone");
+    b.Hop(Ipv4Address(203, 0, 113, 77), 24.1, 2.6).As(64501, "TRANSIT-ONE Backbone");
+    b.Hop(Ipv4Address(203, 0, 113, 101), 24.6, 2.2).As(64501, "TRANSIT-ONE Backbone");
+    b.Hop(Ipv4Address(192, 0, 2, 9), 25.0, 1.1).Named("edge-ams1.cdn.example");
     b.As(64502, "EXAMPLE-CDN, Inc.");
-    b.Hop(Ipv4(192, 0, 2, 33), 25.3, 0.9).As(64502, "EXAMPLE-CDN, Inc.");
-    b.Hop(Ipv4(192, 0, 2, 65), 25.7, 1.0).As(64502, "EXAMPLE-CDN, Inc.");
-    b.Hop(Ipv4(192, 0, 2, 97), 26.2, 1.3).As(64502, "EXAMPLE-CDN, Inc.");
+    b.Hop(Ipv4Address(192, 0, 2, 33), 25.3, 0.9).As(64502, "EXAMPLE-CDN, Inc.");
+    b.Hop(Ipv4Address(192, 0, 2, 65), 25.7, 1.0).As(64502, "EXAMPLE-CDN, Inc.");
+    b.Hop(Ipv4Address(192, 0, 2, 97), 26.2, 1.3).As(64502, "EXAMPLE-CDN, Inc.");
     b.Hop(kVideo, 26.0, 1.2).Named("www.service.example").As(64502, "EXAMPLE-CDN, Inc.");
     b.Path(kMail).SameHopsAs(kVideo, 8);
-    b.Hop(Ipv4(203, 0, 113, 150), 30.1, 2.0).As(64503, "MAIL-HOST");
+    b.Hop(Ipv4Address(203, 0, 113, 150), 30.1, 2.0).As(64503, "MAIL-HOST");
     b.Hop(kMail, 31.4, 1.8).Named("mx.mail.example").As(64503, "MAIL-HOST");
     return b.Build();
 }
 
 HopLabel Label(const sim::HopConfig& hop, size_t index, size_t count) {
-    if (hop.address == 0) return HopLabel::Unknown;
+    if (hop.address.IsZero()) return HopLabel::Unknown;
     if (index == 0) return HopLabel::Local;
     if (index + 4 >= count) return HopLabel::Destination;
     return hop.asn == 64500 ? HopLabel::Isp : HopLabel::Transit;
@@ -105,8 +105,8 @@ struct RichWifi : WifiSource {
 
 struct KnownPublicIp : PublicIpSource {
     PublicIpInfo GetPublicIpInfo() override {
-        return {"198.51.100.211",        0,   53211, "dyn-211.example-cable.net", "64500",
-                "EXAMPLE-CABLE Carrier", true};
+        return {"198.51.100.211", Ipv4Address(),           53211, "dyn-211.example-cable.net",
+                "64500",          "EXAMPLE-CABLE Carrier", true};
     }
 };
 
@@ -173,7 +173,7 @@ struct TickSetup {
                 r.asName = h.asName;
                 r.label = Label(h, i, p.hops.size());
                 if (primary) hops.push_back(r);
-                if (h.address == 0) continue;
+                if (h.address.IsZero()) continue;
                 registry.GetOrCreateNode(h.address, {r.hostname, r.asn, r.asName, r.label},
                                          registry.Generation());
                 for (int s = 0; s < kSampleWindowSize; ++s) {
@@ -189,9 +189,10 @@ struct TickSetup {
 
     void Tick() {
         clock.Advance(5000);  // the shown-on-mains tick period: every echo has completed
-        prober.CollectEchoReplies([this](uint32_t address, uint32_t rtt, bool timedOut, uint64_t) {
-            registry.RecordSample(address, rtt, timedOut);
-        });
+        prober.CollectEchoReplies(
+            [this](Ipv4Address address, uint32_t rtt, bool timedOut, uint64_t) {
+                registry.RecordSample(address, rtt, timedOut);
+            });
         prober.SendEchoSweep();
     }
 
@@ -248,9 +249,9 @@ void JsonDump(benchmark::State& state) {
 void RecordSample(benchmark::State& state) {
     sim::VirtualClock clock;
     NodeRegistry registry(clock);
-    std::vector<uint32_t> addresses;
+    std::vector<Ipv4Address> addresses;
     for (int64_t i = 0; i < state.range(0); ++i) {
-        const uint32_t address = Ipv4(10, static_cast<uint8_t>(i >> 8), i & 0xFF, 1);
+        const Ipv4Address address(10, static_cast<uint8_t>(i >> 8), i & 0xFF, 1);
         registry.GetOrCreateNode(address, {}, registry.Generation());
         for (int s = 0; s < kSampleWindowSize; ++s) registry.RecordSample(address, 20, false);
         addresses.push_back(address);

@@ -30,12 +30,12 @@
 namespace quillon {
 namespace {
 
-constexpr uint32_t kGateway = sim::kHomeGateway;
-constexpr uint32_t kCgnat = Ipv4(100, 72, 0, 1);
-constexpr uint32_t kIsp1 = Ipv4(203, 0, 113, 1);
-constexpr uint32_t kIsp2 = Ipv4(203, 0, 113, 65);
-constexpr uint32_t kTransit = Ipv4(198, 51, 100, 1);
-constexpr uint32_t kDestination = Ipv4(1, 1, 1, 1);
+constexpr Ipv4Address kGateway = sim::kHomeGateway;
+constexpr Ipv4Address kCgnat(100, 72, 0, 1);
+constexpr Ipv4Address kIsp1(203, 0, 113, 1);
+constexpr Ipv4Address kIsp2(203, 0, 113, 65);
+constexpr Ipv4Address kTransit(198, 51, 100, 1);
+constexpr Ipv4Address kDestination(1, 1, 1, 1);
 
 // The lab's path: gateway, CGNAT, two ISP hops, transit, a silent router, the destination.
 sim::WorldBuilder LabHome(uint64_t seed) {
@@ -55,9 +55,9 @@ sim::WorldBuilder LabHome(uint64_t seed) {
         .NoAnswerHop()
         .Hop(kDestination, 14, 2)
         .As(13335, "CLOUDFLARENET, US")
-        .Path(Ipv4(8, 8, 8, 8))
+        .Path(Ipv4Address(8, 8, 8, 8))
         .SameHopsAs(kDestination, 5)
-        .Hop(Ipv4(8, 8, 8, 8), 16, 2)
+        .Hop(Ipv4Address(8, 8, 8, 8), 16, 2)
         .As(15169, "GOOGLE, US");
     return b;
 }
@@ -72,7 +72,7 @@ struct Case {
 
 constexpr uint64_t kOnsetMs = 120'000;
 
-Case LossAt(const char* name, uint32_t hop, double percent, std::string expected,
+Case LossAt(const char* name, Ipv4Address hop, double percent, std::string expected,
             uint64_t endMs = 0) {
     return {name,
             [=](sim::WorldBuilder& b, uint64_t onset, uint64_t end) {

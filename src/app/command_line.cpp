@@ -32,17 +32,19 @@ bool ParsePort(const std::string& text, uint16_t* port) {
 // The page is served to this computer only.
 bool IsLoopbackText(const std::string& address) {
     if (address == "localhost" || address == "::1") return true;
-    const std::optional<uint32_t> v4 = ParseIpv4(address);
-    return v4 && (*v4 & 0xFF) == 127;  // first octet in the lowest byte
+    const std::optional<Ipv4Address> v4 = Ipv4Address::Parse(address);
+    return v4 && v4->Octet(0) == 127;
 }
 
 // Why an address cannot be a destination to trace, or nothing when it can be one.
-std::optional<std::string> UntraceableReason(uint32_t address) {
-    const uint32_t first = address & 0xFF;  // first octet in the lowest byte
+std::optional<std::string> UntraceableReason(Ipv4Address address) {
+    const uint8_t first = address.Octet(0);
     if (first == 0) return "is not a destination (0.x.x.x stands for this network)";
     if (first == 127) return "is a loopback address, which cannot be traced";
     if (first >= 224 && first <= 239) return "is a multicast address, which cannot be traced";
-    if (address == 0xFFFFFFFF) return "is the broadcast address, which cannot be traced";
+    if (address == Ipv4Address(255, 255, 255, 255)) {
+        return "is the broadcast address, which cannot be traced";
+    }
     return std::nullopt;
 }
 
@@ -191,12 +193,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
             while (true) {
                 const size_t comma = list.find(',', start);
                 const std::string text = list.substr(start, comma - start);
-                const std::optional<uint32_t> address = ParseIpv4(text);
+                const std::optional<Ipv4Address> address = Ipv4Address::Parse(text);
                 if (!address) return Fail("--destination: '" + text + "' is not an IPv4 address");
                 if (const auto reason = UntraceableReason(*address)) {
                     return Fail("--destination: " + text + " " + *reason);
                 }
-                for (uint32_t known : o.destinations) {
+                for (Ipv4Address known : o.destinations) {
                     if (known == *address) {
                         return Fail("--destination: '" + text + "' is listed twice");
                     }

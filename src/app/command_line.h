@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/app_version.h"
+#include "base/ipv4.h"
 
 namespace quillon {
 
@@ -17,10 +18,10 @@ struct CommandLine {
     bool minimized = false;  // "--minimized" appears anywhere in the command line text
     bool headless = false;
     std::string listenAddress = "127.0.0.1";
-    uint16_t listenPort = 0;             // 0: any free port
-    std::string dataDir;                 // empty: the user's usual folders
-    std::string simulateFile;            // empty: the real network
-    std::vector<uint32_t> destinations;  // network byte order; empty: the default two
+    uint16_t listenPort = 0;                // 0: any free port
+    std::string dataDir;                    // empty: the user's usual folders
+    std::string simulateFile;               // empty: the real network
+    std::vector<Ipv4Address> destinations;  // empty: the default two
     std::vector<std::string> destinationTexts;
     std::string interfaceName;  // empty: chosen automatically
     std::string stunServer;     // HOST[:PORT] of the STUN server; empty: the default one

@@ -22,7 +22,7 @@ public:
     bool ListNeighbors(std::vector<NeighborEntry>& out) override {
         return inner_.ListNeighbors(out);
     }
-    std::optional<MacAddress> ResolveNeighbor(uint32_t address) override {
+    std::optional<MacAddress> ResolveNeighbor(Ipv4Address address) override {
         return inner_.ResolveNeighbor(address);
     }
 

@@ -53,10 +53,10 @@ bool IsAllZero(const MacAddress& mac) {
 }
 
 // First default route on `ifIndex`, or with `anyInterface` the first default route of all.
-std::optional<uint32_t> FindDefaultRoute(const std::vector<Ipv4Route>& routes, uint32_t ifIndex,
-                                         bool anyInterface) {
+std::optional<Ipv4Address> FindDefaultRoute(const std::vector<Ipv4Route>& routes, uint32_t ifIndex,
+                                            bool anyInterface) {
     for (const Ipv4Route& route : routes) {
-        if (route.destination == 0 && (anyInterface || route.ifIndex == ifIndex)) {
+        if (route.destination.IsZero() && (anyInterface || route.ifIndex == ifIndex)) {
             return route.nextHop;
         }
     }
@@ -78,7 +78,7 @@ AdapterInfo BuildCandidate(NetInfo& net, const NetAdapter& adapter, bool routesR
 
     if (adapter.physicalAddress.size() >= 6) info.mac = FormatMac(adapter.physicalAddress.data());
 
-    if (!adapter.ipv4Unicast.empty()) info.ipv4 = Ipv4ToText(adapter.ipv4Unicast.front());
+    if (!adapter.ipv4Unicast.empty()) info.ipv4 = adapter.ipv4Unicast.front().Text();
     for (const std::string& text : adapter.ipv6Unicast) {
         if (!IsIpv6LinkLocalText(text)) {
             info.ipv6 = text;
@@ -91,9 +91,10 @@ AdapterInfo BuildCandidate(NetInfo& net, const NetAdapter& adapter, bool routesR
     // would hand a route-less WiFi adapter listed first the wired gateway, and it would then
     // beat the adapter that really carries the traffic.
     if (routesRead) {
-        const uint32_t gateway = FindDefaultRoute(routes, adapter.ifIndex, false).value_or(0);
-        if (gateway != 0) {
-            info.gatewayIp = Ipv4ToText(gateway);
+        const Ipv4Address gateway =
+            FindDefaultRoute(routes, adapter.ifIndex, false).value_or(Ipv4Address());
+        if (!gateway.IsZero()) {
+            info.gatewayIp = gateway.Text();
             std::string mac;
             if (GetGatewayMac(net, gateway, &mac)) info.gatewayMac = mac;
         }
@@ -136,15 +137,15 @@ AdapterInfo DiscoverPrimaryAdapter(NetInfo& net) {
     return AdapterInfo{};
 }
 
-uint32_t GetDefaultGateway(NetInfo& net, uint32_t ifIndex) {
+Ipv4Address GetDefaultGateway(NetInfo& net, uint32_t ifIndex) {
     std::vector<Ipv4Route> routes;
-    if (!net.ListRoutes(routes)) return 0;
+    if (!net.ListRoutes(routes)) return Ipv4Address();
     if (auto own = FindDefaultRoute(routes, ifIndex, false)) return *own;
-    return FindDefaultRoute(routes, 0, true).value_or(0);
+    return FindDefaultRoute(routes, 0, true).value_or(Ipv4Address());
 }
 
-bool GetGatewayMac(NetInfo& net, uint32_t address, std::string* out) {
-    if (address == 0 || out == nullptr) return false;
+bool GetGatewayMac(NetInfo& net, Ipv4Address address, std::string* out) {
+    if (address.IsZero() || out == nullptr) return false;
 
     std::vector<NeighborEntry> neighbors;
     if (net.ListNeighbors(neighbors)) {

@@ -39,14 +39,14 @@ struct AdapterInfo {
 AdapterInfo DiscoverPrimaryAdapter(NetInfo& net);
 
 // Next hop of the first default route (destination 0.0.0.0, any mask) on `ifIndex`; failing
-// that, of the first default route on any interface; 0 when there is none or the table cannot
-// be read. With ifIndex 0 this is simply the table's first default route.
-uint32_t GetDefaultGateway(NetInfo& net, uint32_t ifIndex);
+// that, of the first default route on any interface; 0.0.0.0 when there is none or the table
+// cannot be read. With ifIndex 0 this is simply the table's first default route.
+Ipv4Address GetDefaultGateway(NetInfo& net, uint32_t ifIndex);
 
 // Fills `out` with the hardware address of `address`: from the first complete, non-zero entry
 // for it in the neighbour table, else by asking the network. False (and `out` untouched) when
-// the address is 0, `out` is null, or no non-zero address was learned.
-bool GetGatewayMac(NetInfo& net, uint32_t address, std::string* out);
+// the address is 0.0.0.0, `out` is null, or no non-zero address was learned.
+bool GetGatewayMac(NetInfo& net, Ipv4Address address, std::string* out);
 
 // True when the adapter's IPv6 text lies in fe80::/16, the link-local addresses that are
 // never shown. Decided from the text's first group, in either letter case.

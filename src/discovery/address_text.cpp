@@ -4,14 +4,6 @@
 
 namespace quillon {
 
-namespace {
-
-uint8_t Octet(uint32_t address, int index) {
-    return static_cast<uint8_t>((address >> (8 * index)) & 0xFF);
-}
-
-}  // namespace
-
 std::string FormatMac(const uint8_t* bytes) {
     char text[18];
     std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", bytes[0], bytes[1], bytes[2],
@@ -23,9 +15,9 @@ std::string FormatMac(const MacAddress& mac) {
     return FormatMac(mac.data());
 }
 
-bool IsPrivateAddress(uint32_t address) {
-    const uint8_t a = Octet(address, 0);
-    const uint8_t b = Octet(address, 1);
+bool IsPrivateAddress(Ipv4Address address) {
+    const uint8_t a = address.Octet(0);
+    const uint8_t b = address.Octet(1);
     return a == 10 || (a == 172 && (b & 0xF0) == 16) || (a == 192 && b == 168) ||
            (a == 169 && b == 254) || (a == 100 && (b & 0xC0) == 64);
 }

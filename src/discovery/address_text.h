@@ -22,6 +22,6 @@ std::string FormatMac(const MacAddress& mac);
 std::string FormatMac(const uint8_t* bytes);
 
 // 10/8, 172.16/12, 192.168/16, 169.254/16 (link-local) and 100.64/10 (carrier-grade NAT).
-bool IsPrivateAddress(uint32_t address);
+bool IsPrivateAddress(Ipv4Address address);
 
 }  // namespace quillon

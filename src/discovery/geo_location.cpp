@@ -164,7 +164,7 @@ std::optional<GeoCache> ParseGeoCache(std::string_view text) {
     if (root.type() != JsonType::Object) return std::nullopt;
     GeoCache cache;
     for (const auto& [key, value] : root.asObject()) {
-        if (value.type() != JsonType::Object || !ParseIpv4(key)) continue;
+        if (value.type() != JsonType::Object || !Ipv4Address::Parse(key)) continue;
         GeoCacheEntry entry;
         GeoLocation& g = entry.location;
         const JsonValue& stored = value.member("geolocation");

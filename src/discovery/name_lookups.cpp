@@ -1,25 +1,21 @@
 #include "discovery/name_lookups.h"
 
-#include <cstdio>
-
 namespace quillon {
 
 namespace {
 
-std::string ReversedOctets(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
-                  (address >> 8) & 0xFF, address & 0xFF);
-    return text;
+std::string ReversedOctets(Ipv4Address address) {
+    return Ipv4Address(address.Octet(3), address.Octet(2), address.Octet(1), address.Octet(0))
+        .Text();
 }
 
 }  // namespace
 
-std::string ReverseQueryName(uint32_t address) {
+std::string ReverseQueryName(Ipv4Address address) {
     return ReversedOctets(address) + ".in-addr.arpa";
 }
 
-std::string OriginQueryName(uint32_t address) {
+std::string OriginQueryName(Ipv4Address address) {
     return ReversedOctets(address) + "." + kAsnOriginZone;
 }
 
@@ -47,7 +43,7 @@ std::string ParseAsName(std::string_view firstString) {
     return std::string(name);
 }
 
-std::string NameLookups::ReverseLookup(uint32_t address) {
+std::string NameLookups::ReverseLookup(Ipv4Address address) {
     const DnsAnswer answer = dns_.Query(ReverseQueryName(address), DnsType::Ptr, false);
     // A CNAME (or anything else) in front of the PTR record counts as no name.
     if (!answer.ok || answer.records.empty() || answer.records.front().type != DnsType::Ptr) {
@@ -56,8 +52,8 @@ std::string NameLookups::ReverseLookup(uint32_t address) {
     return answer.records.front().ptr;
 }
 
-std::string NameLookups::GetHostnameCached(uint32_t address) {
-    if (address == 0) return {};
+std::string NameLookups::GetHostnameCached(Ipv4Address address) {
+    if (address.IsZero()) return {};
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = hostnames_.find(address);
@@ -71,8 +67,8 @@ std::string NameLookups::GetHostnameCached(uint32_t address) {
     return hostname;
 }
 
-AsnInfo NameLookups::LookupAsn(uint32_t address) {
-    if (address == 0) return {};
+AsnInfo NameLookups::LookupAsn(Ipv4Address address) {
+    if (address.IsZero()) return {};
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = asns_.find(address);
@@ -100,7 +96,7 @@ std::optional<std::string> NameLookups::QueryFirstTxt(const std::string& name) {
     return first.strings.front();
 }
 
-AsnInfo NameLookups::QueryAsn(uint32_t address) {
+AsnInfo NameLookups::QueryAsn(Ipv4Address address) {
     AsnInfo info;
     const std::optional<std::string> origin = QueryFirstTxt(OriginQueryName(address));
     if (!origin) return info;

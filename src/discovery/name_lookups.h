@@ -33,9 +33,9 @@ struct AsnInfo {
 };
 
 // "d.c.b.a.in-addr.arpa" for a.b.c.d: the PTR query name.
-std::string ReverseQueryName(uint32_t address);
+std::string ReverseQueryName(Ipv4Address address);
 // "d.c.b.a.<origin zone>" for a.b.c.d: the origin TXT query name.
-std::string OriginQueryName(uint32_t address);
+std::string OriginQueryName(Ipv4Address address);
 // "AS<asn>.<name zone>": the AS-name TXT query name.
 std::string AsNameQueryName(std::string_view asn);
 
@@ -55,11 +55,11 @@ class NameLookups {
     NameLookups& operator=(const NameLookups&) = delete;
 
     // The PTR name of `address`, or empty. Not cached; only the answer's first record counts.
-    std::string ReverseLookup(uint32_t address);
-    // ReverseLookup through the cache. Address 0 gives empty without a query or cache entry.
-    std::string GetHostnameCached(uint32_t address);
-    // AS number and name through the cache. Address 0 gives an invalid result without a query.
-    AsnInfo LookupAsn(uint32_t address);
+    std::string ReverseLookup(Ipv4Address address);
+    // ReverseLookup through the cache. 0.0.0.0 gives empty without a query or cache entry.
+    std::string GetHostnameCached(Ipv4Address address);
+    // AS number and name through the cache. 0.0.0.0 gives an invalid result without a query.
+    AsnInfo LookupAsn(Ipv4Address address);
     // Forgets every cached name and AS, so the next look-ups query again.
     void ClearLookupCaches();
 
@@ -75,12 +75,12 @@ class NameLookups {
 
     // The first string of the first record when that record is TXT; nullopt otherwise.
     std::optional<std::string> QueryFirstTxt(const std::string& name);
-    AsnInfo QueryAsn(uint32_t address);
+    AsnInfo QueryAsn(Ipv4Address address);
 
     Dns& dns_;
     std::mutex mutex_;  // guards both caches
-    std::unordered_map<uint32_t, HostEntry> hostnames_;
-    std::unordered_map<uint32_t, AsnEntry> asns_;
+    std::unordered_map<Ipv4Address, HostEntry> hostnames_;
+    std::unordered_map<Ipv4Address, AsnEntry> asns_;
 };
 
 }  // namespace quillon

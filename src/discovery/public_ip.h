@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <string>
 
+#include "base/ipv4.h"
+
 namespace quillon {
 
 struct PublicIpInfo {
     std::string ipAddress;  // dotted quad; empty until learned
-    uint32_t ip = 0;        // the same address in network byte order; 0 until parsed
+    Ipv4Address ip;         // the same address; 0.0.0.0 until parsed
     uint16_t port = 0;      // mapped UDP port, host byte order
     std::string hostname;   // reverse DNS name, may be empty
     std::string asn;        // AS number as text, without the "AS" prefix

@@ -105,8 +105,8 @@ PublicIpInfo PublicIpService::QueryStun() {
                                      BuildBindingRequest(id), kReceiveTimeoutMs);
     if (!exchange.received) return info;
     const StunAnswer answer = ParseBindingAnswer(exchange.answer, id);
-    if (answer.status != StunStatus::Mapped || answer.address == 0) return info;
-    info.ipAddress = Ipv4ToText(answer.address);
+    if (answer.status != StunStatus::Mapped || answer.address.IsZero()) return info;
+    info.ipAddress = answer.address.Text();
     info.ip = answer.address;
     info.port = answer.port;
     info.valid = true;

@@ -32,11 +32,16 @@ void PutHeader(std::vector<uint8_t>& out, uint16_t type, uint16_t length,
     out.insert(out.end(), id.begin(), id.end());
 }
 
-// The wire's big-endian value (first octet highest) and the program's network-order form
-// (first octet lowest) hold the same four octets in opposite order.
-uint32_t NetworkOrderOf(uint32_t bigEndianValue) {
-    return ((bigEndianValue >> 24) & 0xFF) | ((bigEndianValue >> 8) & 0xFF00) |
-           ((bigEndianValue << 8) & 0xFF0000) | (bigEndianValue << 24);
+// The wire's big-endian value holds the first octet highest; the cookie is XORed onto it whole.
+Ipv4Address AddressOf(uint32_t bigEndianValue) {
+    return Ipv4Address(
+        static_cast<uint8_t>(bigEndianValue >> 24), static_cast<uint8_t>(bigEndianValue >> 16),
+        static_cast<uint8_t>(bigEndianValue >> 8), static_cast<uint8_t>(bigEndianValue));
+}
+
+uint32_t BigEndianValueOf(Ipv4Address address) {
+    return (uint32_t{address.Octet(0)} << 24) | (uint32_t{address.Octet(1)} << 16) |
+           (uint32_t{address.Octet(2)} << 8) | address.Octet(3);
 }
 
 }  // namespace
@@ -79,7 +84,7 @@ StunAnswer ParseBindingAnswer(const uint8_t* data, size_t size, const StunTransa
                 address ^= kStunMagicCookie;
             }
             answer.status = StunStatus::Mapped;
-            answer.address = NetworkOrderOf(address);
+            answer.address = AddressOf(address);
             answer.port = port;
             return answer;
         }
@@ -88,14 +93,14 @@ StunAnswer ParseBindingAnswer(const uint8_t* data, size_t size, const StunTransa
     return refuse(StunStatus::NoAddress);
 }
 
-std::vector<uint8_t> BuildBindingSuccess(const StunTransactionId& id, uint32_t address,
+std::vector<uint8_t> BuildBindingSuccess(const StunTransactionId& id, Ipv4Address address,
                                          uint16_t port, bool xored) {
     std::vector<uint8_t> out;
     PutHeader(out, kStunBindingSuccess, 12, id);
     Put16(out, xored ? kStunXorMappedAddress : kStunMappedAddress);
     Put16(out, 8);
     Put16(out, 0x0001);  // reserved byte, then family IPv4
-    const uint32_t value = NetworkOrderOf(address);
+    const uint32_t value = BigEndianValueOf(address);
     Put16(out, xored ? static_cast<uint16_t>(port ^ (kStunMagicCookie >> 16)) : port);
     Put32(out, xored ? value ^ kStunMagicCookie : value);
     return out;

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon {
 
 inline constexpr uint16_t kStunDefaultPort = 3478;
@@ -45,8 +47,8 @@ enum class StunStatus {
 
 struct StunAnswer {
     StunStatus status = StunStatus::TooShort;
-    uint32_t address = 0;  // network byte order, as the rest of the program keeps addresses
-    uint16_t port = 0;     // host byte order
+    Ipv4Address address;
+    uint16_t port = 0;  // host byte order
 };
 
 // Reads a Binding answer to the request with transaction id `id`.
@@ -58,7 +60,7 @@ inline StunAnswer ParseBindingAnswer(const std::vector<uint8_t>& answer,
 
 // The server's side: a Binding success response carrying one mapped-address attribute
 // (XOR-MAPPED-ADDRESS when `xored`, else MAPPED-ADDRESS). Tests and the fuzzer answer with it.
-std::vector<uint8_t> BuildBindingSuccess(const StunTransactionId& id, uint32_t address,
+std::vector<uint8_t> BuildBindingSuccess(const StunTransactionId& id, Ipv4Address address,
                                          uint16_t port, bool xored = true);
 
 // Where the STUN server is: "HOST" or "HOST:PORT" (port 1-65535; 3478 when left out).

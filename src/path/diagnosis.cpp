@@ -65,8 +65,8 @@ void SetTexts(Diagnosis& d) {
 }
 
 // Carrier-grade NAT space (100.64.0.0/10) belongs to the ISP even though it is private.
-bool IsSharedAddressSpace(uint32_t address) {
-    return (address & 0xFF) == 100 && ((address >> 8) & 0xC0) == 64;
+bool IsSharedAddressSpace(Ipv4Address address) {
+    return address.Octet(0) == 100 && (address.Octet(1) & 0xC0) == 64;
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ bool IsSharedAddressSpace(uint32_t address) {
 std::vector<HopFigures> GatherFigures(const HopList& path, const NodeRegistry& registry) {
     std::vector<HopFigures> figures(path.size());
     for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i].address == 0) continue;
+        if (path[i].address.IsZero()) continue;
         const auto node = registry.GetNodeFigures(path[i].address);
         if (!node || node->count < 1) continue;
         figures[i] = {true, static_cast<float>(node->averageRtt), node->lossPercent, node->jitter};

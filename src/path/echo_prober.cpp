@@ -12,7 +12,7 @@ namespace {
 constexpr uint8_t kEchoPayload[] = {'Q', 'l', 'n', 'W', 'i', 'n', 0};
 constexpr uint32_t kSweepTimeoutMs = 1000;
 
-EchoRequest MakeRequest(uint32_t destination, uint8_t ttl, uint32_t timeoutMs) {
+EchoRequest MakeRequest(Ipv4Address destination, uint8_t ttl, uint32_t timeoutMs) {
     EchoRequest request;
     request.destination = destination;
     request.ttl = ttl;
@@ -24,10 +24,10 @@ EchoRequest MakeRequest(uint32_t destination, uint8_t ttl, uint32_t timeoutMs) {
 
 }  // namespace
 
-size_t EchoProber::AddressHash::operator()(uint32_t address) const {
+size_t EchoProber::AddressHash::operator()(Ipv4Address address) const {
     uint32_t hash = 2166136261u;
     for (int i = 0; i < 4; ++i) {
-        hash ^= (address >> (8 * i)) & 0xFF;
+        hash ^= address.Octet(i);
         hash *= 16777619u;
     }
     return hash;
@@ -54,7 +54,7 @@ bool EchoProber::SharedHandleOpen() const {
     return shared_ != nullptr;
 }
 
-ProbeResult EchoProber::ProbeHop(uint32_t destination, int32_t ttl, uint32_t timeoutMs) {
+ProbeResult EchoProber::ProbeHop(Ipv4Address destination, int32_t ttl, uint32_t timeoutMs) {
     ProbeResult result;
     result.ttl = ttl;
     std::shared_ptr<IcmpHandle> handle;
@@ -78,7 +78,7 @@ ProbeResult EchoProber::ProbeHop(uint32_t destination, int32_t ttl, uint32_t tim
 void EchoProber::SendEchoSweep() {
     std::lock_guard lock(targetsMutex_);
     if (!targetsInitialised_) {
-        for (const uint32_t address : registry_.NodeAddresses()) {
+        for (const Ipv4Address address : registry_.NodeAddresses()) {
             if (!targets_.contains(address)) targets_[address].handle = icmp_.Open();
         }
         targetsInitialised_ = true;

@@ -25,7 +25,7 @@ class NodeRegistry;
 
 // Records one finished echo of a node: (address, rttMs, timedOut, sentAtMs). The send time is
 // when the echo's fate was sealed: the evidence dates a loss by it, not by its collection.
-using EchoRecorder = std::function<void(uint32_t, uint32_t, bool, uint64_t)>;
+using EchoRecorder = std::function<void(Ipv4Address, uint32_t, bool, uint64_t)>;
 
 class EchoProber {
 public:
@@ -41,7 +41,7 @@ public:
     // One echo to `destination` with time-to-live `ttl`, blocking up to timeoutMs. An echo
     // reply or a time-exceeded answer fills in the address and round-trip time; anything else
     // (or no shared handle) is a time-out.
-    ProbeResult ProbeHop(uint32_t destination, int32_t ttl, uint32_t timeoutMs);
+    ProbeResult ProbeHop(Ipv4Address destination, int32_t ttl, uint32_t timeoutMs);
 
     // Fills the target table from the registry if needed, then starts an echo for every
     // target without one outstanding.
@@ -63,7 +63,7 @@ private:
     };
     // Spreads addresses with FNV-1a over their four bytes, lowest first.
     struct AddressHash {
-        size_t operator()(uint32_t address) const;
+        size_t operator()(Ipv4Address address) const;
     };
 
     IcmpApi& icmp_;
@@ -74,7 +74,7 @@ private:
     std::shared_ptr<IcmpHandle> shared_;
 
     mutable std::mutex targetsMutex_;
-    std::unordered_map<uint32_t, EchoTarget, AddressHash> targets_;
+    std::unordered_map<Ipv4Address, EchoTarget, AddressHash> targets_;
     bool targetsInitialised_ = false;
 };
 

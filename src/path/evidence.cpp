@@ -253,7 +253,7 @@ std::vector<HopEvidence> GatherEvidence(const HopList& path, const NodeRegistry&
                                         uint64_t nowMs, uint64_t sinceMs) {
     std::vector<HopEvidence> hops(path.size());
     for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i].address == 0) continue;
+        if (path[i].address.IsZero()) continue;
         // One look at the node: its recent echoes, and what its window holds from before them.
         registry.ReadNode(path[i].address, [&](const PathNode& node) {
             HopEvidence& hop = hops[i];

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/ipv4.h"
 #include "path/segment.h"
 
 namespace quillon {
@@ -12,14 +13,14 @@ namespace quillon {
 // Result of a single blocking echo with a chosen time-to-live.
 struct ProbeResult {
     int32_t ttl = 0;
-    uint32_t address = 0;  // who answered; 0 when nothing did
+    Ipv4Address address;  // who answered; 0.0.0.0 when nothing did
     uint32_t rttMs = 0;
     bool timedOut = true;
 };
 
 struct HopRecord {
-    int32_t ttl = 0;       // 1..15, shown as the hop number
-    uint32_t address = 0;  // 0 for a hop that did not answer
+    int32_t ttl = 0;      // 1..15, shown as the hop number
+    Ipv4Address address;  // 0.0.0.0 for a hop that did not answer
     std::string hostname;
     std::string asn;
     std::string asName;

@@ -170,13 +170,13 @@ void NetworkStateBuilder::WriteHops(JsonText& w, const Inputs& in) {
         const HopFigures& f = in.figures[i];
         w.BeginObject();
         w.Member("hopNumber", hop.ttl);
-        w.Member("ip", hop.address == 0 ? std::string("*") : Ipv4ToText(hop.address));
+        w.Member("ip", hop.address.IsZero() ? std::string("*") : hop.address.Text());
         if (!hop.hostname.empty()) w.Member("hostname", hop.hostname);
         if (!hop.asn.empty()) {
             w.Member("asn", hop.asn);
             if (!hop.asName.empty()) w.Member("asnName", hop.asName);
         }
-        if (hop.address == 0) {
+        if (hop.address.IsZero()) {
             w.Member("rttMs", 0).Member("loss", 100).Member("jitter", 0);
         } else if (!f.hasFigures) {
             w.Member("rttMs", 0).Member("loss", 0).Member("jitter", 0);
@@ -189,7 +189,7 @@ void NetworkStateBuilder::WriteHops(JsonText& w, const Inputs& in) {
         // The verdict's view of the hop: its segment and its loss over the recent past.
         w.Member("segmentId", SegmentId(SegmentOfHop(path, i)));
         const HopEvidence& e = in.evidence[i];
-        if (hop.address != 0 && e.samples > 0) {
+        if (!hop.address.IsZero() && e.samples > 0) {
             w.MemberFixed("recentLoss", e.LossPercent(), 1);
             w.Member("recentSamples", e.samples);
         }
@@ -398,7 +398,7 @@ void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
         // No public address yet (or UDP is blocked): the ISP as the path shows it.
         writeProvider();
         const HopFigures& f = in.figures[provider.hop];
-        if ((*in.path)[provider.hop].address != 0 && f.hasFigures) WriteFigures(w, f);
+        if (!(*in.path)[provider.hop].address.IsZero() && f.hasFigures) WriteFigures(w, f);
         return;
     }
     GeoSource& geo = *context_.geo;
@@ -436,12 +436,12 @@ void NetworkStateBuilder::WriteIspDetails(JsonText& w, Inputs& in) {
         }
     }
     if (ispHop == -1 && path.size() >= 2) ispHop = 1;
-    if (ispHop == -1 || path[ispHop].address == 0) return;
+    if (ispHop == -1 || path[ispHop].address.IsZero()) return;
 
     const HopFigures& f = in.figures[ispHop];
     if (f.hasFigures) WriteFigures(w, f);
     if (!located) return;
-    const std::string hopText = Ipv4ToText(path[ispHop].address);
+    const std::string hopText = path[ispHop].address.Text();
     if (IsPrivateOrReserved(hopText)) return;
     const GeoLocation hopGeo = geo.Lookup(hopText);
     if (!HasCoordinates(hopGeo)) return;
@@ -453,14 +453,14 @@ void NetworkStateBuilder::WriteServicesDetails(JsonText& w, const Inputs& in) {
     if (context_.destinationSilent && context_.destinationSilent()) {
         // The path ends at the last router that answers; the destination itself is named.
         const std::optional<Destination> destination = context_.registry.PrimaryDestination();
-        if (destination) w.Member("hostname", Ipv4ToText(destination->address));
+        if (destination) w.Member("hostname", destination->address.Text());
         w.Member("answersPing", false);
         return;
     }
     const HopRecord& last = in.path->back();
-    if (last.address == 0) return;
+    if (last.address.IsZero()) return;
     GeoSource& geo = *context_.geo;
-    const std::string lastText = Ipv4ToText(last.address);
+    const std::string lastText = last.address.Text();
     w.Member("hostname", last.hostname.empty() ? lastText : last.hostname);
     const HopFigures& f = in.figures.back();
     if (f.hasFigures) WriteFigures(w, f);

@@ -10,7 +10,7 @@ uint64_t NodeRegistry::Generation() const {
     return generation_;
 }
 
-bool NodeRegistry::GetOrCreateNode(uint32_t address, const NodeInfo& info, uint64_t generation) {
+bool NodeRegistry::GetOrCreateNode(Ipv4Address address, const NodeInfo& info, uint64_t generation) {
     std::lock_guard lock(mutex_);
     if (generation != generation_) return false;
     PathNode& node = nodes_[address];
@@ -19,21 +19,21 @@ bool NodeRegistry::GetOrCreateNode(uint32_t address, const NodeInfo& info, uint6
     return true;
 }
 
-std::optional<PathNode> NodeRegistry::GetNode(uint32_t address) const {
+std::optional<PathNode> NodeRegistry::GetNode(Ipv4Address address) const {
     std::lock_guard lock(mutex_);
     const auto it = nodes_.find(address);
     if (it == nodes_.end()) return std::nullopt;
     return it->second;
 }
 
-std::optional<NodeFigures> NodeRegistry::GetNodeFigures(uint32_t address) const {
+std::optional<NodeFigures> NodeRegistry::GetNodeFigures(Ipv4Address address) const {
     std::lock_guard lock(mutex_);
     const auto it = nodes_.find(address);
     if (it == nodes_.end()) return std::nullopt;
     return ComputeFigures(it->second.samples);
 }
 
-void NodeRegistry::RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular,
+void NodeRegistry::RecordSample(Ipv4Address address, uint32_t rttMs, bool timedOut, bool regular,
                                 uint64_t sentAtMs) {
     const uint64_t now = clock_.Tick64();
     std::lock_guard lock(mutex_);
@@ -48,12 +48,12 @@ size_t NodeRegistry::NodeCount() const {
     return nodes_.size();
 }
 
-std::vector<uint32_t> NodeRegistry::NodeAddresses() const {
+std::vector<Ipv4Address> NodeRegistry::NodeAddresses() const {
     std::lock_guard lock(mutex_);
-    std::vector<uint32_t> addresses;
+    std::vector<Ipv4Address> addresses;
     addresses.reserve(nodes_.size());
     for (const auto& [address, node] : nodes_) {
-        if (address != 0) addresses.push_back(address);
+        if (!address.IsZero()) addresses.push_back(address);
     }
     return addresses;
 }
@@ -83,10 +83,10 @@ void NodeRegistry::AddDestination(const Destination& destination) {
     }
     destinations_.push_back(destination);
     LogWrite(Info, "NodeRegistry: Added destination %s (0x%08X)", destination.name.c_str(),
-             destination.address);
+             destination.address.NetworkOrder());
 }
 
-bool NodeRegistry::StorePath(uint32_t destination, const std::vector<uint32_t>& hops,
+bool NodeRegistry::StorePath(Ipv4Address destination, const std::vector<Ipv4Address>& hops,
                              uint64_t generation) {
     const uint64_t now = clock_.Tick64();
     std::lock_guard lock(mutex_);
@@ -95,13 +95,13 @@ bool NodeRegistry::StorePath(uint32_t destination, const std::vector<uint32_t>& 
     path.destination = destination;
     path.hops = hops;
     path.recordedAt = now;
-    for (const uint32_t address : hops) {
-        if (address != 0 && !nodes_.contains(address)) nodes_[address].address = address;
+    for (const Ipv4Address address : hops) {
+        if (!address.IsZero() && !nodes_.contains(address)) nodes_[address].address = address;
     }
     return true;
 }
 
-std::optional<DiscoveredPath> NodeRegistry::GetPath(uint32_t destination) const {
+std::optional<DiscoveredPath> NodeRegistry::GetPath(Ipv4Address destination) const {
     std::lock_guard lock(mutex_);
     const auto it = paths_.find(destination);
     if (it == paths_.end()) return std::nullopt;

@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/ipv4.h"
 #include "path/sample_window.h"
 #include "path/segment.h"
 
@@ -34,7 +35,7 @@ struct NodeInfo {
 };
 
 struct PathNode {
-    uint32_t address = 0;
+    Ipv4Address address;
     NodeInfo info;
     SampleWindow samples;  // one echo per measurement tick: the page's figures
     RecentSamples recent;  // every echo: the verdict's evidence
@@ -43,13 +44,13 @@ struct PathNode {
 using NodeFigures = WindowFigures;
 
 struct DiscoveredPath {
-    uint32_t destination = 0;
-    std::vector<uint32_t> hops;  // in time-to-live order; 0 for an unanswered hop
+    Ipv4Address destination;
+    std::vector<Ipv4Address> hops;  // in time-to-live order; 0.0.0.0 for an unanswered hop
     uint64_t recordedAt = 0;
 };
 
 struct Destination {
-    uint32_t address = 0;
+    Ipv4Address address;
     std::string name;
     bool isPrimary = false;
 };
@@ -62,20 +63,20 @@ public:
 
     // Finds or inserts the node of an address and copies the names into it. False (and no
     // change) when the registry was cleared after `generation`.
-    bool GetOrCreateNode(uint32_t address, const NodeInfo& info, uint64_t generation);
+    bool GetOrCreateNode(Ipv4Address address, const NodeInfo& info, uint64_t generation);
     // A copy of the node, or nothing.
-    std::optional<PathNode> GetNode(uint32_t address) const;
+    std::optional<PathNode> GetNode(Ipv4Address address) const;
     // The node's figures, or nothing when the address has no node.
-    std::optional<NodeFigures> GetNodeFigures(uint32_t address) const;
+    std::optional<NodeFigures> GetNodeFigures(Ipv4Address address) const;
 
     // Adds one echo sample to the node's recent samples (dated `sentAtMs` when given, else now)
     // and, for the echo of a regular tick, to its window; nothing when the address has no node.
-    void RecordSample(uint32_t address, uint32_t rttMs, bool timedOut, bool regular = true,
+    void RecordSample(Ipv4Address address, uint32_t rttMs, bool timedOut, bool regular = true,
                       uint64_t sentAtMs = 0);
     // Calls read(const PathNode&) under the registry's lock, without copying the node; false
     // when the address has no node. `read` must be short and must not call the registry.
     template <typename Read>
-    bool ReadNode(uint32_t address, Read&& read) const {
+    bool ReadNode(Ipv4Address address, Read&& read) const {
         std::lock_guard lock(mutex_);
         const auto it = nodes_.find(address);
         if (it == nodes_.end()) return false;
@@ -84,8 +85,8 @@ public:
     }
 
     size_t NodeCount() const;
-    // Addresses of every node (never 0), for the echo sweep.
-    std::vector<uint32_t> NodeAddresses() const;
+    // Addresses of every node (never 0.0.0.0), for the echo sweep.
+    std::vector<Ipv4Address> NodeAddresses() const;
 
     std::vector<Destination> GetDestinations() const;
     // The destination the current path leads to: the first marked primary, else the first
@@ -96,8 +97,9 @@ public:
 
     // Records the hops traced to a destination and makes sure every answering hop has a node.
     // False (and no change) when the registry was cleared after `generation`.
-    bool StorePath(uint32_t destination, const std::vector<uint32_t>& hops, uint64_t generation);
-    std::optional<DiscoveredPath> GetPath(uint32_t destination) const;
+    bool StorePath(Ipv4Address destination, const std::vector<Ipv4Address>& hops,
+                   uint64_t generation);
+    std::optional<DiscoveredPath> GetPath(Ipv4Address destination) const;
 
     // Removes every node and path; destinations stay.
     void Clear();
@@ -106,8 +108,8 @@ private:
     Clock& clock_;
     mutable std::mutex mutex_;
     uint64_t generation_ = 0;
-    std::unordered_map<uint32_t, PathNode> nodes_;
-    std::unordered_map<uint32_t, DiscoveredPath> paths_;
+    std::unordered_map<Ipv4Address, PathNode> nodes_;
+    std::unordered_map<Ipv4Address, DiscoveredPath> paths_;
     std::vector<Destination> destinations_;
 };
 

@@ -127,7 +127,7 @@ bool PathDiscovery::HolesDue() const {
     const std::shared_ptr<const HopList> path = context_.currentPath.Snapshot();
     bool answeredAfter = false;
     for (auto hop = path->rbegin(); hop != path->rend(); ++hop) {
-        if (hop->address != 0) {
+        if (!hop->address.IsZero()) {
             answeredAfter = true;
         } else if (answeredAfter) {
             return true;
@@ -165,10 +165,12 @@ void PathDiscovery::RunDiscoveryCycle() {
     running_ = false;
 }
 
-bool PathDiscovery::LooksSilent(const HopList& hops, uint32_t destination) {
+bool PathDiscovery::LooksSilent(const HopList& hops, Ipv4Address destination) {
     // Hops past the first answer: the network beyond the home works up to the destination.
     bool beyondHome = false;
-    for (const HopRecord& hop : hops) beyondHome = beyondHome || (hop.ttl >= 2 && hop.address != 0);
+    for (const HopRecord& hop : hops) {
+        beyondHome = beyondHome || (hop.ttl >= 2 && !hop.address.IsZero());
+    }
     if (!beyondHome) return false;
     // Another destination that answers proves the internet is reachable; when every other
     // one is silent too, this is an outage.
@@ -187,7 +189,7 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
     std::string text = kFallbackDestination;
     const std::optional<Destination> chosen = context_.registry.PrimaryDestination();
     if (chosen) {
-        text = Ipv4ToText(chosen->address);
+        text = chosen->address.Text();
         if (chosen->isPrimary) {
             LogWrite(Info, "Running traceroute to primary destination %s (%s)",
                      chosen->name.c_str(), text.c_str());
@@ -203,7 +205,7 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
     TraceContext trace = Trace();
     HopList hops =
         Traceroute(trace, text, start.trace, repeat ? Publish::AtTheEnd : Publish::HopByHop);
-    const std::optional<uint32_t> destination = ParseIpv4(text);
+    const std::optional<Ipv4Address> destination = Ipv4Address::Parse(text);
     const bool reached = hops.empty() || (destination && hops.back().address == *destination);
     if (Stopping()) return;
     {
@@ -223,7 +225,7 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
         silent = !answered && traces >= kSilentDestinationTraces && LooksSilent(hops, *destination);
         if (silent) {
             // Judged by the hops that answer: the silent tail is no part of the picture.
-            while (!hops.empty() && hops.back().address == 0) hops.pop_back();
+            while (!hops.empty() && hops.back().address.IsZero()) hops.pop_back();
             context_.currentPath.Publish(hops, start.trace.path);
             LogWrite(Info, "Destination %s does not answer ping - judging the path up to hop %d",
                      text.c_str(), hops.empty() ? 0 : hops.back().ttl);
@@ -250,12 +252,12 @@ void PathDiscovery::RunPrimaryStage(const CycleStart& start) {
 void PathDiscovery::RunSecondaryStage(const CycleStart& start) {
     const std::vector<Destination> destinations = context_.registry.GetDestinations();
     const std::optional<Destination> chosen = context_.registry.PrimaryDestination();
-    const uint32_t primary = chosen ? chosen->address : 0;
+    const Ipv4Address primary = chosen ? chosen->address : Ipv4Address();
     TraceContext trace = Trace();
     for (const Destination& d : destinations) {
         if (d.address == primary) continue;
         if (Stopping()) return;
-        const std::string text = Ipv4ToText(d.address);
+        const std::string text = d.address.Text();
         LogWrite(Info, "Running traceroute to secondary destination %s (%s)", d.name.c_str(),
                  text.c_str());
         // Only the registry learns these hops: the current path stays the primary one, which
@@ -286,31 +288,32 @@ bool PathDiscovery::ReprobeHoles(const CycleStart& start, uint64_t minIntervalMs
     lastReprobe_ = now;
 
     int32_t target = static_cast<int32_t>(snapshot->size()) - 1;
-    while (target >= 0 && (*snapshot)[target].address == 0) --target;
+    while (target >= 0 && (*snapshot)[target].address.IsZero()) --target;
     if (target < 0) return true;
     HopList hops = *snapshot;
-    const uint32_t targetAddress = hops[target].address;
-    const uint32_t destination = context_.registry.GetPath(targetAddress) ? targetAddress : 0;
+    const Ipv4Address targetAddress = hops[target].address;
+    const Ipv4Address destination =
+        context_.registry.GetPath(targetAddress) ? targetAddress : Ipv4Address();
     // Only hops before the target: beyond it the target itself would answer.
     for (int32_t i = 0; i < target; ++i) {
-        if (hops[i].address != 0) continue;
+        if (!hops[i].address.IsZero()) continue;
         if (Stopping()) return true;
         HopRecord& hop = hops[i];
         LogWrite(Debug, "Re-probing unknown hop %d with %dms timeout", hop.ttl,
                  static_cast<int>(timeoutMs));
         const ProbeResult probe = context_.prober.ProbeHop(targetAddress, hop.ttl, timeoutMs);
-        if (probe.timedOut || probe.address == 0) continue;
+        if (probe.timedOut || probe.address.IsZero()) continue;
         if (probe.address == targetAddress) {
             // The target answered from this distance: it is this close, and the rows past it
             // were holes left by its own lost answers. It takes this row; the rest go.
             LogWrite(Info, "Hop %d answered by %s itself - the path ends there", hop.ttl,
-                     Ipv4ToText(targetAddress).c_str());
+                     targetAddress.Text().c_str());
             HopRecord moved = hops[target];
             moved.ttl = hop.ttl;
             moved.rttMs = probe.rttMs;
             hops.resize(i);
             hops.push_back(moved);
-            std::vector<uint32_t> addresses;
+            std::vector<Ipv4Address> addresses;
             for (const HopRecord& h : hops) addresses.push_back(h.address);
             context_.registry.StorePath(targetAddress, addresses, start.trace.registry);
             context_.currentPath.Publish(hops, start.trace.path);
@@ -322,10 +325,10 @@ bool PathDiscovery::ReprobeHoles(const CycleStart& start, uint64_t minIntervalMs
         // Named and labelled as the traceroute would have, had it answered then.
         TraceContext trace = Trace();
         NameHop(trace, hop, destination,
-                destination != 0 ? AsnOf(context_.lookups, destination) : "", IspAsnOf(hops, i),
-                start.trace.registry);
+                !destination.IsZero() ? AsnOf(context_.lookups, destination) : "",
+                IspAsnOf(hops, i), start.trace.registry);
         LogWrite(Info, "Discovered previously unknown hop %d: %s (%s)", hop.ttl,
-                 Ipv4ToText(hop.address).c_str(), hop.hostname.c_str());
+                 hop.address.Text().c_str(), hop.hostname.c_str());
         context_.prober.InvalidateTargets();
         context_.currentPath.Publish(hops, start.trace.path);
     }
@@ -347,12 +350,12 @@ std::string PathDiscovery::MeasurementText() const {
     json.BeginObject().Key("hops").BeginArray();
     for (const HopRecord& hop : *path) {
         NodeFigures figures;
-        if (hop.address != 0) {
+        if (!hop.address.IsZero()) {
             if (auto node = context_.registry.GetNodeFigures(hop.address)) figures = *node;
         }
         json.BeginObject()
             .Member("hop", hop.ttl)
-            .Member("ip", hop.address == 0 ? std::string("*") : Ipv4ToText(hop.address))
+            .Member("ip", hop.address.IsZero() ? std::string("*") : hop.address.Text())
             .MemberFixed("rttMs", figures.averageRtt, 1)
             .MemberFixed("loss", figures.lossPercent, 1)
             .MemberFixed("jitter", figures.jitter, 1)

@@ -108,7 +108,7 @@ private:
     bool ReprobeHoles(const CycleStart& start, uint64_t minIntervalMs, uint32_t timeoutMs);
     void SeedGatewayMac();
     // Whether an unreached destination is one that does not answer ping; see DestinationSilent.
-    bool LooksSilent(const HopList& hops, uint32_t destination);
+    bool LooksSilent(const HopList& hops, Ipv4Address destination);
     void ReportMeasurement();
     std::string MeasurementText() const;
 

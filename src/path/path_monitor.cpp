@@ -11,7 +11,8 @@
 namespace quillon {
 
 std::vector<Destination> DefaultDestinations() {
-    return {{Ipv4(1, 1, 1, 1), "Cloudflare DNS", true}, {Ipv4(8, 8, 8, 8), "Google DNS", false}};
+    return {{Ipv4Address(1, 1, 1, 1), "Cloudflare DNS", true},
+            {Ipv4Address(8, 8, 8, 8), "Google DNS", false}};
 }
 
 PathMonitor::PathMonitor(PathPorts ports, EventSink trackEvent)
@@ -102,7 +103,7 @@ std::optional<std::string> PathMonitor::MeasurementTick(uint32_t regularMs) {
         if (discovery_.PrimaryDone()) {
             const bool regular = lastSweepRegular_;
             prober_.CollectEchoReplies(
-                [&](uint32_t address, uint32_t rttMs, bool timedOut, uint64_t sentAtMs) {
+                [&](Ipv4Address address, uint32_t rttMs, bool timedOut, uint64_t sentAtMs) {
                     registry_.RecordSample(address, rttMs, timedOut, regular, sentAtMs);
                     ++echoes;
                 });

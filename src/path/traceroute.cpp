@@ -8,7 +8,7 @@
 
 namespace quillon {
 
-HopLabel LabelHop(int32_t ttl, uint32_t address, uint32_t destination, const std::string& asn,
+HopLabel LabelHop(int32_t ttl, Ipv4Address address, Ipv4Address destination, const std::string& asn,
                   const std::string& destinationAsn, const std::string& ispAsn) {
     if (ttl == 1) return HopLabel::Local;
     if (address == destination) return HopLabel::Destination;
@@ -19,12 +19,12 @@ HopLabel LabelHop(int32_t ttl, uint32_t address, uint32_t destination, const std
     return HopLabel::Transit;
 }
 
-std::string AsnOf(NameLookups& lookups, uint32_t address) {
+std::string AsnOf(NameLookups& lookups, Ipv4Address address) {
     const AsnInfo info = lookups.LookupAsn(address);
     return info.valid ? info.asn : std::string();
 }
 
-void NameHop(TraceContext& context, HopRecord& hop, uint32_t destination,
+void NameHop(TraceContext& context, HopRecord& hop, Ipv4Address destination,
              const std::string& destinationAsn, const std::string& ispAsn,
              uint64_t registryGeneration) {
     hop.hostname = context.lookups.GetHostnameCached(hop.address);
@@ -43,7 +43,7 @@ void NameHop(TraceContext& context, HopRecord& hop, uint32_t destination,
 std::string IspAsnOf(const HopList& hops, size_t end) {
     for (size_t i = 0; i < hops.size() && i < end; ++i) {
         const HopRecord& hop = hops[i];
-        if (hop.ttl >= 2 && hop.address != 0 && !hop.asn.empty()) return hop.asn;
+        if (hop.ttl >= 2 && !hop.address.IsZero() && !hop.asn.empty()) return hop.asn;
     }
     return {};
 }
@@ -52,12 +52,12 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
                    const TraceGenerations& generations, Publish publish) {
     LogWrite(Info, "Starting traceroute to %s (max %d hops)", destinationText.c_str(),
              kTracerouteMaxHops);
-    const std::optional<uint32_t> parsed = ParseIpv4(destinationText);
+    const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(destinationText);
     if (!parsed) {
         LogWrite(Error, "Invalid destination address: %s", destinationText.c_str());
         return {};
     }
-    const uint32_t destination = *parsed;
+    const Ipv4Address destination = *parsed;
 
     const std::string destinationAsn = AsnOf(context.lookups, destination);
     std::string ispAsn;
@@ -71,7 +71,7 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
             // end it, so that the trace of the new network can start at once.
             if (context.registry.Generation() != generations.registry) return hops;
             probe = context.prober.ProbeHop(destination, ttl, kTracerouteProbeTimeoutMs);
-            if (!probe.timedOut && probe.address != 0) break;
+            if (!probe.timedOut && !probe.address.IsZero()) break;
         }
         HopRecord hop;
         hop.ttl = probe.ttl;
@@ -79,7 +79,7 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
         hop.rttMs = probe.rttMs;
         hop.timedOut = probe.timedOut;
 
-        if (probe.timedOut || probe.address == 0) {
+        if (probe.timedOut || probe.address.IsZero()) {
             hop.label = HopLabel::Unknown;
         } else {
             NameHop(context, hop, destination, destinationAsn, ispAsn, generations.registry);
@@ -92,7 +92,7 @@ HopList Traceroute(TraceContext& context, const std::string& destinationText,
     }
     if (publish == Publish::AtTheEnd) context.currentPath.Publish(hops, generations.path);
 
-    std::vector<uint32_t> addresses;
+    std::vector<Ipv4Address> addresses;
     addresses.reserve(hops.size());
     for (const HopRecord& hop : hops) addresses.push_back(hop.address);
     context.registry.StorePath(destination, addresses, generations.registry);

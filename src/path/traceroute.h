@@ -59,16 +59,16 @@ HopList Traceroute(TraceContext& context, const std::string& destination,
 std::string IspAsnOf(const HopList& hops, size_t end = SIZE_MAX);
 
 // Label of an answering hop, first rule that applies.
-HopLabel LabelHop(int32_t ttl, uint32_t address, uint32_t destination, const std::string& asn,
+HopLabel LabelHop(int32_t ttl, Ipv4Address address, Ipv4Address destination, const std::string& asn,
                   const std::string& destinationAsn, const std::string& ispAsn);
 
 // The AS number of an address; empty when unknown.
-std::string AsnOf(NameLookups& lookups, uint32_t address);
+std::string AsnOf(NameLookups& lookups, Ipv4Address address);
 
 // Names an answering hop (host name, AS), labels it and registers its node: what a trace does
 // for every hop that answers, and a re-probe for a hole that answers later. `ispAsn` is the
 // path's so far (empty: this hop may be the one that names it).
-void NameHop(TraceContext& context, HopRecord& hop, uint32_t destination,
+void NameHop(TraceContext& context, HopRecord& hop, Ipv4Address destination,
              const std::string& destinationAsn, const std::string& ispAsn,
              uint64_t registryGeneration);
 

@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon {
 
 struct CaptureDevice {
     std::string name;         // what Open() takes
     std::string description;
-    std::vector<uint32_t> ipv4Addresses;  // to match the device with an adapter
+    std::vector<Ipv4Address> ipv4Addresses;  // to match the device with an adapter
 };
 
 enum class CaptureNext { Packet, Timeout, Error };

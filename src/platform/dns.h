@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon {
 
 enum class DnsType : uint16_t { A = 1, Ptr = 12, Txt = 16 };
@@ -14,7 +16,7 @@ enum class DnsType : uint16_t { A = 1, Ptr = 12, Txt = 16 };
 struct DnsRecord {
     DnsType type = DnsType::A;
     std::string name;                  // owner name of the record
-    uint32_t a = 0;                    // A: the address, network byte order
+    Ipv4Address a;                     // A: the address
     std::string ptr;                   // PTR: the target name
     std::vector<std::string> strings;  // TXT: the character strings in order
 };

@@ -1,5 +1,4 @@
 // IcmpApi: ICMP echo over IPv4, the measuring instrument of traceroutes and hop monitoring.
-// Addresses are 32-bit values in network byte order (first octet in the lowest byte).
 // Results keep the status numbers the core reasons with: 0 for an echo reply, 11013 for a
 // time-exceeded answer from a router on the way; anything else counts as lost.
 // A handle may be used from several threads for blocking echoes; the overlapped calls of one
@@ -11,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "base/ipv4.h"
+
 namespace quillon {
 
 constexpr uint32_t kIcmpStatusSuccess = 0;
@@ -18,7 +19,7 @@ constexpr uint32_t kIcmpStatusTimedOut = 11010;
 constexpr uint32_t kIcmpStatusTtlExpiredTransit = 11013;
 
 struct EchoRequest {
-    uint32_t destination = 0;
+    Ipv4Address destination;
     uint8_t ttl = 0;  // 0: the system's default time-to-live
     const uint8_t* payload = nullptr;
     size_t payloadSize = 0;
@@ -27,8 +28,8 @@ struct EchoRequest {
 
 struct EchoReply {
     uint32_t status = kIcmpStatusTimedOut;
-    uint32_t address = 0;  // who answered: the destination or a router on the way
-    uint32_t rttMs = 0;    // whole milliseconds
+    Ipv4Address address;  // who answered: the destination or a router on the way
+    uint32_t rttMs = 0;   // whole milliseconds
 };
 
 enum class EchoStart {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon {
 
 using MacAddress = std::array<uint8_t, 6>;
@@ -24,23 +26,23 @@ struct NetAdapter {
     uint32_t ifType = 0;          // kIfTypeEthernet, kIfTypeWireless or another system type
     bool operStatusUp = false;
     uint32_t mtu = 0;
-    uint64_t transmitLinkSpeed = 0;  // bits per second
-    std::vector<uint8_t> physicalAddress;         // as many bytes as the system reports
-    std::vector<uint32_t> ipv4Unicast;            // in the system's order
-    std::vector<std::string> ipv6Unicast;         // texts, in the system's order
-    std::vector<uint32_t> ipv4Gateways;           // gateways the system lists for this adapter
+    uint64_t transmitLinkSpeed = 0;         // bits per second
+    std::vector<uint8_t> physicalAddress;   // as many bytes as the system reports
+    std::vector<Ipv4Address> ipv4Unicast;   // in the system's order
+    std::vector<std::string> ipv6Unicast;   // texts, in the system's order
+    std::vector<Ipv4Address> ipv4Gateways;  // gateways the system lists for this adapter
 };
 
 struct Ipv4Route {
-    uint32_t destination = 0;
-    uint32_t mask = 0;
-    uint32_t nextHop = 0;
+    Ipv4Address destination;
+    Ipv4Address mask;
+    Ipv4Address nextHop;
     uint32_t ifIndex = 0;
     uint32_t metric = 0;
 };
 
 struct NeighborEntry {
-    uint32_t address = 0;
+    Ipv4Address address;
     uint32_t ifIndex = 0;
     MacAddress mac{};
     bool complete = false;  // the hardware address is known (not incomplete or failed)
@@ -58,7 +60,7 @@ public:
     virtual bool ListNeighbors(std::vector<NeighborEntry>& out) = 0;
     // Asks the network for the hardware address of a neighbour the table lacks; blocks up to
     // about a second. Empty when nothing answered.
-    virtual std::optional<MacAddress> ResolveNeighbor(uint32_t address) = 0;
+    virtual std::optional<MacAddress> ResolveNeighbor(Ipv4Address address) = 0;
 };
 
 }  // namespace quillon

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon {
 
 struct ResolveResult {
     bool ok = false;
     int error = 0;
-    std::vector<uint32_t> addresses;  // IPv4, network byte order, in the resolver's order
+    std::vector<Ipv4Address> addresses;  // in the resolver's order
 };
 
 struct UdpExchangeResult {
@@ -35,12 +37,12 @@ public:
     virtual ResolveResult ResolveIpv4(const std::string& host) = 0;
 
     // Sends one datagram to address:port and waits up to timeoutMs for one datagram back.
-    virtual UdpExchangeResult UdpExchange(uint32_t address, uint16_t port,
+    virtual UdpExchangeResult UdpExchange(Ipv4Address address, uint16_t port,
                                           const std::vector<uint8_t>& request,
                                           uint32_t timeoutMs) = 0;
 
     // Opens a TCP connection to address:port within timeoutMs and closes it again.
-    virtual TcpConnectResult TcpConnect(uint32_t address, uint16_t port, uint32_t timeoutMs) = 0;
+    virtual TcpConnectResult TcpConnect(Ipv4Address address, uint16_t port, uint32_t timeoutMs) = 0;
 };
 
 }  // namespace quillon

@@ -102,12 +102,12 @@ ServiceProbeResult ServiceProber::Probe(const ServiceDefinition& definition) {
 
 ServiceProbeResult ServiceProber::ProbeIcmp(const ServiceDefinition& definition) {
     ServiceProbeResult result = Start(definition, ProbeType::Icmp);
-    std::optional<uint32_t> address;
+    std::optional<Ipv4Address> address;
     const ResolveResult resolved = sockets_.ResolveIpv4(definition.target);
     if (resolved.ok && !resolved.addresses.empty()) {
         address = resolved.addresses.front();
     } else {
-        address = ParseIpv4(definition.target);
+        address = Ipv4Address::Parse(definition.target);
     }
     if (!address) {
         result.error = "Failed to resolve hostname";

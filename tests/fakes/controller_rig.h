@@ -25,14 +25,14 @@ inline sim::WorldConfig SmallHome() {
     sim::WorldBuilder b;
     b.Seed(3)
         .Home()
-        .Path(Ipv4(1, 1, 1, 1))
+        .Path(Ipv4Address(1, 1, 1, 1))
         .Hop(sim::kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 9)
+        .Hop(Ipv4Address(203, 0, 113, 1), 9)
         .As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14)
-        .Path(Ipv4(8, 8, 8, 8))
-        .SameHopsAs(Ipv4(1, 1, 1, 1), 2)
-        .Hop(Ipv4(8, 8, 8, 8), 16);
+        .Hop(Ipv4Address(1, 1, 1, 1), 14)
+        .Path(Ipv4Address(8, 8, 8, 8))
+        .SameHopsAs(Ipv4Address(1, 1, 1, 1), 2)
+        .Hop(Ipv4Address(8, 8, 8, 8), 16);
     return b.Build();
 }
 

@@ -25,7 +25,7 @@ public:
         out = neighbors;
         return neighborsOk;
     }
-    std::optional<MacAddress> ResolveNeighbor(uint32_t address) override {
+    std::optional<MacAddress> ResolveNeighbor(Ipv4Address address) override {
         resolved.push_back(address);
         const auto it = resolvable.find(address);
         if (it == resolvable.end()) return std::nullopt;
@@ -35,10 +35,10 @@ public:
     std::vector<NetAdapter> adapters;
     std::vector<Ipv4Route> routes;
     std::vector<NeighborEntry> neighbors;
-    std::map<uint32_t, MacAddress> resolvable;
+    std::map<Ipv4Address, MacAddress> resolvable;
     bool adaptersOk = true, routesOk = true, neighborsOk = true;
     int neighborReads = 0;
-    std::vector<uint32_t> resolved;
+    std::vector<Ipv4Address> resolved;
 };
 
 }  // namespace quillon::test

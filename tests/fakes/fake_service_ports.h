@@ -24,9 +24,9 @@ namespace quillon::test {
 
 class FakeSockets final : public Sockets {
 public:
-    std::map<std::string, uint32_t> names;  // host -> address; literals resolve by themselves
-    std::set<uint16_t> openPorts;           // connects to these succeed
-    std::set<uint16_t> silentPorts;         // these time out; every other port refuses
+    std::map<std::string, Ipv4Address> names;  // host -> address; literals resolve by themselves
+    std::set<uint16_t> openPorts;              // connects to these succeed
+    std::set<uint16_t> silentPorts;            // these time out; every other port refuses
     std::atomic<int> connects = 0;
 
     ResolveResult ResolveIpv4(const std::string& host) override {
@@ -34,17 +34,17 @@ public:
         std::lock_guard lock(mutex_);
         if (const auto it = names.find(host); it != names.end()) {
             result.addresses.push_back(it->second);
-        } else if (const auto literal = ParseIpv4(host)) {
+        } else if (const auto literal = Ipv4Address::Parse(host)) {
             result.addresses.push_back(*literal);
         }
         result.ok = !result.addresses.empty();
         return result;
     }
-    UdpExchangeResult UdpExchange(uint32_t, uint16_t, const std::vector<uint8_t>&,
+    UdpExchangeResult UdpExchange(Ipv4Address, uint16_t, const std::vector<uint8_t>&,
                                   uint32_t) override {
         return {};
     }
-    TcpConnectResult TcpConnect(uint32_t, uint16_t port, uint32_t) override {
+    TcpConnectResult TcpConnect(Ipv4Address, uint16_t port, uint32_t) override {
         ++connects;
         std::lock_guard lock(mutex_);
         TcpConnectResult result;
@@ -61,7 +61,7 @@ private:
 class FakeDnsA final : public Dns {
 public:
     explicit FakeDnsA(Clock& clock, uint32_t delayMs = 0) : clock_(clock), delayMs_(delayMs) {}
-    void Answer(const std::string& name, uint32_t address) {
+    void Answer(const std::string& name, Ipv4Address address) {
         std::lock_guard lock(mutex_);
         names_[name] = address;
     }
@@ -94,7 +94,7 @@ private:
     Clock& clock_;
     const uint32_t delayMs_;
     std::mutex mutex_;
-    std::map<std::string, uint32_t> names_;
+    std::map<std::string, Ipv4Address> names_;
 };
 
 class FakeHttp final : public Http {

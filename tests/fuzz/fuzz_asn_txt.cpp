@@ -3,7 +3,6 @@
 // each result must be the piece of the input its rule names, and a parsed address must print
 // back to exactly the text it came from (the strict form has one spelling per address).
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -29,13 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(name.empty() || name.front() != ' ');
     Check(name.size() <= size && text.substr(size - name.size()) == name);
 
-    if (const auto address = quillon::ParseIpv4(text)) {
-        Check(quillon::Ipv4ToText(*address) == text);
+    if (const auto address = quillon::Ipv4Address::Parse(text)) {
+        Check(address->Text() == text);
     }
     if (size >= 4) {
-        uint32_t address;
-        std::memcpy(&address, data, sizeof(address));
-        Check(quillon::ParseIpv4(quillon::Ipv4ToText(address)) == address);
+        const quillon::Ipv4Address address(data[0], data[1], data[2], data[3]);
+        Check(quillon::Ipv4Address::Parse(address.Text()) == address);
     }
     return 0;
 }

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (const auto cache = quillon::ParseGeoCache(text)) {
         for (const auto& [ip, entry] : *cache) {
-            Check(quillon::ParseIpv4(ip).has_value() && entry.location.ip == ip);
+            Check(quillon::Ipv4Address::Parse(ip).has_value() && entry.location.ip == ip);
             Check(entry.location.valid && OnGlobe(entry.location));
         }
         const auto again = quillon::ParseGeoCache(quillon::SerializeGeoCache(*cache));

@@ -2,7 +2,6 @@
 // datagram-socket replies and error-queue entries). Beyond not crashing: an accepted echo reply
 // comes from the destination, and no packet is accepted for another identifier or sequence.
 #include <cstdint>
-#include <cstring>
 
 #include "fuzz_check.h"
 #include "platform/linux/linux_icmp_parse.h"
@@ -11,8 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quillon::lnx;
     // The first 8 bytes choose destination, identifier and sequence; the rest is the packet.
     if (size < 8) return 0;
-    uint32_t destination;
-    std::memcpy(&destination, data, 4);
+    const quillon::Ipv4Address destination(data[0], data[1], data[2], data[3]);
     const uint16_t identifier = static_cast<uint16_t>(data[4] << 8 | data[5]);
     const uint16_t sequence = static_cast<uint16_t>(data[6] << 8 | data[7]);
     const uint8_t* packet = data + 8;
@@ -28,10 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ParseDatagramEchoReply(packet, length, destination, destination, sequence)) {
         Check(reply->status == 0 && length >= 8);
     }
+    const quillon::Ipv4Address offender(1, 0, 0, 0);
     QueuedIcmpError error{true, length > 0 ? packet[0] : uint8_t{0},
-                          length > 1 ? packet[1] : uint8_t{0}, 1, destination};
+                          length > 1 ? packet[1] : uint8_t{0}, offender, destination};
     if (const auto queued = ParseQueuedIcmpError(error, packet, length, destination, sequence)) {
-        Check(queued->status != 0 && queued->address == 1);
+        Check(queued->status != 0 && queued->address == offender);
     }
     return 0;
 }

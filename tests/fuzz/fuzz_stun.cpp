@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < id.size() && 8 + i < size; ++i) id[i] = data[8 + i];
     const quillon::StunAnswer answer = quillon::ParseBindingAnswer(data, size, id);
     Check((answer.status == StunStatus::TooShort) == (size < quillon::kStunHeaderSize));
-    Check(answer.status == StunStatus::Mapped || (answer.address == 0 && answer.port == 0));
+    Check(answer.status == StunStatus::Mapped || (answer.address.IsZero() && answer.port == 0));
 
     quillon::StunTransactionId other = id;
     other[11] ^= 0x5A;

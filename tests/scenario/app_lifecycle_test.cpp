@@ -137,7 +137,7 @@ TEST(Application, GivenDestinationsReplaceTheDefaults) {
     AppRig rig;
     std::vector<Destination> seen;
     Application app(rig.platform,
-                    ApplicationOptions{false, {{Ipv4(8, 8, 8, 8), "8.8.8.8", true}}, ""});
+                    ApplicationOptions{false, {{Ipv4Address(8, 8, 8, 8), "8.8.8.8", true}}, ""});
     rig.shell.whileRunning = [&](FakeShell&) {
         seen = app.Monitor()->Registry().GetDestinations();
     };

@@ -24,11 +24,11 @@ TEST(PathConcurrency, CycleStartingDuringAResetSeesOnlyTheNewGeneration) {
     sim::WorldBuilder b;
     b.Seed(5)
         .Home()
-        .Path(Ipv4(1, 1, 1, 1))
+        .Path(Ipv4Address(1, 1, 1, 1))
         .Hop(sim::kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 10)
+        .Hop(Ipv4Address(203, 0, 113, 1), 10)
         .As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .Hop(Ipv4Address(1, 1, 1, 1), 14)
         .As(13335, "CLOUDFLARENET, US");
     sim::VirtualClock clock;
     sim::SimSystem system;
@@ -85,16 +85,16 @@ TEST(PathConcurrency, ResetsDuringRunningCyclesLeaveNoStaleState) {
     sim::WorldBuilder b;
     b.Seed(3)
         .Home()
-        .Path(Ipv4(1, 1, 1, 1))
+        .Path(Ipv4Address(1, 1, 1, 1))
         .Hop(sim::kHomeGateway, 2)
         .NoAnswerHop()
-        .Hop(Ipv4(203, 0, 113, 1), 10)
+        .Hop(Ipv4Address(203, 0, 113, 1), 10)
         .As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .Hop(Ipv4Address(1, 1, 1, 1), 14)
         .As(13335, "CLOUDFLARENET, US")
-        .Path(Ipv4(8, 8, 8, 8))
-        .SameHopsAs(Ipv4(1, 1, 1, 1), 3)
-        .Hop(Ipv4(8, 8, 8, 8), 16)
+        .Path(Ipv4Address(8, 8, 8, 8))
+        .SameHopsAs(Ipv4Address(1, 1, 1, 1), 3)
+        .Hop(Ipv4Address(8, 8, 8, 8), 16)
         .As(15169, "GOOGLE, US");
     sim::VirtualClock clock;
     sim::SimSystem system;
@@ -128,9 +128,9 @@ TEST(PathConcurrency, ResetsDuringRunningCyclesLeaveNoStaleState) {
         ASSERT_TRUE(monitor.Discovery().AllStagesDone());
         const auto path = monitor.Path().Snapshot();
         ASSERT_EQ(path->size(), 4u);
-        EXPECT_EQ(path->back().address, Ipv4(1, 1, 1, 1));
+        EXPECT_EQ(path->back().address, Ipv4Address(1, 1, 1, 1));
         for (const HopRecord& hop : *path) {
-            if (hop.address != 0) {
+            if (!hop.address.IsZero()) {
                 EXPECT_TRUE(monitor.Registry().GetNode(hop.address));
             }
         }

@@ -19,22 +19,22 @@ sim::WorldBuilder SteadyHome() {
     sim::WorldBuilder b;
     b.Seed(1)
         .Home()
-        .Path(Ipv4(1, 1, 1, 1))
+        .Path(Ipv4Address(1, 1, 1, 1))
         .Hop(kHomeGateway, 2)
         .Named("router.home")
-        .Hop(Ipv4(100, 64, 0, 1), 8)
-        .Hop(Ipv4(203, 0, 113, 1), 10)
+        .Hop(Ipv4Address(100, 64, 0, 1), 8)
+        .Hop(Ipv4Address(203, 0, 113, 1), 10)
         .Named("bras1.isp.example")
         .As(64500, "EXAMPLE-NET, ZZ")
         .NoAnswerHop()
-        .Hop(Ipv4(198, 51, 100, 9), 13)
+        .Hop(Ipv4Address(198, 51, 100, 9), 13)
         .As(64510, "TRANSIT-EXAMPLE, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .Hop(Ipv4Address(1, 1, 1, 1), 14)
         .Named("one.one.one.one")
         .As(13335, "CLOUDFLARENET, US")
-        .Path(Ipv4(8, 8, 8, 8))
-        .SameHopsAs(Ipv4(1, 1, 1, 1), 3)
-        .Hop(Ipv4(8, 8, 8, 8), 16)
+        .Path(Ipv4Address(8, 8, 8, 8))
+        .SameHopsAs(Ipv4Address(1, 1, 1, 1), 3)
+        .Hop(Ipv4Address(8, 8, 8, 8), 16)
         .As(15169, "GOOGLE, US");
     return b;
 }
@@ -75,8 +75,8 @@ TEST(PathScenario, HealthyHomeIsDiscoveredStageByStageAndMeasured) {
     EXPECT_FALSE(h.State().contains("culpritCallout"));
 
     // The secondary path filled the registry but the current path stayed the primary one.
-    EXPECT_TRUE(h.monitor.Registry().GetNode(Ipv4(8, 8, 8, 8)));
-    EXPECT_EQ(h.monitor.Path().Snapshot()->back().address, Ipv4(1, 1, 1, 1));
+    EXPECT_TRUE(h.monitor.Registry().GetNode(Ipv4Address(8, 8, 8, 8)));
+    EXPECT_EQ(h.monitor.Path().Snapshot()->back().address, Ipv4Address(1, 1, 1, 1));
 
     // One measurement report with every hop.
     ASSERT_EQ(h.events.size(), 1u);
@@ -187,7 +187,7 @@ TEST(PathScenario, DemoWifiLossWorldNamesOnlyTheWifiLinkAndClears) {
 
 TEST(PathScenario, LatencyFromAnIspHopBlamesTheIspButOneSlowRouterDoesNot) {
     sim::WorldBuilder b = SteadyHome();
-    b.At(30'000, sim::HopLatency({Ipv4(203, 0, 113, 1)}, 400));
+    b.At(30'000, sim::HopLatency({Ipv4Address(203, 0, 113, 1)}, 400));
     PathHarness h(b.Build());
     TickUntil(
         h, [&] { return h.CalloutTitle() == "ISP Issue"; }, 120'000);
@@ -204,11 +204,11 @@ TEST(PathScenario, LatencyFromAnIspHopBlamesTheIspButOneSlowRouterDoesNot) {
     sim::WorldBuilder slow;
     slow.Seed(2)
         .Home()
-        .Path(Ipv4(1, 1, 1, 1))
+        .Path(Ipv4Address(1, 1, 1, 1))
         .Hop(kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 250)
+        .Hop(Ipv4Address(203, 0, 113, 1), 250)
         .As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .Hop(Ipv4Address(1, 1, 1, 1), 14)
         .As(13335, "CLOUDFLARENET, US");
     PathHarness s(slow.Build());
     s.Ticks(30);
@@ -231,7 +231,7 @@ TEST(PathScenario, DestinationThatNeverAnswersPingIsJudgedByTheHopsBeforeIt) {
     EXPECT_FALSE(h.monitor.Discovery().SecondaryDone());
     EXPECT_EQ(h.Overall(), "critical");
     // Hops that answered are measured meanwhile.
-    EXPECT_GT(h.monitor.Registry().GetNodeFigures(Ipv4(10, 0, 0, 1))->count, 5);
+    EXPECT_GT(h.monitor.Registry().GetNodeFigures(Ipv4Address(10, 0, 0, 1))->count, 5);
 
     // Silent for minutes while its path and 8.8.8.8 answer: a host that does not answer ping.
     TickUntil(
@@ -247,7 +247,7 @@ TEST(PathScenario, DestinationThatNeverAnswersPingIsJudgedByTheHopsBeforeIt) {
     EXPECT_NE(h.state.find(R"("details":{"hostname":"1.1.1.1","answersPing":false})"),
               std::string::npos);
     // Its path is still watched: loss from the ISP on is blamed there.
-    h.network.world().Apply(sim::HopLoss({Ipv4(203, 0, 113, 1)}, 40));
+    h.network.world().Apply(sim::HopLoss({Ipv4Address(203, 0, 113, 1)}, 40));
     TickUntil(
         h, [&] { return h.CalloutTitle() == "ISP Issue"; }, 60'000);
 }
@@ -255,8 +255,9 @@ TEST(PathScenario, DestinationThatNeverAnswersPingIsJudgedByTheHopsBeforeIt) {
 TEST(PathScenario, OutageRetriesKeepTheOldPathUntilTheNewOneIsTraced) {
     // The destination answered once, so its silence is an outage, retried once a minute.
     sim::WorldBuilder b = SteadyHome();
-    b.At(0, sim::HopSilent({Ipv4(1, 1, 1, 1)})).At(0, sim::HopSilent({Ipv4(198, 51, 100, 9)}));
-    b.At(0, sim::HopSilent({Ipv4(8, 8, 8, 8)}));  // nothing past the ISP answers
+    b.At(0, sim::HopSilent({Ipv4Address(1, 1, 1, 1)}))
+        .At(0, sim::HopSilent({Ipv4Address(198, 51, 100, 9)}));
+    b.At(0, sim::HopSilent({Ipv4Address(8, 8, 8, 8)}));  // nothing past the ISP answers
     PathHarness h(b.Build());
     h.Tick();
     ASSERT_TRUE(h.monitor.Discovery().DestinationUnreached());
@@ -328,27 +329,27 @@ TEST(PathScenario, GatewayChangeBetweenStagesRediscoversInTheSameCycle) {
 }
 
 TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
-    const uint32_t shy = Ipv4(203, 0, 113, 65);
+    const Ipv4Address shy(203, 0, 113, 65);
     sim::WorldBuilder b;
     b.Seed(4)
         .Home()
-        .Path(Ipv4(1, 1, 1, 1))
+        .Path(Ipv4Address(1, 1, 1, 1))
         .Hop(kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 9)
+        .Hop(Ipv4Address(203, 0, 113, 1), 9)
         .As(64500, "EXAMPLE-NET, ZZ")
         .Hop(shy, 10)
         .Named("core1.isp.example")
         .As(64500, "EXAMPLE-NET, ZZ")
-        .Hop(Ipv4(1, 1, 1, 1), 14)
+        .Hop(Ipv4Address(1, 1, 1, 1), 14)
         .As(13335, "CLOUDFLARENET, US")
         .At(0, sim::HopSilent({shy}))
         .At(7'000, sim::HopAnswers({shy}));
     PathHarness h(b.Build());
     h.Ticks(2);  // primary (hop 3 silent) and secondary
-    EXPECT_EQ((*h.monitor.Path().Snapshot())[2].address, 0u);
-    const size_t sentBefore = h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 3);
+    EXPECT_EQ((*h.monitor.Path().Snapshot())[2].address, Ipv4Address());
+    const size_t sentBefore = h.network.world().EchoesSent(Ipv4Address(1, 1, 1, 1), 3);
     h.Tick();  // re-probe towards the last answering hop with ttl 3
-    EXPECT_EQ(h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 3), sentBefore + 1);
+    EXPECT_EQ(h.network.world().EchoesSent(Ipv4Address(1, 1, 1, 1), 3), sentBefore + 1);
     EXPECT_TRUE(h.monitor.Discovery().ReprobeDone());
     const HopRecord hop = (*h.monitor.Path().Snapshot())[2];
     EXPECT_EQ(hop.address, shy);
@@ -365,13 +366,13 @@ TEST(PathScenario, SilentHopThatAnswersLaterIsFoundByTheReprobe) {
 // runs one hop past it with a hole. Re-probing the hole towards the destination reaches the
 // destination itself: it is that close, so it takes that row and the rows past it go.
 TEST(PathScenario, DestinationAnsweringCloserShortensThePath) {
-    const uint32_t destination = Ipv4(1, 1, 1, 1);
+    const Ipv4Address destination(1, 1, 1, 1);
     sim::WorldBuilder b;
     b.Seed(4)
         .Home()
         .Path(destination)
         .Hop(kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 9)
+        .Hop(Ipv4Address(203, 0, 113, 1), 9)
         .As(64500, "EXAMPLE-NET, ZZ")
         .Hop(destination, 14)
         .As(13335, "CLOUDFLARENET, US")
@@ -381,7 +382,7 @@ TEST(PathScenario, DestinationAnsweringCloserShortensThePath) {
     h.Ticks(2);  // primary (three probes at ttl 3 lost, the destination at ttl 4), secondary
     const HopList traced = *h.monitor.Path().Snapshot();
     ASSERT_EQ(traced.size(), 4u);
-    ASSERT_EQ(traced[2].address, 0u);
+    ASSERT_EQ(traced[2].address, Ipv4Address());
     ASSERT_EQ(traced[3].address, destination);
 
     h.Tick();  // re-probe of hop 3 towards the destination: answered by the destination
@@ -396,7 +397,7 @@ TEST(PathScenario, DestinationAnsweringCloserShortensThePath) {
 }
 
 TEST(PathScenario, HolesAreProbedAgainEachMinuteUntilTheyAnswer) {
-    const uint32_t shy = Ipv4(203, 0, 113, 65);
+    const Ipv4Address shy(203, 0, 113, 65);
     sim::WorldBuilder b = SteadyHome();
     b.At(0, sim::HopSilent({shy}));
     // SteadyHome's hop 4 never answers; a hop that starts answering after five minutes.
@@ -405,16 +406,16 @@ TEST(PathScenario, HolesAreProbedAgainEachMinuteUntilTheyAnswer) {
     b.At(300'000, sim::HopAnswers({shy}));
     PathHarness h(b.Build());
     h.RunFor(290'000);
-    const int probes = h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 4);
+    const int probes = h.network.world().EchoesSent(Ipv4Address(1, 1, 1, 1), 4);
     EXPECT_GE(probes, 3 + 4);  // the trace's three, then about one a minute
     EXPECT_LE(probes, 3 + 6);
-    EXPECT_EQ((*h.monitor.Path().Snapshot())[3].address, 0u);
+    EXPECT_EQ((*h.monitor.Path().Snapshot())[3].address, Ipv4Address());
     h.RunFor(70'000);
     EXPECT_EQ((*h.monitor.Path().Snapshot())[3].address, shy);
     EXPECT_EQ((*h.monitor.Path().Snapshot())[3].label, HopLabel::Isp);
-    const int after = h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 4);
+    const int after = h.network.world().EchoesSent(Ipv4Address(1, 1, 1, 1), 4);
     h.RunFor(180'000);
-    EXPECT_EQ(h.network.world().EchoesSent(Ipv4(1, 1, 1, 1), 4), after);  // found: no more
+    EXPECT_EQ(h.network.world().EchoesSent(Ipv4Address(1, 1, 1, 1), 4), after);  // found: no more
 }
 
 TEST(PathScenario, NoDefaultGatewayReportsAnUnreachableInternet) {
@@ -438,8 +439,8 @@ JsonValue IspDetails(const PathHarness& h) {
 
 TEST(PathScenario, IspIsNamedFromThePathWhileUdpIsBlockedThenFromThePublicAddress) {
     sim::WorldConfig world = LoadWorld("healthy_home.json");
-    world.timeline.insert(world.timeline.begin(), sim::PublicAddress(0));
-    sim::TimelineEvent back = sim::PublicAddress(Ipv4(203, 0, 113, 45));
+    world.timeline.insert(world.timeline.begin(), sim::PublicAddress(Ipv4Address()));
+    sim::TimelineEvent back = sim::PublicAddress(Ipv4Address(203, 0, 113, 45));
     back.atMs = 60'000;
     world.timeline.push_back(back);
     PathHarness h(world);

@@ -110,7 +110,7 @@ ServiceDefinition Dns(std::string id, std::string target, bool enabled = true) {
 
 TEST(ServiceMonitoring, TheFirstFiveEnabledServicesAreProbedAndChangesApplyAtOnce) {
     MonitorRig rig;
-    rig.dns.Answer("example.com", Ipv4(93, 184, 216, 34));
+    rig.dns.Answer("example.com", Ipv4Address(93, 184, 216, 34));
     std::vector<ServiceDefinition> list;
     for (int i = 1; i <= 7; ++i) {
         list.push_back(Dns("s" + std::to_string(i), "example.com", i != 3));
@@ -166,7 +166,7 @@ TEST(ServiceMonitoring, ThePauseBetweenProbesIsTheIntervalOrFiveSeconds) {
     for (const auto& [interval, pause] :
          {std::pair{0u, 5000u}, {0xFFFFFFFFu, 5000u}, {2500u, 2500u}}) {
         MonitorRig rig;
-        rig.dns.Answer("example.com", Ipv4(93, 184, 216, 34));
+        rig.dns.Answer("example.com", Ipv4Address(93, 184, 216, 34));
         rig.monitor.StartServiceProbing(
             {{"a", "a", "example.com", ProbeType::Dns, 0, interval, true}});
         ASSERT_TRUE(Eventually([&] { return rig.results.Count("a") >= 4; }));
@@ -254,8 +254,8 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
     FakeHttp http;
     FakeFiles files;
     LogCapture log;
-    dns.Answer("example.com", Ipv4(93, 184, 216, 34));
-    sockets.names["example.com"] = Ipv4(93, 184, 216, 34);
+    dns.Answer("example.com", Ipv4Address(93, 184, 216, 34));
+    sockets.names["example.com"] = Ipv4Address(93, 184, 216, 34);
     sockets.openPorts = {443};
     http.answer = [](const HttpExchange&) {
         HttpOutcome o;

@@ -20,9 +20,9 @@ DnsAnswer LinuxDns::Query(const std::string& name, DnsType type, bool /*bypassCa
         answer.error = NO_RECOVERY;
         return answer;
     }
-    if (options_.server != 0) {
+    if (!options_.server.IsZero()) {
         state.nsaddr_list[0].sin_family = AF_INET;
-        state.nsaddr_list[0].sin_addr.s_addr = options_.server;
+        state.nsaddr_list[0].sin_addr.s_addr = options_.server.NetworkOrder();
         state.nsaddr_list[0].sin_port = htons(options_.port);
         state.nscount = 1;
     }

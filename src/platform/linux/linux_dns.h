@@ -15,7 +15,7 @@
 namespace quillon::lnx {
 
 struct LinuxDnsOptions {
-    uint32_t server = 0;  // network byte order; 0: the servers of /etc/resolv.conf
+    Ipv4Address server;  // 0.0.0.0: the servers of /etc/resolv.conf
     uint16_t port = 53;
 };
 

@@ -85,10 +85,8 @@ DnsAnswer ParseDnsResponse(const uint8_t* message, size_t size) {
         switch (type) {
             case static_cast<uint16_t>(DnsType::A):
                 if (dataLength != 4) return Malformed();
-                record.a = static_cast<uint32_t>(message[data]) |
-                           static_cast<uint32_t>(message[data + 1]) << 8 |
-                           static_cast<uint32_t>(message[data + 2]) << 16 |
-                           static_cast<uint32_t>(message[data + 3]) << 24;
+                record.a = Ipv4Address(message[data], message[data + 1], message[data + 2],
+                                       message[data + 3]);
                 break;
             case static_cast<uint16_t>(DnsType::Ptr):
             case kDnsTypeCname: {

@@ -182,7 +182,7 @@ public:
             BuildEchoRequest(identifier_, sequence_, request.payload, request.payloadSize);
         sockaddr_in to{};
         to.sin_family = AF_INET;
-        to.sin_addr.s_addr = request.destination;
+        to.sin_addr.s_addr = request.destination.NetworkOrder();
         sentNs_ = NowNs();
         sentRealtimeNs_ = RealtimeNs();
         timeoutNs_ = static_cast<int64_t>(request.timeoutMs) * 1'000'000;
@@ -200,7 +200,7 @@ public:
                 outstanding_ = true;
                 answer_ = EchoReply{
                     errno == ENETUNREACH ? kIcmpStatusNetUnreachable : kIcmpStatusHostUnreachable,
-                    0, 0};
+                    Ipv4Address(), 0};
                 return EchoStart::Completed;
             }
         }
@@ -234,7 +234,8 @@ public:
                     ? ParseRawIcmpPacket(in.data, static_cast<size_t>(n), destination_, identifier_,
                                          sequence_)
                     : ParseDatagramEchoReply(in.data, static_cast<size_t>(n),
-                                             in.from.sin_addr.s_addr, destination_, sequence_);
+                                             Ipv4Address::FromNetworkOrder(in.from.sin_addr.s_addr),
+                                             destination_, sequence_);
             if (answer) Complete(*answer, ReceiveTimeNs(in.message), in.readAt);
         }
         return answer_.has_value();
@@ -243,7 +244,9 @@ public:
     // The outcome once known, or the time-out once the deadline has passed.
     std::optional<EchoReply> Outcome(int64_t nowNs) {
         if (!outstanding_) return std::nullopt;
-        if (!answer_ && nowNs >= Deadline()) answer_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
+        if (!answer_ && nowNs >= Deadline()) {
+            answer_ = EchoReply{kIcmpStatusTimedOut, Ipv4Address(), 0};
+        }
         if (!answer_) return std::nullopt;
         outstanding_ = false;
         return answer_;
@@ -277,7 +280,7 @@ private:
         }
         const int64_t elapsedNs = *arrivalRealtimeNs - sentRealtimeNs_;
         if (elapsedNs > timeoutNs_) {
-            answer_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
+            answer_ = EchoReply{kIcmpStatusTimedOut, Ipv4Address(), 0};
             return;
         }
         answer_ = EchoReply{answer.status, answer.address, WholeMs(elapsedNs)};
@@ -302,8 +305,10 @@ private:
                 queued.code = error.ee_code;
                 const auto* offender =
                     reinterpret_cast<const sockaddr_in*>(CMSG_DATA(c) + sizeof(sock_extended_err));
-                if (offender->sin_family == AF_INET) queued.offender = offender->sin_addr.s_addr;
-                queued.erroredDestination = in.from.sin_addr.s_addr;
+                if (offender->sin_family == AF_INET) {
+                    queued.offender = Ipv4Address::FromNetworkOrder(offender->sin_addr.s_addr);
+                }
+                queued.erroredDestination = Ipv4Address::FromNetworkOrder(in.from.sin_addr.s_addr);
                 const auto answer = ParseQueuedIcmpError(queued, in.data, static_cast<size_t>(n),
                                                          destination_, sequence_);
                 if (answer) Complete(*answer, ReceiveTimeNs(message), in.readAt);
@@ -316,7 +321,7 @@ private:
     uint16_t identifier_;
     uint16_t sequence_ = 0;
     int ttl_ = 0;  // last set on the socket; 0: not yet
-    uint32_t destination_ = 0;
+    Ipv4Address destination_;
     bool outstanding_ = false;
     std::optional<EchoReply> answer_;
     int64_t sentNs_ = 0;          // steady clock

@@ -13,11 +13,9 @@ uint16_t Read16(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
-// Addresses stay in network byte order: the bytes as they sit in the packet.
-uint32_t ReadAddress(const uint8_t* p) {
-    uint32_t value;
-    std::memcpy(&value, p, sizeof(value));
-    return value;
+// The four octets as they sit in the packet, first octet first.
+Ipv4Address ReadAddress(const uint8_t* p) {
+    return Ipv4Address(p[0], p[1], p[2], p[3]);
 }
 
 // The header length of the IPv4 packet at p, or 0 when it is not a plausible IPv4 header of
@@ -91,12 +89,12 @@ std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint16_t sequence,
 }
 
 std::optional<IcmpAnswer> ParseRawIcmpPacket(const uint8_t* packet, size_t size,
-                                             uint32_t destination, uint16_t identifier,
+                                             Ipv4Address destination, uint16_t identifier,
                                              uint16_t sequence) {
     if (packet == nullptr) return std::nullopt;
     const size_t headerLength = Ipv4HeaderLength(packet, size, kProtocolIcmp);
     if (headerLength == 0 || size - headerLength < kIcmpHeaderSize) return std::nullopt;
-    const uint32_t source = ReadAddress(packet + 12);
+    const Ipv4Address source = ReadAddress(packet + 12);
     const uint8_t* icmp = packet + headerLength;
     const size_t icmpSize = size - headerLength;
     const uint8_t type = icmp[0];
@@ -125,7 +123,7 @@ std::optional<IcmpAnswer> ParseRawIcmpPacket(const uint8_t* packet, size_t size,
 }
 
 std::optional<IcmpAnswer> ParseDatagramEchoReply(const uint8_t* message, size_t size,
-                                                 uint32_t source, uint32_t destination,
+                                                 Ipv4Address source, Ipv4Address destination,
                                                  uint16_t sequence) {
     if (message == nullptr || size < kIcmpHeaderSize) return std::nullopt;
     if (message[0] != kIcmpEchoReply || message[1] != 0) return std::nullopt;
@@ -134,7 +132,7 @@ std::optional<IcmpAnswer> ParseDatagramEchoReply(const uint8_t* message, size_t 
 }
 
 std::optional<IcmpAnswer> ParseQueuedIcmpError(const QueuedIcmpError& error, const uint8_t* sent,
-                                               size_t sentSize, uint32_t destination,
+                                               size_t sentSize, Ipv4Address destination,
                                                uint16_t sequence) {
     if (!error.originIcmp || sent == nullptr || sentSize < kIcmpHeaderSize) return std::nullopt;
     if (error.erroredDestination != destination) return std::nullopt;

@@ -19,6 +19,8 @@
 #include <optional>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon::lnx {
 
 constexpr uint32_t kIcmpStatusNetUnreachable = 11002;
@@ -41,7 +43,7 @@ constexpr uint8_t kIcmpParameterProblem = 12;
 // What an accepted packet says about our request.
 struct IcmpAnswer {
     uint32_t status = 0;
-    uint32_t address = 0;  // who answered, network byte order
+    Ipv4Address address;  // who answered
 };
 
 // The status an ICMP error type and code stand for.
@@ -60,14 +62,14 @@ std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint16_t sequence,
 // our echo request (same identifier, sequence and destination). Anything else — other
 // programs' pings, our own outgoing requests seen on loopback, mangled packets — is nothing.
 std::optional<IcmpAnswer> ParseRawIcmpPacket(const uint8_t* packet, size_t size,
-                                             uint32_t destination, uint16_t identifier,
+                                             Ipv4Address destination, uint16_t identifier,
                                              uint16_t sequence);
 
 // An ICMP message as an ICMP datagram socket delivers it (no IP header; the kernel has already
 // sent us only answers to this socket, with its own identifier): an echo reply with our
 // sequence from `source`, which must be the destination.
 std::optional<IcmpAnswer> ParseDatagramEchoReply(const uint8_t* message, size_t size,
-                                                 uint32_t source, uint32_t destination,
+                                                 Ipv4Address source, Ipv4Address destination,
                                                  uint16_t sequence);
 
 // An entry of a datagram socket's error queue, its fields already taken from the control
@@ -77,11 +79,11 @@ struct QueuedIcmpError {
     bool originIcmp = false;
     uint8_t type = 0;
     uint8_t code = 0;
-    uint32_t offender = 0;
-    uint32_t erroredDestination = 0;  // where the erroring request went (msg_name)
+    Ipv4Address offender;
+    Ipv4Address erroredDestination;  // where the erroring request went (msg_name)
 };
 std::optional<IcmpAnswer> ParseQueuedIcmpError(const QueuedIcmpError& error, const uint8_t* sent,
-                                               size_t sentSize, uint32_t destination,
+                                               size_t sentSize, Ipv4Address destination,
                                                uint16_t sequence);
 
 }  // namespace quillon::lnx

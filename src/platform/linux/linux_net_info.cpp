@@ -94,8 +94,8 @@ bool LinuxNetInfo::ListAdapters(std::vector<NetAdapter>& out) {
                 adapter.physicalAddress.assign(link->sll_addr, link->sll_addr + 6);
             }
         } else if (entry->ifa_addr->sa_family == AF_INET) {
-            adapter.ipv4Unicast.push_back(
-                reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
+            adapter.ipv4Unicast.push_back(Ipv4Address::FromNetworkOrder(
+                reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr));
         } else if (entry->ifa_addr->sa_family == AF_INET6) {
             char text[INET6_ADDRSTRLEN] = {};
             const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
@@ -129,7 +129,7 @@ bool LinuxNetInfo::ListAdapters(std::vector<NetAdapter>& out) {
         adapter.operStatusUp = running[index] != 0;
         if (haveRoutes) {
             for (const Ipv4Route& route : routes) {
-                if (route.destination == 0 && route.mask == 0 && route.nextHop != 0 &&
+                if (route.destination.IsZero() && route.mask.IsZero() && !route.nextHop.IsZero() &&
                     route.ifIndex == adapter.ifIndex) {
                     adapter.ipv4Gateways.push_back(route.nextHop);
                 }
@@ -163,8 +163,8 @@ bool LinuxNetInfo::ListNeighbors(std::vector<NeighborEntry>& out) {
     return true;
 }
 
-std::optional<MacAddress> LinuxNetInfo::ResolveNeighbor(uint32_t address) {
-    if (address == 0) return std::nullopt;
+std::optional<MacAddress> LinuxNetInfo::ResolveNeighbor(Ipv4Address address) {
+    if (address.IsZero()) return std::nullopt;
     auto lookup = [&]() -> std::optional<MacAddress> {
         std::vector<NeighborEntry> table;
         if (!ListNeighbors(table)) return std::nullopt;
@@ -182,7 +182,7 @@ std::optional<MacAddress> LinuxNetInfo::ResolveNeighbor(uint32_t address) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(9);
-        to.sin_addr.s_addr = address;
+        to.sin_addr.s_addr = address.NetworkOrder();
         const char byte = 0;
         sendto(fd, &byte, 1, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
         close(fd);

@@ -42,7 +42,7 @@ public:
     bool ListAdapters(std::vector<NetAdapter>& out) override;
     bool ListRoutes(std::vector<Ipv4Route>& out) override;
     bool ListNeighbors(std::vector<NeighborEntry>& out) override;
-    std::optional<MacAddress> ResolveNeighbor(uint32_t address) override;
+    std::optional<MacAddress> ResolveNeighbor(Ipv4Address address) override;
 
 private:
     using DeviceKey = std::pair<std::string, uint32_t>;  // name, index

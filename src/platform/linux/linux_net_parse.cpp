@@ -69,22 +69,11 @@ std::vector<RouteRow> ParseProcNetRoute(std::string_view text) {
         const auto metric = Number<uint32_t>(f[6], 10);
         const auto mask = Number<uint32_t>(f[7], 16);
         if (!destination || !nextHop || !metric || !mask) return;  // the header, or damage
-        rows.push_back(RouteRow{std::string(f[0]), *destination, *nextHop, *mask, *metric});
+        rows.push_back(RouteRow{std::string(f[0]), Ipv4Address::FromNetworkOrder(*destination),
+                                Ipv4Address::FromNetworkOrder(*nextHop),
+                                Ipv4Address::FromNetworkOrder(*mask), *metric});
     });
     return rows;
-}
-
-std::optional<uint32_t> ParseDottedQuad(std::string_view text) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-        const size_t dot = i < 3 ? text.find('.') : text.size();
-        if (dot == std::string_view::npos || dot == 0 || dot > 3) return std::nullopt;
-        const auto part = Number<uint32_t>(text.substr(0, dot), 10);
-        if (!part || *part > 255 || (dot > 1 && text[0] == '0')) return std::nullopt;
-        value |= *part << (8 * i);
-        text.remove_prefix(i < 3 ? dot + 1 : dot);
-    }
-    return text.empty() ? std::optional<uint32_t>(value) : std::nullopt;
 }
 
 std::optional<std::array<uint8_t, 6>> ParseMacText(std::string_view text) {
@@ -105,7 +94,7 @@ std::vector<ArpRow> ParseProcNetArp(std::string_view text) {
         // IP address  HW type  Flags  HW address  Mask  Device
         const auto f = Fields(line);
         if (f.size() < 6) return;
-        const auto address = ParseDottedQuad(f[0]);
+        const auto address = Ipv4Address::Parse(f[0]);
         const auto flags =
             StartsWith(f[2], "0x") ? Number<uint32_t>(f[2].substr(2), 16) : std::nullopt;
         const auto mac = ParseMacText(f[3]);

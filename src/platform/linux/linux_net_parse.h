@@ -1,7 +1,6 @@
 // Readers of the kernel's network texts for the Linux NetInfo adapter: /proc/net/route,
 // /proc/net/arp and the facts under /sys/class/net that say what a device is. Pure functions
 // (text in, values out) so that unit tests reach them without a network; any thread.
-// Addresses come out in network byte order (first octet in the lowest byte).
 #pragma once
 
 #include <array>
@@ -11,14 +10,16 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon::lnx {
 
 // One row of /proc/net/route, interface still by name.
 struct RouteRow {
     std::string interfaceName;
-    uint32_t destination = 0;
-    uint32_t nextHop = 0;
-    uint32_t mask = 0;
+    Ipv4Address destination;
+    Ipv4Address nextHop;
+    Ipv4Address mask;
     uint32_t metric = 0;
 };
 
@@ -30,15 +31,13 @@ std::vector<RouteRow> ParseProcNetRoute(std::string_view text);
 // One row of /proc/net/arp.
 struct ArpRow {
     std::string interfaceName;
-    uint32_t address = 0;
+    Ipv4Address address;
     std::array<uint8_t, 6> mac{};
     bool complete = false;  // flag 0x2 (ATF_COM): the hardware address is known
 };
 
 std::vector<ArpRow> ParseProcNetArp(std::string_view text);
 
-// "192.0.2.1" as a network-order value; strict dotted quad.
-std::optional<uint32_t> ParseDottedQuad(std::string_view text);
 // "aa:bb:cc:dd:ee:ff" (either case).
 std::optional<std::array<uint8_t, 6>> ParseMacText(std::string_view text);
 

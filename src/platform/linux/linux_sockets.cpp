@@ -33,11 +33,11 @@ private:
     int fd_;
 };
 
-sockaddr_in Ipv4Endpoint(uint32_t address, uint16_t port) {
+sockaddr_in Ipv4Endpoint(Ipv4Address address, uint16_t port) {
     sockaddr_in endpoint{};
     endpoint.sin_family = AF_INET;
     endpoint.sin_port = htons(port);
-    endpoint.sin_addr.s_addr = address;
+    endpoint.sin_addr.s_addr = address.NetworkOrder();
     return endpoint;
 }
 
@@ -74,8 +74,8 @@ ResolveResult LinuxSockets::ResolveIpv4(const std::string& host) {
     }
     for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
         if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
-        result.addresses.push_back(
-            reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr);
+        result.addresses.push_back(Ipv4Address::FromNetworkOrder(
+            reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr));
     }
     freeaddrinfo(list);
     result.ok = !result.addresses.empty();
@@ -83,7 +83,7 @@ ResolveResult LinuxSockets::ResolveIpv4(const std::string& host) {
     return result;
 }
 
-UdpExchangeResult LinuxSockets::UdpExchange(uint32_t address, uint16_t port,
+UdpExchangeResult LinuxSockets::UdpExchange(Ipv4Address address, uint16_t port,
                                             const std::vector<uint8_t>& request,
                                             uint32_t timeoutMs) {
     UdpExchangeResult result;
@@ -111,7 +111,7 @@ UdpExchangeResult LinuxSockets::UdpExchange(uint32_t address, uint16_t port,
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             return result;  // refused (port unreachable) or broken: no answer will come
         }
-        if (from.sin_family != AF_INET || from.sin_addr.s_addr != address ||
+        if (from.sin_family != AF_INET || from.sin_addr.s_addr != peer.sin_addr.s_addr ||
             from.sin_port != peer.sin_port) {
             continue;
         }
@@ -122,7 +122,7 @@ UdpExchangeResult LinuxSockets::UdpExchange(uint32_t address, uint16_t port,
     return result;
 }
 
-TcpConnectResult LinuxSockets::TcpConnect(uint32_t address, uint16_t port, uint32_t timeoutMs) {
+TcpConnectResult LinuxSockets::TcpConnect(Ipv4Address address, uint16_t port, uint32_t timeoutMs) {
     TcpConnectResult result;
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     const Socket tcp(SOCK_STREAM | SOCK_NONBLOCK);

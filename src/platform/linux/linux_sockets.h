@@ -20,9 +20,9 @@ public:
     ResolveResult ResolveIpv4(const std::string& host) override;
     // Not received when the destination refused the datagram (ICMP port unreachable): that
     // answer ends the wait early.
-    UdpExchangeResult UdpExchange(uint32_t address, uint16_t port,
+    UdpExchangeResult UdpExchange(Ipv4Address address, uint16_t port,
                                   const std::vector<uint8_t>& request, uint32_t timeoutMs) override;
-    TcpConnectResult TcpConnect(uint32_t address, uint16_t port, uint32_t timeoutMs) override;
+    TcpConnectResult TcpConnect(Ipv4Address address, uint16_t port, uint32_t timeoutMs) override;
 };
 
 }  // namespace quillon::lnx

@@ -120,11 +120,11 @@ bool FieldReader::Number(const JsonValue& object, std::string_view key, const st
 }
 
 bool FieldReader::Address(const JsonValue& object, std::string_view key, const std::string& at,
-                          uint32_t& out) {
+                          Ipv4Address& out) {
     std::string text;
     if (!object.contains(key)) return true;
     if (!String(object, key, at, text)) return false;
-    const auto address = ParseIpv4(text);
+    const auto address = Ipv4Address::Parse(text);
     if (!address) return Fail(Join(at, key), Quoted(text) + " is not an IPv4 address");
     out = *address;
     return true;

@@ -42,7 +42,7 @@ public:
                 double min, double max);
     // A dotted quad.
     bool Address(const JsonValue& object, std::string_view key, const std::string& at,
-                 uint32_t& out);
+                 Ipv4Address& out);
     // Six octets.
     bool Mac(const JsonValue& object, std::string_view key, const std::string& at, MacAddress& out);
 

@@ -25,7 +25,7 @@ bool SameName(const std::string& a, const std::string& b) {
 
 bool IsHostName(const std::string& name) {
     if (name.empty() || name.size() > 253 || name.front() == '.' || name.back() == '.' ||
-        ParseIpv4(name)) {
+        Ipv4Address::Parse(name)) {
         return false;
     }
     for (char c : name) {
@@ -79,7 +79,7 @@ bool ServiceReader::ReadAll(const JsonValue& root, WorldConfig& world) {
         for (const ServiceHostConfig& other : world.serviceHosts) {
             if (other.address == host.address) {
                 return Fail(Join(at, "address"),
-                            "another service host has the address " + Ipv4ToText(host.address));
+                            "another service host has the address " + host.address.Text());
             }
         }
         world.serviceHosts.push_back(std::move(host));
@@ -105,7 +105,7 @@ bool ServiceReader::ReadHost(const JsonValue& value, const std::string& at,
     if (value.contains("name") && !IsHostName(host.name)) {
         return Fail(Join(at, "name"), Quoted(host.name) + " is not a host name");
     }
-    if (host.address == 0) return Fail(Join(at, "address"), "0.0.0.0 is not a host's address");
+    if (host.address.IsZero()) return Fail(Join(at, "address"), "0.0.0.0 is not a host's address");
     // On a path the hops decide echoes and round trips; a second description would disagree.
     for (const PathConfig& path : world.paths) {
         bool onPath = path.destination == host.address;
@@ -113,8 +113,7 @@ bool ServiceReader::ReadHost(const JsonValue& value, const std::string& at,
         if (!onPath) continue;
         for (const char* key : {"rttMs", "jitterMs", "lossPercent", "answersEcho"}) {
             if (value.contains(key)) {
-                return Fail(Join(at, key), "the host is on the path to " +
-                                               Ipv4ToText(path.destination) +
+                return Fail(Join(at, key), "the host is on the path to " + path.destination.Text() +
                                                ", whose hops give its echoes and round trip");
             }
         }
@@ -274,9 +273,9 @@ bool ReadServiceHosts(const JsonValue& root, WorldConfig& world, std::string& er
     return false;
 }
 
-bool FindServiceHost(const WorldConfig& world, const std::string& reference, uint32_t& address,
+bool FindServiceHost(const WorldConfig& world, const std::string& reference, Ipv4Address& address,
                      std::string& problem) {
-    const auto literal = ParseIpv4(reference);
+    const auto literal = Ipv4Address::Parse(reference);
     int found = 0;
     for (const ServiceHostConfig& host : world.serviceHosts) {
         if (literal ? host.address == *literal : SameName(host.name, reference)) {

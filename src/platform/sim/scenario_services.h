@@ -16,7 +16,7 @@ bool ReadServiceHosts(const JsonValue& root, WorldConfig& world, std::string& er
 
 // The address of the service host a timeline entry names by its DNS name or its address text;
 // false with a message when no host (or more than one) fits.
-bool FindServiceHost(const WorldConfig& world, const std::string& reference, uint32_t& address,
+bool FindServiceHost(const WorldConfig& world, const std::string& reference, Ipv4Address& address,
                      std::string& problem);
 
 }  // namespace quillon::sim

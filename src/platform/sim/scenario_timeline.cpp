@@ -24,12 +24,12 @@ private:
     bool ReadAdapterRef(const JsonValue& object, std::string_view key, const std::string& at,
                         const WorldConfig& world, uint32_t& ifIndex);
     bool ReadHostRef(const JsonValue& object, const std::string& at, const WorldConfig& world,
-                     uint32_t& address);
+                     Ipv4Address& address);
     bool ReadWebStatus(const JsonValue& object, const std::string& at, TimelineEvent& event);
 };
 
 bool TimelineReader::ReadHostRef(const JsonValue& object, const std::string& at,
-                                 const WorldConfig& world, uint32_t& address) {
+                                 const WorldConfig& world, Ipv4Address& address) {
     std::string reference, problem;
     if (!String(object, "host", at, reference)) return false;
     if (FindServiceHost(world, reference, address, problem)) return true;
@@ -52,8 +52,8 @@ bool TimelineReader::ReadWebStatus(const JsonValue& object, const std::string& a
 bool TimelineReader::ReadHopRef(const JsonValue& value, const std::string& at,
                                 const WorldConfig& world, HopRef& ref) {
     if (value.type() == JsonType::String) {
-        const auto address = ParseIpv4(value.asString());
-        if (!address || *address == 0) {
+        const auto address = Ipv4Address::Parse(value.asString());
+        if (!address || address->IsZero()) {
             return Fail(at, Quoted(value.asString()) + " is not a hop address");
         }
         for (const PathConfig& path : world.paths) {
@@ -74,10 +74,10 @@ bool TimelineReader::ReadHopRef(const JsonValue& value, const std::string& at,
     for (const PathConfig& path : world.paths) {
         if (path.destination != ref.pathDestination) continue;
         if (size_t(ref.ttl) <= path.hops.size()) return true;
-        return Fail(Join(at, "ttl"), "the path to " + Ipv4ToText(ref.pathDestination) +
-                                         " has only " + std::to_string(path.hops.size()) + " hops");
+        return Fail(Join(at, "ttl"), "the path to " + ref.pathDestination.Text() + " has only " +
+                                         std::to_string(path.hops.size()) + " hops");
     }
-    return Fail(Join(at, "path"), "no path goes to " + Ipv4ToText(ref.pathDestination));
+    return Fail(Join(at, "path"), "no path goes to " + ref.pathDestination.Text());
 }
 
 bool TimelineReader::ReadAdapterRef(const JsonValue& object, std::string_view key,
@@ -150,10 +150,10 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
             return false;
         }
         for (const Ipv4Route& route : world.routes) {
-            if (event.address != 0) break;
-            if (route.destination == 0 && route.mask == 0) event.address = route.nextHop;
+            if (!event.address.IsZero()) break;
+            if (route.destination.IsZero() && route.mask.IsZero()) event.address = route.nextHop;
         }
-        if (event.address == 0) {
+        if (event.address.IsZero()) {
             return Fail(at, "no default route names the gateway; give \"gateway\"");
         }
         return true;

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_address.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace quillon::sim {
@@ -29,13 +30,13 @@ int HexDigit(char c) {
 
 }  // namespace
 
-uint32_t PrefixMask(int prefixLength) {
-    if (prefixLength <= 0) return 0;
-    if (prefixLength >= 32) return 0xFFFFFFFFu;
-    // The mask's leading ones belong to the first octets, which sit in the low bytes.
-    const uint32_t hostOrder = 0xFFFFFFFFu << (32 - prefixLength);
-    return Ipv4(uint8_t(hostOrder >> 24), uint8_t(hostOrder >> 16), uint8_t(hostOrder >> 8),
-                uint8_t(hostOrder));
+Ipv4Address PrefixMask(int prefixLength) {
+    uint8_t octets[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        const int ones = std::clamp(prefixLength - 8 * i, 0, 8);
+        octets[i] = uint8_t(0xFF00u >> ones);
+    }
+    return Ipv4Address(octets[0], octets[1], octets[2], octets[3]);
 }
 
 std::optional<Ipv4Prefix> ParseIpv4Prefix(std::string_view text) {
@@ -48,10 +49,10 @@ std::optional<Ipv4Prefix> ParseIpv4Prefix(std::string_view text) {
         length = int(*parsed);
         text = text.substr(0, slash);
     }
-    const auto address = ParseIpv4(text);
+    const auto address = Ipv4Address::Parse(text);
     if (!address) return std::nullopt;
-    const uint32_t mask = PrefixMask(length);
-    if ((*address & ~mask) != 0) return std::nullopt;
+    const Ipv4Address mask = PrefixMask(length);
+    if ((*address & mask) != *address) return std::nullopt;
     return Ipv4Prefix{*address, mask};
 }
 
@@ -89,14 +90,12 @@ std::string FormatMac(const MacAddress& mac) {
     return text;
 }
 
-std::string ReversedOctets(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
-                  (address >> 8) & 0xFF, address & 0xFF);
-    return text;
+std::string ReversedOctets(Ipv4Address address) {
+    return Ipv4Address(address.Octet(3), address.Octet(2), address.Octet(1), address.Octet(0))
+        .Text();
 }
 
-std::string ReverseName(uint32_t address) {
+std::string ReverseName(Ipv4Address address) {
     return ReversedOctets(address) + ".in-addr.arpa";
 }
 

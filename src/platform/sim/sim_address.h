@@ -1,7 +1,5 @@
 // Address texts of the simulated world: dotted quads, CIDR prefixes and hardware addresses as
 // scenario files and tests write them. Pure functions; any thread.
-// IPv4 values are in network byte order: the first octet is the lowest byte (1.2.3.4 ==
-// 0x04030201).
 #pragma once
 
 #include <cstdint>
@@ -15,12 +13,12 @@
 
 namespace quillon::sim {
 
-// The mask of a prefix length 0..32, in network byte order.
-uint32_t PrefixMask(int prefixLength);
+// The mask of a prefix length 0..32: 24 gives 255.255.255.0.
+Ipv4Address PrefixMask(int prefixLength);
 
 struct Ipv4Prefix {
-    uint32_t address = 0;  // with the host bits cleared
-    uint32_t mask = 0;
+    Ipv4Address address;  // with the host bits cleared
+    Ipv4Address mask;
 };
 // "a.b.c.d/len"; a bare address means /32. Host bits set below the mask are an error.
 std::optional<Ipv4Prefix> ParseIpv4Prefix(std::string_view text);
@@ -33,8 +31,8 @@ std::string FormatMac(const MacAddress& mac);
 std::optional<std::vector<uint8_t>> ParseHardwareAddress(std::string_view text);
 
 // The octets last to first: 192.0.2.1 gives "1.2.0.192".
-std::string ReversedOctets(uint32_t address);
+std::string ReversedOctets(Ipv4Address address);
 // The reverse-lookup owner name: 192.0.2.1 gives "1.2.0.192.in-addr.arpa".
-std::string ReverseName(uint32_t address);
+std::string ReverseName(Ipv4Address address);
 
 }  // namespace quillon::sim

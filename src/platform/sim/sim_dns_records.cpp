@@ -41,7 +41,7 @@ DnsRecords::DnsRecords(const WorldConfig& config) {
         ptr.ptr = host.name;
         answers_.emplace(KeyOf(ptr.name, DnsType::Ptr), DnsAnswer{true, 0, {ptr}});
     }
-    if (config.stun.publicAddress != 0 && !config.stun.name.empty()) {
+    if (!config.stun.publicAddress.IsZero() && !config.stun.name.empty()) {
         DnsRecord a;
         a.type = DnsType::A;
         a.name = config.stun.name;
@@ -53,10 +53,10 @@ DnsRecords::DnsRecords(const WorldConfig& config) {
     }
 }
 
-void DnsRecords::AddFor(const WorldConfig& config, uint32_t address, const std::string& name,
+void DnsRecords::AddFor(const WorldConfig& config, Ipv4Address address, const std::string& name,
                         uint32_t asn, const std::string& asName, const std::string& prefix,
                         const std::string& country) {
-    if (address == 0) return;
+    if (address.IsZero()) return;
     if (!name.empty()) {
         DnsRecord ptr;
         ptr.type = DnsType::Ptr;
@@ -68,7 +68,7 @@ void DnsRecords::AddFor(const WorldConfig& config, uint32_t address, const std::
     const std::string asText = std::to_string(asn);
     const std::string origin = ReversedOctets(address) + "." + config.originZone;
     const std::string prefixText =
-        prefix.empty() ? Ipv4ToText(address & PrefixMask(24)) + "/24" : prefix;
+        prefix.empty() ? (address & PrefixMask(24)).Text() + "/24" : prefix;
     answers_.emplace(KeyOf(origin, DnsType::Txt),
                      TxtAnswer(origin, asText + " | " + prefixText + " | " + country +
                                            " | registry | 2000-01-01"));

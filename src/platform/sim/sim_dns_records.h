@@ -31,8 +31,9 @@ public:
     static Key KeyOf(const std::string& name, DnsType type);
 
 private:
-    void AddFor(const WorldConfig& config, uint32_t address, const std::string& name, uint32_t asn,
-                const std::string& asName, const std::string& prefix, const std::string& country);
+    void AddFor(const WorldConfig& config, Ipv4Address address, const std::string& name,
+                uint32_t asn, const std::string& asName, const std::string& prefix,
+                const std::string& country);
 
     std::map<Key, DnsAnswer> answers_;
 };

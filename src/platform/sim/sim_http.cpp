@@ -89,8 +89,8 @@ public:
             const auto fail = [&](uint32_t error) { return Failed(error, t); };
             const auto timedOut = [&] { return fail(kHttpErrorTimeout); };
 
-            uint32_t address;
-            if (const auto literal = ParseIpv4(url.host)) {
+            Ipv4Address address;
+            if (const auto literal = Ipv4Address::Parse(url.host)) {
                 address = *literal;
             } else {
                 if (!watch.Spend(world_.NameDelayMs(url.host), phaseMs)) return timedOut();

@@ -31,7 +31,7 @@ public:
             result_ = outcome.reply;
             completesAt_ = sentAt + outcome.reply.rttMs;
         } else {
-            result_ = EchoReply{kIcmpStatusTimedOut, 0, 0};
+            result_ = EchoReply{kIcmpStatusTimedOut, Ipv4Address(), 0};
             completesAt_ = sentAt + request.timeoutMs;
         }
         return EchoStart::Pending;

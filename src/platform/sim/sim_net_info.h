@@ -18,7 +18,7 @@ public:
     bool ListNeighbors(std::vector<NeighborEntry>& out) override {
         return world_.ListNeighbors(out);
     }
-    std::optional<MacAddress> ResolveNeighbor(uint32_t address) override;
+    std::optional<MacAddress> ResolveNeighbor(Ipv4Address address) override;
 
 private:
     SimWorld& world_;

@@ -43,7 +43,7 @@ private:
     bool ReadRecord(const JsonValue& value, const std::string& at, const std::string& owner,
                     DnsRecord& record);
 
-    std::map<uint32_t, HopConfig> hopsByAddress_;  // hops defined so far, for references
+    std::map<Ipv4Address, HopConfig> hopsByAddress_;  // hops defined so far, for references
 };
 
 bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
@@ -97,9 +97,8 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
             if (!ReadPath(value, at, path)) return false;
             for (const PathConfig& other : world.paths) {
                 if (other.destination == path.destination) {
-                    return Fail(
-                        Join(at, "destination"),
-                        "a path to " + Ipv4ToText(path.destination) + " is already described");
+                    return Fail(Join(at, "destination"),
+                                "a path to " + path.destination.Text() + " is already described");
                 }
             }
             world.paths.push_back(std::move(path));
@@ -161,7 +160,7 @@ bool ScenarioReader::ReadAdapter(const JsonValue& value, const std::string& at,
     adapter.physicalAddress = *octets;
     if (!Each(value, "ipv4", at, [&](const JsonValue& item, const std::string& where) {
             if (!Kind(item, JsonType::String, where)) return false;
-            const auto address = ParseIpv4(item.asString());
+            const auto address = Ipv4Address::Parse(item.asString());
             if (!address) return Fail(where, Quoted(item.asString()) + " is not an IPv4 address");
             adapter.ipv4Unicast.push_back(*address);
             return true;
@@ -238,7 +237,7 @@ bool ScenarioReader::ReadPath(const JsonValue& value, const std::string& at, Pat
         if (item.type() == JsonType::String) {
             // "*" is a hop that never answers; an address names a hop described earlier.
             if (item.asString() != "*") {
-                const auto address = ParseIpv4(item.asString());
+                const auto address = Ipv4Address::Parse(item.asString());
                 if (!address) {
                     return Fail(where, Quoted(item.asString()) + " is not an IPv4 address or *");
                 }
@@ -267,7 +266,7 @@ bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopC
     const JsonValue& address = value.member("address");
     if (!Kind(address, JsonType::String, Join(at, "address"))) return false;
     if (address.asString() != "*" && !Address(value, "address", at, hop.address)) return false;
-    if (hop.address != 0) {
+    if (!hop.address.IsZero()) {
         if (!value.contains("rttMs")) return Fail(at, "missing member \"rttMs\"");
         if (hopsByAddress_.count(hop.address)) {
             return Fail(Join(at, "address"),
@@ -289,7 +288,7 @@ bool ScenarioReader::ReadHop(const JsonValue& value, const std::string& at, HopC
     if (!hop.asPrefix.empty() && !ParseIpv4Prefix(hop.asPrefix)) {
         return Fail(Join(at, "asPrefix"), Quoted(hop.asPrefix) + " is not a prefix");
     }
-    if (hop.address != 0) hopsByAddress_[hop.address] = hop;
+    if (!hop.address.IsZero()) hopsByAddress_[hop.address] = hop;
     return true;
 }
 
@@ -303,7 +302,9 @@ bool ScenarioReader::ReadStun(const JsonValue& value, const std::string& at, Stu
         !Number(value, "rttMs", at, stun.rttMs, 0, 60000)) {
         return false;
     }
-    if (stun.publicAddress == 0) return Fail(Join(at, "publicAddress"), "0.0.0.0 reports nothing");
+    if (stun.publicAddress.IsZero()) {
+        return Fail(Join(at, "publicAddress"), "0.0.0.0 reports nothing");
+    }
     if (stun.name.empty()) return Fail(Join(at, "server"), "the server needs a name");
     return true;
 }

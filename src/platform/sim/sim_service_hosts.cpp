@@ -57,14 +57,14 @@ ServiceHosts::ServiceHosts(const WorldConfig& config, int64_t startUnix) : start
     }
 }
 
-const ServiceHosts::LiveHost* ServiceHosts::Find(uint32_t address) const {
+const ServiceHosts::LiveHost* ServiceHosts::Find(Ipv4Address address) const {
     for (const LiveHost& host : hosts_) {
         if (host.config.address == address) return &host;
     }
     return nullptr;
 }
 
-ServiceHosts::LiveHost* ServiceHosts::Find(uint32_t address) {
+ServiceHosts::LiveHost* ServiceHosts::Find(Ipv4Address address) {
     return const_cast<LiveHost*>(std::as_const(*this).Find(address));
 }
 
@@ -108,7 +108,7 @@ uint32_t ServiceHosts::NameDelayMs(const std::string& name) const {
     return 0;
 }
 
-ConnectOutcome ServiceHosts::Connect(uint32_t address, uint16_t port, double jitterDraw) const {
+ConnectOutcome ServiceHosts::Connect(Ipv4Address address, uint16_t port, double jitterDraw) const {
     const LiveHost* host = Find(address);
     if (!host || host->state == State::Down) return {ConnectKind::NoAnswer, 0};
     const auto open = std::find_if(host->config.tcpPorts.begin(), host->config.tcpPorts.end(),
@@ -122,7 +122,7 @@ ConnectOutcome ServiceHosts::Connect(uint32_t address, uint16_t port, double jit
             WholeMs(base + host->extraMs + host->config.jitterMs * jitterDraw)};
 }
 
-TlsOutcome ServiceHosts::Handshake(uint32_t address, int64_t nowUnix) const {
+TlsOutcome ServiceHosts::Handshake(Ipv4Address address, int64_t nowUnix) const {
     TlsOutcome outcome;
     const LiveHost* host = Find(address);
     if (!host) return outcome;
@@ -138,7 +138,7 @@ TlsOutcome ServiceHosts::Handshake(uint32_t address, int64_t nowUnix) const {
     certificate.present = true;
     certificate.subject = !tls.subject.empty()         ? tls.subject
                           : !host->config.name.empty() ? host->config.name
-                                                       : Ipv4ToText(address);
+                                                       : address.Text();
     certificate.issuer = tls.selfSigned ? certificate.subject : tls.issuer;
     const auto unixOf = [&](const CertificateTime& t) {
         return t.fixed ? t.unixSeconds
@@ -155,7 +155,8 @@ TlsOutcome ServiceHosts::Handshake(uint32_t address, int64_t nowUnix) const {
     return outcome;
 }
 
-WebReply ServiceHosts::Respond(uint32_t address, const std::string& path, size_t keepBytes) const {
+WebReply ServiceHosts::Respond(Ipv4Address address, const std::string& path,
+                               size_t keepBytes) const {
     WebReply reply;
     const LiveHost* host = Find(address);
     if (!host || host->state != State::Up) return reply;
@@ -206,7 +207,7 @@ WebReply ServiceHosts::Respond(uint32_t address, const std::string& path, size_t
     return reply;
 }
 
-HostEcho ServiceHosts::Echo(uint32_t address, double lossDraw, double jitterDraw,
+HostEcho ServiceHosts::Echo(Ipv4Address address, double lossDraw, double jitterDraw,
                             uint32_t timeoutMs) const {
     HostEcho echo;
     const LiveHost* host = Find(address);
@@ -222,7 +223,7 @@ HostEcho ServiceHosts::Echo(uint32_t address, double lossDraw, double jitterDraw
     return echo;
 }
 
-bool ServiceHosts::AdjustPathEcho(uint32_t address, EchoReply& reply) const {
+bool ServiceHosts::AdjustPathEcho(Ipv4Address address, EchoReply& reply) const {
     const LiveHost* host = Find(address);
     if (!host) return true;
     if (host->state == State::Down) return false;

@@ -68,14 +68,15 @@ public:
     // How long resolving a host's name takes (0 for any other name).
     uint32_t NameDelayMs(const std::string& name) const;
     // jitterDraw: a standard normal draw, cut at three spreads.
-    ConnectOutcome Connect(uint32_t address, uint16_t port, double jitterDraw) const;
+    ConnectOutcome Connect(Ipv4Address address, uint16_t port, double jitterDraw) const;
     // nowUnix decides whether the certificate's dates are valid.
-    TlsOutcome Handshake(uint32_t address, int64_t nowUnix) const;
-    WebReply Respond(uint32_t address, const std::string& path, size_t keepBytes) const;
+    TlsOutcome Handshake(Ipv4Address address, int64_t nowUnix) const;
+    WebReply Respond(Ipv4Address address, const std::string& path, size_t keepBytes) const;
     // An echo to a host on no path (isHost false when the address is no such host).
-    HostEcho Echo(uint32_t address, double lossDraw, double jitterDraw, uint32_t timeoutMs) const;
+    HostEcho Echo(Ipv4Address address, double lossDraw, double jitterDraw,
+                  uint32_t timeoutMs) const;
     // Adjusts an echo answer from a host on a path: none while it is down, later while slower.
-    bool AdjustPathEcho(uint32_t address, EchoReply& reply) const;
+    bool AdjustPathEcho(Ipv4Address address, EchoReply& reply) const;
 
 private:
     enum class State { Up, Down, Refusing };
@@ -87,8 +88,8 @@ private:
         std::vector<std::pair<std::string, int>> statuses;  // path ("": every) -> status
     };
 
-    const LiveHost* Find(uint32_t address) const;
-    LiveHost* Find(uint32_t address);
+    const LiveHost* Find(Ipv4Address address) const;
+    LiveHost* Find(Ipv4Address address);
     double RoundTripMs(const LiveHost& host) const;
 
     std::vector<LiveHost> hosts_;

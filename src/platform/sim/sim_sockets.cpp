@@ -7,12 +7,12 @@
 namespace quillon::sim {
 
 ResolveResult SimSockets::ResolveIpv4(const std::string& host) {
-    if (const auto literal = ParseIpv4(host)) return ResolveResult{true, 0, {*literal}};
+    if (const auto literal = Ipv4Address::Parse(host)) return ResolveResult{true, 0, {*literal}};
     if (const uint32_t delay = world_.NameDelayMs(host)) world_.clock().Sleep(delay);
     return world_.ResolveName(host);
 }
 
-UdpExchangeResult SimSockets::UdpExchange(uint32_t address, uint16_t port,
+UdpExchangeResult SimSockets::UdpExchange(Ipv4Address address, uint16_t port,
                                           const std::vector<uint8_t>& request, uint32_t timeoutMs) {
     UdpExchangeResult result;
     result.sent = world_.Routable(address);
@@ -28,7 +28,7 @@ UdpExchangeResult SimSockets::UdpExchange(uint32_t address, uint16_t port,
     return result;
 }
 
-TcpConnectResult SimSockets::TcpConnect(uint32_t address, uint16_t port, uint32_t timeoutMs) {
+TcpConnectResult SimSockets::TcpConnect(Ipv4Address address, uint16_t port, uint32_t timeoutMs) {
     TcpConnectResult result;
     const ConnectOutcome outcome = world_.ConnectTcp(address, port);
     if (outcome.kind == ConnectKind::Unreachable) {

@@ -24,9 +24,9 @@ public:
     explicit SimSockets(SimWorld& world) : world_(world) {}
 
     ResolveResult ResolveIpv4(const std::string& host) override;
-    UdpExchangeResult UdpExchange(uint32_t address, uint16_t port,
+    UdpExchangeResult UdpExchange(Ipv4Address address, uint16_t port,
                                   const std::vector<uint8_t>& request, uint32_t timeoutMs) override;
-    TcpConnectResult TcpConnect(uint32_t address, uint16_t port, uint32_t timeoutMs) override;
+    TcpConnectResult TcpConnect(Ipv4Address address, uint16_t port, uint32_t timeoutMs) override;
 
 private:
     SimWorld& world_;

@@ -3,7 +3,7 @@
 namespace quillon::sim {
 
 std::optional<std::vector<uint8_t>> StunBindingAnswer(const std::vector<uint8_t>& request,
-                                                      uint32_t address, uint16_t port) {
+                                                      Ipv4Address address, uint16_t port) {
     // Type 0x0001, the magic cookie 0x2112A442, then twelve bytes of transaction id.
     constexpr uint8_t kCookie[4] = {0x21, 0x12, 0xA4, 0x42};
     if (request.size() < 20 || request[0] != 0x00 || request[1] != 0x01) return std::nullopt;
@@ -12,13 +12,10 @@ std::optional<std::vector<uint8_t>> StunBindingAnswer(const std::vector<uint8_t>
     }
     std::vector<uint8_t> answer = {0x01, 0x01, 0x00, 0x0C};
     answer.insert(answer.end(), request.begin() + 4, request.begin() + 20);
-    // XOR-MAPPED-ADDRESS, 8 bytes: reserved, family 1, port ^ 0x2112, address ^ cookie. The
-    // address's octets sit lowest first in the program's form, as on the wire.
-    const uint8_t octets[4] = {uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16),
-                               uint8_t(address >> 24)};
+    // XOR-MAPPED-ADDRESS, 8 bytes: reserved, family 1, port ^ 0x2112, address ^ cookie.
     answer.insert(answer.end(), {0x00, 0x20, 0x00, 0x08, 0x00, 0x01,
                                  uint8_t((port >> 8) ^ kCookie[0]), uint8_t(port ^ kCookie[1])});
-    for (int i = 0; i < 4; ++i) answer.push_back(octets[i] ^ kCookie[i]);
+    for (int i = 0; i < 4; ++i) answer.push_back(address.Octet(i) ^ kCookie[i]);
     return answer;
 }
 

@@ -8,10 +8,12 @@
 #include <optional>
 #include <vector>
 
+#include "base/ipv4.h"
+
 namespace quillon::sim {
 
-// `address` in network byte order, `port` in host byte order.
+// `port` in host byte order.
 std::optional<std::vector<uint8_t>> StunBindingAnswer(const std::vector<uint8_t>& request,
-                                                      uint32_t address, uint16_t port);
+                                                      Ipv4Address address, uint16_t port);
 
 }  // namespace quillon::sim

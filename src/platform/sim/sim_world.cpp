@@ -14,7 +14,7 @@ constexpr int kDefaultTtl = 64;
 constexpr double kPi = 3.14159265358979323846;
 
 bool IsDefaultRoute(const Ipv4Route& route) {
-    return route.destination == 0 && route.mask == 0;
+    return route.destination.IsZero() && route.mask.IsZero();
 }
 
 }  // namespace
@@ -33,9 +33,9 @@ SimWorld::SimWorld(WorldConfig config, Clock& clock)
       adapterListFails_(config.adapterListFails),
       routeListFails_(config.routeListFails),
       neighborListFails_(config.neighborListFails) {
-    uint32_t gateway = 0;
+    Ipv4Address gateway;
     for (const Ipv4Route& route : config.routes) {
-        if (gateway == 0 && IsDefaultRoute(route)) gateway = route.nextHop;
+        if (gateway.IsZero() && IsDefaultRoute(route)) gateway = route.nextHop;
         routes_.push_back({route, true});
     }
     for (const PathConfig& path : config.paths) {
@@ -44,7 +44,9 @@ SimWorld::SimWorld(WorldConfig config, Clock& clock)
         paths_.push_back(std::move(live));
     }
     for (TimelineEvent& event : timeline_) {
-        if (event.kind == ChangeKind::NeighborMac && event.address == 0) event.address = gateway;
+        if (event.kind == ChangeKind::NeighborMac && event.address.IsZero()) {
+            event.address = gateway;
+        }
     }
     std::stable_sort(
         timeline_.begin(), timeline_.end(),
@@ -81,7 +83,7 @@ void SimWorld::Apply(const TimelineEvent& change) {
     {
         std::lock_guard lock(mutex_);
         TimelineEvent event = change;
-        if (event.kind == ChangeKind::NeighborMac && event.address == 0) {
+        if (event.kind == ChangeKind::NeighborMac && event.address.IsZero()) {
             for (const LiveRoute& live : routes_) {
                 if (IsDefaultRoute(live.route)) {
                     event.address = live.route.nextHop;
@@ -118,7 +120,7 @@ void SimWorld::ForEachHop(const HopRef& ref, F&& f) {
             return;
         }
         for (LiveHop& hop : path.hops) {
-            if (ref.address != 0 && hop.config.address == ref.address) f(hop);
+            if (!ref.address.IsZero() && hop.config.address == ref.address) f(hop);
         }
     }
 }
@@ -140,7 +142,7 @@ bool SimWorld::ApplyLocked(const TimelineEvent& change) {
                        [&](LiveHop& hop) { hop.silent = change.kind == ChangeKind::HopSilent; });
             return false;
         case ChangeKind::NeighborMac: {
-            if (change.address == 0) return false;
+            if (change.address.IsZero()) return false;
             for (NeighborConfig& neighbor : neighbors_) {
                 if (neighbor.address != change.address) continue;
                 neighbor.mac = change.mac;
@@ -213,7 +215,7 @@ bool SimWorld::RouteVisibleLocked(const LiveRoute& live) {
     return live.present && AdapterUpLocked(live.route.ifIndex);
 }
 
-bool SimWorld::RoutableLocked(uint32_t destination) {
+bool SimWorld::RoutableLocked(Ipv4Address destination) {
     if (adapters_.empty()) return true;
     return std::any_of(routes_.begin(), routes_.end(), [&](const LiveRoute& live) {
         return RouteVisibleLocked(live) &&
@@ -244,7 +246,7 @@ void SimWorld::SetIcmpAvailable(bool available) {
 
 // The first path to the address, else the first path through it; position is the address's
 // index among the hops (the hop count when no hop carries it).
-const SimWorld::LivePath* SimWorld::PathToLocked(uint32_t address, size_t& position) const {
+const SimWorld::LivePath* SimWorld::PathToLocked(Ipv4Address address, size_t& position) const {
     const auto indexOf = [&](const LivePath& path) {
         size_t i = 0;
         while (i < path.hops.size() && path.hops[i].config.address != address) ++i;
@@ -255,7 +257,7 @@ const SimWorld::LivePath* SimWorld::PathToLocked(uint32_t address, size_t& posit
         position = indexOf(path);
         return &path;
     }
-    if (address == 0) return nullptr;
+    if (address.IsZero()) return nullptr;
     for (const LivePath& path : paths_) {
         position = indexOf(path);
         if (position < path.hops.size()) return &path;
@@ -268,7 +270,7 @@ void SimWorld::SetEchoObserver(std::function<void()> observer) {
     echoObserver_ = std::move(observer);
 }
 
-EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeoutMs) {
+EchoOutcome SimWorld::SendEcho(Ipv4Address destination, uint8_t ttl, uint32_t timeoutMs) {
     std::function<void()> observer;
     {
         std::lock_guard lock(mutex_);
@@ -301,7 +303,7 @@ EchoOutcome SimWorld::SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeo
             responder = size_t(usedTtl) - 1;
             status = kIcmpStatusTtlExpiredTransit;
             const LiveHop& hop = path->hops[responder];
-            if (hop.config.address == 0 || !hop.config.answersTtlExpired || hop.silent) {
+            if (hop.config.address.IsZero() || !hop.config.answersTtlExpired || hop.silent) {
                 return outcome;
             }
         } else {
@@ -346,7 +348,7 @@ bool SimWorld::ListAdapters(std::vector<NetAdapter>& out) {
             adapter.ipv4Gateways.clear();
             for (const LiveRoute& live : routes_) {
                 if (RouteVisibleLocked(live) && IsDefaultRoute(live.route) &&
-                    live.route.ifIndex == adapter.ifIndex && live.route.nextHop != 0) {
+                    live.route.ifIndex == adapter.ifIndex && !live.route.nextHop.IsZero()) {
                     adapter.ipv4Gateways.push_back(live.route.nextHop);
                 }
             }
@@ -380,7 +382,7 @@ bool SimWorld::ListNeighbors(std::vector<NeighborEntry>& out) {
     });
 }
 
-std::optional<MacAddress> SimWorld::ResolveNeighbor(uint32_t address) {
+std::optional<MacAddress> SimWorld::ResolveNeighbor(Ipv4Address address) {
     return Locked([&]() -> std::optional<MacAddress> {
         ++resolutions_[address];
         for (NeighborConfig& neighbor : neighbors_) {
@@ -420,31 +422,31 @@ ResolveResult SimWorld::ResolveName(const std::string& name) {
     });
 }
 
-bool SimWorld::Routable(uint32_t address) {
+bool SimWorld::Routable(Ipv4Address address) {
     return Locked([&] { return RoutableLocked(address); });
 }
 
-ConnectOutcome SimWorld::ConnectTcp(uint32_t address, uint16_t port) {
+ConnectOutcome SimWorld::ConnectTcp(Ipv4Address address, uint16_t port) {
     return Locked([&] {
         if (!RoutableLocked(address)) return ConnectOutcome{ConnectKind::Unreachable, 0};
         return hosts_.Connect(address, port, std::clamp(DrawNormal(), -3.0, 3.0));
     });
 }
 
-TlsOutcome SimWorld::TlsHandshake(uint32_t address) {
+TlsOutcome SimWorld::TlsHandshake(Ipv4Address address) {
     const int64_t now = clock_.UnixSeconds();
     return Locked([&] { return hosts_.Handshake(address, now); });
 }
 
-WebReply SimWorld::WebRequest(uint32_t address, const std::string& path, size_t keepBytes) {
+WebReply SimWorld::WebRequest(Ipv4Address address, const std::string& path, size_t keepBytes) {
     return Locked([&] { return hosts_.Respond(address, path, keepBytes); });
 }
 
-SimWorld::UdpReply SimWorld::UdpRequest(uint32_t address, uint16_t port,
+SimWorld::UdpReply SimWorld::UdpRequest(Ipv4Address address, uint16_t port,
                                         const std::vector<uint8_t>& request) {
     return Locked([&] {
         UdpReply reply;
-        if (stun_.publicAddress == 0 || address != stun_.address || port != stun_.port ||
+        if (stun_.publicAddress.IsZero() || address != stun_.address || port != stun_.port ||
             !RoutableLocked(address)) {
             return reply;
         }
@@ -468,13 +470,13 @@ std::vector<SentEcho> SimWorld::SentEchoes() {
     return sent_;
 }
 
-int SimWorld::EchoesSent(uint32_t destination) {
+int SimWorld::EchoesSent(Ipv4Address destination) {
     std::lock_guard lock(mutex_);
     return int(std::count_if(sent_.begin(), sent_.end(),
                              [&](const SentEcho& e) { return e.destination == destination; }));
 }
 
-int SimWorld::EchoesSent(uint32_t destination, int ttl) {
+int SimWorld::EchoesSent(Ipv4Address destination, int ttl) {
     std::lock_guard lock(mutex_);
     return int(std::count_if(sent_.begin(), sent_.end(), [&](const SentEcho& e) {
         return e.destination == destination && e.ttl == ttl;
@@ -487,7 +489,7 @@ int SimWorld::DnsQueries(const std::string& name, DnsType type) {
     return it == dnsQueries_.end() ? 0 : it->second;
 }
 
-int SimWorld::ResolutionRequests(uint32_t address) {
+int SimWorld::ResolutionRequests(Ipv4Address address) {
     std::lock_guard lock(mutex_);
     const auto it = resolutions_.find(address);
     return it == resolutions_.end() ? 0 : it->second;

@@ -45,7 +45,7 @@ struct EchoOutcome {
 // One echo that left the computer.
 struct SentEcho {
     uint64_t atMs = 0;  // since the world started
-    uint32_t destination = 0;
+    Ipv4Address destination;
     int ttl = 0;  // the time-to-live used (a request's 0 is sent as 64)
 };
 
@@ -69,7 +69,7 @@ public:
     // ICMP: availability and the outcome of one echo, recorded as traffic when sent.
     bool IcmpAvailable();
     void SetIcmpAvailable(bool available);
-    EchoOutcome SendEcho(uint32_t destination, uint8_t ttl, uint32_t timeoutMs);
+    EchoOutcome SendEcho(Ipv4Address destination, uint8_t ttl, uint32_t timeoutMs);
     // Called (without the world's lock) before every echo is decided: tests look at what the
     // program shows while its probes are out.
     void SetEchoObserver(std::function<void()> observer);
@@ -80,7 +80,7 @@ public:
     bool ListNeighbors(std::vector<NeighborEntry>& out);
     // Whether a neighbour answers resolution now (and learns it into the ARP table). Does not
     // wait; the port adapter lets the time pass.
-    std::optional<MacAddress> ResolveNeighbor(uint32_t address);
+    std::optional<MacAddress> ResolveNeighbor(Ipv4Address address);
 
     // DNS: generated and extra records; unknown names fail.
     DnsAnswer QueryDns(const std::string& name, DnsType type);
@@ -88,16 +88,16 @@ public:
     uint32_t NameDelayMs(const std::string& name);
 
     // Whether a route leads to the address now (a world without adapters routes everything).
-    bool Routable(uint32_t address);
+    bool Routable(Ipv4Address address);
     // Service hosts. The addresses of a name's A records; without any, the DNS answer's error
     // (kDnsNameError for a name nobody knows).
     ResolveResult ResolveName(const std::string& name);
     // A TCP connection attempt: unreachable without a route, else what the host does.
-    ConnectOutcome ConnectTcp(uint32_t address, uint16_t port);
+    ConnectOutcome ConnectTcp(Ipv4Address address, uint16_t port);
     // The TLS handshake with a host that accepted a connection, checked against the clock now.
-    TlsOutcome TlsHandshake(uint32_t address);
+    TlsOutcome TlsHandshake(Ipv4Address address);
     // The web answer for a path on a connected host, keeping at most keepBytes of the body.
-    WebReply WebRequest(uint32_t address, const std::string& path, size_t keepBytes);
+    WebReply WebRequest(Ipv4Address address, const std::string& path, size_t keepBytes);
     // One UDP request: the STUN server's Binding answer when it is addressed (and a route leads
     // there), and how long the answer takes; nothing for anything else.
     struct UdpReply {
@@ -105,15 +105,15 @@ public:
         double ms = 0;
         std::vector<uint8_t> answer;
     };
-    UdpReply UdpRequest(uint32_t address, uint16_t port, const std::vector<uint8_t>& request);
+    UdpReply UdpRequest(Ipv4Address address, uint16_t port, const std::vector<uint8_t>& request);
     int StunRequests();
 
     // Traffic seen so far.
     std::vector<SentEcho> SentEchoes();
-    int EchoesSent(uint32_t destination);
-    int EchoesSent(uint32_t destination, int ttl);
+    int EchoesSent(Ipv4Address destination);
+    int EchoesSent(Ipv4Address destination, int ttl);
     int DnsQueries(const std::string& name, DnsType type);
-    int ResolutionRequests(uint32_t address);
+    int ResolutionRequests(Ipv4Address address);
 
 private:
     struct LiveHop {
@@ -122,7 +122,7 @@ private:
         bool silent = false;
     };
     struct LivePath {
-        uint32_t destination = 0;
+        Ipv4Address destination;
         std::vector<LiveHop> hops;
     };
     struct LiveRoute {
@@ -139,8 +139,8 @@ private:
     NetAdapter* FindAdapterLocked(uint32_t ifIndex);
     bool AdapterUpLocked(uint32_t ifIndex);
     bool RouteVisibleLocked(const LiveRoute& live);
-    bool RoutableLocked(uint32_t destination);
-    const LivePath* PathToLocked(uint32_t address, size_t& position) const;
+    bool RoutableLocked(Ipv4Address destination);
+    const LivePath* PathToLocked(Ipv4Address address, size_t& position) const;
     double DrawUnit();
     double DrawNormal();
 
@@ -165,7 +165,7 @@ private:
 
     std::vector<SentEcho> sent_;
     std::map<DnsRecords::Key, int> dnsQueries_;
-    std::map<uint32_t, int> resolutions_;
+    std::map<Ipv4Address, int> resolutions_;
 };
 
 }  // namespace quillon::sim

@@ -40,7 +40,7 @@ TimelineEvent HopAnswers(HopRef hop) {
     return HopChange(ChangeKind::HopAnswers, hop, 0);
 }
 
-TimelineEvent GatewayMac(MacAddress mac, uint32_t gateway) {
+TimelineEvent GatewayMac(MacAddress mac, Ipv4Address gateway) {
     TimelineEvent event = Change(ChangeKind::NeighborMac);
     event.mac = mac;
     event.address = gateway;
@@ -60,28 +60,28 @@ TimelineEvent AdapterUp(uint32_t ifIndex) {
     return AdapterChange(ChangeKind::AdapterUp, ifIndex);
 }
 
-TimelineEvent HostDown(uint32_t address) {
+TimelineEvent HostDown(Ipv4Address address) {
     TimelineEvent event = Change(ChangeKind::HostDown);
     event.address = address;
     return event;
 }
-TimelineEvent HostRefuses(uint32_t address) {
+TimelineEvent HostRefuses(Ipv4Address address) {
     TimelineEvent event = HostDown(address);
     event.kind = ChangeKind::HostRefuses;
     return event;
 }
-TimelineEvent HostUp(uint32_t address) {
+TimelineEvent HostUp(Ipv4Address address) {
     TimelineEvent event = HostDown(address);
     event.kind = ChangeKind::HostUp;
     return event;
 }
-TimelineEvent HostLatency(uint32_t address, double extraMs) {
+TimelineEvent HostLatency(Ipv4Address address, double extraMs) {
     TimelineEvent event = HostDown(address);
     event.kind = ChangeKind::HostLatency;
     event.value = extraMs;
     return event;
 }
-TimelineEvent WebStatus(uint32_t address, int status, std::string path) {
+TimelineEvent WebStatus(Ipv4Address address, int status, std::string path) {
     TimelineEvent event = HostDown(address);
     event.kind = ChangeKind::WebStatus;
     event.value = status;
@@ -89,7 +89,7 @@ TimelineEvent WebStatus(uint32_t address, int status, std::string path) {
     return event;
 }
 
-TimelineEvent PublicAddress(uint32_t address) {
+TimelineEvent PublicAddress(Ipv4Address address) {
     TimelineEvent event;
     event.kind = ChangeKind::PublicAddress;
     event.address = address;
@@ -123,8 +123,8 @@ WorldBuilder& WorldBuilder::Home() {
     wifi.physicalAddress.assign(kHomeAdapterMac.begin(), kHomeAdapterMac.end());
     wifi.ipv4Unicast = {kHomeAddress};
     Adapter(std::move(wifi));
-    Route(0, 0, kHomeGateway, kHomeIfIndex, 25);
-    Route(Ipv4(192, 168, 1, 0), 24, 0, kHomeIfIndex, 281);
+    Route(Ipv4Address(), 0, kHomeGateway, kHomeIfIndex, 25);
+    Route(Ipv4Address(192, 168, 1, 0), 24, Ipv4Address(), kHomeIfIndex, 281);
     NeighborConfig gateway;
     gateway.address = kHomeGateway;
     gateway.ifIndex = kHomeIfIndex;
@@ -137,9 +137,9 @@ WorldBuilder& WorldBuilder::Adapter(NetAdapter adapter) {
     return *this;
 }
 
-WorldBuilder& WorldBuilder::Route(uint32_t destination, int prefixLength, uint32_t nextHop,
+WorldBuilder& WorldBuilder::Route(Ipv4Address destination, int prefixLength, Ipv4Address nextHop,
                                   uint32_t ifIndex, uint32_t metric) {
-    const uint32_t mask = PrefixMask(prefixLength);
+    const Ipv4Address mask = PrefixMask(prefixLength);
     config_.routes.push_back({destination & mask, mask, nextHop, ifIndex, metric});
     return *this;
 }
@@ -149,12 +149,12 @@ WorldBuilder& WorldBuilder::Neighbor(NeighborConfig neighbor) {
     return *this;
 }
 
-WorldBuilder& WorldBuilder::Path(uint32_t destination) {
+WorldBuilder& WorldBuilder::Path(Ipv4Address destination) {
     config_.paths.push_back(PathConfig{destination, {}, "", 0, ""});
     return *this;
 }
 
-WorldBuilder& WorldBuilder::Hop(uint32_t address, double rttMs, double jitterMs) {
+WorldBuilder& WorldBuilder::Hop(Ipv4Address address, double rttMs, double jitterMs) {
     HopConfig hop;
     hop.address = address;
     hop.rttMs = rttMs;
@@ -164,10 +164,10 @@ WorldBuilder& WorldBuilder::Hop(uint32_t address, double rttMs, double jitterMs)
 }
 
 WorldBuilder& WorldBuilder::NoAnswerHop() {
-    return Hop(0, 1);
+    return Hop(Ipv4Address(), 1);
 }
 
-WorldBuilder& WorldBuilder::SameHopsAs(uint32_t destination, size_t count) {
+WorldBuilder& WorldBuilder::SameHopsAs(Ipv4Address destination, size_t count) {
     PathConfig& path = CurrentPath();
     for (const PathConfig& other : config_.paths) {
         if (other.destination != destination || &other == &path) continue;
@@ -219,7 +219,7 @@ WorldBuilder& WorldBuilder::NoEcho() {
     return *this;
 }
 
-WorldBuilder& WorldBuilder::ServiceHost(std::string name, uint32_t address, double rttMs,
+WorldBuilder& WorldBuilder::ServiceHost(std::string name, Ipv4Address address, double rttMs,
                                         double dnsMs) {
     ServiceHostConfig host;
     host.name = std::move(name);
@@ -273,7 +273,7 @@ WorldBuilder& WorldBuilder::SelfSigned() {
     return *this;
 }
 
-WorldBuilder& WorldBuilder::Stun(uint32_t publicAddress, uint16_t mappedPort) {
+WorldBuilder& WorldBuilder::Stun(Ipv4Address publicAddress, uint16_t mappedPort) {
     config_.stun.publicAddress = publicAddress;
     config_.stun.mappedPort = mappedPort;
     return *this;

@@ -2,11 +2,11 @@
 // to the hop added last, path settings to the path started last:
 //
 //   WorldConfig config = WorldBuilder().Seed(7).Home()
-//       .Path(Ipv4(1, 1, 1, 1))
+//       .Path(Ipv4Address(1, 1, 1, 1))
 //           .Hop(kHomeGateway, 2).Named("router.home")
-//           .Hop(Ipv4(203, 0, 113, 1), 9, 2).As(64500, "EXAMPLE-NET, ZZ").Loss(5)
+//           .Hop(Ipv4Address(203, 0, 113, 1), 9, 2).As(64500, "EXAMPLE-NET, ZZ").Loss(5)
 //           .NoAnswerHop()
-//           .Hop(Ipv4(1, 1, 1, 1), 14)
+//           .Hop(Ipv4Address(1, 1, 1, 1), 14)
 //       .At(30'000, HopLoss({kHomeGateway}, 20))
 //       .Build();
 //
@@ -25,8 +25,8 @@ namespace quillon::sim {
 
 // The home network Home() adds: a WiFi adapter with one address and a gateway.
 constexpr uint32_t kHomeIfIndex = 12;
-constexpr uint32_t kHomeAddress = Ipv4(192, 168, 1, 23);
-constexpr uint32_t kHomeGateway = Ipv4(192, 168, 1, 1);
+constexpr Ipv4Address kHomeAddress(192, 168, 1, 23);
+constexpr Ipv4Address kHomeGateway(192, 168, 1, 1);
 constexpr MacAddress kHomeAdapterMac{0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 constexpr MacAddress kHomeGatewayMac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
 
@@ -35,20 +35,21 @@ TimelineEvent HopLoss(HopRef hop, double percent);
 TimelineEvent HopLatency(HopRef hop, double extraMs);
 TimelineEvent HopSilent(HopRef hop);
 TimelineEvent HopAnswers(HopRef hop);
-TimelineEvent GatewayMac(MacAddress mac, uint32_t gateway = 0);  // 0: the default route's
-TimelineEvent DefaultRouteGone(uint32_t ifIndex = 0);            // 0: every adapter's
+TimelineEvent GatewayMac(MacAddress mac, Ipv4Address gateway = {});  // 0.0.0.0: the default route's
+TimelineEvent DefaultRouteGone(uint32_t ifIndex = 0);                // 0: every adapter's
 TimelineEvent DefaultRouteBack(uint32_t ifIndex = 0);
 TimelineEvent AdapterDown(uint32_t ifIndex);
 TimelineEvent AdapterUp(uint32_t ifIndex);
-TimelineEvent HostDown(uint32_t address);
-TimelineEvent HostRefuses(uint32_t address);
-TimelineEvent HostUp(uint32_t address);
-TimelineEvent HostLatency(uint32_t address, double extraMs);
-TimelineEvent WebStatus(uint32_t address, int status, std::string path = "");  // "": every path
-TimelineEvent PublicAddress(uint32_t address);  // what the STUN server reports (0: no answers)
+TimelineEvent HostDown(Ipv4Address address);
+TimelineEvent HostRefuses(Ipv4Address address);
+TimelineEvent HostUp(Ipv4Address address);
+TimelineEvent HostLatency(Ipv4Address address, double extraMs);
+TimelineEvent WebStatus(Ipv4Address address, int status, std::string path = "");  // "": every path
+TimelineEvent PublicAddress(
+    Ipv4Address address);  // what the STUN server reports (0.0.0.0: no answers)
 // A hop named by its place on one path rather than by its address.
-inline HopRef HopOnPath(uint32_t destination, int ttl) {
-    return HopRef{0, destination, ttl};
+inline HopRef HopOnPath(Ipv4Address destination, int ttl) {
+    return HopRef{Ipv4Address(), destination, ttl};
 }
 
 class WorldBuilder {
@@ -62,16 +63,16 @@ public:
     // the ARP table that answers resolution with kHomeGatewayMac.
     WorldBuilder& Home();
     WorldBuilder& Adapter(NetAdapter adapter);
-    WorldBuilder& Route(uint32_t destination, int prefixLength, uint32_t nextHop, uint32_t ifIndex,
-                        uint32_t metric = 0);
+    WorldBuilder& Route(Ipv4Address destination, int prefixLength, Ipv4Address nextHop,
+                        uint32_t ifIndex, uint32_t metric = 0);
     WorldBuilder& Neighbor(NeighborConfig neighbor);
 
     // Starts a path; the hops that follow belong to it.
-    WorldBuilder& Path(uint32_t destination);
-    WorldBuilder& Hop(uint32_t address, double rttMs, double jitterMs = 0);
-    WorldBuilder& NoAnswerHop();  // a hop with address 0
+    WorldBuilder& Path(Ipv4Address destination);
+    WorldBuilder& Hop(Ipv4Address address, double rttMs, double jitterMs = 0);
+    WorldBuilder& NoAnswerHop();  // a hop with address 0.0.0.0
     // Copies the first count hops of an earlier path (shared routers keep the same settings).
-    WorldBuilder& SameHopsAs(uint32_t destination, size_t count);
+    WorldBuilder& SameHopsAs(Ipv4Address destination, size_t count);
     // Reverse name and AS of the current path's destination when no hop carries it.
     WorldBuilder& DestinationInfo(std::string name, uint32_t asn, std::string asName);
 
@@ -85,7 +86,7 @@ public:
 
     // A service host (empty name: reached by address only; rttMs < 0: the default); the
     // settings below apply to the host added last, config() reaches the rest.
-    WorldBuilder& ServiceHost(std::string name, uint32_t address, double rttMs = -1,
+    WorldBuilder& ServiceHost(std::string name, Ipv4Address address, double rttMs = -1,
                               double dnsMs = 0);
     WorldBuilder& TcpPort(uint16_t port, double connectMs = -1);
     // A web answer for a path ("": any other path).
@@ -99,7 +100,7 @@ public:
     WorldBuilder& SelfSigned();
 
     // The STUN server reports this public address (see StunConfig for the rest).
-    WorldBuilder& Stun(uint32_t publicAddress, uint16_t mappedPort = 40000);
+    WorldBuilder& Stun(Ipv4Address publicAddress, uint16_t mappedPort = 40000);
 
     WorldBuilder& Zones(std::string originZone, std::string asNameZone);
     WorldBuilder& Answer(std::string name, DnsType type, DnsAnswer answer);

@@ -18,7 +18,7 @@ namespace quillon::sim {
 // A router or host on a path. RTT and loss are what a probe to this hop experiences; loss set
 // here is lost on the link leading to the hop, so later hops inherit it.
 struct HopConfig {
-    uint32_t address = 0;          // 0: a hop that never answers anything
+    Ipv4Address address;           // 0.0.0.0: a hop that never answers anything
     std::string name;              // PTR name; empty: no reverse record
     uint32_t asn = 0;              // 0: no AS records
     std::string asName;            // the holder's name in the AS-name record
@@ -33,7 +33,7 @@ struct HopConfig {
 };
 
 struct PathConfig {
-    uint32_t destination = 0;
+    Ipv4Address destination;
     // In time-to-live order. The destination answers only if one of them carries its address.
     std::vector<HopConfig> hops;
     // Reverse name and AS of the destination, used when no hop carries its address.
@@ -44,7 +44,7 @@ struct PathConfig {
 
 // A neighbour on a local link: its row in the ARP table and whether it answers resolution.
 struct NeighborConfig {
-    uint32_t address = 0;
+    Ipv4Address address;
     uint32_t ifIndex = 0;
     MacAddress mac{};       // what resolution answers
     bool inTable = true;    // listed in the ARP table
@@ -104,7 +104,7 @@ struct TlsConfig {
 // members below do.
 struct ServiceHostConfig {
     std::string name;  // DNS name; empty: reached by address only
-    uint32_t address = 0;
+    Ipv4Address address;
     double dnsMs = 0;         // how long resolving the name takes
     double rttMs = -1;        // < 0: the hop's on a path, else 20
     double jitterMs = -1;     // < 0: the hop's on a path, else 0
@@ -121,19 +121,19 @@ struct ServiceHostConfig {
 // the public address (and a mapped port). A world without a public address has none: requests
 // go unanswered, as where UDP is blocked.
 struct StunConfig {
-    uint32_t publicAddress = 0;  // what the server reports; 0: no server answers
+    Ipv4Address publicAddress;  // what the server reports; 0.0.0.0: no server answers
     uint16_t mappedPort = 40000;
     std::string name = "stun.cloudflare.com";  // the program's default server
-    uint32_t address = Ipv4(198, 51, 100, 53);
+    Ipv4Address address{198, 51, 100, 53};
     uint16_t port = 3478;
     double rttMs = 20;
 };
 
 // Names a hop: by address (every hop with that address on every path) or by path and ttl.
 struct HopRef {
-    uint32_t address = 0;
-    uint32_t pathDestination = 0;  // with ttl
-    int ttl = 0;                   // 0: by address
+    Ipv4Address address{};
+    Ipv4Address pathDestination{};  // with ttl
+    int ttl = 0;                    // 0: by address
 };
 
 enum class ChangeKind {
@@ -151,7 +151,7 @@ enum class ChangeKind {
     HostUp,            // address: it answers as described again
     HostLatency,       // address, value: extra ms on every round trip to the host (0 clears)
     WebStatus,         // address, value: the status of its web answers for path (every: "")
-    PublicAddress,     // address: what the STUN server reports from now on (0: it stops answering)
+    PublicAddress,     // address: what the STUN server reports from now on (0.0.0.0: no answers)
 };
 
 struct TimelineEvent {
@@ -159,7 +159,7 @@ struct TimelineEvent {
     ChangeKind kind = ChangeKind::HopLoss;
     HopRef hop;
     double value = 0;
-    uint32_t address = 0;  // NeighborMac: 0 means the gateway of the first default route
+    Ipv4Address address;  // NeighborMac: 0.0.0.0 means the gateway of the first default route
     MacAddress mac{};
     uint32_t ifIndex = 0;
     std::string path;  // WebStatus

@@ -50,7 +50,7 @@ TEST(CommandLine, ValuedOptionsInBothSpellings) {
     EXPECT_EQ(r.options.simulateFile, "world.json");
     EXPECT_EQ(r.options.interfaceName, "eth0");
     EXPECT_EQ(r.options.destinations,
-              (std::vector<uint32_t>{Ipv4(192, 0, 2, 1), Ipv4(198, 51, 100, 7)}));
+              (std::vector<Ipv4Address>{Ipv4Address(192, 0, 2, 1), Ipv4Address(198, 51, 100, 7)}));
     EXPECT_EQ(r.options.destinationTexts, (std::vector<std::string>{"192.0.2.1", "198.51.100.7"}));
 
     EXPECT_EQ(Parse({"--listen", "localhost:0"}).options.listenAddress, "localhost");

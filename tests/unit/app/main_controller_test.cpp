@@ -232,7 +232,7 @@ TEST(MainController, ExitTearsDownInOrderAndQuitsWithZero) {
     EXPECT_EQ(rig.monitor.Prober().TargetCount(), 0u);
 }
 
-constexpr uint32_t kHomeGatewayAddress = sim::kHomeGateway;
+constexpr Ipv4Address kHomeGatewayAddress = sim::kHomeGateway;
 
 // Network changes: the watcher's debounce and the controller's reaction.
 class NetworkChange : public ::testing::Test {
@@ -299,7 +299,7 @@ TEST_F(NetworkChange, AnotherGatewayResetsAndIsRemembered) {
 
 TEST(MainController, AnotherGatewayNeverShowsTheOldPublicAddressAndLearnsTheNewOne) {
     sim::WorldConfig world = SmallHome();
-    world.stun.publicAddress = Ipv4(203, 0, 113, 45);
+    world.stun.publicAddress = Ipv4Address(203, 0, 113, 45);
     ControllerRig rig(false, world);
     rig.Create();
     rig.shell.PageReady();
@@ -307,7 +307,7 @@ TEST(MainController, AnotherGatewayNeverShowsTheOldPublicAddressAndLearnsTheNewO
     ASSERT_NE(rig.shell.pagePosts.back().find(R"("publicIp":"203.0.113.45")"), std::string::npos);
 
     // Another network behind another gateway, with another public address.
-    rig.network.world().Apply(sim::PublicAddress(Ipv4(198, 51, 100, 77)));
+    rig.network.world().Apply(sim::PublicAddress(Ipv4Address(198, 51, 100, 77)));
     rig.network.world().Apply(sim::GatewayMac(kOtherGatewayMac));
     rig.netEvents.Fire(NetChangeKind::Route, NetChangeType::Parameter);
     rig.shell.Advance(10000);

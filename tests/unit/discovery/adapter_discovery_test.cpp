@@ -20,16 +20,16 @@ NetAdapter Adapter(std::string name, std::string description, uint32_t ifIndex,
     a.ifIndex = ifIndex;
     a.ifType = ifType;
     a.operStatusUp = up;
-    a.ipv4Unicast = {Ipv4(192, 168, 1, static_cast<uint8_t>(ifIndex))};
+    a.ipv4Unicast = {Ipv4Address(192, 168, 1, static_cast<uint8_t>(ifIndex))};
     return a;
 }
 
-Ipv4Route DefaultRoute(uint32_t ifIndex, uint32_t nextHop) {
-    return Ipv4Route{0, 0, nextHop, ifIndex, 25};
+Ipv4Route DefaultRoute(uint32_t ifIndex, Ipv4Address nextHop) {
+    return Ipv4Route{Ipv4Address(), Ipv4Address(), nextHop, ifIndex, 25};
 }
 
-const uint32_t kGw = Ipv4(192, 168, 1, 254);
-const uint32_t kOtherGw = Ipv4(10, 0, 0, 1);
+const Ipv4Address kGw(192, 168, 1, 254);
+const Ipv4Address kOtherGw(10, 0, 0, 1);
 const MacAddress kGwMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 
 TEST(DiscoverPrimaryAdapterTest, FillsEveryFieldOfTheChosenAdapter) {
@@ -38,11 +38,12 @@ TEST(DiscoverPrimaryAdapterTest, FillsEveryFieldOfTheChosenAdapter) {
     a.mtu = 1500;
     a.transmitLinkSpeed = 10'000'000'000ULL;
     a.physicalAddress = {0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5, 0x01, 0x02};
-    a.ipv4Unicast = {Ipv4(192, 168, 1, 20), Ipv4(192, 168, 1, 21)};
+    a.ipv4Unicast = {Ipv4Address(192, 168, 1, 20), Ipv4Address(192, 168, 1, 21)};
     a.ipv6Unicast = {"FE80::1c2d:3e4f", "fe80::1", "2001:db8::20", "2001:db8::21"};
     net.adapters = {a};
-    net.routes = {Ipv4Route{Ipv4(192, 168, 1, 0), Ipv4(255, 255, 255, 0), 0, 7, 1},
-                  DefaultRoute(7, kGw)};
+    net.routes = {
+        Ipv4Route{Ipv4Address(192, 168, 1, 0), Ipv4Address(255, 255, 255, 0), Ipv4Address(), 7, 1},
+        DefaultRoute(7, kGw)};
     net.neighbors = {{kGw, 7, kGwMac, true}};
 
     const AdapterInfo info = DiscoverPrimaryAdapter(net);
@@ -151,26 +152,28 @@ TEST(DiscoverPrimaryAdapterTest, PrefersUpWithGatewayThenUpThenNothing) {
 
 TEST(DefaultGatewayTest, OwnInterfaceFirstThenFirstDefaultRouteAnywhere) {
     FakeNetInfo net;
-    net.routes = {Ipv4Route{Ipv4(10, 0, 0, 0), Ipv4(255, 0, 0, 0), Ipv4(9, 9, 9, 9), 5},
-                  DefaultRoute(3, Ipv4(192, 168, 3, 1)), DefaultRoute(4, Ipv4(192, 168, 4, 1)),
-                  // Mask and metric are not looked at: destination 0 makes a default route.
-                  Ipv4Route{0, 0xFFFFFFFF, Ipv4(192, 168, 5, 1), 5, 9000}};
-    EXPECT_EQ(GetDefaultGateway(net, 5), Ipv4(192, 168, 5, 1));
-    EXPECT_EQ(GetDefaultGateway(net, 4), Ipv4(192, 168, 4, 1));
-    EXPECT_EQ(GetDefaultGateway(net, 7), Ipv4(192, 168, 3, 1));
-    EXPECT_EQ(GetDefaultGateway(net, 0), Ipv4(192, 168, 3, 1));
+    net.routes = {
+        Ipv4Route{Ipv4Address(10, 0, 0, 0), Ipv4Address(255, 0, 0, 0), Ipv4Address(9, 9, 9, 9), 5},
+        DefaultRoute(3, Ipv4Address(192, 168, 3, 1)), DefaultRoute(4, Ipv4Address(192, 168, 4, 1)),
+        // Mask and metric are not looked at: destination 0 makes a default route.
+        Ipv4Route{Ipv4Address(), Ipv4Address(255, 255, 255, 255), Ipv4Address(192, 168, 5, 1), 5,
+                  9000}};
+    EXPECT_EQ(GetDefaultGateway(net, 5), Ipv4Address(192, 168, 5, 1));
+    EXPECT_EQ(GetDefaultGateway(net, 4), Ipv4Address(192, 168, 4, 1));
+    EXPECT_EQ(GetDefaultGateway(net, 7), Ipv4Address(192, 168, 3, 1));
+    EXPECT_EQ(GetDefaultGateway(net, 0), Ipv4Address(192, 168, 3, 1));
 
     net.routes.resize(1);
-    EXPECT_EQ(GetDefaultGateway(net, 5), 0u);
+    EXPECT_EQ(GetDefaultGateway(net, 5), Ipv4Address());
     net.routes = {DefaultRoute(3, kGw)};
     net.routesOk = false;
-    EXPECT_EQ(GetDefaultGateway(net, 3), 0u);
+    EXPECT_EQ(GetDefaultGateway(net, 3), Ipv4Address());
 }
 
 TEST(GatewayMacTest, TableEntryFirstThenResolution) {
     FakeNetInfo net;
     std::string out = "unchanged";
-    EXPECT_FALSE(GetGatewayMac(net, 0, &out));
+    EXPECT_FALSE(GetGatewayMac(net, Ipv4Address(), &out));
     EXPECT_FALSE(GetGatewayMac(net, kGw, nullptr));
     EXPECT_EQ(out, "unchanged");
     EXPECT_EQ(net.neighborReads, 0);
@@ -191,7 +194,7 @@ TEST(GatewayMacTest, TableEntryFirstThenResolution) {
     net.resolvable[kGw] = resolvedMac;
     ASSERT_TRUE(GetGatewayMac(net, kGw, &out));
     EXPECT_EQ(out, "02:00:00:00:00:01");
-    EXPECT_EQ(net.resolved, std::vector<uint32_t>{kGw});
+    EXPECT_EQ(net.resolved, std::vector<Ipv4Address>{kGw});
 
     net.neighborsOk = false;
     ASSERT_TRUE(GetGatewayMac(net, kGw, &out));

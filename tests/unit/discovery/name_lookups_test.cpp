@@ -56,7 +56,7 @@ DnsAnswer Txt(const std::string& first) {
     return Answer({Record(DnsType::Txt, {}, {first, "x"})});
 }
 
-const uint32_t kHop = Ipv4(192, 0, 2, 1);
+const Ipv4Address kHop(192, 0, 2, 1);
 const std::string kOrigin = "1.2.0.192.origin.asn.cymru.com";
 const std::string kOriginText = "64500 | 192.0.2.0/24 | ZZ | registry | 2000-01-01";
 const std::string kNameText = "64500 | ZZ | registry | 2000-01-01 | EXAMPLE-NET, ZZ";
@@ -64,7 +64,7 @@ const std::string kNameText = "64500 | ZZ | registry | 2000-01-01 | EXAMPLE-NET,
 TEST(NameLookupsTest, QueryNamesReverseTheOctets) {
     EXPECT_EQ(ReverseQueryName(kHop), "1.2.0.192.in-addr.arpa");
     EXPECT_EQ(OriginQueryName(kHop), kOrigin);
-    EXPECT_EQ(ReverseQueryName(Ipv4(10, 20, 30, 255)), "255.30.20.10.in-addr.arpa");
+    EXPECT_EQ(ReverseQueryName(Ipv4Address(10, 20, 30, 255)), "255.30.20.10.in-addr.arpa");
     EXPECT_EQ(AsNameQueryName("64500"), "AS64500.asn.cymru.com");
 }
 
@@ -161,12 +161,12 @@ TEST(NameLookupsTest, AsnFromOriginThenAsNameAnswers) {
 TEST(NameLookupsTest, CachesPerAddressUntilCleared) {
     FakeDns dns;
     NameLookups lookups(dns);
-    const uint32_t silent = Ipv4(198, 51, 100, 7);
+    const Ipv4Address silent(198, 51, 100, 7);
     dns.answers[{"1.2.0.192.in-addr.arpa", DnsType::Ptr}] = Answer({Record(DnsType::Ptr, "old")});
     dns.answers[{kOrigin, DnsType::Txt}] = Txt(kOriginText);
 
-    EXPECT_EQ(lookups.GetHostnameCached(0), "");
-    EXPECT_FALSE(lookups.LookupAsn(0).valid);
+    EXPECT_EQ(lookups.GetHostnameCached(Ipv4Address()), "");
+    EXPECT_FALSE(lookups.LookupAsn(Ipv4Address()).valid);
     EXPECT_EQ(dns.queries.size(), 0u);
 
     EXPECT_EQ(lookups.GetHostnameCached(kHop), "old");
@@ -193,9 +193,9 @@ TEST(NameLookupsTest, CachesPerAddressUntilCleared) {
 TEST(NameLookupsTest, ConcurrentLookupsAndClearsAgree) {
     FakeDns dns;
     NameLookups lookups(dns);
-    std::vector<uint32_t> hops;
+    std::vector<Ipv4Address> hops;
     for (uint8_t i = 1; i <= 4; ++i) {
-        const uint32_t hop = Ipv4(203, 0, 113, i);
+        const Ipv4Address hop(203, 0, 113, i);
         hops.push_back(hop);
         dns.answers[{ReverseQueryName(hop), DnsType::Ptr}] =
             Answer({Record(DnsType::Ptr, "hop" + std::to_string(i))});

@@ -18,15 +18,15 @@ namespace {
 
 using test::HeldThreads;
 
-constexpr uint32_t kPublic = Ipv4(203, 0, 113, 45);
-constexpr uint32_t kOtherPublic = Ipv4(198, 51, 100, 77);
+constexpr Ipv4Address kPublic(203, 0, 113, 45);
+constexpr Ipv4Address kOtherPublic(198, 51, 100, 77);
 
-sim::WorldConfig Home(uint32_t publicAddress) {
+sim::WorldConfig Home(Ipv4Address publicAddress) {
     sim::WorldBuilder b;
     b.Home()
-        .Path(Ipv4(1, 1, 1, 1))
+        .Path(Ipv4Address(1, 1, 1, 1))
         .Hop(sim::kHomeGateway, 2)
-        .Hop(Ipv4(203, 0, 113, 1), 9)
+        .Hop(Ipv4Address(203, 0, 113, 1), 9)
         .As(64500, "EXAMPLE-NET, ZZ")
         .Stun(publicAddress, 51234)
         .TxtAnswer("45.113.0.203.origin.asn.cymru.com",
@@ -39,7 +39,7 @@ sim::WorldConfig Home(uint32_t publicAddress) {
 }
 
 struct Rig {
-    explicit Rig(uint32_t publicAddress)
+    explicit Rig(Ipv4Address publicAddress)
         : network(Home(publicAddress), clock),
           lookups(network.dns()),
           service(PublicIpContext{network.sockets(), threads, clock, lookups,
@@ -107,7 +107,8 @@ TEST(PublicIpService, AnotherNetworkForgetsTheAddressAtOnceAndLearnsItAgain) {
 
 TEST(PublicIpService, UnansweredExchangesAreRetriedNoSoonerThanTheRetryTime) {
     Rig rig(kPublic);
-    rig.network.world().Apply(sim::PublicAddress(0));  // the server never answers: UDP blocked
+    rig.network.world().Apply(
+        sim::PublicAddress(Ipv4Address()));  // the server never answers: UDP blocked
     rig.service.GetPublicIpInfo();
     rig.threads.RunHeld();  // waits out the receive time-out
     EXPECT_FALSE(rig.service.GetPublicIpInfo().valid);

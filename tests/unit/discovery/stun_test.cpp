@@ -74,17 +74,17 @@ TEST(Stun, AnswersAreReadOrRefusedWithTheReason) {
         const char* what;
         std::vector<uint8_t> bytes;
         StunStatus status;
-        uint32_t address = 0;
+        Ipv4Address address{};
         uint16_t port = 0;
     };
     const std::vector<Case> cases = {
-        {"xor-mapped", Answer(xorAttr), StunStatus::Mapped, Ipv4(192, 0, 0, 1), 32784},
+        {"xor-mapped", Answer(xorAttr), StunStatus::Mapped, Ipv4Address(192, 0, 0, 1), 32784},
         {"mapped, after an unknown padded attribute", Answer(Cat(software, plainAttr)),
-         StunStatus::Mapped, Ipv4(203, 0, 113, 45), 3478},
+         StunStatus::Mapped, Ipv4Address(203, 0, 113, 45), 3478},
         {"first address attribute wins", Answer(Cat(plainAttr, xorAttr)), StunStatus::Mapped,
-         Ipv4(203, 0, 113, 45), 3478},
+         Ipv4Address(203, 0, 113, 45), 3478},
         {"short address attribute skipped", Answer(Cat(shortAttr, xorAttr)), StunStatus::Mapped,
-         Ipv4(192, 0, 0, 1), 32784},
+         Ipv4Address(192, 0, 0, 1), 32784},
         {"19 bytes", cut, StunStatus::TooShort},
         {"empty", {}, StunStatus::TooShort},
         {"error response", errorClass, StunStatus::NotSuccess},
@@ -110,10 +110,10 @@ TEST(Stun, AnswersAreReadOrRefusedWithTheReason) {
 
 TEST(Stun, SuccessBuiltForAnAddressReadsBackToIt) {
     for (const bool xored : {true, false}) {
-        const auto bytes = BuildBindingSuccess(kId, Ipv4(198, 51, 100, 7), 51234, xored);
+        const auto bytes = BuildBindingSuccess(kId, Ipv4Address(198, 51, 100, 7), 51234, xored);
         const StunAnswer answer = ParseBindingAnswer(bytes, kId);
         EXPECT_EQ(answer.status, StunStatus::Mapped);
-        EXPECT_EQ(answer.address, Ipv4(198, 51, 100, 7));
+        EXPECT_EQ(answer.address, Ipv4Address(198, 51, 100, 7));
         EXPECT_EQ(answer.port, 51234);
         EXPECT_EQ(bytes[21], xored ? 0x20 : 0x01);
     }

@@ -122,7 +122,7 @@ TEST(LinuxDnsParse, AAnswersAreNetworkOrderAndOtherTypesKeepTheirNumber) {
     const DnsAnswer a = Parse(m);
     ASSERT_TRUE(a.ok);
     ASSERT_EQ(a.records.size(), 2u);
-    EXPECT_EQ(a.records[0].a, 192u | 0u << 8 | 2u << 16 | 7u << 24);
+    EXPECT_EQ(a.records[0].a, Ipv4Address(192, 0, 2, 7));
     EXPECT_EQ(static_cast<uint16_t>(a.records[1].type), 28);
 }
 

@@ -9,17 +9,17 @@
 namespace quillon::lnx {
 namespace {
 
-const uint32_t kMe = Ipv4(192, 168, 1, 20);
-const uint32_t kDest = Ipv4(1, 1, 1, 1);
-const uint32_t kRouter = Ipv4(10, 0, 0, 1);
+const Ipv4Address kMe(192, 168, 1, 20);
+const Ipv4Address kDest(1, 1, 1, 1);
+const Ipv4Address kRouter(10, 0, 0, 1);
 constexpr uint16_t kId = 0xBEEF;
 constexpr uint16_t kSeq = 7;
 
-void PutAddress(std::vector<uint8_t>& p, size_t at, uint32_t address) {
-    for (int i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(address >> (8 * i));
+void PutAddress(std::vector<uint8_t>& p, size_t at, Ipv4Address address) {
+    for (int i = 0; i < 4; ++i) p[at + i] = address.Octet(i);
 }
 
-std::vector<uint8_t> IpHeader(uint32_t source, uint32_t destination, size_t optionBytes = 0) {
+std::vector<uint8_t> IpHeader(Ipv4Address source, Ipv4Address destination, size_t optionBytes = 0) {
     std::vector<uint8_t> h(20 + optionBytes, 0);
     h[0] = static_cast<uint8_t>(0x40 | ((20 + optionBytes) / 4));
     h[8] = 64;
@@ -36,15 +36,16 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 
 const uint8_t kPayload[] = {'Q', 'l', 'n', 'W', 'i', 'n', 0};
 
-std::vector<uint8_t> EchoReply(uint32_t from, uint16_t id, uint16_t seq) {
+std::vector<uint8_t> EchoReply(Ipv4Address from, uint16_t id, uint16_t seq) {
     std::vector<uint8_t> icmp = BuildEchoRequest(id, seq, kPayload, sizeof(kPayload));
     icmp[0] = kIcmpEchoReply;
     return Concat(IpHeader(from, kMe), icmp);
 }
 
 // An ICMP error from `from` that quotes our request to `quotedDest`.
-std::vector<uint8_t> ErrorPacket(uint8_t type, uint8_t code, uint32_t from, uint32_t quotedDest,
-                                 uint16_t id, uint16_t seq, size_t outerOptions = 0) {
+std::vector<uint8_t> ErrorPacket(uint8_t type, uint8_t code, Ipv4Address from,
+                                 Ipv4Address quotedDest, uint16_t id, uint16_t seq,
+                                 size_t outerOptions = 0) {
     std::vector<uint8_t> icmp = {type, code, 0, 0, 0, 0, 0, 0};
     const std::vector<uint8_t> request = BuildEchoRequest(id, seq, kPayload, sizeof(kPayload));
     icmp = Concat(icmp, IpHeader(kMe, quotedDest));
@@ -81,7 +82,8 @@ TEST(LinuxIcmpParse, RawEchoReplyIsMatchedOnIdentifierSequenceAndSource) {
 
     EXPECT_FALSE(Raw(EchoReply(kDest, kId + 1, kSeq))) << "another program's ping";
     EXPECT_FALSE(Raw(EchoReply(kDest, kId, kSeq + 1))) << "an earlier request's late reply";
-    EXPECT_FALSE(Raw(EchoReply(Ipv4(8, 8, 8, 8), kId, kSeq))) << "a reply from another target";
+    EXPECT_FALSE(Raw(EchoReply(Ipv4Address(8, 8, 8, 8), kId, kSeq)))
+        << "a reply from another target";
 
     auto ownRequest = EchoReply(kDest, kId, kSeq);
     ownRequest[20] = kIcmpEchoRequest;  // our own request, seen on loopback
@@ -107,7 +109,8 @@ TEST(LinuxIcmpParse, RawErrorsNameTheRouterAndMapToStatuses) {
     ASSERT_TRUE(host);
     EXPECT_EQ(host->status, kIcmpStatusHostUnreachable);
 
-    EXPECT_FALSE(Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, Ipv4(9, 9, 9, 9), kId, kSeq)))
+    EXPECT_FALSE(
+        Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, Ipv4Address(9, 9, 9, 9), kId, kSeq)))
         << "about a request to another destination";
     EXPECT_FALSE(Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, kDest, kId + 1, kSeq)));
     EXPECT_FALSE(Raw(ErrorPacket(kIcmpTimeExceeded, 0, kRouter, kDest, kId, kSeq - 1)));
@@ -162,7 +165,8 @@ TEST(LinuxIcmpParse, DatagramRepliesAndQueuedErrorsMatchOnSequenceAndDestination
     EXPECT_EQ(exceeded->address, kRouter);
 
     EXPECT_FALSE(ParseQueuedIcmpError(error, sent.data(), sent.size(), kDest, kSeq + 1));
-    EXPECT_FALSE(ParseQueuedIcmpError(error, sent.data(), sent.size(), Ipv4(9, 9, 9, 9), kSeq));
+    EXPECT_FALSE(
+        ParseQueuedIcmpError(error, sent.data(), sent.size(), Ipv4Address(9, 9, 9, 9), kSeq));
     EXPECT_FALSE(ParseQueuedIcmpError(error, sent.data(), 4, kDest, kSeq));
     QueuedIcmpError local = error;
     local.originIcmp = false;  // a local error (e.g. message too long), not an answer

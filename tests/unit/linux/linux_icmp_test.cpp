@@ -19,7 +19,7 @@ namespace {
 
 const uint8_t kPayload[] = {'Q', 'l', 'n', 'W', 'i', 'n', 0};
 
-EchoRequest Request(uint32_t destination, uint32_t timeoutMs = 1000, uint8_t ttl = 0) {
+EchoRequest Request(Ipv4Address destination, uint32_t timeoutMs = 1000, uint8_t ttl = 0) {
     EchoRequest r;
     r.destination = destination;
     r.ttl = ttl;
@@ -42,7 +42,7 @@ bool PollUntilDone(IcmpHandle& handle, EchoReply& reply, int maxMs) {
 void ExpectLoopbackEchoes(LinuxIcmp& icmp) {
     auto handle = icmp.Open();
     ASSERT_NE(handle, nullptr);
-    const uint32_t loopback = Ipv4(127, 0, 0, 1);
+    const Ipv4Address loopback(127, 0, 0, 1);
 
     EchoReply blocking;
     ASSERT_TRUE(handle->Echo(Request(loopback, 1000, 64), blocking));
@@ -86,13 +86,13 @@ TEST(LinuxIcmp, HandlesOfOneProcessNeverTakeEachOthersReplies) {
     auto a = icmp.Open();
     auto b = icmp.Open();
     ASSERT_TRUE(a && b);
-    ASSERT_EQ(a->StartEcho(Request(Ipv4(127, 0, 0, 1))), EchoStart::Pending);
-    ASSERT_EQ(b->StartEcho(Request(Ipv4(127, 0, 0, 2))), EchoStart::Pending);
+    ASSERT_EQ(a->StartEcho(Request(Ipv4Address(127, 0, 0, 1))), EchoStart::Pending);
+    ASSERT_EQ(b->StartEcho(Request(Ipv4Address(127, 0, 0, 2))), EchoStart::Pending);
     EchoReply ra, rb;
     ASSERT_TRUE(PollUntilDone(*a, ra, 2000));
     ASSERT_TRUE(PollUntilDone(*b, rb, 2000));
-    EXPECT_EQ(ra.address, Ipv4(127, 0, 0, 1));
-    EXPECT_EQ(rb.address, Ipv4(127, 0, 0, 2));
+    EXPECT_EQ(ra.address, Ipv4Address(127, 0, 0, 1));
+    EXPECT_EQ(rb.address, Ipv4Address(127, 0, 0, 2));
 }
 
 void ExpectTimeoutsAndUnreachables(LinuxIcmp& icmp) {
@@ -100,7 +100,7 @@ void ExpectTimeoutsAndUnreachables(LinuxIcmp& icmp) {
     ASSERT_NE(handle, nullptr);
     // Routed on the veth, but nothing answers for the neighbour: the deadline decides.
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(handle->StartEcho(Request(Ipv4(10, 9, 9, 2), 1000)), EchoStart::Pending);
+    ASSERT_EQ(handle->StartEcho(Request(Ipv4Address(10, 9, 9, 2), 1000)), EchoStart::Pending);
     EchoReply reply;
     ASSERT_TRUE(PollUntilDone(*handle, reply, 3000));
     const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -109,11 +109,11 @@ void ExpectTimeoutsAndUnreachables(LinuxIcmp& icmp) {
     EXPECT_LT(elapsed, std::chrono::milliseconds(2500));  // well before ARP gives up (~3 s)
 
     EchoReply blocking;
-    EXPECT_FALSE(handle->Echo(Request(Ipv4(10, 9, 9, 2), 300), blocking));
+    EXPECT_FALSE(handle->Echo(Request(Ipv4Address(10, 9, 9, 2), 300), blocking));
     EXPECT_EQ(blocking.status, kIcmpStatusTimedOut);
 
     // No route at all in this namespace: a non-success outcome, never a reply.
-    const EchoStart noRoute = handle->StartEcho(Request(Ipv4(192, 0, 2, 1), 500));
+    const EchoStart noRoute = handle->StartEcho(Request(Ipv4Address(192, 0, 2, 1), 500));
     ASSERT_NE(noRoute, EchoStart::Failed);
     ASSERT_TRUE(PollUntilDone(*handle, reply, 2000));
     EXPECT_NE(reply.status, 0u);
@@ -142,15 +142,15 @@ void ExpectTimeExceeded(IcmpSocketKind kind) {
     LinuxIcmp icmp(kind);
     auto handle = icmp.Open();
     ASSERT_NE(handle, nullptr);
-    const uint32_t router = Ipv4(10, 9, 9, 2);
+    const Ipv4Address router(10, 9, 9, 2);
 
     EchoReply reply;
-    ASSERT_TRUE(handle->Echo(Request(Ipv4(10, 8, 8, 8), 1000, /*ttl=*/1), reply));
+    ASSERT_TRUE(handle->Echo(Request(Ipv4Address(10, 8, 8, 8), 1000, /*ttl=*/1), reply));
     EXPECT_EQ(reply.status, kIcmpStatusTtlExpiredTransit);
     EXPECT_EQ(reply.address, router);
     EXPECT_LT(reply.rttMs, 1000u);
 
-    ASSERT_EQ(handle->StartEcho(Request(Ipv4(10, 8, 8, 9), 1000, 1)), EchoStart::Pending);
+    ASSERT_EQ(handle->StartEcho(Request(Ipv4Address(10, 8, 8, 9), 1000, 1)), EchoStart::Pending);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(handle->PollEcho(reply));
     EXPECT_EQ(reply.status, kIcmpStatusTtlExpiredTransit);
@@ -168,9 +168,9 @@ void ExpectUnreachable(IcmpSocketKind kind) {
     auto handle = icmp.Open();
     ASSERT_NE(handle, nullptr);
     EchoReply reply;
-    ASSERT_TRUE(handle->Echo(Request(Ipv4(10, 7, 7, 7), 1000), reply));
+    ASSERT_TRUE(handle->Echo(Request(Ipv4Address(10, 7, 7, 7), 1000), reply));
     EXPECT_EQ(reply.status, kIcmpStatusHostUnreachable);
-    EXPECT_EQ(reply.address, Ipv4(10, 9, 9, 2));
+    EXPECT_EQ(reply.address, Ipv4Address(10, 9, 9, 2));
 }
 
 TEST(LinuxIcmp, RoutersOnTheWayAnswerWithTimeExceededAndUnreachable) {

@@ -37,8 +37,8 @@ void CheckTables() {
     EXPECT_EQ(qla->description, "virtual Ethernet pair (veth)");
     EXPECT_EQ(qla->mtu, 1400u);
     EXPECT_EQ(qla->physicalAddress, (std::vector<uint8_t>{0x02, 0x51, 0, 0, 0, 1}));
-    EXPECT_EQ(qla->ipv4Unicast, std::vector<uint32_t>{Ipv4(10, 9, 9, 1)});
-    EXPECT_EQ(qla->ipv4Gateways, std::vector<uint32_t>{Ipv4(10, 9, 9, 254)});
+    EXPECT_EQ(qla->ipv4Unicast, std::vector<Ipv4Address>{Ipv4Address(10, 9, 9, 1)});
+    EXPECT_EQ(qla->ipv4Gateways, std::vector<Ipv4Address>{Ipv4Address(10, 9, 9, 254)});
     EXPECT_TRUE(std::find(qla->ipv6Unicast.begin(), qla->ipv6Unicast.end(), "fd00::1") !=
                 qla->ipv6Unicast.end());
     EXPECT_TRUE(qla->operStatusUp);
@@ -57,24 +57,27 @@ void CheckTables() {
     std::vector<Ipv4Route> routes;
     ASSERT_TRUE(net.ListRoutes(routes));
     ASSERT_FALSE(routes.empty());
-    EXPECT_EQ(routes[0].destination, 0u) << "the default route comes first, as the kernel lists";
-    EXPECT_EQ(routes[0].nextHop, Ipv4(10, 9, 9, 254));
+    EXPECT_EQ(routes[0].destination, Ipv4Address())
+        << "the default route comes first, as the kernel lists";
+    EXPECT_EQ(routes[0].nextHop, Ipv4Address(10, 9, 9, 254));
     EXPECT_EQ(routes[0].ifIndex, qla->ifIndex);
     EXPECT_EQ(routes[0].metric, 5u);
 
     std::vector<NeighborEntry> neighbors;
     ASSERT_TRUE(net.ListNeighbors(neighbors));
-    const auto known = std::find_if(neighbors.begin(), neighbors.end(),
-                                    [](const auto& n) { return n.address == Ipv4(10, 9, 9, 254); });
+    const auto known = std::find_if(neighbors.begin(), neighbors.end(), [](const auto& n) {
+        return n.address == Ipv4Address(10, 9, 9, 254);
+    });
     ASSERT_NE(known, neighbors.end());
     EXPECT_TRUE(known->complete);
     EXPECT_EQ(known->ifIndex, qla->ifIndex);
     EXPECT_EQ(known->mac, (MacAddress{0x02, 0, 0, 0, 0, 0xFE}));
 
-    EXPECT_EQ(net.ResolveNeighbor(Ipv4(10, 9, 9, 254)), (MacAddress{0x02, 0, 0, 0, 0, 0xFE}));
+    EXPECT_EQ(net.ResolveNeighbor(Ipv4Address(10, 9, 9, 254)),
+              (MacAddress{0x02, 0, 0, 0, 0, 0xFE}));
     // Nobody owns 10.9.9.2 (the peer has no address): the wait ends empty, on time.
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(net.ResolveNeighbor(Ipv4(10, 9, 9, 2)));
+    EXPECT_FALSE(net.ResolveNeighbor(Ipv4Address(10, 9, 9, 2)));
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(400));
     EXPECT_LT(waited, std::chrono::milliseconds(1400));

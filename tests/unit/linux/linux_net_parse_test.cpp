@@ -20,13 +20,13 @@ TEST(LinuxNetParse, RouteTableKeepsKernelOrderAndNetworkByteOrder) {
     const auto rows = ParseProcNetRoute(kRoute);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].interfaceName, "wlan0");
-    EXPECT_EQ(rows[0].destination, 0u);
-    EXPECT_EQ(rows[0].nextHop, Ipv4(192, 168, 1, 1));
+    EXPECT_EQ(rows[0].destination, Ipv4Address());
+    EXPECT_EQ(rows[0].nextHop, Ipv4Address(192, 168, 1, 1));
     EXPECT_EQ(rows[0].metric, 600u);
     EXPECT_EQ(rows[1].interfaceName, "eth0");
-    EXPECT_EQ(rows[1].nextHop, Ipv4(10, 10, 0, 1));
-    EXPECT_EQ(rows[2].destination, Ipv4(192, 168, 1, 0));
-    EXPECT_EQ(rows[2].mask, Ipv4(255, 255, 255, 0));
+    EXPECT_EQ(rows[1].nextHop, Ipv4Address(10, 10, 0, 1));
+    EXPECT_EQ(rows[2].destination, Ipv4Address(192, 168, 1, 0));
+    EXPECT_EQ(rows[2].mask, Ipv4Address(255, 255, 255, 0));
     EXPECT_TRUE(ParseProcNetRoute("").empty());
     EXPECT_TRUE(ParseProcNetRoute("Iface\tDestination\n").empty());
 }
@@ -40,7 +40,7 @@ TEST(LinuxNetParse, ArpTableReadsAddressesMacsAndCompleteness) {
         "10.0.0.2         0x1         0x6         AA:BB:CC:DD:EE:FF     *        eth0\n";
     const auto rows = ParseProcNetArp(text);
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].address, Ipv4(192, 168, 1, 1));
+    EXPECT_EQ(rows[0].address, Ipv4Address(192, 168, 1, 1));
     EXPECT_EQ(rows[0].mac, (std::array<uint8_t, 6>{0xaa, 0xbb, 0xcc, 0x0d, 0x0e, 0x0f}));
     EXPECT_TRUE(rows[0].complete);
     EXPECT_EQ(rows[0].interfaceName, "wlan0");
@@ -50,13 +50,7 @@ TEST(LinuxNetParse, ArpTableReadsAddressesMacsAndCompleteness) {
     EXPECT_EQ(rows[2].mac[5], 0xFF);
 }
 
-TEST(LinuxNetParse, AddressAndMacTextsAreStrict) {
-    EXPECT_EQ(ParseDottedQuad("192.0.2.1"), Ipv4(192, 0, 2, 1));
-    EXPECT_EQ(ParseDottedQuad("0.0.0.0"), 0u);
-    for (const char* bad :
-         {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "01.2.3.4", "1..2.3", "a.b.c.d", "1.2.3.4 "}) {
-        EXPECT_FALSE(ParseDottedQuad(bad)) << bad;
-    }
+TEST(LinuxNetParse, MacTextsAreStrict) {
     EXPECT_TRUE(ParseMacText("00:11:22:aa:BB:cc"));
     EXPECT_FALSE(ParseMacText("00:11:22:aa:BB"));
     EXPECT_FALSE(ParseMacText("00-11-22-aa-bb-cc"));

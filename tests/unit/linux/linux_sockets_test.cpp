@@ -115,7 +115,7 @@ TEST(LinuxSockets, ResolvesLiteralsAndTheHostsFile) {
     ResolveResult result = sockets.ResolveIpv4("192.0.2.7");
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.error, 0);
-    EXPECT_EQ(result.addresses, std::vector<uint32_t>{Ipv4(192, 0, 2, 7)});
+    EXPECT_EQ(result.addresses, std::vector<Ipv4Address>{Ipv4Address(192, 0, 2, 7)});
 
     result = sockets.ResolveIpv4("localhost");
     ASSERT_TRUE(result.ok);
@@ -131,24 +131,25 @@ TEST(LinuxSockets, SilentAndUnroutableAddressesInANamespace) {
         "ip neigh add 10.9.9.2 lladdr 02:00:00:00:00:02 dev qla nud permanent", [] {
             LinuxSockets sockets;
             TcpConnectResult tcp;
-            auto took = Timed([&] { tcp = sockets.TcpConnect(Ipv4(10, 9, 9, 2), 443, 300); });
+            auto took =
+                Timed([&] { tcp = sockets.TcpConnect(Ipv4Address(10, 9, 9, 2), 443, 300); });
             EXPECT_TRUE(tcp.timedOut);
             EXPECT_FALSE(tcp.connected);
             EXPECT_EQ(tcp.error, 0);
             EXPECT_GE(took, 300ms);
             EXPECT_LT(took, 1500ms);
 
-            tcp = sockets.TcpConnect(Ipv4(10, 200, 0, 1), 443, 300);
+            tcp = sockets.TcpConnect(Ipv4Address(10, 200, 0, 1), 443, 300);
             EXPECT_FALSE(tcp.connected || tcp.timedOut);
             EXPECT_EQ(tcp.error, ENETUNREACH);
 
             UdpExchangeResult udp;
-            took =
-                Timed([&] { udp = sockets.UdpExchange(Ipv4(10, 9, 9, 2), 3478, kRequest, 300); });
+            took = Timed(
+                [&] { udp = sockets.UdpExchange(Ipv4Address(10, 9, 9, 2), 3478, kRequest, 300); });
             EXPECT_TRUE(udp.sent);
             EXPECT_FALSE(udp.received);
             EXPECT_GE(took, 300ms);
-            udp = sockets.UdpExchange(Ipv4(10, 200, 0, 1), 3478, kRequest, 300);
+            udp = sockets.UdpExchange(Ipv4Address(10, 200, 0, 1), 3478, kRequest, 300);
             EXPECT_FALSE(udp.sent);
 
             // A name the hosts file lacks goes to a resolver the namespace cannot reach.

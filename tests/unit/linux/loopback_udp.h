@@ -20,14 +20,14 @@
 namespace quillon::lnx::testing {
 
 using Bytes = std::vector<uint8_t>;
-inline constexpr uint32_t kLoopback = Ipv4(127, 0, 0, 1);
+inline constexpr Ipv4Address kLoopback(127, 0, 0, 1);
 
 class BoundSocket {
 public:
     explicit BoundSocket(int type) : fd_(socket(AF_INET, type | SOCK_CLOEXEC, 0)) {
         sockaddr_in local{};
         local.sin_family = AF_INET;
-        local.sin_addr.s_addr = kLoopback;
+        local.sin_addr.s_addr = kLoopback.NetworkOrder();
         socklen_t size = sizeof(local);
         if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), size) != 0 ||
             getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) != 0) {

@@ -10,12 +10,12 @@
 namespace quillon {
 namespace {
 
-HopRecord Hop(int ttl, uint32_t address, HopLabel label) {
+HopRecord Hop(int ttl, Ipv4Address address, HopLabel label) {
     HopRecord h;
     h.ttl = ttl;
     h.address = address;
     h.label = label;
-    h.timedOut = address == 0;
+    h.timedOut = address.IsZero();
     return h;
 }
 
@@ -41,12 +41,12 @@ const HopEvidence kSilent{};
 
 // gateway, CGNAT hop, two ISP hops, transit, destination
 HopList HomePath() {
-    return {Hop(1, Ipv4(192, 168, 1, 1), HopLabel::Local),
-            Hop(2, Ipv4(100, 64, 0, 1), HopLabel::Local),
-            Hop(3, Ipv4(203, 0, 113, 1), HopLabel::Isp),
-            Hop(4, 0, HopLabel::Unknown),
-            Hop(5, Ipv4(198, 51, 100, 7), HopLabel::Transit),
-            Hop(6, Ipv4(1, 1, 1, 1), HopLabel::Destination)};
+    return {Hop(1, Ipv4Address(192, 168, 1, 1), HopLabel::Local),
+            Hop(2, Ipv4Address(100, 64, 0, 1), HopLabel::Local),
+            Hop(3, Ipv4Address(203, 0, 113, 1), HopLabel::Isp),
+            Hop(4, Ipv4Address(), HopLabel::Unknown),
+            Hop(5, Ipv4Address(198, 51, 100, 7), HopLabel::Transit),
+            Hop(6, Ipv4Address(1, 1, 1, 1), HopLabel::Destination)};
 }
 
 TEST(Diagnosis, AssessmentThresholdsAreInclusive) {
@@ -68,8 +68,8 @@ TEST(Diagnosis, SegmentsOfHops) {
     EXPECT_EQ(SegmentOfHop(path, 2), Segment::Isp);
     EXPECT_EQ(SegmentOfHop(path, 3), Segment::Isp);
     EXPECT_EQ(SegmentOfHop(path, 5), Segment::Services);
-    HopList lan = {Hop(1, Ipv4(10, 0, 0, 1), HopLabel::Local),
-                   Hop(2, Ipv4(192, 168, 1, 1), HopLabel::Local)};
+    HopList lan = {Hop(1, Ipv4Address(10, 0, 0, 1), HopLabel::Local),
+                   Hop(2, Ipv4Address(192, 168, 1, 1), HopLabel::Local)};
     EXPECT_EQ(SegmentOfHop(lan, 1), Segment::HomeNetwork);
 }
 
@@ -168,9 +168,9 @@ TEST(Diagnosis, RouterDroppingItsOwnAnswersIsNoIssueAndBreaksNoRun) {
 }
 
 TEST(Diagnosis, LatencyAndJitterRunsAndTheirTexts) {
-    const HopList lan = {Hop(1, Ipv4(192, 168, 1, 254), HopLabel::Local),
-                         Hop(2, Ipv4(192, 168, 0, 1), HopLabel::Local),
-                         Hop(3, Ipv4(1, 1, 1, 1), HopLabel::Destination)};
+    const HopList lan = {Hop(1, Ipv4Address(192, 168, 1, 254), HopLabel::Local),
+                         Hop(2, Ipv4Address(192, 168, 0, 1), HopLabel::Local),
+                         Hop(3, Ipv4Address(1, 1, 1, 1), HopLabel::Destination)};
     Diagnosis d = Judge({Ev(20, 0, 3), Ev(20, 0, 180, 5), Ev(20, 0, 190, 5)}, lan);
     EXPECT_EQ(d.latencyHop, 1);
     EXPECT_EQ(d.culpritSegment, Segment::HomeNetwork);
@@ -192,8 +192,9 @@ TEST(Diagnosis, LatencyAndJitterRunsAndTheirTexts) {
 }
 
 TEST(Diagnosis, UnreachedDestinationIsCriticalAtOnce) {
-    const HopList partial = {Hop(1, Ipv4(192, 168, 1, 1), HopLabel::Local),
-                             Hop(2, 0, HopLabel::Unknown), Hop(3, 0, HopLabel::Unknown)};
+    const HopList partial = {Hop(1, Ipv4Address(192, 168, 1, 1), HopLabel::Local),
+                             Hop(2, Ipv4Address(), HopLabel::Unknown),
+                             Hop(3, Ipv4Address(), HopLabel::Unknown)};
     sim::VirtualClock clock;
     Hysteresis memory(clock);
     const Diagnosis d = Diagnose(partial, {Ev(20, 0), kSilent, kSilent}, false, memory);

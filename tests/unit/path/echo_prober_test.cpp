@@ -14,9 +14,9 @@
 namespace quillon {
 namespace {
 
-constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
-constexpr uint32_t kRouter = Ipv4(192, 168, 1, 1);
-constexpr uint32_t kIsp = Ipv4(203, 0, 113, 1);
+constexpr Ipv4Address kDest(1, 1, 1, 1);
+constexpr Ipv4Address kRouter(192, 168, 1, 1);
+constexpr Ipv4Address kIsp(203, 0, 113, 1);
 
 // Scripted ICMP: blocking answers by (destination, ttl); overlapped answers by destination,
 // completed when the test says so.
@@ -45,7 +45,7 @@ struct FakeIcmp : IcmpApi {
             return true;
         }
         FakeIcmp& icmp;
-        uint32_t destination = 0;
+        Ipv4Address destination;
     };
     std::unique_ptr<IcmpHandle> Open() override {
         if (unavailable) return nullptr;
@@ -54,9 +54,9 @@ struct FakeIcmp : IcmpApi {
 
     bool unavailable = false;
     bool failSends = false;
-    std::map<std::pair<uint32_t, uint8_t>, EchoReply> blocking;
-    std::map<uint32_t, EchoReply> completed;
-    std::map<uint32_t, int> sent;
+    std::map<std::pair<Ipv4Address, uint8_t>, EchoReply> blocking;
+    std::map<Ipv4Address, EchoReply> completed;
+    std::map<Ipv4Address, int> sent;
     std::vector<uint8_t> lastPayload;
     uint32_t lastTimeout = 0;
 };
@@ -85,7 +85,7 @@ TEST(EchoProber, ProbeHopAcceptsEchoAndTimeExceededOnly) {
 
     r = prober.ProbeHop(kDest, 2, 1000);
     EXPECT_TRUE(r.timedOut);
-    EXPECT_EQ(r.address, 0u);
+    EXPECT_EQ(r.address, Ipv4Address());
     EXPECT_EQ(r.rttMs, 0u);
 
     r = prober.ProbeHop(kDest, 3, 10000);
@@ -101,10 +101,10 @@ TEST(EchoProber, SweepKeepsOneEchoPerNodeAndRecordsWhatCompleted) {
     NodeRegistry registry(clock);
     FakeIcmp icmp;
     EchoProber prober(icmp, registry);
-    registry.StorePath(kDest, {kRouter, 0, kIsp}, registry.Generation());
+    registry.StorePath(kDest, {kRouter, Ipv4Address(), kIsp}, registry.Generation());
 
-    std::vector<std::tuple<uint32_t, uint32_t, bool>> recorded;
-    const EchoRecorder record = [&](uint32_t a, uint32_t rtt, bool lost, uint64_t) {
+    std::vector<std::tuple<Ipv4Address, uint32_t, bool>> recorded;
+    const EchoRecorder record = [&](Ipv4Address a, uint32_t rtt, bool lost, uint64_t) {
         recorded.emplace_back(a, rtt, lost);
     };
 
@@ -116,11 +116,12 @@ TEST(EchoProber, SweepKeepsOneEchoPerNodeAndRecordsWhatCompleted) {
     icmp.completed[kRouter] = {kIcmpStatusSuccess, kRouter, 4};
     prober.CollectEchoReplies(record);
     prober.SendEchoSweep();
-    EXPECT_EQ(recorded, (std::vector<std::tuple<uint32_t, uint32_t, bool>>{{kRouter, 4, false}}));
+    EXPECT_EQ(recorded,
+              (std::vector<std::tuple<Ipv4Address, uint32_t, bool>>{{kRouter, 4, false}}));
     EXPECT_EQ(icmp.sent[kRouter], 2);
     EXPECT_EQ(icmp.sent[kIsp], 1);
 
-    icmp.completed[kIsp] = {kIcmpStatusTimedOut, 0, 0};
+    icmp.completed[kIsp] = {kIcmpStatusTimedOut, Ipv4Address(), 0};
     icmp.completed[kRouter] = {11003, kRouter, 7};  // an error answer is a lost sample
     recorded.clear();
     prober.CollectEchoReplies(record);
@@ -131,7 +132,7 @@ TEST(EchoProber, SweepKeepsOneEchoPerNodeAndRecordsWhatCompleted) {
     }
 
     // A node added later is taken in only after the table is invalidated.
-    const uint32_t late = Ipv4(198, 51, 100, 1);
+    const Ipv4Address late(198, 51, 100, 1);
     registry.GetOrCreateNode(late, {}, registry.Generation());
     prober.SendEchoSweep();
     EXPECT_EQ(icmp.sent[late], 0);

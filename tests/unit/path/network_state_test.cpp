@@ -29,9 +29,9 @@ void Home(test::FakeNetInfo& net, std::string name, uint32_t type, uint64_t spee
                      .operStatusUp = true,
                      .transmitLinkSpeed = speed,
                      .physicalAddress = {0x3C, 0x22, 0xFB, 0x9A, 0x10, 0x4E},
-                     .ipv4Unicast = {Ipv4(192, 168, 1, 20)}}};
-    net.routes = {{0, 0, Ipv4(192, 168, 1, 1), 2, 25}};
-    net.neighbors = {{Ipv4(192, 168, 1, 1), 2, gatewayMac, true}};
+                     .ipv4Unicast = {Ipv4Address(192, 168, 1, 20)}}};
+    net.routes = {{Ipv4Address(), Ipv4Address(), Ipv4Address(192, 168, 1, 1), 2, 25}};
+    net.neighbors = {{Ipv4Address(192, 168, 1, 1), 2, gatewayMac, true}};
 }
 
 const MacAddress kGatewayMac{0xA4, 0x2B, 0xB0, 0xC1, 0x7E, 0x10};
@@ -91,7 +91,7 @@ GeoLocation Place(std::string ip, std::string city, std::string region, std::str
             .valid = true};
 }
 
-HopRecord Hop(int32_t ttl, uint32_t address, HopLabel label, std::string hostname = "",
+HopRecord Hop(int32_t ttl, Ipv4Address address, HopLabel label, std::string hostname = "",
               std::string asn = "", std::string asName = "") {
     return {.ttl = ttl,
             .address = address,
@@ -148,7 +148,7 @@ protected:
         return c;
     }
     // A node with one sample per entry of rtts; -1 is a timed-out echo.
-    void Node(uint32_t address, std::vector<int> rtts) {
+    void Node(Ipv4Address address, std::vector<int> rtts) {
         registry.GetOrCreateNode(address, {}, registry.Generation());
         for (int rtt : rtts) registry.RecordSample(address, rtt < 0 ? 0 : rtt, rtt < 0);
     }
@@ -169,10 +169,10 @@ protected:
     FakeUnifi unifi;
 };
 
-const uint32_t kRouter = Ipv4(192, 168, 1, 1);
-const uint32_t kCgnat = Ipv4(100, 64, 0, 1);
-const uint32_t kCore = Ipv4(198, 51, 100, 17);
-const uint32_t kDest = Ipv4(192, 0, 2, 129);
+const Ipv4Address kRouter(192, 168, 1, 1);
+const Ipv4Address kCgnat(100, 64, 0, 1);
+const Ipv4Address kCore(198, 51, 100, 17);
+const Ipv4Address kDest(192, 0, 2, 129);
 
 TEST_F(NetworkStateTest, BeforeTheFirstTracerouteOnlyTheLocalSegmentsShow) {
     Home(net, "eth0", kIfTypeEthernet, 1'000'000'000, kGatewayMac);
@@ -196,7 +196,7 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
                      .asName = "EXAMPLE-CABLE",
                      .valid = true};
     registry.AddDestination({kDest, "Backup", false});
-    registry.AddDestination({Ipv4(192, 0, 2, 1), "Video service", true});
+    registry.AddDestination({Ipv4Address(192, 0, 2, 1), "Video service", true});
     Node(kRouter, {1, 2, 1, 2});
     Node(kCgnat, {9, 11, 10, 10, 12, 8, 10, -1});
     Node(kCore, {20, 24});
@@ -204,7 +204,7 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
         {Hop(1, kRouter, HopLabel::Local, "router.home.arpa"),
          Hop(2, kCgnat, HopLabel::Isp, "", "64500"),
          Hop(3, kCore, HopLabel::Transit, "ae3.bras2.example-cable.net", "64500", "EXAMPLE-CABLE"),
-         Hop(4, 0, HopLabel::Unknown)});
+         Hop(4, Ipv4Address(), HopLabel::Unknown)});
 
     NetworkStateBuilder builder(Context());
     EXPECT_EQ(
@@ -253,7 +253,8 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
                           R"("latencyMs":10.0,"packetLoss":12.5,"jitterMs":0.9})"));
 
     // An address without AS data still takes the provider from the path.
-    publicIp.info = {.ipAddress = "203.0.113.45", .ip = Ipv4(203, 0, 113, 45), .valid = true};
+    publicIp.info = {
+        .ipAddress = "203.0.113.45", .ip = Ipv4Address(203, 0, 113, 45), .valid = true};
     message = builder.BuildNetworkState();
     EXPECT_NE(SegmentOf(message, "isp")
                   .find(R"({"publicIp":"203.0.113.45","asn":"AS64500","provider":"EXAMPLE-CABLE",)"
@@ -262,7 +263,8 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
 
     // Neither known (no hop of the path is labelled the ISP's): still being discovered.
     publicIp.info = {};
-    Publish({Hop(1, kRouter, HopLabel::Local, "router.home.arpa"), Hop(2, 0, HopLabel::Unknown)});
+    Publish({Hop(1, kRouter, HopLabel::Local, "router.home.arpa"),
+             Hop(2, Ipv4Address(), HopLabel::Unknown)});
     message = builder.BuildNetworkState();
     EXPECT_EQ(SegmentOf(message, "isp"), SegmentText("isp", "Internet", "ISP", "healthy", false, 3,
                                                      R"({"status":"discovering"})"));
@@ -350,7 +352,7 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
 
 TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
     Home(net, "eth0", kIfTypeEthernet, 0, kGatewayMac);
-    const uint32_t isp = Ipv4(206, 224, 64, 1);
+    const Ipv4Address isp(206, 224, 64, 1);
     publicIp.info = {
         .ipAddress = "98.97.1.2", .asn = "14593", .asName = "SPACEX-STARLINK", .valid = true};
     geo.places["98.97.1.2"] = Place("98.97.1.2", "Denver", "", "US", 39.7392, -104.9903,
@@ -394,8 +396,8 @@ TEST_F(NetworkStateTest, PublicAddressLocatedWithDistances) {
 
     // Without an AS to match, the second hop is the ISP's; a private one is never looked up.
     publicIp.info.asn = "";
-    Node(Ipv4(10, 0, 0, 1), {5, 7});
-    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, Ipv4(10, 0, 0, 1), HopLabel::Isp),
+    Node(Ipv4Address(10, 0, 0, 1), {5, 7});
+    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, Ipv4Address(10, 0, 0, 1), HopLabel::Isp),
              Hop(3, kDest, HopLabel::Destination, "www.example")});
     geo.looked.clear();
     message = builder.BuildNetworkState();

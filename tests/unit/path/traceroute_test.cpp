@@ -16,21 +16,21 @@
 namespace quillon {
 namespace {
 
-constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
+constexpr Ipv4Address kDest(1, 1, 1, 1);
 
 TEST(Traceroute, LabelsFollowTheFirstRuleThatApplies) {
-    const uint32_t transit = Ipv4(198, 51, 100, 9), cgnat = Ipv4(100, 64, 0, 1);
-    const uint32_t lan = Ipv4(10, 1, 2, 3);
+    const Ipv4Address transit(198, 51, 100, 9), cgnat = Ipv4Address(100, 64, 0, 1);
+    const Ipv4Address lan(10, 1, 2, 3);
     struct Case {
         const char* name;
         int32_t ttl;
-        uint32_t address;
+        Ipv4Address address;
         const char *asn, *destinationAsn, *ispAsn;
         HopLabel label;
     };
     const Case cases[] = {
-        {"first hop, even public with AS data", 1, Ipv4(203, 0, 113, 1), "64500", "13335", "64500",
-         HopLabel::Local},
+        {"first hop, even public with AS data", 1, Ipv4Address(203, 0, 113, 1), "64500", "13335",
+         "64500", HopLabel::Local},
         {"the destination itself", 4, kDest, "", "13335", "64500", HopLabel::Destination},
         {"the destination's AS", 3, transit, "13335", "13335", "64500", HopLabel::Destination},
         {"carrier-grade NAT without AS data", 2, cgnat, "", "13335", "", HopLabel::Local},
@@ -61,13 +61,13 @@ protected:
     test::TestLog log{system, clock};
     sim::SimNetwork network{sim::WorldBuilder()
                                 .Home()
-                                .Path(Ipv4(192, 168, 1, 1))
+                                .Path(Ipv4Address(192, 168, 1, 1))
                                 .Hop(sim::kHomeGateway, 2)
-                                .Path(Ipv4(9, 9, 9, 9))
+                                .Path(Ipv4Address(9, 9, 9, 9))
                                 .Hop(sim::kHomeGateway, 2)
-                                .Hop(Ipv4(203, 0, 113, 1), 9)
+                                .Hop(Ipv4Address(203, 0, 113, 1), 9)
                                 .As(64500, "EXAMPLE-NET, ZZ")
-                                .Hop(Ipv4(9, 9, 9, 9), 12)
+                                .Hop(Ipv4Address(9, 9, 9, 9), 12)
                                 .As(19281, "QUAD9, ZZ")
                                 .Build(),
                             clock};
@@ -83,7 +83,7 @@ TEST_F(TracerouteWorld, StopsAtTheDestinationAndPublishesTheLatestTrace) {
     ASSERT_EQ(hops.size(), 3u);
     EXPECT_EQ(hops[1].label, HopLabel::Isp);
     EXPECT_EQ(hops[2].label, HopLabel::Destination);
-    EXPECT_EQ(registry.GetNode(Ipv4(203, 0, 113, 1))->info.asName, "EXAMPLE-NET, ZZ");
+    EXPECT_EQ(registry.GetNode(Ipv4Address(203, 0, 113, 1))->info.asName, "EXAMPLE-NET, ZZ");
 
     hops = Trace("192.168.1.1");  // answers at hop 1: local, one record
     ASSERT_EQ(hops.size(), 1u);
@@ -92,27 +92,27 @@ TEST_F(TracerouteWorld, StopsAtTheDestinationAndPublishesTheLatestTrace) {
 
     Trace("9.9.9.9", Publish::None);  // a trace that does not publish leaves the path alone
     EXPECT_EQ(currentPath.Snapshot()->size(), 1u);
-    EXPECT_EQ(registry.GetPath(Ipv4(9, 9, 9, 9))->hops.size(), 3u);
+    EXPECT_EQ(registry.GetPath(Ipv4Address(9, 9, 9, 9))->hops.size(), 3u);
 }
 
 TEST_F(TracerouteWorld, UnansweredTimeToLiveIsTriedThreeTimesBeforeItIsAHole) {
     ASSERT_TRUE(prober.OpenSharedHandle());
-    network.world().Apply(sim::HopSilent({Ipv4(203, 0, 113, 1)}));
+    network.world().Apply(sim::HopSilent({Ipv4Address(203, 0, 113, 1)}));
     const HopList hops = Trace("9.9.9.9");
     ASSERT_EQ(hops.size(), 3u);
-    EXPECT_EQ(hops[1].address, 0u);
-    const uint32_t dest = Ipv4(9, 9, 9, 9);
+    EXPECT_EQ(hops[1].address, Ipv4Address());
+    const Ipv4Address dest(9, 9, 9, 9);
     EXPECT_EQ(network.world().EchoesSent(dest, 1), 1);
     EXPECT_EQ(network.world().EchoesSent(dest, 2), 3);
     EXPECT_EQ(network.world().EchoesSent(dest, 3), 1);
 
     // A repeated trace shows the old path until it is done, then the new one at once.
-    network.world().Apply(sim::HopAnswers({Ipv4(203, 0, 113, 1)}));
+    network.world().Apply(sim::HopAnswers({Ipv4Address(203, 0, 113, 1)}));
     TraceContext context{prober, lookups, registry, currentPath};
     prober.OpenSharedHandle();
     Traceroute(context, "9.9.9.9", {registry.Generation(), currentPath.Generation()},
                Publish::AtTheEnd);
-    EXPECT_EQ((*currentPath.Snapshot())[1].address, Ipv4(203, 0, 113, 1));
+    EXPECT_EQ((*currentPath.Snapshot())[1].address, Ipv4Address(203, 0, 113, 1));
     EXPECT_EQ(IspAsnOf(*currentPath.Snapshot()), "64500");
 }
 
@@ -131,7 +131,7 @@ TEST_F(TracerouteWorld, WithoutTheIcmpHandleEveryHopIsSilent) {
     const HopList hops = Trace("9.9.9.9");
     ASSERT_EQ(hops.size(), 15u);
     for (const HopRecord& hop : hops) {
-        EXPECT_EQ(hop.address, 0u);
+        EXPECT_EQ(hop.address, Ipv4Address());
         EXPECT_EQ(hop.label, HopLabel::Unknown);
     }
     EXPECT_EQ(registry.NodeCount(), 0u);

@@ -9,8 +9,8 @@
 namespace quillon::sim {
 namespace {
 
-constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
-constexpr uint32_t kIsp = Ipv4(192, 0, 2, 1);
+constexpr Ipv4Address kDest(1, 1, 1, 1);
+constexpr Ipv4Address kIsp(192, 0, 2, 1);
 
 // The only TXT string of a successful one-record answer, or a note of what came instead.
 std::string OnlyText(const DnsAnswer& answer) {
@@ -31,7 +31,7 @@ TEST(SimDns, RecordsAreGeneratedFromTheHops) {
                        .Hop(kIsp, 9)
                        .Named("bras1.isp.example")
                        .As(64500, "EXAMPLE-NET, ZZ")
-                       .Hop(Ipv4(198, 51, 100, 9), 12)
+                       .Hop(Ipv4Address(198, 51, 100, 9), 12)
                        .As(64510, "", "198.51.0.0/16")
                        .DestinationInfo("dns.anycast.example", 64520, "ANYCAST, ZZ")
                        .Build(),

@@ -12,16 +12,16 @@
 namespace quillon::sim {
 namespace {
 
-constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
-constexpr uint32_t kIsp = Ipv4(203, 0, 113, 1);
-constexpr uint32_t kTransit = Ipv4(198, 51, 100, 9);
+constexpr Ipv4Address kDest(1, 1, 1, 1);
+constexpr Ipv4Address kIsp(203, 0, 113, 1);
+constexpr Ipv4Address kTransit(198, 51, 100, 9);
 
 struct Probe {
     bool answered = false;
     EchoReply reply;
 };
 
-Probe Send(IcmpHandle& handle, uint32_t destination, uint8_t ttl, uint32_t timeoutMs = 1000) {
+Probe Send(IcmpHandle& handle, Ipv4Address destination, uint8_t ttl, uint32_t timeoutMs = 1000) {
     Probe probe;
     EchoRequest request;
     request.destination = destination;
@@ -32,7 +32,7 @@ Probe Send(IcmpHandle& handle, uint32_t destination, uint8_t ttl, uint32_t timeo
 }
 
 // Share of echoes answered out of n.
-double AnswerRate(IcmpHandle& handle, uint32_t destination, int n) {
+double AnswerRate(IcmpHandle& handle, Ipv4Address destination, int n) {
     int answered = 0;
     for (int i = 0; i < n; ++i) answered += Send(handle, destination, 0).answered ? 1 : 0;
     return double(answered) / n;
@@ -49,9 +49,9 @@ TEST(SimEcho, TimeToLiveDecidesWhoAnswers) {
                        .Hop(kTransit, 12)
                        .NoTtlExpired()
                        .Hop(kDest, 14)
-                       .Path(Ipv4(9, 9, 9, 9))
+                       .Path(Ipv4Address(9, 9, 9, 9))
                        .Hop(kHomeGateway, 2)
-                       .Hop(Ipv4(192, 0, 2, 200), 5)
+                       .Hop(Ipv4Address(192, 0, 2, 200), 5)
                        .NoEcho()
                        .Build(),
                    clock);
@@ -96,24 +96,24 @@ TEST(SimEcho, TimeToLiveDecidesWhoAnswers) {
     EXPECT_EQ(direct.reply.status, kIcmpStatusSuccess);
     EXPECT_EQ(direct.reply.address, kTransit);
     EXPECT_EQ(Send(*handle, kIsp, 1).reply.address, kHomeGateway);
-    EXPECT_FALSE(Send(*handle, Ipv4(192, 0, 2, 200), 0).answered);  // drops echoes
-    EXPECT_EQ(Send(*handle, Ipv4(192, 0, 2, 200), 1).reply.address, kHomeGateway);
+    EXPECT_FALSE(Send(*handle, Ipv4Address(192, 0, 2, 200), 0).answered);  // drops echoes
+    EXPECT_EQ(Send(*handle, Ipv4Address(192, 0, 2, 200), 1).reply.address, kHomeGateway);
 
     // An answer slower than the time-out is no answer; an address on no path never answers.
     EXPECT_FALSE(Send(*handle, kDest, 0, 13).answered);
-    EXPECT_FALSE(Send(*handle, Ipv4(192, 0, 2, 99), 0).answered);
+    EXPECT_FALSE(Send(*handle, Ipv4Address(192, 0, 2, 99), 0).answered);
 
     // Traffic is counted per destination and time-to-live (0 goes out as 64).
     EXPECT_EQ(world.EchoesSent(kDest), 8);
     EXPECT_EQ(world.EchoesSent(kDest, 64), 2);
     EXPECT_EQ(world.EchoesSent(kDest, 5), 1);
     EXPECT_EQ(world.EchoesSent(kTransit, 64), 1);
-    EXPECT_EQ(world.EchoesSent(Ipv4(192, 0, 2, 99)), 1);
+    EXPECT_EQ(world.EchoesSent(Ipv4Address(192, 0, 2, 99)), 1);
 }
 
 TEST(SimEcho, LossOnALinkCarriesToEveryLaterHop) {
     VirtualClock clock;
-    constexpr uint32_t kSecond = Ipv4(100, 64, 0, 1);
+    constexpr Ipv4Address kSecond(100, 64, 0, 1);
     SimWorld world(WorldBuilder()
                        .Seed(11)
                        .Path(kDest)
@@ -123,10 +123,10 @@ TEST(SimEcho, LossOnALinkCarriesToEveryLaterHop) {
                        .Hop(kIsp, 9)
                        .Loss(10)
                        .Hop(kDest, 14)
-                       .Path(Ipv4(8, 8, 8, 8))
-                       .Hop(Ipv4(10, 9, 9, 9), 3)
+                       .Path(Ipv4Address(8, 8, 8, 8))
+                       .Hop(Ipv4Address(10, 9, 9, 9), 3)
                        .Loss(100)
-                       .Hop(Ipv4(8, 8, 8, 8), 4)
+                       .Hop(Ipv4Address(8, 8, 8, 8), 4)
                        .Build(),
                    clock);
     SimIcmp icmp(world);
@@ -141,7 +141,7 @@ TEST(SimEcho, LossOnALinkCarriesToEveryLaterHop) {
     int expired = 0;
     for (int i = 0; i < kProbes; ++i) expired += Send(*handle, kDest, 3).answered ? 1 : 0;
     EXPECT_NEAR(double(expired) / kProbes, 0.72, 0.03);  // time-exceeded answers lose alike
-    EXPECT_EQ(AnswerRate(*handle, Ipv4(8, 8, 8, 8), 200), 0.0);
+    EXPECT_EQ(AnswerRate(*handle, Ipv4Address(8, 8, 8, 8), 200), 0.0);
 }
 
 TEST(SimEcho, RoundTripTimesFollowTheSeed) {
@@ -219,7 +219,7 @@ TEST(SimEcho, OverlappedEchoCompletesOnTheClock) {
     clock.Advance(1);
     ASSERT_TRUE(handle->PollEcho(reply));
     EXPECT_EQ(reply.status, kIcmpStatusTimedOut);
-    EXPECT_EQ(reply.address, 0u);
+    EXPECT_EQ(reply.address, Ipv4Address());
 
     // Handles are independent; polling never moves the clock.
     auto other = icmp.Open();

@@ -17,7 +17,7 @@ TEST(SimNetEvents, TableChangesReachEverySubscriptionUntilItEnds) {
     VirtualClock clock;
     SimWorld world(WorldBuilder()
                        .Home()
-                       .Path(Ipv4(1, 1, 1, 1))
+                       .Path(Ipv4Address(1, 1, 1, 1))
                        .Hop(kHomeGateway, 2)
                        .At(5'000, HopLoss({kHomeGateway}, 50))
                        .At(10'000, DefaultRouteGone())

@@ -17,22 +17,22 @@ TEST(SimNetInfo, ListsTheTablesAndResolvesNeighbours) {
     wired.ifType = kIfTypeEthernet;
     wired.operStatusUp = true;
     wired.physicalAddress = {0x02, 0xAA, 0xBB};
-    wired.ipv4Unicast = {Ipv4(10, 0, 0, 5)};
+    wired.ipv4Unicast = {Ipv4Address(10, 0, 0, 5)};
     NeighborConfig printer;  // answers resolution but is not in the table yet
-    printer.address = Ipv4(192, 168, 1, 50);
+    printer.address = Ipv4Address(192, 168, 1, 50);
     printer.ifIndex = kHomeIfIndex;
     printer.mac = {2, 0, 0, 0, 0, 0x50};
     printer.inTable = false;
     NeighborConfig stale;  // an incomplete row that answers nothing
-    stale.address = Ipv4(192, 168, 1, 77);
+    stale.address = Ipv4Address(192, 168, 1, 77);
     stale.ifIndex = kHomeIfIndex;
     stale.complete = false;
     stale.answersResolution = false;
     SimWorld world(WorldBuilder()
                        .Home()
                        .Adapter(wired)
-                       .Route(0, 0, Ipv4(10, 0, 0, 1), 7, 50)
-                       .Route(Ipv4(10, 0, 0, 0), 24, 0, 7)
+                       .Route(Ipv4Address(), 0, Ipv4Address(10, 0, 0, 1), 7, 50)
+                       .Route(Ipv4Address(10, 0, 0, 0), 24, Ipv4Address(), 7)
                        .Neighbor(printer)
                        .Neighbor(stale)
                        .Build(),
@@ -44,17 +44,17 @@ TEST(SimNetInfo, ListsTheTablesAndResolvesNeighbours) {
     ASSERT_EQ(adapters.size(), 2u);
     EXPECT_EQ(adapters[0].friendlyName, "Wi-Fi");
     EXPECT_EQ(adapters[0].ifType, kIfTypeWireless);
-    EXPECT_EQ(adapters[0].ipv4Unicast, std::vector<uint32_t>{kHomeAddress});
-    EXPECT_EQ(adapters[0].ipv4Gateways, std::vector<uint32_t>{kHomeGateway});  // from routes
+    EXPECT_EQ(adapters[0].ipv4Unicast, std::vector<Ipv4Address>{kHomeAddress});
+    EXPECT_EQ(adapters[0].ipv4Gateways, std::vector<Ipv4Address>{kHomeGateway});  // from routes
     EXPECT_EQ(adapters[1].physicalAddress.size(), 3u);
-    EXPECT_EQ(adapters[1].ipv4Gateways, std::vector<uint32_t>{Ipv4(10, 0, 0, 1)});
+    EXPECT_EQ(adapters[1].ipv4Gateways, std::vector<Ipv4Address>{Ipv4Address(10, 0, 0, 1)});
 
     std::vector<Ipv4Route> routes;
     ASSERT_TRUE(net.ListRoutes(routes));
     ASSERT_EQ(routes.size(), 4u);  // the order given, not sorted
     EXPECT_EQ(routes[0].nextHop, kHomeGateway);
-    EXPECT_EQ(routes[1].destination, Ipv4(192, 168, 1, 0));
-    EXPECT_EQ(routes[1].mask, Ipv4(255, 255, 255, 0));
+    EXPECT_EQ(routes[1].destination, Ipv4Address(192, 168, 1, 0));
+    EXPECT_EQ(routes[1].mask, Ipv4Address(255, 255, 255, 0));
     EXPECT_EQ(routes[2].ifIndex, 7u);
     EXPECT_EQ(routes[2].metric, 50u);
 
@@ -70,7 +70,7 @@ TEST(SimNetInfo, ListsTheTablesAndResolvesNeighbours) {
     EXPECT_EQ(net.ResolveNeighbor(printer.address), printer.mac);
     EXPECT_EQ(clock.Elapsed(), 1u);
     EXPECT_EQ(net.ResolveNeighbor(stale.address), std::nullopt);
-    EXPECT_EQ(net.ResolveNeighbor(Ipv4(192, 168, 1, 99)), std::nullopt);
+    EXPECT_EQ(net.ResolveNeighbor(Ipv4Address(192, 168, 1, 99)), std::nullopt);
     EXPECT_EQ(clock.Elapsed(), 2001u);
     EXPECT_EQ(world.ResolutionRequests(printer.address), 1);
     ASSERT_TRUE(net.ListNeighbors(neighbors));
@@ -102,8 +102,8 @@ TEST(SimNetInfo, ListsTheTablesAndResolvesNeighbours) {
 
 TEST(SimTimeline, ChangesApplyWhenDue) {
     VirtualClock clock;
-    constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
-    constexpr uint32_t kIsp = Ipv4(203, 0, 113, 1);
+    constexpr Ipv4Address kDest(1, 1, 1, 1);
+    constexpr Ipv4Address kIsp(203, 0, 113, 1);
     const MacAddress newMac{0x02, 0xDE, 0xAD, 0, 0, 1};
     SimWorld world(WorldBuilder()
                        .Home()
@@ -125,7 +125,7 @@ TEST(SimTimeline, ChangesApplyWhenDue) {
     int notified = 0;
     world.SetChangeListener([&] { ++notified; });
     EchoReply reply;
-    const auto echo = [&](uint32_t to) {
+    const auto echo = [&](Ipv4Address to) {
         const EchoOutcome outcome = world.SendEcho(to, 0, 1000);
         reply = outcome.reply;
         return outcome.answered;
@@ -170,24 +170,28 @@ TEST(SimTimeline, ChangesApplyWhenDue) {
     clock.Advance(10'000);
     ASSERT_TRUE(net.ListRoutes(routes));
     ASSERT_EQ(routes.size(), 2u);
-    EXPECT_EQ(routes[0].destination, 0u);  // back in its old place
+    EXPECT_EQ(routes[0].destination, Ipv4Address());  // back in its old place
     EXPECT_EQ(notified, 2);
     EXPECT_EQ(world.ApplyDue(), 0);
 }
 
 TEST(SimBuilder, MisuseIsRefused) {
-    EXPECT_THROW(WorldBuilder().Hop(Ipv4(1, 2, 3, 4), 1), std::logic_error);
-    EXPECT_THROW(WorldBuilder().Path(Ipv4(1, 1, 1, 1)).Loss(5), std::logic_error);
-    EXPECT_THROW(WorldBuilder().Path(Ipv4(1, 1, 1, 1)).Hop(1, 1).Path(2).SameHopsAs(1, 2),
+    EXPECT_THROW(WorldBuilder().Hop(Ipv4Address(1, 2, 3, 4), 1), std::logic_error);
+    EXPECT_THROW(WorldBuilder().Path(Ipv4Address(1, 1, 1, 1)).Loss(5), std::logic_error);
+    EXPECT_THROW(WorldBuilder()
+                     .Path(Ipv4Address(1, 1, 1, 1))
+                     .Hop(Ipv4Address(10, 0, 0, 1), 1)
+                     .Path(Ipv4Address(2, 2, 2, 2))
+                     .SameHopsAs(Ipv4Address(1, 1, 1, 1), 2),
                  std::logic_error);
     const WorldConfig config = WorldBuilder()
-                                   .Path(Ipv4(1, 1, 1, 1))
+                                   .Path(Ipv4Address(1, 1, 1, 1))
                                    .Hop(kHomeGateway, 2)
                                    .Loss(3)
-                                   .Hop(Ipv4(1, 1, 1, 1), 9)
-                                   .Path(Ipv4(8, 8, 8, 8))
-                                   .SameHopsAs(Ipv4(1, 1, 1, 1), 1)
-                                   .Hop(Ipv4(8, 8, 8, 8), 10)
+                                   .Hop(Ipv4Address(1, 1, 1, 1), 9)
+                                   .Path(Ipv4Address(8, 8, 8, 8))
+                                   .SameHopsAs(Ipv4Address(1, 1, 1, 1), 1)
+                                   .Hop(Ipv4Address(8, 8, 8, 8), 10)
                                    .Build();
     ASSERT_EQ(config.paths[1].hops.size(), 2u);
     EXPECT_EQ(config.paths[1].hops[0].address, kHomeGateway);

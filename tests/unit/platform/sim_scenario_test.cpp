@@ -39,11 +39,11 @@ TEST(SimScenario, ExampleWorldsLoadAndBehave) {
     EXPECT_EQ(home.name, "Healthy home");
     ASSERT_EQ(home.adapters.size(), 3u);
     EXPECT_EQ(home.adapters[0].ifType, kIfTypeWireless);
-    EXPECT_EQ(home.adapters[0].ipv4Unicast.at(0), Ipv4(192, 168, 1, 23));
+    EXPECT_EQ(home.adapters[0].ipv4Unicast.at(0), Ipv4Address(192, 168, 1, 23));
     EXPECT_EQ(home.adapters[0].physicalAddress.size(), 6u);
     EXPECT_FALSE(home.adapters[1].operStatusUp);
-    EXPECT_EQ(home.routes.at(0).nextHop, Ipv4(192, 168, 1, 1));
-    EXPECT_EQ(home.routes.at(1).mask, Ipv4(255, 255, 255, 0));
+    EXPECT_EQ(home.routes.at(0).nextHop, Ipv4Address(192, 168, 1, 1));
+    EXPECT_EQ(home.routes.at(1).mask, Ipv4Address(255, 255, 255, 0));
     ASSERT_EQ(home.paths.size(), 2u);
     // The second path names the shared routers by address and gets the same settings.
     for (size_t i = 0; i < 4; ++i) {
@@ -73,7 +73,7 @@ TEST(SimScenario, ExampleWorldsLoadAndBehave) {
     for (int second = 0; second < 2000; ++second) {
         const int phase = second < 30 ? 0 : second < 120 ? 1 : 2;
         EchoRequest request;
-        request.destination = Ipv4(1, 1, 1, 1);
+        request.destination = Ipv4Address(1, 1, 1, 1);
         EchoReply reply;
         const uint64_t start = lossyNet.world().ElapsedMs();
         ++sent[phase];
@@ -92,7 +92,7 @@ TEST(SimScenario, ExampleWorldsLoadAndBehave) {
     handle = SimIcmp(silentWorld).Open();
     for (uint8_t ttl = 1; ttl <= 15; ++ttl) {
         EchoRequest request;
-        request.destination = Ipv4(1, 1, 1, 1);
+        request.destination = Ipv4Address(1, 1, 1, 1);
         request.ttl = ttl;
         EchoReply reply;
         const bool answer = handle->Echo(request, reply);

@@ -13,9 +13,9 @@
 namespace quillon::sim {
 namespace {
 
-constexpr uint32_t kGame = Ipv4(203, 0, 113, 50);
-constexpr uint32_t kWeb = Ipv4(198, 51, 100, 80);
-constexpr uint32_t kDest = Ipv4(1, 1, 1, 1);
+constexpr Ipv4Address kGame(203, 0, 113, 50);
+constexpr Ipv4Address kWeb(198, 51, 100, 80);
+constexpr Ipv4Address kDest(1, 1, 1, 1);
 
 // A home with one path (to 1.1.1.1, itself a service host) and hosts on no path: a game server
 // and a web site answering http and https.
@@ -51,7 +51,7 @@ struct Net {
         HttpOutcome outcome = network.http().OpenSession("test", nullptr)->Send(exchange);
         return {outcome, clock.Elapsed() - before};
     }
-    bool Echo(uint32_t destination, EchoReply& reply) {
+    bool Echo(Ipv4Address destination, EchoReply& reply) {
         EchoRequest request;
         request.destination = destination;
         return network.icmp().Open()->Echo(request, reply);
@@ -67,11 +67,11 @@ TEST(SimServices, SocketsAndDnsAnswerFromTheHosts) {
 
     ResolveResult resolved = sockets.ResolveIpv4("203.0.113.9");
     EXPECT_TRUE(resolved.ok);
-    EXPECT_EQ(resolved.addresses, std::vector<uint32_t>{Ipv4(203, 0, 113, 9)});
+    EXPECT_EQ(resolved.addresses, std::vector<Ipv4Address>{Ipv4Address(203, 0, 113, 9)});
     EXPECT_EQ(clock.Elapsed(), 0u);
     resolved = sockets.ResolveIpv4("GAME.example.test");
     EXPECT_TRUE(resolved.ok);
-    EXPECT_EQ(resolved.addresses, std::vector<uint32_t>{kGame});
+    EXPECT_EQ(resolved.addresses, std::vector<Ipv4Address>{kGame});
     EXPECT_EQ(clock.Elapsed(), 7u);
     resolved = sockets.ResolveIpv4("nowhere.example.test");
     EXPECT_FALSE(resolved.ok);
@@ -90,7 +90,7 @@ TEST(SimServices, SocketsAndDnsAnswerFromTheHosts) {
 
     // Connected after the port's connect time; a closed port refuses after one round trip; an
     // address where nothing lives, or an answer later than the time-out, times out.
-    const auto connect = [&](uint32_t address, uint16_t port, uint32_t timeoutMs) {
+    const auto connect = [&](Ipv4Address address, uint16_t port, uint32_t timeoutMs) {
         const uint64_t before = clock.Elapsed();
         const TcpConnectResult result = sockets.TcpConnect(address, port, timeoutMs);
         return std::make_pair(result, clock.Elapsed() - before);
@@ -102,7 +102,7 @@ TEST(SimServices, SocketsAndDnsAnswerFromTheHosts) {
     EXPECT_FALSE(closed.connected || closed.timedOut);
     EXPECT_EQ(closed.error, ECONNREFUSED);
     EXPECT_EQ(closedMs, 30u);
-    auto [nobody, nobodyMs] = connect(Ipv4(203, 0, 113, 99), 80, 5000);
+    auto [nobody, nobodyMs] = connect(Ipv4Address(203, 0, 113, 99), 80, 5000);
     EXPECT_TRUE(nobody.timedOut);
     EXPECT_EQ(nobodyMs, 5000u);
     auto [late, lateMs] = connect(kGame, 27015, 20);
@@ -121,7 +121,7 @@ TEST(SimServices, SocketsAndDnsAnswerFromTheHosts) {
 
 TEST(SimServices, EchoesReachHostsOnAndOffPaths) {
     WorldBuilder b = ServiceWorld();
-    b.ServiceHost("", Ipv4(203, 0, 113, 51));
+    b.ServiceHost("", Ipv4Address(203, 0, 113, 51));
     b.config().serviceHosts.back().answersEcho = false;
     Net net(b.Build());
     EchoReply reply;
@@ -129,7 +129,7 @@ TEST(SimServices, EchoesReachHostsOnAndOffPaths) {
     EXPECT_EQ(reply.status, kIcmpStatusSuccess);
     EXPECT_EQ(reply.address, kGame);
     EXPECT_EQ(reply.rttMs, 30u);
-    EXPECT_FALSE(net.Echo(Ipv4(203, 0, 113, 51), reply));
+    EXPECT_FALSE(net.Echo(Ipv4Address(203, 0, 113, 51), reply));
     ASSERT_TRUE(net.Echo(kDest, reply));
     EXPECT_EQ(reply.rttMs, 14u);
 
@@ -210,17 +210,17 @@ TEST(SimServices, WebAnswersWithTimingsOfTheWorld) {
 
 TEST(SimServices, WebFailuresCarryThePortsErrorNumbers) {
     WorldBuilder b = ServiceWorld();
-    b.ServiceHost("old.example.test", Ipv4(198, 51, 100, 81))
+    b.ServiceHost("old.example.test", Ipv4Address(198, 51, 100, 81))
         .TcpPort(443)
         .Web("")
         .Tls()
         .CertificateDays(-400, -10)
-        .ServiceHost("nas.home.test", Ipv4(192, 168, 1, 10), 3)
+        .ServiceHost("nas.home.test", Ipv4Address(192, 168, 1, 10), 3)
         .TcpPort(443)
         .Web("")
         .Tls()
         .SelfSigned()
-        .ServiceHost("plain.example.test", Ipv4(198, 51, 100, 82))
+        .ServiceHost("plain.example.test", Ipv4Address(198, 51, 100, 82))
         .TcpPort(443)
         .TcpPort(80)
         .Web("/slow", 200, 0, 3000)
@@ -350,7 +350,7 @@ TEST(SimServices, ShippedWorldsShowServices) {
     ASSERT_TRUE(trouble.ok) << trouble.error;
     Net net(trouble.world);
     Sockets& sockets = net.network.sockets();
-    const uint32_t server = sockets.ResolveIpv4("play.game.example").addresses.at(0);
+    const Ipv4Address server = sockets.ResolveIpv4("play.game.example").addresses.at(0);
     const auto at = [&](uint64_t s) { net.clock.Advance(s * 1000 - net.clock.Elapsed()); };
     const HttpOutcome shop = net.Get("https://shop.example.net/").first;
     EXPECT_EQ(shop.error, kHttpErrorCertificateDate);
@@ -393,7 +393,7 @@ TEST(SimServices, ScenarioHostsLoadAndBadEntriesAreNamed) {
     EXPECT_TRUE(shop.tlsConfig.notAfter.fixed);
     EXPECT_EQ(shop.tlsConfig.notAfter.unixSeconds, 1798804800);
     EXPECT_EQ(load.world.timeline.at(0).kind, ChangeKind::WebStatus);
-    EXPECT_EQ(load.world.timeline.at(0).address, Ipv4(198, 51, 100, 7));
+    EXPECT_EQ(load.world.timeline.at(0).address, Ipv4Address(198, 51, 100, 7));
     EXPECT_EQ(load.world.timeline.at(0).path, "/");
 
     const std::string host = R"({"name": "h.example.test", "address": "198.51.100.9")";

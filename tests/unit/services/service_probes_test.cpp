@@ -59,7 +59,7 @@ ServiceDefinition Service(ProbeType type, std::string target, uint32_t port = 0)
 
 TEST(ServiceProbes, IcmpEchoesLossAndJitter) {
     ProbeRig rig;
-    rig.sockets.names["game.example"] = Ipv4(203, 0, 113, 7);
+    rig.sockets.names["game.example"] = Ipv4Address(203, 0, 113, 7);
     rig.icmp.answers = {-1, 20, -1};
     const auto start = rig.clock.Elapsed();
     ServiceProbeResult r = rig.prober.Probe(Service(ProbeType::Icmp, "game.example"));
@@ -69,7 +69,7 @@ TEST(ServiceProbes, IcmpEchoesLossAndJitter) {
     EXPECT_EQ(r.jitterMs, 0.0f);
     EXPECT_EQ(rig.clock.Elapsed() - start, 200u);  // two pauses between three echoes
     ASSERT_EQ(rig.icmp.sent.size(), 3u);
-    EXPECT_EQ(rig.icmp.sent[0].destination, Ipv4(203, 0, 113, 7));
+    EXPECT_EQ(rig.icmp.sent[0].destination, Ipv4Address(203, 0, 113, 7));
     EXPECT_EQ(rig.icmp.sent[0].timeoutMs, 3000u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(rig.icmp.sent[0].payload), 13),
               std::string("QlnWin Probe\0", 13));
@@ -96,7 +96,7 @@ TEST(ServiceProbes, IcmpEchoesLossAndJitter) {
 
 TEST(ServiceProbes, DnsAndTcp) {
     ProbeRig rig;
-    rig.dns.Answer("example.com", Ipv4(93, 184, 216, 34));
+    rig.dns.Answer("example.com", Ipv4Address(93, 184, 216, 34));
     ServiceProbeResult r = rig.prober.Probe(Service(ProbeType::Dns, "example.com"));
     EXPECT_TRUE(r.success);
     EXPECT_FLOAT_EQ(r.latencyMs, 12.0f);
@@ -105,7 +105,7 @@ TEST(ServiceProbes, DnsAndTcp) {
     EXPECT_FALSE(r.success);
     EXPECT_EQ(r.error, "DNS query failed");
 
-    rig.sockets.names["example"] = Ipv4(192, 0, 2, 10);
+    rig.sockets.names["example"] = Ipv4Address(192, 0, 2, 10);
     rig.sockets.openPorts = {443};
     rig.sockets.silentPorts = {25};
     struct Case {
