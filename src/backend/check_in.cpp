@@ -2,6 +2,7 @@
 
 #include "base/json_value.h"
 #include "base/log.h"
+#include "base/url.h"
 #include "net/http_client.h"
 #include "platform/clock.h"
 
@@ -18,7 +19,58 @@ std::optional<std::string> Text(const JsonValue& object, std::string_view key) {
     return value.asString();
 }
 
+std::optional<std::string> Url(const JsonValue& object, std::string_view key) {
+    std::optional<std::string> text = Text(object, key);
+    if (text && !text->empty() &&
+        (!SplitUrl(*text) || text->find_first_of(" \r\n") != std::string::npos)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+// The characters of a bearer token: letters, digits, - . _ ~ + / and trailing '='.
+bool IsBearerToken(std::string_view token) {
+    if (token.empty()) return false;
+    size_t end = token.size();
+    while (end > 0 && token[end - 1] == '=') --end;
+    for (size_t i = 0; i < end; ++i) {
+        const char c = token[i];
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
+                        c == '+' || c == '/';
+        if (!ok) return false;
+    }
+    return end > 0;
+}
+
 }  // namespace
+
+CheckInAnswer ReadCheckInAnswer(std::string_view body) {
+    CheckInAnswer answer;
+    JsonValue root;
+    try {
+        if (body.size() <= CheckIn::kMaxAnswerBytes) root = JsonValue::parse(body);
+    } catch (const std::exception&) {
+        return answer;
+    }
+    if (root.type() != JsonType::Object) return answer;
+    answer.valid = true;
+    const JsonValue& config = root.member("config");
+    const JsonValue& telemetry = config.member("telemetry");
+    if (telemetry.type() == JsonType::Object) {
+        answer.hasTelemetry = true;
+        answer.endpoint = Url(telemetry, "endpoint");
+        answer.token = Text(telemetry, "token");
+        if (answer.token && !answer.token->empty() && !IsBearerToken(*answer.token)) {
+            answer.token.reset();
+        }
+        if (const auto at = Text(telemetry, "tokenExpiresAt")) {
+            answer.tokenExpiresAt = ParseIso8601(*at);
+        }
+    }
+    answer.logUploadEndpoint = Url(config.member("logUpload"), "endpoint");
+    return answer;
+}
 
 CheckIn::CheckIn(HttpClient& http, Clock& clock, AppConfig config, ClientIdentity identity,
                  TelemetryCredentialStore& credentials)
@@ -58,29 +110,21 @@ bool CheckIn::Run() {
                  response.statusCode);
         return false;
     }
-    JsonValue root;
-    try {
-        if (response.body.size() <= kMaxAnswerBytes) root = JsonValue::parse(response.body);
-    } catch (const std::exception&) {
-        root = JsonValue();
-    }
-    if (root.type() != JsonType::Object) {
+    const CheckInAnswer answer = ReadCheckInAnswer(response.body);
+    if (!answer.valid) {
         LogWrite(Warn, "Check-in response is not valid JSON");
         return false;
     }
 
-    const JsonValue& config = root.member("config");
-    const JsonValue& telemetry = config.member("telemetry");
-    if (telemetry.type() == JsonType::Object) {
+    if (answer.hasTelemetry) {
         TelemetryCredentials next = credentials_.Get();
-        if (const auto endpoint = Text(telemetry, "endpoint")) next.endpoint = *endpoint;
-        if (const auto token = Text(telemetry, "token")) next.token = *token;
-        if (const auto expiresAt = Text(telemetry, "tokenExpiresAt")) {
-            const int64_t at = ParseIso8601(*expiresAt);
-            if (at <= 0 || at > UINT32_MAX) {
+        if (answer.endpoint) next.endpoint = *answer.endpoint;
+        if (answer.token) next.token = *answer.token;
+        if (const auto at = answer.tokenExpiresAt) {
+            if (*at <= 0 || *at > UINT32_MAX) {
                 next.tokenExpires = static_cast<uint32_t>(clock_.UnixSeconds() + 86400);
             } else {
-                next.tokenExpires = static_cast<uint32_t>(at);
+                next.tokenExpires = static_cast<uint32_t>(*at);
                 LogWrite(Debug, "Token expires at %lu (parsed from ISO8601)",
                          static_cast<unsigned long>(next.tokenExpires));
             }
@@ -97,7 +141,7 @@ bool CheckIn::Run() {
         LogWrite(Info, "Check-in successful, telemetry disabled");
     }
 
-    if (const auto endpoint = Text(config.member("logUpload"), "endpoint")) {
+    if (const auto& endpoint = answer.logUploadEndpoint) {
         {
             std::lock_guard lock(mutex_);
             logUploadEndpoint_ = *endpoint;

@@ -10,7 +10,9 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "backend/app_config.h"
 #include "backend/identity.h"
@@ -19,6 +21,19 @@ namespace quillon {
 
 class Clock;
 class HttpClient;
+
+// What a check-in answer says, read without acting on it. Values that could not be used are
+// absent: an endpoint that is not an http(s) URL, a token with characters a bearer token
+// cannot have (it goes into a request header), any text longer than kMaxValueBytes.
+struct CheckInAnswer {
+    bool valid = false;         // the answer is a JSON object
+    bool hasTelemetry = false;  // it carries config.telemetry
+    std::optional<std::string> endpoint;
+    std::optional<std::string> token;
+    std::optional<int64_t> tokenExpiresAt;  // Unix seconds; 0 when given but not a time
+    std::optional<std::string> logUploadEndpoint;
+};
+CheckInAnswer ReadCheckInAnswer(std::string_view body);
 
 class CheckIn {
 public:

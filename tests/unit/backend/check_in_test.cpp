@@ -85,6 +85,20 @@ TEST(Identity, ClientIdPersistsAndTimesParse) {
     }
 }
 
+TEST(CheckIn, AnswerValuesThatCannotBeUsedAreLeftOut) {
+    const CheckInAnswer answer = ReadCheckInAnswer(
+        R"({"config":{"telemetry":{"endpoint":"ftp://t.example","token":"tok\r\nX-Evil: 1",)"
+        R"("tokenExpiresAt":"soon"},"logUpload":{"endpoint":"https://l.example/v1/logs"}}})");
+    ASSERT_TRUE(answer.valid && answer.hasTelemetry);
+    EXPECT_FALSE(answer.endpoint);
+    EXPECT_FALSE(answer.token);  // it would have gone into a request header
+    EXPECT_EQ(answer.tokenExpiresAt, 0);
+    EXPECT_EQ(answer.logUploadEndpoint, "https://l.example/v1/logs");
+    EXPECT_EQ(ReadCheckInAnswer(R"({"config":{"telemetry":{"token":"aB9-._~+/=="}}})").token,
+              "aB9-._~+/==");
+    EXPECT_FALSE(ReadCheckInAnswer(R"({"config":{"telemetry":{"token":"=="}}})").token);
+}
+
 struct CheckInRig {
     CheckInRig() {
         client.Init();
