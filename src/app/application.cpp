@@ -23,6 +23,7 @@
 #include "services/service_store.h"
 #include "ui/service_bridge.h"
 #include "ui/ui_dispatch.h"
+#include "ui/update_bridge.h"
 #include "ui/webview_host.h"
 
 namespace quillon {
@@ -151,7 +152,11 @@ int Application::Run() {
         serviceBridge_ = std::make_unique<ServiceBridge>(*host_, *serviceStore_, *serviceMonitor_);
         serviceBridge_->InstallMetricsPush();
     }
-    dispatcher_ = std::make_unique<UiDispatcher>(*host_, *monitor_, serviceBridge_.get());
+    if (backend_->Updates() != nullptr) {
+        updateBridge_ = std::make_unique<UpdateBridge>(*host_, *p.shell, *backend_->Updates());
+    }
+    dispatcher_ = std::make_unique<UiDispatcher>(*host_, *monitor_, serviceBridge_.get(),
+                                                 updateBridge_.get());
     controller_ = std::make_unique<MainController>(
         MainControllerPorts{*p.shell, *p.clock, *p.system, *netInfo, p.netEvents, p.autostart},
         *monitor_, *host_, *dispatcher_,
@@ -284,6 +289,7 @@ void Application::StopBackend() {
 void Application::StopDiscoveryWorkers() {
     controller_.reset();
     dispatcher_.reset();
+    updateBridge_.reset();
     host_.reset();
     if (monitor_->Stop(workerStopBound_)) {
         monitor_.reset();

@@ -28,6 +28,7 @@ class ServiceMonitor;
 class ServiceProber;
 class ServiceStore;
 class UiDispatcher;
+class UpdateBridge;
 class VendorSource;
 class WebViewHost;
 struct Platform;
@@ -95,6 +96,7 @@ private:
     std::unique_ptr<ServiceProber> serviceProber_;
     std::unique_ptr<ServiceMonitor> serviceMonitor_;
     std::unique_ptr<ServiceBridge> serviceBridge_;
+    std::unique_ptr<UpdateBridge> updateBridge_;
     std::unique_ptr<InterfaceChoice> interfaceChoice_;
     std::unique_ptr<PathMonitor> monitor_;
     std::unique_ptr<WebViewHost> host_;

@@ -241,6 +241,8 @@ void MainController::MeasurementTick() {
     if (std::optional<std::string> state = monitor_.MeasurementTick(regularPeriodMs_)) {
         host_.PostJson(*state);
     }
+    // The check-in's answer may come after the notice timer: looked at again until shown.
+    dispatcher_.UpdateNotice();
     // Faster ticks while the verdict gathers evidence, the mode's pace otherwise.
     const uint32_t next = monitor_.NextTickDelayMs(regularPeriodMs_);
     if (next != tickPeriodMs_) {
@@ -255,8 +257,7 @@ void MainController::PushNetworkState() {
 
 void MainController::UpdateNotice() {
     ports_.shell.KillTimer(kUpdateNoticeTimer);
-    // The balloon and the page's "updateAvailable" come with the update service, which decides
-    // whether an offer is to be shown; until it exists there is never one.
+    dispatcher_.UpdateNotice();
 }
 
 void MainController::HandleNetworkChange() {

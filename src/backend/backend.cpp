@@ -18,6 +18,8 @@ void Backend::Start() {
     config_ = LoadConfiguration(ports_.system);
     identity_ = InitIdentity(ports_.settings, ports_.system);
     credentials_.Load();
+    updates_ = std::make_unique<UpdateService>(ports_.settings, ports_.system, identity_.appVersion,
+                                               identity_.os, identity_.arch);
     if (config_.c2BaseUrl.empty()) {
         LogWrite(Info, "No backend configured - no check-in, telemetry or update offers");
         return;

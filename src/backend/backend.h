@@ -15,6 +15,7 @@
 #include "backend/check_in.h"
 #include "backend/identity.h"
 #include "backend/telemetry.h"
+#include "backend/update_service.h"
 
 namespace quillon {
 
@@ -55,6 +56,8 @@ public:
     const ClientIdentity& Identity() const { return identity_; }
     TelemetryCredentialStore& Credentials() { return credentials_; }
     CheckIn* CheckInClient() { return checkIn_.get(); }
+    // The update offers of the check-in answers; there after Start.
+    UpdateService* Updates() { return updates_.get(); }
 
 private:
     BackendPorts ports_;
@@ -63,6 +66,7 @@ private:
     TelemetryCredentialStore credentials_;
     std::unique_ptr<CheckIn> checkIn_;
     std::unique_ptr<Telemetry> telemetry_;
+    std::unique_ptr<UpdateService> updates_;
 
     std::mutex mutex_;
     std::condition_variable idle_;

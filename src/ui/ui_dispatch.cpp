@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "path/path_monitor.h"
 #include "ui/service_bridge.h"
+#include "ui/update_bridge.h"
 #include "ui/webview_host.h"
 
 namespace quillon {
@@ -54,7 +55,7 @@ void UiDispatcher::HandleUiMessage(const std::string& message) {
 
 void UiDispatcher::DispatchUiAction(const std::string& message) {
     const std::string action = ExtractStringField(message, "action");
-    // Sign-in and update actions join this list with their services.
+    // Sign-in actions join this list with their service.
     if (action == "triggerRefresh") {
         monitor_.Discovery().ResetPathDiscovery();
         host_.PostJson(monitor_.StateBuilder().BuildNetworkState());
@@ -68,11 +69,24 @@ void UiDispatcher::DispatchUiAction(const std::string& message) {
         services_->DeleteEndpoint(ExtractStringField(message, "id"));
         return;
     }
+    if (updates_ != nullptr && action == "dismiss_update") {
+        updates_->Dismiss(ExtractStringField(message, "version"));
+        return;
+    }
+    if (updates_ != nullptr && action == "download_update") {
+        updates_->Download();
+        return;
+    }
     LogWrite(Debug, "Unhandled WebView action: %s", action.c_str());
 }
 
 void UiDispatcher::PageArrived() {
     if (services_ != nullptr) services_->PushServiceList();
+    if (updates_ != nullptr) updates_->PageArrived();
+}
+
+void UiDispatcher::UpdateNotice() {
+    if (updates_ != nullptr) updates_->Notice();
 }
 
 }  // namespace quillon

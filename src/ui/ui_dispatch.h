@@ -12,6 +12,7 @@ namespace quillon {
 
 class PathMonitor;
 class ServiceBridge;
+class UpdateBridge;
 class WebViewHost;
 
 // The JSON string after the first `"key":"`, decoded (a quote or backslash in it arrives
@@ -20,19 +21,24 @@ std::string ExtractStringField(const std::string& message, const std::string& ke
 
 class UiDispatcher {
 public:
-    // `services` may be null where service monitoring is not available.
-    UiDispatcher(WebViewHost& host, PathMonitor& monitor, ServiceBridge* services = nullptr)
-        : host_(host), monitor_(monitor), services_(services) {}
+    // `services` and `updates` may be null where those services are not available.
+    UiDispatcher(WebViewHost& host, PathMonitor& monitor, ServiceBridge* services = nullptr,
+                 UpdateBridge* updates = nullptr)
+        : host_(host), monitor_(monitor), services_(services), updates_(updates) {}
 
     void HandleUiMessage(const std::string& message);
     void DispatchUiAction(const std::string& message);
-    // A page connected: it is told what it cannot ask for (the monitored services).
+    // A page connected: it is told what it cannot ask for (the monitored services, an update
+    // offer still to be shown).
     void PageArrived();
+    // Shows the update notice when an offer is to be shown and it has not been yet.
+    void UpdateNotice();
 
 private:
     WebViewHost& host_;
     PathMonitor& monitor_;
     ServiceBridge* services_;
+    UpdateBridge* updates_;
 };
 
 }  // namespace quillon
