@@ -27,6 +27,11 @@ void Backend::Start() {
     if (ports_.http == nullptr) return;
     checkIn_ =
         std::make_unique<CheckIn>(*ports_.http, ports_.clock, config_, identity_, credentials_);
+    checkIn_->SetAnswerHandler(
+        [this](const std::string& body) { updates_->ApplyCheckInResponse(body); });
+    telemetry_ = std::make_unique<Telemetry>(
+        TelemetryPorts{*ports_.http, ports_.clock, ports_.threads, credentials_, identity_.clientId,
+                       [this] { return checkIn_->Run(); }});
     {
         std::lock_guard lock(mutex_);
         running_ = true;

@@ -10,6 +10,7 @@
 #include "app/application.h"
 #include "fakes/controller_rig.h"
 #include "fakes/fake_service_ports.h"
+#include "fakes/fake_store_ports.h"
 #include "fakes/hooked_icmp.h"
 #include "platform/platform.h"
 #include "platform/shell_messages.h"
@@ -237,6 +238,50 @@ TEST(Application, WhereThePublicAddressIsReachesThePageAndIsKeptForTheNextRun) {
     // The second run found both places in the file the first one left.
     EXPECT_EQ(rig.log.Count("[INFO] GeoIP service initialized with 0 cached entries"), 1);
     EXPECT_EQ(rig.log.Count("[INFO] GeoIP service initialized with 2 cached entries"), 1);
+}
+
+TEST(Application, AnUpdateOfferFromTheBackendIsShownOnceAndDismissedForGood) {
+    // The simulated internet holds the backend: its check-in answers with an offer.
+    sim::WorldConfig world = SmallHome();
+    sim::ServiceHostConfig backend;
+    backend.name = "c2.example";
+    backend.address = Ipv4Address(198, 51, 100, 90);
+    backend.tcpPorts = {{443}};
+    backend.tls = true;
+    sim::WebResponseConfig answer;
+    answer.path = "/v1/check-in";
+    answer.body =
+        R"({"update":{"available":true,"targetVersion":"1.2.0","urgency":"recommended",)"
+        R"("artifacts":[{"platform":"linux","url":"https://c2.example/q-1.2.0.tar.gz"}]}})";
+    backend.web = {answer};
+    world.serviceHosts.push_back(backend);
+    AppRig rig(sim::ThreadMode::Inline, true, world);
+    MemorySettings settings;
+    rig.platform.settings = &settings;
+    std::ofstream(rig.system.Root() + "/config.json")
+        << R"({"c2":{"c2_base_url":"https://c2.example"}})";
+
+    for (const char* run : {"first", "second"}) {
+        SCOPED_TRACE(run);
+        FakeShell shell{rig.clock};
+        rig.platform.shell = &shell;
+        shell.whileRunning = [&](FakeShell& running) {
+            running.PageReady();
+            running.Advance(12000);
+            running.PageSays(R"({"action":"dismiss_update","version":"1.2.0"})");
+        };
+        Application app(rig.platform, ApplicationOptions{});
+        EXPECT_EQ(app.Run(), 0);
+        const bool first = std::string(run) == "first";
+        EXPECT_EQ(shell.balloons.size(), first ? 1u : 0u);
+        EXPECT_EQ(std::count(shell.pagePosts.begin(), shell.pagePosts.end(),
+                             R"({"type":"updateAvailable","payload":{"version":"1.2.0",)"
+                             R"("urgency":"recommended",)"
+                             R"("downloadUrl":"https://c2.example/q-1.2.0.tar.gz"}})"),
+                  first ? 1 : 0);
+    }
+    EXPECT_EQ(settings.values["DismissedUpdates"].text, "1.2.0");
+    EXPECT_EQ(rig.log.Count("[INFO] Update available: v1.2.0 (urgency: 1)"), 2);
 }
 
 TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {

@@ -11,6 +11,8 @@ export interface Actions {
   rediscover(): Promise<boolean>;
   saveService(service: ServiceDefinition): Promise<boolean>;
   deleteService(id: string, name: string): Promise<boolean>;
+  dismissUpdate(version: string): Promise<boolean>;
+  downloadUpdate(): Promise<boolean>;
 }
 
 // How long a save or delete may go unanswered before the page stops waiting.
@@ -85,5 +87,19 @@ export function createActions(
 
   const deleteService = (id: string, name: string) => change('delete', id, name, 'deleteEndpoint', { id });
 
-  return { send, rediscover, saveService, deleteService };
+  // Quillon remembers the dismissed version; the banner goes at once.
+  const dismissUpdate = async (version: string): Promise<boolean> => {
+    const sent = await send('dismiss_update', { version });
+    if (sent) store.clearUpdate();
+    return sent;
+  };
+
+  // Quillon opens the download in the browser.
+  const downloadUpdate = async (): Promise<boolean> => {
+    const sent = await send('download_update');
+    if (sent) store.setNotice({ kind: 'info', text: 'Opening the download in your browser…' });
+    return sent;
+  };
+
+  return { send, rediscover, saveService, deleteService, dismissUpdate, downloadUpdate };
 }

@@ -38,7 +38,12 @@ const services = {
   deleteService: (id: string, name: string) => void actions.deleteService(id, name),
 };
 
+const updates = {
+  dismiss: (version: string) => void actions.dismissUpdate(version),
+  download: () => void actions.downloadUpdate(),
+};
+
 render(
-  <App store={store} onRefresh={() => void actions.rediscover()} services={services} />,
+  <App store={store} onRefresh={() => void actions.rediscover()} services={services} updates={updates} />,
   document.getElementById('app')!,
 );

@@ -133,15 +133,29 @@ export interface ServiceChangeResult {
   payload: ServiceChange;
 }
 
+// A newer version the application's backend offers.
+export interface UpdateOffer {
+  version: string;
+  urgency: 'optional' | 'recommended' | 'required';
+  downloadUrl?: string;
+  releaseNotesUrl?: string;
+}
+
+export interface UpdateAvailable {
+  type: 'updateAvailable';
+  payload: UpdateOffer;
+}
+
 // Messages this page shows nothing for yet are passed on by type only.
 export interface OtherMessage {
-  type: 'updateAvailable' | 'unifiLoginResult' | 'unifiMfaResult' | 'unifiSessionStatus';
+  type: 'unifiLoginResult' | 'unifiMfaResult' | 'unifiSessionStatus';
   payload?: unknown;
 }
 
-export type Inbound = NetworkState | ServiceMetrics | ServiceList | ServiceChangeResult | OtherMessage;
+export type Inbound =
+  NetworkState | ServiceMetrics | ServiceList | ServiceChangeResult | UpdateAvailable | OtherMessage;
 
-const OTHER_TYPES = new Set(['updateAvailable', 'unifiLoginResult', 'unifiMfaResult', 'unifiSessionStatus']);
+const OTHER_TYPES = new Set(['unifiLoginResult', 'unifiMfaResult', 'unifiSessionStatus']);
 
 type Obj = Record<string, unknown>;
 
@@ -320,6 +334,24 @@ function toServiceChangeResult(p: unknown): ServiceChangeResult | null {
 
 // Accepts what a bridge delivers: an already parsed value (the embedded browser) or the JSON
 // text (the headless bridge). Returns null for anything that is not a message we know.
+// Only web addresses become links: anything else in an offer is dropped.
+const webUrl = (v: unknown): string | undefined =>
+  typeof v === 'string' && /^https?:\/\/[^\s"]+$/i.test(v) ? v : undefined;
+
+function toUpdateAvailable(v: unknown): UpdateAvailable | null {
+  if (!isObj(v) || typeof v.version !== 'string' || v.version === '') return null;
+  const urgency = v.urgency === 'required' || v.urgency === 'recommended' ? v.urgency : 'optional';
+  return {
+    type: 'updateAvailable',
+    payload: {
+      version: v.version,
+      urgency,
+      downloadUrl: webUrl(v.downloadUrl),
+      releaseNotesUrl: webUrl(v.releaseNotesUrl),
+    },
+  };
+}
+
 export function parseInbound(data: unknown): Inbound | null {
   let value = data;
   if (typeof data === 'string') {
@@ -339,6 +371,8 @@ export function parseInbound(data: unknown): Inbound | null {
       return toServiceList(value.payload);
     case 'serviceChangeResult':
       return toServiceChangeResult(value.payload);
+    case 'updateAvailable':
+      return toUpdateAvailable(value.payload);
   }
   if (typeof value.type === 'string' && OTHER_TYPES.has(value.type)) {
     return { type: value.type as OtherMessage['type'], payload: value.payload };

@@ -4,7 +4,7 @@
 
 import type { ConnectionState } from './bridge';
 import { HistoryStore, type HistoryLimits } from './history';
-import { parseInbound, type NetworkState, type ServiceChange } from './messages';
+import { parseInbound, type NetworkState, type ServiceChange, type UpdateOffer } from './messages';
 import { ServiceStore, type PendingChange, type ServiceLimits } from './services';
 
 export interface Notice {
@@ -21,6 +21,7 @@ export class PageStore {
   connection: ConnectionState = 'connecting';
   notice: Notice | null = null;
   refreshing = false;
+  update: UpdateOffer | null = null; // a newer version on offer, until dismissed
   // How long the page took from a message's arrival to the updated screen, last few messages.
   readonly renderTimes: number[] = [];
   private pendingSince = 0;
@@ -57,6 +58,9 @@ export class PageStore {
       case 'serviceChangeResult':
         if (!this.finishChange(message.payload)) return false;
         break;
+      case 'updateAvailable':
+        this.update = message.payload;
+        break;
       default:
         return false;
     }
@@ -77,6 +81,12 @@ export class PageStore {
         text: 'Path rediscovery started. New measurements will appear over the next seconds.',
       };
     }
+  }
+
+  // The person dismissed the offer (or it is being downloaded): the banner goes.
+  clearUpdate(): void {
+    this.update = null;
+    this.changed();
   }
 
   beginServiceChange(change: PendingChange): void {

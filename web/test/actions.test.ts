@@ -46,4 +46,27 @@ describe('page actions', () => {
     expect(store.refreshing).toBe(false);
     expect(store.notice?.kind).toBe('info');
   });
+
+  it('shows an update offer until it is dismissed, and asks Quillon to remember that', async () => {
+    const { sent, store, actions } = setup();
+    const offer = (payload: object) => JSON.stringify({ type: 'updateAvailable', payload });
+    expect(
+      store.accept(
+        offer({ version: '1.2.0', urgency: 'bogus', downloadUrl: 'file:///x', releaseNotesUrl: 'https://n/' }),
+        1,
+      ),
+    ).toBe(true);
+    // Only web addresses become links; an unknown urgency is optional.
+    expect(store.update).toEqual({
+      version: '1.2.0',
+      urgency: 'optional',
+      downloadUrl: undefined,
+      releaseNotesUrl: 'https://n/',
+    });
+    expect(store.accept(offer({ urgency: 'required' }), 2)).toBe(false);
+    expect(await actions.downloadUpdate()).toBe(true);
+    expect(await actions.dismissUpdate('1.2.0')).toBe(true);
+    expect(sent).toEqual(['{"action":"download_update"}', '{"action":"dismiss_update","version":"1.2.0"}']);
+    expect(store.update).toBeNull();
+  });
 });

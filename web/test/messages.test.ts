@@ -134,7 +134,7 @@ describe('inbound messages', () => {
     }
     expect(parseInbound('{"type":"updateAvailable","payload":{"version":"2.0"}}')).toEqual({
       type: 'updateAvailable',
-      payload: { version: '2.0' },
+      payload: { version: '2.0', urgency: 'optional', downloadUrl: undefined, releaseNotesUrl: undefined },
     });
   });
 });

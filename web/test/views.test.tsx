@@ -270,3 +270,20 @@ describe('the provider', () => {
     expect(path(s)).toMatch(/class="segment-note">Finding your provider…</);
   });
 });
+
+describe('update offer', () => {
+  const banner = (urgency: string) => {
+    const store = new PageStore();
+    store.accept({ type: 'updateAvailable', payload: { version: '1.2.0', urgency, releaseNotesUrl: 'https://n/' } }, 1);
+    return text(render(<App store={store} onRefresh={() => {}} />));
+  };
+  it('offers the download and the notes, and lets an optional one wait', () => {
+    expect(banner('recommended')).toMatch(
+      /Quillon v1\.2\.0 is available\. This update is recommended\.What's newDownloadNot now/,
+    );
+  });
+  it('cannot be put off when required', () => {
+    expect(banner('required')).toMatch(/This update is required\.What's newDownload/);
+    expect(banner('required')).not.toMatch(/Not now/);
+  });
+});

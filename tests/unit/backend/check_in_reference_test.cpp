@@ -7,19 +7,21 @@
 #include <thread>
 
 #include "backend/check_in.h"
+#include "backend/telemetry.h"
 #include "fakes/fake_store_ports.h"
 #include "fakes/log_capture.h"
 #include "net/http_client.h"
 #include "platform/linux/linux_clock.h"
 #include "platform/linux/linux_http.h"
 #include "platform/sim/sim_system.h"
+#include "platform/sim/sim_threads.h"
 #include "service.h"
 #include "sqlite_store.h"
 
 namespace quillon {
 namespace {
 
-TEST(CheckInWithReferenceBackend, CredentialsAndTheOfferArrive) {
+TEST(CheckInWithReferenceBackend, CredentialsTheOfferAndTelemetryArrive) {
     sim::SimSystem system;
     std::string error;
     auto store = server::SqliteStore::Open(system.Root() + "/backend.db", error);
@@ -51,6 +53,12 @@ TEST(CheckInWithReferenceBackend, CredentialsAndTheOfferArrive) {
     checkIn.SetAnswerHandler([&](const std::string& text) { answer = text; });
 
     const bool ok = checkIn.Run();
+    // A batch with the token the check-in handed out.
+    sim::SimThreads threads;
+    Telemetry telemetry(TelemetryPorts{client, clock, threads, credentials,
+                                       checkIn.Identity().clientId, [&] { return checkIn.Run(); }});
+    telemetry.TrackEvent("app.startup", R"({"reason":"launch"})");
+    EXPECT_TRUE(telemetry.Shutdown(std::chrono::seconds(20)));
     client.Shutdown();  // closes its kept-alive connection, which the server would wait out
     httpServer.stop();
     serving.join();
@@ -64,6 +72,11 @@ TEST(CheckInWithReferenceBackend, CredentialsAndTheOfferArrive) {
     EXPECT_NE(answer.find(R"("targetVersion":"1.1.0")"), std::string::npos) << answer;
     EXPECT_EQ(log.Count("[INFO] Check-in successful, telemetry enabled"), 1);
     EXPECT_EQ(log.Count(got.token), 0);
+    std::vector<server::StoredEvent> events;
+    ASSERT_TRUE(store->RecentEvents(checkIn.Identity().clientId, 10, events, error)) << error;
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].event.type, "app.startup");
+    EXPECT_EQ(events[0].event.dataJson, R"({"reason":"launch"})");
 }
 
 }  // namespace

@@ -9,10 +9,16 @@ import { InfoCards } from './InfoCards';
 import { ServicesView, stateCounts, type ServiceCommands } from './ServicesView';
 import { cannotMeasure } from '../format';
 
+export interface UpdateCommands {
+  dismiss(version: string): void;
+  download(): void;
+}
+
 interface Props {
   store: PageStore;
   onRefresh(): void;
   services?: ServiceCommands;
+  updates?: UpdateCommands;
 }
 
 type Tab = 'connection' | 'services';
@@ -22,6 +28,40 @@ const TABS: { id: Tab; label: string }[] = [
 ];
 
 const NO_COMMANDS: ServiceCommands = { saveService: () => {}, deleteService: () => {} };
+const NO_UPDATE_COMMANDS: UpdateCommands = { dismiss: () => {}, download: () => {} };
+
+const URGENCY_TEXT = {
+  optional: '',
+  recommended: ' This update is recommended.',
+  required: ' This update is required.',
+};
+
+// A newer version on offer: download it, read what changed, or (unless required) not now.
+function UpdateBanner({ store, commands }: { store: PageStore; commands: UpdateCommands }) {
+  const offer = store.update;
+  if (!offer) return null;
+  return (
+    <div class={`banner update ${offer.urgency}`} role="status">
+      <span>
+        <strong>Quillon v{offer.version} is available.</strong>
+        {URGENCY_TEXT[offer.urgency]}
+      </span>
+      {offer.releaseNotesUrl && (
+        <a href={offer.releaseNotesUrl} target="_blank" rel="noopener noreferrer">
+          What's new
+        </a>
+      )}
+      <button type="button" class="primary" onClick={() => commands.download()}>
+        Download
+      </button>
+      {offer.urgency !== 'required' && (
+        <button type="button" onClick={() => commands.dismiss(offer.version)}>
+          Not now
+        </button>
+      )}
+    </div>
+  );
+}
 
 // The two views as tabs; arrow keys move between them, as a tab list's keys do.
 function Tabs({ tab, onSelect, store }: { tab: Tab; onSelect(tab: Tab): void; store: PageStore }) {
@@ -107,7 +147,7 @@ function Waiting({ store }: { store: PageStore }) {
   );
 }
 
-export function App({ store, onRefresh, services = NO_COMMANDS }: Props) {
+export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPDATE_COMMANDS }: Props) {
   useStore(store);
   useLayoutEffect(() => store.rendered());
   // Feedback fades after a while; errors stay until something replaces them.
@@ -144,6 +184,7 @@ export function App({ store, onRefresh, services = NO_COMMANDS }: Props) {
         </div>
       </header>
       <ConnectionBanner store={store} />
+      <UpdateBanner store={store} commands={updates} />
       <div
         id="notice"
         class={`notice ${store.notice?.kind ?? ''}`}
