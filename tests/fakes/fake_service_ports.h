@@ -22,6 +22,16 @@
 
 namespace quillon::test {
 
+// A received answer with this status and body.
+inline HttpOutcome Answered(int status, std::string body = {}) {
+    HttpOutcome outcome;
+    outcome.received = true;
+    outcome.statusCode = status;
+    outcome.bodyBytes = body.size();
+    outcome.body = std::move(body);
+    return outcome;
+}
+
 class FakeSockets final : public Sockets {
 public:
     std::map<std::string, Ipv4Address> names;  // host -> address; literals resolve by themselves

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "discovery/address_text.h"
+#include "fakes/temp_dir.h"
 
 namespace quillon::test {
 namespace {
@@ -120,17 +121,11 @@ TEST(CommandLine, MistakesAreRefusedWithAClearMessage) {
 // What the options name is checked before anything starts; a problem ends with exit code 1.
 class NamedPaths : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root = std::filesystem::temp_directory_path() /
-               ("quillon-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(root);
-        std::ofstream(root / "world.json") << "{}";
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
+    void SetUp() override { std::ofstream(root / "world.json") << "{}"; }
     std::string At(const std::string& name) const { return (root / name).string(); }
 
-    std::filesystem::path root;
+    TempDir dir;
+    const std::filesystem::path& root = dir.path();
 };
 
 TEST_F(NamedPaths, ANamedFileIsReadOrTheReasonGiven) {

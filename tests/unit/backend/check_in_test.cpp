@@ -102,13 +102,7 @@ TEST(CheckIn, AnswerValuesThatCannotBeUsedAreLeftOut) {
 struct CheckInRig {
     CheckInRig() {
         client.Init();
-        http.answer = [this](const HttpExchange&) {
-            HttpOutcome outcome;
-            outcome.received = true;
-            outcome.statusCode = status;
-            outcome.body = body;
-            return outcome;
-        };
+        http.answer = [this](const HttpExchange&) { return test::Answered(status, body); };
     }
     CheckIn Make(AppConfig config = {"beta", "https://c2.example", "", "o1"}) {
         ClientIdentity identity{"ID-1", "1.0.0", "Linux", "6.1.0", "x64", "pc"};

@@ -25,11 +25,9 @@ struct TelemetryRig {
         client.Init();
         credentials.Save({"https://t.example/v1/telemetry", "tok", 2000000000, true});
         http.answer = [this](const HttpExchange&) {
-            HttpOutcome outcome;
-            outcome.received = true;
-            outcome.statusCode = statuses.empty() ? 200 : statuses.front();
+            const int status = statuses.empty() ? 200 : statuses.front();
             if (!statuses.empty()) statuses.erase(statuses.begin());
-            return outcome;
+            return test::Answered(status);
         };
     }
     std::vector<HttpExchange> Sent() { return http.Sent(); }

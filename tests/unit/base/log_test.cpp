@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/fs_path.h"
+#include "fakes/file_text.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 
@@ -20,12 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadFileText;
 
 std::vector<std::string> LogFiles(const std::string& folder) {
     std::vector<std::string> names;
@@ -83,7 +79,7 @@ TEST_F(LogTest, WritesSignatureAndExactLinesAndNothingOutsideItsLifetime) {
     ShutdownLogging();
     LogWrite(Error, "after shutdown");
 
-    EXPECT_EQ(ReadFile(path),
+    EXPECT_EQ(ReadFileText(path),
               "\xEF\xBB\xBF"
               "[2026-12-05T07:41:59.123] [INFO] Initialized 2 default destinations\r\n"
               "[2026-12-05T07:41:59.123] [WARN] GetSystemPowerStatus failed: 5\r\n"
@@ -101,7 +97,7 @@ TEST_F(LogTest, SinkGetsExactlyTheLinesTheFileGetsUntilRemoved) {
     LogWrite(Info, "%s", std::string(5000, 'a').c_str());  // cut as in the file
     ShutdownLogging();
     LogWrite(Error, "after shutdown");
-    EXPECT_EQ("\xEF\xBB\xBF" + seen, ReadFile(GetCurrentLogPath()));
+    EXPECT_EQ("\xEF\xBB\xBF" + seen, ReadFileText(GetCurrentLogPath()));
     EXPECT_TRUE(seen.starts_with("[2026-12-05T07:41:59.123] [WARN] written 1\r\n")) << seen;
 
     SetLogSink({});
@@ -139,10 +135,10 @@ TEST_F(LogTest, RotatesOnTheCallAfterTheLimitAndKeepsFourOlderFiles) {
     clock.Advance(1000);
     LogWrite(Info, "first line of the new file");
 
-    const std::string old = ReadFile(first);
+    const std::string old = ReadFileText(first);
     EXPECT_GE(old.size(), kLogRotateBytes);
     EXPECT_TRUE(old.ends_with("] [INFO] crosses the limit\r\n"));
-    EXPECT_EQ(ReadFile(GetCurrentLogPath()),
+    EXPECT_EQ(ReadFileText(GetCurrentLogPath()),
               "\xEF\xBB\xBF[2026-12-05T07:42:00.123] [INFO] first line of the new file\r\n");
     EXPECT_EQ(LogFiles(LogFolder()),
               (std::vector<std::string>{"other.log", "qlnwin_20250101_000005.log",
@@ -159,7 +155,8 @@ TEST_F(LogTest, FileAtExactlyTheLimitRotatesBeforeTheNextLine) {
     // Same second: the new file has the old name and replaces it.
     LogWrite(Warn, "after the limit");
     EXPECT_EQ(GetCurrentLogPath(), first);
-    EXPECT_EQ(ReadFile(first), "\xEF\xBB\xBF[2026-12-05T07:41:59.123] [WARN] after the limit\r\n");
+    EXPECT_EQ(ReadFileText(first),
+              "\xEF\xBB\xBF[2026-12-05T07:41:59.123] [WARN] after the limit\r\n");
 }
 
 TEST_F(LogTest, OverlongMessagesAreCutAtCharacterBoundaries) {
@@ -184,7 +181,7 @@ TEST_F(LogTest, OverlongMessagesAreCutAtCharacterBoundaries) {
     LogWrite(Info, "bad \xFF byte and cut \xE2\x82");
     ShutdownLogging();
 
-    std::istringstream lines(ReadFile(GetCurrentLogPath()).substr(3));
+    std::istringstream lines(ReadFileText(GetCurrentLogPath()).substr(3));
     std::string line;
     std::getline(lines, line);
     EXPECT_EQ(line, prefix + std::string(4095, 'a') + "\r");
@@ -214,7 +211,7 @@ TEST_F(LogTest, ConcurrentWritersNeverInterleaveLines) {
     for (auto& t : writers) t.join();
     ShutdownLogging();
 
-    std::istringstream lines(ReadFile(GetCurrentLogPath()).substr(3));
+    std::istringstream lines(ReadFileText(GetCurrentLogPath()).substr(3));
     std::string line;
     std::vector<int> perWriter(4);
     while (std::getline(lines, line)) {

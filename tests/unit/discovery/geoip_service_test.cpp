@@ -20,13 +20,10 @@ struct GeoRig {
     GeoRig() {
         client.Init();
         http.answer = [this](const HttpExchange& exchange) {
-            HttpOutcome outcome;
-            outcome.received = true;
             const std::string ip = exchange.url.substr(20, exchange.url.size() - 25);
-            outcome.statusCode = status;
-            outcome.body =
-                body.empty() ? R"({"ip":")" + ip + R"(","city":"Leeds","loc":"53.8,-1.5"})" : body;
-            return outcome;
+            return test::Answered(
+                status,
+                body.empty() ? R"({"ip":")" + ip + R"(","city":"Leeds","loc":"53.8,-1.5"})" : body);
         };
     }
     GeoIpService Service() {

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "fakes/fake_service_ports.h"
+#include "fakes/file_text.h"
 #include "fakes/log_capture.h"
 #include "net/http_client.h"
 #include "platform/sim/sim_system.h"
@@ -24,14 +25,7 @@ constexpr const char* kRegistryList =
     "00-11-22   (hex)\t\tFallback Maker\n"
     "001122     (base 16)\t\tFallback Maker\n";
 
-HttpOutcome Answer(int status, std::string body) {
-    HttpOutcome outcome;
-    outcome.received = true;
-    outcome.statusCode = status;
-    outcome.bodyBytes = body.size();
-    outcome.body = std::move(body);
-    return outcome;
-}
+using test::Answered;
 
 struct OuiRig {
     explicit OuiRig(sim::ThreadMode mode = sim::ThreadMode::Inline) : threads(mode) {
@@ -45,10 +39,7 @@ struct OuiRig {
             std::chrono::seconds(clock.UnixSeconds() - ageHours * 3600)};
         fs::last_write_time(CacheFile(), std::chrono::file_clock::from_sys(written));
     }
-    std::string ReadCache() const {
-        std::ifstream in(CacheFile(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string ReadCache() const { return test::ReadFileText(CacheFile()); }
     OuiDatabase Database(bool withFallback = false) {
         return OuiDatabase(
             OuiDatabasePorts{system, clock, threads, &files, &client},
@@ -76,7 +67,9 @@ TEST(OuiDatabase, RefreshesOnlyAFileOlderThanThirtyDays) {
 
     for (const int64_t age : {720, 721}) {
         OuiRig rig;
-        rig.http.answer = [](const HttpExchange&) { return Answer(200, "00:11:22\tNew Maker\n"); };
+        rig.http.answer = [](const HttpExchange&) {
+            return Answered(200, "00:11:22\tNew Maker\n");
+        };
         rig.WriteCache("00:11:22\tOld Maker\n", age);
         OuiDatabase db = rig.Database();
         db.Load();
@@ -98,7 +91,7 @@ TEST(OuiDatabase, FailedDownloadKeepsTheOldListAndFile) {
         const char* logged;
     };
     const Case cases[] = {
-        {"server error", [](const HttpExchange&) { return Answer(503, "busy"); }, false,
+        {"server error", [](const HttpExchange&) { return Answered(503, "busy"); }, false,
          "[ERROR] OUI database download failed with status 503"},
         {"unreachable",
          [](const HttpExchange&) {
@@ -107,18 +100,18 @@ TEST(OuiDatabase, FailedDownloadKeepsTheOldListAndFile) {
              return outcome;
          },
          false, "[ERROR] WinHttpSendRequest failed: 12007"},
-        {"empty body", [](const HttpExchange&) { return Answer(200, ""); }, false,
+        {"empty body", [](const HttpExchange&) { return Answered(200, ""); }, false,
          "[ERROR] OUI database response was empty"},
-        {"not the list", [](const HttpExchange&) { return Answer(200, "<html>Sign in</html>"); },
+        {"not the list", [](const HttpExchange&) { return Answered(200, "<html>Sign in</html>"); },
          false, "[ERROR] OUI database response held no entries (1 lines)"},
         {"cut short",
          [](const HttpExchange&) {
-             HttpOutcome outcome = Answer(200, "00:11:22\tNew Maker\n");
+             HttpOutcome outcome = Answered(200, "00:11:22\tNew Maker\n");
              outcome.bodyBytes = kOuiMaxDownloadBytes + 1;
              return outcome;
          },
          false, "[ERROR] OUI database response too large"},
-        {"disk full", [](const HttpExchange&) { return Answer(200, "00:11:22\tNew Maker\n"); },
+        {"disk full", [](const HttpExchange&) { return Answered(200, "00:11:22\tNew Maker\n"); },
          true, "[ERROR] Failed to open cache file for writing: "},
     };
     for (const Case& c : cases) {
@@ -144,7 +137,7 @@ TEST(OuiDatabase, FirstRunUsesTheSystemListUntilTheDownloadArrives) {
     rig.http.answer = [&](const HttpExchange&) {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return release; });
-        return Answer(200, "# list\n00:11:22\tShort\tDownloaded Maker\n");
+        return Answered(200, "# list\n00:11:22\tShort\tDownloaded Maker\n");
     };
     OuiDatabase db = rig.Database(true);
     db.Load();  // returns while the download hangs
@@ -164,7 +157,7 @@ TEST(OuiDatabase, FirstRunUsesTheSystemListUntilTheDownloadArrives) {
 
 TEST(OuiDatabase, NothingLoadedRetriesFilesButNeverDownloadsTwice) {
     OuiRig rig;
-    rig.http.answer = [](const HttpExchange&) { return Answer(404, "gone"); };
+    rig.http.answer = [](const HttpExchange&) { return Answered(404, "gone"); };
     OuiDatabase db = rig.Database(true);  // the fallback file does not exist
     db.Load();
     EXPECT_FALSE(db.Loaded());

@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/temp_dir.h"
 #include "loopback_udp.h"
 #include "private_namespace.h"
-#include "temp_dir.h"
 
 namespace quillon::lnx {
 namespace {
@@ -122,6 +122,11 @@ std::string HeaderValue(const HttpHeaders& headers, const std::string& name) {
         if (key == name) return value;
     }
     return "<none>";
+}
+
+void ExpectFailed(const HttpOutcome& out, uint32_t error, const std::string& what = "") {
+    EXPECT_FALSE(out.received) << what;
+    EXPECT_EQ(out.error, error) << what;
 }
 
 // The phases of a request on a new connection come in their order.
@@ -291,8 +296,7 @@ TEST(LinuxHttp, RedirectsAreFollowedAndTheLastRequestIsTimedAlone) {
 
     for (const char* path : {"/loop", "/to-ftp"}) {
         out = session->Send(Get(server.Url(path)));
-        EXPECT_FALSE(out.received) << path;
-        EXPECT_EQ(out.error, kHttpErrorRedirectFailed) << path;
+        ExpectFailed(out, kHttpErrorRedirectFailed, path);
     }
 }
 
@@ -301,20 +305,17 @@ TEST(LinuxHttp, FailuresOfAddressConnectionAndReplyHaveThePortsErrors) {
     auto session = Open(http);
     for (const char* url : {"", "http//127.0.0.1/", "ftp://127.0.0.1/", "file:///etc/hosts"}) {
         const HttpOutcome out = session->Send(Get(url));
-        EXPECT_FALSE(out.received) << url;
-        EXPECT_EQ(out.error, kHttpErrorInvalidUrl) << url;
+        ExpectFailed(out, kHttpErrorInvalidUrl, url);
     }
 
     BoundSocket closed(SOCK_STREAM);
     closed.Close();
     HttpOutcome out = session->Send(Get("http://127.0.0.1:" + std::to_string(closed.port()) + "/"));
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorCannotConnect);
+    ExpectFailed(out, kHttpErrorCannotConnect);
 
     RawServer hangsUp(ReadRequest);
     out = session->Send(Get(hangsUp.Url()));
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorConnectionError);
+    ExpectFailed(out, kHttpErrorConnectionError);
 
     RawServer garbage([](int fd) {
         ReadRequest(fd);
@@ -322,8 +323,7 @@ TEST(LinuxHttp, FailuresOfAddressConnectionAndReplyHaveThePortsErrors) {
         (void)!send(fd, reply, sizeof(reply) - 1, MSG_NOSIGNAL);
     });
     out = session->Send(Get(garbage.Url()));
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorInvalidResponse);
+    ExpectFailed(out, kHttpErrorInvalidResponse);
 }
 
 TEST(LinuxHttp, SilentAndTricklingServersEndWithinTheirTimeouts) {
@@ -338,8 +338,7 @@ TEST(LinuxHttp, SilentAndTricklingServersEndWithinTheirTimeouts) {
     auto took = Timed([&] {
         out = session->Send(Get("http://127.0.0.1:" + std::to_string(silent.port()) + "/", 500));
     });
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorTimeout);
+    ExpectFailed(out, kHttpErrorTimeout);
     EXPECT_GE(took, 500ms);
     EXPECT_LT(took, 1800ms);
 
@@ -347,8 +346,7 @@ TEST(LinuxHttp, SilentAndTricklingServersEndWithinTheirTimeouts) {
     HttpExchange trickle = Get(server.Url("/trickle"), 300);
     trickle.totalTimeoutMs = 800;
     took = Timed([&] { out = session->Send(trickle); });
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorTimeout);
+    ExpectFailed(out, kHttpErrorTimeout);
     EXPECT_EQ(out.statusCode, 200);
     EXPECT_GE(out.bodyBytes, 3u);
     EXPECT_GE(took, 790ms);
@@ -391,8 +389,7 @@ TEST(LinuxHttp, UnknownNameIsNotResolved) {
         LinuxHttp http;
         auto session = Open(http);
         const HttpOutcome out = session->Send(Get("http://quillon-test.invalid/", 3000));
-        EXPECT_FALSE(out.received);
-        EXPECT_EQ(out.error, kHttpErrorNameNotResolved);
+        ExpectFailed(out, kHttpErrorNameNotResolved);
     });
 }
 
@@ -401,7 +398,7 @@ TEST(LinuxHttp, UnknownNameIsNotResolved) {
 class LinuxHttpTls : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = new TempDir();
+        folder_ = new test::TempDir();
         const std::string script = R"(set -e
 key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1"; }
 key ca.key
@@ -466,10 +463,10 @@ openssl req -x509 -key server.key -out self.pem -days 2 -subj "/O=Quillon Self S
     static constexpr int64_t k2099Dec31 = 4102358400;
 
 private:
-    static TempDir* folder_;
+    static test::TempDir* folder_;
     static bool ready_;
 };
-TempDir* LinuxHttpTls::folder_ = nullptr;
+test::TempDir* LinuxHttpTls::folder_ = nullptr;
 bool LinuxHttpTls::ready_ = false;
 
 TEST_F(LinuxHttpTls, TrustedServerGivesProtocolCipherAndCertificate) {
@@ -493,8 +490,7 @@ TEST_F(LinuxHttpTls, TrustedServerGivesProtocolCipherAndCertificate) {
     // The system's store does not know the test CA.
     LinuxHttp systemTrust;
     const HttpOutcome untrusted = Open(systemTrust)->Send(Get(good->Url("/hello")));
-    EXPECT_FALSE(untrusted.received);
-    EXPECT_EQ(untrusted.error, kHttpErrorCertificateAuthority);
+    ExpectFailed(untrusted, kHttpErrorCertificateAuthority);
     EXPECT_EQ(untrusted.certificate.issuer, "Quillon Test CA");
 }
 
@@ -506,23 +502,20 @@ TEST_F(LinuxHttpTls, RefusedCertificatesAreStillDescribed) {
     auto session = Open(http);
 
     HttpOutcome out = session->Send(Get(expired->Url("/hello")));
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorCertificateDate);
+    ExpectFailed(out, kHttpErrorCertificateDate);
     EXPECT_TRUE(out.certificate.present);
     EXPECT_EQ(out.certificate.subject, "quillon-test-server");
     EXPECT_EQ(out.certificate.notAfterUnix, k2020Feb01);
     EXPECT_LT(out.certificate.notAfterUnix, std::time(nullptr));
 
     out = session->Send(Get(self->Url("/hello")));
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorCertificateAuthority);
+    ExpectFailed(out, kHttpErrorCertificateAuthority);
     EXPECT_TRUE(out.certificate.present);
     EXPECT_EQ(out.certificate.subject, "Quillon Self Signed");
     EXPECT_EQ(out.certificate.issuer, "Quillon Self Signed");
 
     out = session->Send(Get(otherName->Url("/hello")));
-    EXPECT_FALSE(out.received);
-    EXPECT_EQ(out.error, kHttpErrorCertificateName);
+    ExpectFailed(out, kHttpErrorCertificateName);
     EXPECT_EQ(out.certificate.subject, "elsewhere.test");
 
     for (const WebServer* server : {self.get(), otherName.get()}) {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "temp_dir.h"
+#include "fakes/temp_dir.h"
 
 namespace quillon::lnx {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(LinuxSecrets, SealsForThisKeyOnlyAndNoticesTampering) {
-    TempDir home;
+    test::TempDir home;
     const std::string folder = home.path().string() + "/share";  // made on first use
     const std::vector<uint8_t> token = {'t', 'o', 'k', 'e', 'n', '-', '1'};
     LinuxSecrets secrets(folder);
@@ -38,7 +38,7 @@ TEST(LinuxSecrets, SealsForThisKeyOnlyAndNoticesTampering) {
     }
     EXPECT_FALSE(secrets.Unprotect({sealed->begin(), sealed->end() - 1}));
     EXPECT_FALSE(secrets.Unprotect({}));
-    TempDir otherDir;
+    test::TempDir otherDir;
     const std::string other = otherDir.path().string();
     EXPECT_FALSE(LinuxSecrets(other).Unprotect(*sealed));
 

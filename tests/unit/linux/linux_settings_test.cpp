@@ -5,23 +5,18 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
+#include "fakes/file_text.h"
+#include "fakes/temp_dir.h"
 #include "platform/linux/linux_autostart.h"
-#include "temp_dir.h"
 
 namespace quillon::lnx {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadFileText;
 
 SettingValue Text(std::string s, SettingType type = SettingType::String) {
     SettingValue v;
@@ -89,7 +84,7 @@ TEST(LinuxSettingsCodec, EveryTypeRoundTripsAndDamagedTextsAreRejected) {
 }
 
 TEST(LinuxSettings, WritesReadBackAcrossInstancesAndRemoveDeletes) {
-    TempDir dir;
+    test::TempDir dir;
     const fs::path folder = dir.path() / "config" / "quillon";
     {
         LinuxSettings settings(folder.string());
@@ -115,10 +110,10 @@ TEST(LinuxSettings, WritesReadBackAcrossInstancesAndRemoveDeletes) {
 }
 
 TEST(LinuxSettings, DamagedFileIsKeptAsideAndAFreshOneStarts) {
-    TempDir dir;
+    test::TempDir dir;
     LinuxSettings settings(dir.path().string());
     ASSERT_TRUE(settings.Write("A", Dword(1)));
-    const std::string good = ReadFile(settings.FilePath());
+    const std::string good = ReadFileText(settings.FilePath());
     std::ofstream(settings.FilePath(), std::ios::trunc) << good.substr(0, good.size() / 2);
 
     EXPECT_FALSE(settings.Read("A"));
@@ -127,7 +122,7 @@ TEST(LinuxSettings, DamagedFileIsKeptAsideAndAFreshOneStarts) {
         const std::string name = e.path().filename();
         if (name.rfind("settings.json.corrupt-", 0) == 0) {
             ++aside;
-            EXPECT_EQ(ReadFile(e.path()), good.substr(0, good.size() / 2));
+            EXPECT_EQ(ReadFileText(e.path()), good.substr(0, good.size() / 2));
         }
     }
     EXPECT_EQ(aside, 1);
@@ -147,7 +142,7 @@ std::string ValueName(int t, int i) {
 }
 
 TEST(LinuxSettings, ConcurrentWritersLoseNoValue) {
-    TempDir dir;
+    test::TempDir dir;
     LinuxSettings settings(dir.path().string());
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -190,13 +185,13 @@ TEST(LinuxAutostart, CommandLinesSurviveTheDesktopEntryEscaping) {
 }
 
 TEST(LinuxAutostart, EntryIsWrittenReadAndRemoved) {
-    TempDir dir;
+    test::TempDir dir;
     LinuxAutostart autostart(dir.path().string());
     EXPECT_FALSE(autostart.Read());
     const std::string line = "\"/home/ann/My Apps/quillon\" --minimized";
     ASSERT_TRUE(autostart.Write(line));
     EXPECT_EQ(autostart.EntryPath(), (dir.path() / "autostart" / "quillon.desktop").string());
-    const std::string text = ReadFile(autostart.EntryPath());
+    const std::string text = ReadFileText(autostart.EntryPath());
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_NE(text.find("\nExec=\"/home/ann/My Apps/quillon\" --minimized\n"), std::string::npos);
     EXPECT_EQ(autostart.Read(), line);

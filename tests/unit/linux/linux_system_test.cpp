@@ -7,7 +7,7 @@
 #include <fstream>
 #include <map>
 
-#include "temp_dir.h"
+#include "fakes/temp_dir.h"
 
 namespace quillon::lnx {
 namespace {
@@ -91,7 +91,7 @@ TEST(LinuxSystemFacts, ArchitectureAndThemeTexts) {
 }
 
 TEST(LinuxSystem, ReportsThisMachine) {
-    TempDir dir;
+    test::TempDir dir;
     WriteFile(dir.path() / "meminfo", "MemTotal: 1000 kB\nMemAvailable: 250 kB\n");
     WriteFile(dir.path() / "ps" / "AC" / "type", "Mains\n");
     WriteFile(dir.path() / "ps" / "AC" / "online", "0\n");

@@ -50,15 +50,21 @@ HopList HomePath() {
 }
 
 TEST(Diagnosis, AssessmentThresholdsAreInclusive) {
-    EXPECT_EQ(AssessHealth(Fig(149.9f, 2.9f, 29.9f)).status, SegmentStatus::Healthy);
-    EXPECT_TRUE(AssessHealth(Fig(149.9f, 2.9f, 29.9f)).isHealthy);
-    EXPECT_EQ(AssessHealth(Fig(150, 0, 0)).status, SegmentStatus::Warning);
+    using S = SegmentStatus;
+    const std::pair<HopFigures, S> cases[] = {{Fig(149.9f, 2.9f, 29.9f), S::Healthy},
+                                              {Fig(150, 0, 0), S::Warning},
+                                              {Fig(0, 3, 0), S::Warning},
+                                              {Fig(0, 0, 30), S::Warning},
+                                              {Fig(300, 0, 0), S::Critical},
+                                              {Fig(0, 10, 0), S::Critical},
+                                              {Fig(0, 0, 100), S::Critical}};
+    for (const auto& [figures, status] : cases) {
+        const HealthAssessment a = AssessHealth(figures);
+        EXPECT_EQ(a.status, status)
+            << figures.rttMs << " " << figures.lossPercent << " " << figures.jitterMs;
+        EXPECT_EQ(a.isHealthy, status == S::Healthy);
+    }
     EXPECT_TRUE(AssessHealth(Fig(0, 3, 0)).highLoss);
-    EXPECT_EQ(AssessHealth(Fig(0, 0, 30)).status, SegmentStatus::Warning);
-    EXPECT_EQ(AssessHealth(Fig(300, 0, 0)).status, SegmentStatus::Critical);
-    EXPECT_EQ(AssessHealth(Fig(0, 10, 0)).status, SegmentStatus::Critical);
-    EXPECT_EQ(AssessHealth(Fig(0, 0, 100)).status, SegmentStatus::Critical);
-    EXPECT_FALSE(AssessHealth(Fig(0, 10, 0)).isHealthy);
 }
 
 TEST(Diagnosis, SegmentsOfHops) {
@@ -207,6 +213,18 @@ TEST(Diagnosis, UnreachedDestinationIsCriticalAtOnce) {
     EXPECT_FALSE(Diagnose({}, {}, false, memory).hasIssue);  // nothing traced yet
 }
 
+// The five segments' statuses: H healthy, W warning, C critical, ? unknown.
+std::array<SegmentStatus, 5> Statuses(const char (&five)[6]) {
+    std::array<SegmentStatus, 5> out{};
+    for (size_t i = 0; i < 5; ++i) {
+        out[i] = five[i] == 'H'   ? SegmentStatus::Healthy
+                 : five[i] == 'W' ? SegmentStatus::Warning
+                 : five[i] == 'C' ? SegmentStatus::Critical
+                                  : SegmentStatus::Unknown;
+    }
+    return out;
+}
+
 class VerdictTest : public ::testing::Test {
 protected:
     sim::VirtualClock clock;
@@ -231,10 +249,7 @@ TEST_F(VerdictTest, ProvenImpairmentIsNeverHealthyAndShowsAfterTheEntryDelayFrom
     EXPECT_EQ(v.overall, SegmentStatus::Warning);
     EXPECT_EQ(v.callout.title, "Checking Your Connection");
     EXPECT_EQ(v.callout.segment, std::nullopt);
-    EXPECT_EQ(v.segmentStatus,
-              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Healthy,
-                                            SegmentStatus::Unknown, SegmentStatus::Unknown,
-                                            SegmentStatus::Unknown}));
+    EXPECT_EQ(v.segmentStatus, Statuses("HH???"));
     EXPECT_EQ(hysteresis.StateOf(Segment::Connection), Hysteresis::kNone);
     // Placed on the WiFi link; its first loss is 19 s old, so the entry delay has passed.
     clock.Advance(1000);
@@ -247,10 +262,7 @@ TEST_F(VerdictTest, ProvenImpairmentIsNeverHealthyAndShowsAfterTheEntryDelayFrom
     EXPECT_EQ(v.callout.title, "WiFi Connection Issue");
     EXPECT_EQ(v.callout.severity, SegmentStatus::Critical);
     EXPECT_EQ(v.overall, SegmentStatus::Critical);
-    EXPECT_EQ(v.segmentStatus,
-              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Critical,
-                                            SegmentStatus::Unknown, SegmentStatus::Unknown,
-                                            SegmentStatus::Unknown}));
+    EXPECT_EQ(v.segmentStatus, Statuses("HC???"));
 
     // Undecided evidence (the gateway looks clean for a while) moves nothing.
     clock.Advance(1000);
@@ -296,10 +308,7 @@ TEST_F(VerdictTest, ClearingNeedsCleanEchoesTheLossCannotExplainThenStabilises) 
     v = evidenceWithCleanTail(40);
     EXPECT_FALSE(v.callout.show);
     EXPECT_EQ(v.overall, SegmentStatus::Healthy);
-    EXPECT_EQ(v.segmentStatus,
-              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Healthy,
-                                            SegmentStatus::Healthy, SegmentStatus::Healthy,
-                                            SegmentStatus::Healthy}));
+    EXPECT_EQ(v.segmentStatus, Statuses("HHHHH"));
 }
 
 TEST_F(VerdictTest, LinkStatusUnreachedAndIcmpNotPermitted) {
@@ -316,10 +325,7 @@ TEST_F(VerdictTest, LinkStatusUnreachedAndIcmpNotPermitted) {
     const Verdict v = BuildVerdict(Diagnose(path, {}, false, hysteresis), false, wired, hysteresis);
     EXPECT_EQ(v.overall, SegmentStatus::Critical);
     EXPECT_EQ(v.callout.title, "Network Issue Detected");
-    EXPECT_EQ(v.segmentStatus,
-              (std::array<SegmentStatus, 5>{SegmentStatus::Healthy, SegmentStatus::Healthy,
-                                            SegmentStatus::Unknown, SegmentStatus::Unknown,
-                                            SegmentStatus::Unknown}));
+    EXPECT_EQ(v.segmentStatus, Statuses("HH???"));
 
     const Verdict empty = BuildVerdict(Diagnose({}, {}, true, hysteresis), true, wired, hysteresis);
     EXPECT_EQ(empty.overall, SegmentStatus::Unknown);

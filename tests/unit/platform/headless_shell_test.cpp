@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "fakes/temp_dir.h"
 
 namespace quillon::lnx {
 namespace {
@@ -153,10 +154,6 @@ private:
 class HeadlessShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        base_ = fs::temp_directory_path() /
-                ("quillon-headless-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(base_);
         fs::create_directories(base_ / "ui" / "assets");
         Write(base_ / "ui" / "index.html", "<!doctype html><title>index</title>");
         Write(base_ / "ui" / "assets" / "app.js", "console.log('app');");
@@ -166,10 +163,7 @@ protected:
         fs::create_symlink(base_ / "ui" / "index.html", base_ / "ui" / "inside.html");
     }
 
-    void TearDown() override {
-        Stop();
-        fs::remove_all(base_);
-    }
+    void TearDown() override { Stop(); }
 
     HeadlessShellOptions Options() {
         HeadlessShellOptions options;
@@ -214,7 +208,8 @@ protected:
         std::ofstream(file, std::ios::binary) << text;
     }
 
-    fs::path base_;
+    test::TempDir dir_;
+    const fs::path base_ = dir_.path();
     RecordingListener listener_;
     std::unique_ptr<HeadlessShell> shell_;
     std::thread loop_;

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "fakes/file_text.h"
 #include "platform/sim/json_syntax.h"
 #include "platform/sim/sim_address.h"
 #include "platform/sim/sim_dns.h"
@@ -23,13 +23,6 @@ const std::filesystem::path kWorlds =
 
 std::string World(const char* file) {
     return (kWorlds / file).string();
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 TEST(SimScenario, ExampleWorldsLoadAndBehave) {
@@ -190,7 +183,7 @@ TEST(SimScenario, BadInputIsNamedNotFatal) {
     EXPECT_NE(missing.error.find("no_such_world.json: cannot be read"), std::string::npos);
 
     // Every cut of a real file fails cleanly, naming a place in the text.
-    const std::string full = ReadText(World("wifi_loss.json"));
+    const std::string full = test::ReadFileText(World("wifi_loss.json"));
     ASSERT_FALSE(full.empty());
     const std::string trimmed = full.substr(0, full.find_last_not_of(" \n") + 1);
     for (size_t cut = 0; cut + 1 < trimmed.size(); ++cut) {

@@ -135,10 +135,7 @@ TEST(ServiceProbes, DnsAndTcp) {
 }
 
 HttpOutcome Answer(int status, HttpPhaseTimings timings) {
-    HttpOutcome o;
-    o.received = true;
-    o.statusCode = status;
-    o.bodyBytes = 1256;
+    HttpOutcome o = test::Answered(status, std::string(1256, 'x'));
     o.timings = timings;
     return o;
 }

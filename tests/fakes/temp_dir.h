@@ -1,4 +1,4 @@
-// TempDir: a fresh folder under /tmp for one test, removed with everything in it at the end.
+// TempDir: a fresh folder under /tmp for a test, removed with everything in it at the end.
 #pragma once
 
 #include <stdlib.h>
@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <system_error>
 
-namespace quillon::lnx {
+namespace quillon::test {
 
 class TempDir {
 public:
     TempDir() {
-        char pattern[] = "/tmp/quillon-linux-test-XXXXXX";
+        char pattern[] = "/tmp/quillon-test-XXXXXX";
         path_ = mkdtemp(pattern);
     }
     ~TempDir() {
@@ -24,4 +24,4 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace quillon::lnx
+}  // namespace quillon::test
