@@ -141,5 +141,22 @@ TEST(Telemetry, ASlowBackendNeverGrowsTheQueuePastItsBound) {
     EXPECT_EQ(rig.telemetry.Queued(), 0u);
 }
 
+TEST(Telemetry, AnHourWithTheBackendDownKeepsNothingAndAsksAtAMeasuredPace) {
+    sim::SimThreads threads;
+    TelemetryRig rig(threads);
+    rig.http.answer = [](const HttpExchange&) { return HttpOutcome{}; };  // no answer at all
+    size_t most = 0;
+    for (int second = 0; second < 3600; second += 5) {
+        rig.telemetry.TrackEvent("network.measurement", R"({"hops":[]})");
+        most = std::max(most, rig.telemetry.Queued());
+        rig.clock.Advance(5000);
+    }
+    EXPECT_LE(most, 7u);  // 30 s of events at most: every due batch is tried and let go
+    EXPECT_EQ(rig.telemetry.DroppedEvents(), 0u);
+    // Three attempts a batch, one batch every 30-odd seconds (the pauses count too).
+    EXPECT_GE(rig.Sent().size(), 3u * 100);
+    EXPECT_LE(rig.Sent().size(), 3u * 121);
+}
+
 }  // namespace
 }  // namespace quillon
