@@ -53,7 +53,10 @@ TEST(CheckInWithReferenceBackend, CredentialsTheOfferAndTelemetryArrive) {
     checkIn.SetAnswerHandler([&](const std::string& text) { answer = text; });
 
     const bool ok = checkIn.Run();
-    // A batch with the token the check-in handed out.
+    // A batch with a token the server no longer knows: rejected, a new check-in, then taken.
+    TelemetryCredentials revoked = credentials.Get();
+    revoked.token = std::string(64, 'f');
+    credentials.Save(revoked);
     sim::SimThreads threads;
     Telemetry telemetry(TelemetryPorts{client, clock, threads, credentials,
                                        checkIn.Identity().clientId, [&] { return checkIn.Run(); }});
@@ -64,13 +67,15 @@ TEST(CheckInWithReferenceBackend, CredentialsTheOfferAndTelemetryArrive) {
     serving.join();
     ASSERT_TRUE(ok) << log.Text();
     const TelemetryCredentials got = credentials.Get();
+    EXPECT_NE(got.token, revoked.token);
+    EXPECT_EQ(log.Count("[WARN] Telemetry token expired, triggering re-check-in"), 1);
     EXPECT_TRUE(got.active);
     EXPECT_EQ(got.endpoint, config.c2BaseUrl + "/v1/telemetry");
     EXPECT_EQ(got.token.size(), 64u);
     EXPECT_GT(got.tokenExpires, clock.UnixSeconds() + 3600);
     EXPECT_EQ(checkIn.LogUploadEndpoint(), config.c2BaseUrl + "/v1/logs");
     EXPECT_NE(answer.find(R"("targetVersion":"1.1.0")"), std::string::npos) << answer;
-    EXPECT_EQ(log.Count("[INFO] Check-in successful, telemetry enabled"), 1);
+    EXPECT_EQ(log.Count("[INFO] Check-in successful, telemetry enabled"), 2);  // and after the 401
     EXPECT_EQ(log.Count(got.token), 0);
     std::vector<server::StoredEvent> events;
     ASSERT_TRUE(store->RecentEvents(checkIn.Identity().clientId, 10, events, error)) << error;
