@@ -130,10 +130,6 @@ struct CachedGeo : GeoSource {
         g.valid = true;
         return g;
     }
-    bool IsPrivateOrReserved(const std::string& ip) override {
-        return ip.rfind("192.168.", 0) == 0 || ip.rfind("10.", 0) == 0;
-    }
-    double DistanceMiles(double, double, double, double) override { return 382.4; }
 };
 
 // The world, the registry filled as discovery would leave it, and the tick's parts.

@@ -113,7 +113,9 @@ TEST(ServiceMonitoring, TheFirstFiveEnabledServicesAreProbedAndChangesApplyAtOnc
     rig.dns.Answer("example.com", Ipv4Address(93, 184, 216, 34));
     std::vector<ServiceDefinition> list;
     for (int i = 1; i <= 7; ++i) {
-        list.push_back(Dns("s" + std::to_string(i), "example.com", i != 3));
+        std::string id = "s";  // appended: "s" + ... trips GCC 12's -O3 -Wrestrict
+        id += std::to_string(i);
+        list.push_back(Dns(id, "example.com", i != 3));
     }
     rig.monitor.StartServiceProbing(list);
     EXPECT_EQ(rig.log.Count("[INFO] Started service probing with 7 services"), 1);

@@ -87,10 +87,13 @@ std::optional<std::vector<uint8_t>> LinuxSecrets::Protect(const std::vector<uint
                                                           const std::string& description) {
     const std::optional<Key> key = GetKey(true);
     if (!key || description.size() > 0xFFFF) return std::nullopt;
-    std::vector<uint8_t> out(kMagic, kMagic + 4);
+    // Byte by byte: GCC 12 at -O3 takes range copies into a fresh vector for overflows.
+    std::vector<uint8_t> out;
+    out.reserve(6 + description.size() + kNonceBytes + kTagBytes + plain.size());
+    for (const char c : kMagic) out.push_back(static_cast<uint8_t>(c));
     out.push_back(static_cast<uint8_t>(description.size() >> 8));
     out.push_back(static_cast<uint8_t>(description.size() & 0xFF));
-    out.insert(out.end(), description.begin(), description.end());
+    for (const char c : description) out.push_back(static_cast<uint8_t>(c));
     const size_t nonceAt = out.size();
     out.resize(nonceAt + kNonceBytes + kTagBytes + plain.size());
     uint8_t* nonce = out.data() + nonceAt;

@@ -19,8 +19,9 @@ std::vector<uint8_t> Answer(std::vector<uint8_t> attributes, int length = -1) {
     const size_t declared = length < 0 ? attributes.size() : size_t(length);
     std::vector<uint8_t> out = {0x01, 0x01, uint8_t(declared >> 8), uint8_t(declared), 0x21, 0x12,
                                 0xA4, 0x42};
-    out.insert(out.end(), kId.begin(), kId.end());
-    out.insert(out.end(), attributes.begin(), attributes.end());
+    // Appended byte by byte: GCC 12's -O2 flags a range insert of an empty vector here.
+    for (const uint8_t byte : kId) out.push_back(byte);
+    for (const uint8_t byte : attributes) out.push_back(byte);
     return out;
 }
 
