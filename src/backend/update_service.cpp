@@ -153,8 +153,7 @@ std::string UpdateService::DownloadUrl() {
 std::string UpdateService::AnyDownloadUrl() {
     const UpdateOffer offer = Offer();
     for (const UpdateArtifact& artifact : offer.artifacts) {
-        if (artifact.platform.size() >= os_.size() &&
-            artifact.platform.find(os_) != std::string::npos) {
+        if (artifact.platform.find(os_) != std::string::npos) {
             return artifact.url;
         }
     }
