@@ -21,6 +21,7 @@
 #include "platform/system.h"
 #include "services/service_monitor.h"
 #include "services/service_store.h"
+#include "ui/history_bridge.h"
 #include "ui/service_bridge.h"
 #include "ui/ui_dispatch.h"
 #include "ui/update_bridge.h"
@@ -105,6 +106,10 @@ int Application::Run() {
         return 1;
     }
 
+    archive_ = std::make_unique<PingArchive>(*p.clock);
+    archive_->Init(ArchiveFolderIn(p.system->AppFolderPath(AppFolder::State)),
+                   options_.historyDays);
+
     StartServices();
 
     NetInfo* netInfo = p.netInfo;
@@ -141,6 +146,7 @@ int Application::Run() {
         pathPorts, [backend = backend_.get()](const std::string& type, const std::string& data) {
             backend->TrackEvent(type, data);
         });
+    monitor_->SetArchive(archive_.get());
     vendorSource_ = std::make_unique<OuiVendorSource>(*ouiDatabase_);
     monitor_->StateBuilder().SetVendorSource(vendorSource_.get());
     if (geoIp_) {
@@ -155,8 +161,10 @@ int Application::Run() {
     if (backend_->Updates() != nullptr) {
         updateBridge_ = std::make_unique<UpdateBridge>(*host_, *p.shell, *backend_->Updates());
     }
+    historyBridge_ = std::make_unique<HistoryBridge>(*host_, *archive_,
+                                                     HistoryPorts{*p.clock, *p.threads, *p.system});
     dispatcher_ = std::make_unique<UiDispatcher>(*host_, *monitor_, serviceBridge_.get(),
-                                                 updateBridge_.get());
+                                                 updateBridge_.get(), historyBridge_.get());
     controller_ = std::make_unique<MainController>(
         MainControllerPorts{*p.shell, *p.clock, *p.system, *netInfo, p.netEvents, p.autostart},
         *monitor_, *host_, *dispatcher_,
@@ -290,7 +298,16 @@ void Application::StopDiscoveryWorkers() {
     controller_.reset();
     dispatcher_.reset();
     updateBridge_.reset();
+    if (historyBridge_ && !historyBridge_->Stop(workerStopBound_)) {
+        // Reading a file the system is slow to give: the worker posts through the host.
+        LeaveRunning("History worker", std::move(historyBridge_));
+        KeepUntilExit(std::move(host_));
+    }
+    historyBridge_.reset();
     host_.reset();
+    // The monitor writes no more records once the loop has ended.
+    monitor_->SetArchive(nullptr);
+    archive_->Shutdown();
     if (monitor_->Stop(workerStopBound_)) {
         monitor_.reset();
         return;

@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "path/node_registry.h"
+#include "path/ping_archive.h"
 
 namespace quillon {
 
 class Backend;
 class GeoIpService;
 class GeoSource;
+class HistoryBridge;
 class HttpClient;
 class InterfaceChoice;
 class MainController;
@@ -40,8 +42,9 @@ struct ApplicationOptions {
     // The vendor lists the system ships (IEEE registry text), used until the downloaded list
     // is there; none: vendors are unknown until then.
     std::vector<std::string> vendorLists = {};
-    std::string stunServer = {};   // HOST[:PORT]; empty: the default server
-    std::string geoIpServer = {};  // HOST[:PORT]; empty: the default service
+    std::string stunServer = {};            // HOST[:PORT]; empty: the default server
+    std::string geoIpServer = {};           // HOST[:PORT]; empty: the default service
+    int historyDays = kDefaultArchiveDays;  // days of measurements kept; 0: all
 };
 
 // How long shutdown waits for discovery workers to notice the stop request.
@@ -97,6 +100,8 @@ private:
     std::unique_ptr<ServiceMonitor> serviceMonitor_;
     std::unique_ptr<ServiceBridge> serviceBridge_;
     std::unique_ptr<UpdateBridge> updateBridge_;
+    std::unique_ptr<PingArchive> archive_;
+    std::unique_ptr<HistoryBridge> historyBridge_;
     std::unique_ptr<InterfaceChoice> interfaceChoice_;
     std::unique_ptr<PathMonitor> monitor_;
     std::unique_ptr<WebViewHost> host_;

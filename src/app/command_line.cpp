@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <system_error>
 
 #include "base/fs_path.h"
+#include "base/time_text.h"
 #include "base/url.h"
 #include "discovery/address_text.h"
 #include "discovery/geoip_service.h"
@@ -91,11 +93,101 @@ std::string UsageText() {
            "                            (default " +
            std::string(kDefaultGeoIpServer) +
            ")\n"
+           "  --history-days N          days of measurements kept on disk (default " +
+           std::to_string(kDefaultArchiveDays) +
+           ";\n"
+           "                            0 keeps everything)\n"
            "  --version                 print the version and exit\n"
-           "  --help                    print this help and exit\n";
+           "  --help                    print this help and exit\n"
+           "\n"
+           "  quillon export ...        writes the recorded measurements out; see\n"
+           "                            quillon export --help\n";
 }
 
+std::string ExportUsageText() {
+    return "Usage: quillon export [--from DATE] [--to DATE] [--format csv|json]\n"
+           "                      [--data samples|verdicts] [--output FILE] [--data-dir DIR]\n"
+           "\n"
+           "Writes the measurements Quillon recorded, without starting it.\n"
+           "\n"
+           "  --from DATE, --to DATE    local days YYYY-MM-DD, both included (default: from\n"
+           "                            the first day recorded to today)\n"
+           "  --format csv|json         CSV with a header line, or a JSON array (default csv)\n"
+           "  --data samples|verdicts   every echo of every hop, or every change of the\n"
+           "                            verdict (default samples)\n"
+           "  --output FILE             write FILE instead of standard output\n"
+           "  --data-dir DIR            the folder the application was run with\n";
+}
+
+namespace {
+
+CommandLineResult ParseExportCommand(const std::vector<std::string>& args) {
+    CommandLineResult result;
+    CommandLine& o = result.options;
+    o.action = CommandLine::Action::Export;
+    CommandLine::Export& e = o.exportOptions;
+    std::vector<std::string> seen;
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        const size_t equals = name.find('=');
+        const bool glued = name.rfind("--", 0) == 0 && equals != std::string::npos;
+        if (glued) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        if (name == "--help") {
+            o.action = CommandLine::Action::Help;
+            result.ok = true;
+            return result;
+        }
+        static const char* const kNames[] = {"--from",   "--to",   "--format",
+                                             "--output", "--data", "--data-dir"};
+        if (std::find(std::begin(kNames), std::end(kNames), name) == std::end(kNames)) {
+            return Fail(name.rfind("-", 0) == 0 ? "export: unknown option '" + name + "'"
+                                                : "export: unexpected argument '" + name + "'");
+        }
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+            return Fail("export: option " + name + " given twice");
+        }
+        seen.push_back(name);
+        if (!glued) {
+            if (i + 1 >= args.size()) return Fail("export: option " + name + " needs a value");
+            value = args[++i];
+        }
+        if (value.empty()) return Fail("export: option " + name + " needs a non-empty value");
+        if (name == "--from" || name == "--to") {
+            const std::optional<int64_t> day = ParseDateText(value);
+            if (!day)
+                return Fail("export: " + name + " '" + value + "' is not a date (YYYY-MM-DD)");
+            (name == "--from" ? e.fromDay : e.toDay) = day;
+        } else if (name == "--format") {
+            if (value != "csv" && value != "json") {
+                return Fail("export: --format '" + value + "' is not csv or json");
+            }
+            e.format = value == "csv" ? ExportFormat::Csv : ExportFormat::Json;
+        } else if (name == "--data") {
+            if (value != "samples" && value != "verdicts") {
+                return Fail("export: --data '" + value + "' is not samples or verdicts");
+            }
+            e.data = value == "samples" ? ExportData::Samples : ExportData::Verdicts;
+        } else if (name == "--output") {
+            e.output = value;
+        } else {
+            o.dataDir = value;
+        }
+    }
+    if (e.fromDay && e.toDay && *e.fromDay > *e.toDay) {
+        return Fail("export: --from is after --to");
+    }
+    result.ok = true;
+    return result;
+}
+
+}  // namespace
+
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
+    if (!args.empty() && args[0] == "export") return ParseExportCommand(args);
     CommandLineResult result;
     CommandLine& o = result.options;
 
@@ -107,7 +199,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
 
     bool seenListen = false, seenDataDir = false, seenSimulate = false;
     bool seenDestination = false, seenInterface = false, seenStunServer = false;
-    bool seenGeoIpServer = false;
+    bool seenGeoIpServer = false, seenHistoryDays = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -186,6 +278,16 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
                 return Fail("--geoip-server: '" + o.geoIpServer +
                             "' is not HOST or HOST:PORT with a port 1-65535");
             }
+        } else if (name == "--history-days") {
+            const std::string text = takeValue(seenHistoryDays);
+            if (!result.error.empty()) return Fail(result.error);
+            unsigned days = 0;
+            const char* end = text.data() + text.size();
+            const auto [next, error] = std::from_chars(text.data(), end, days);
+            if (error != std::errc() || next != end || days > 36500) {
+                return Fail("--history-days: '" + text + "' is not a number of days 0-36500");
+            }
+            o.historyDays = static_cast<int>(days);
         } else if (name == "--destination") {
             const std::string list = takeValue(seenDestination);
             if (!result.error.empty()) return Fail(result.error);

@@ -3,16 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/app_version.h"
 #include "base/ipv4.h"
+#include "path/archive_export.h"
+#include "path/ping_archive.h"
 
 namespace quillon {
 
 struct CommandLine {
-    enum class Action { Run, Version, Help };
+    enum class Action { Run, Version, Help, Export };
     Action action = Action::Run;
 
     bool minimized = false;  // "--minimized" appears anywhere in the command line text
@@ -26,6 +29,15 @@ struct CommandLine {
     std::string interfaceName;  // empty: chosen automatically
     std::string stunServer;     // HOST[:PORT] of the STUN server; empty: the default one
     std::string geoIpServer;    // HOST[:PORT] of the IP-information service; empty: the default
+    int historyDays = kDefaultArchiveDays;  // days of history kept; 0: all
+
+    // `quillon export`: the archive's records of local days, both included.
+    struct Export {
+        std::optional<int64_t> fromDay, toDay;  // nothing: from the first day, to today
+        ExportFormat format = ExportFormat::Csv;
+        ExportData data = ExportData::Samples;
+        std::string output;  // empty: standard output
+    } exportOptions;
 };
 
 struct CommandLineResult {
@@ -38,6 +50,7 @@ struct CommandLineResult {
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText();
+std::string ExportUsageText();
 std::string VersionText();
 
 // What the options name, checked once the command line is understood and before anything

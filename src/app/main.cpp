@@ -14,6 +14,9 @@
 #include "app/application.h"
 #include "app/command_line.h"
 #include "base/fs_path.h"
+#include "base/time_text.h"
+#include "path/archive_export.h"
+#include "path/ping_archive.h"
 #include "platform/linux/headless_shell.h"
 #include "platform/linux/linux_autostart.h"
 #include "platform/linux/linux_clock.h"
@@ -63,9 +66,10 @@ std::vector<quillon::Destination> DestinationsOf(const quillon::CommandLine& opt
 int RunApplication(quillon::Platform& platform, const quillon::CommandLine& options,
                    std::vector<std::string> vendorLists) {
     quillon::Application app(
-        platform, quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
-                                              options.interfaceName, std::move(vendorLists),
-                                              options.stunServer, options.geoIpServer});
+        platform,
+        quillon::ApplicationOptions{options.minimized, DestinationsOf(options),
+                                    options.interfaceName, std::move(vendorLists),
+                                    options.stunServer, options.geoIpServer, options.historyDays});
     const int exitCode = app.Run();
     if (!app.FatalMessage().empty()) std::fprintf(stderr, "%s\n", app.FatalMessage().c_str());
     if (app.WorkersLeftRunning()) {
@@ -118,7 +122,11 @@ int RunSimulated(const quillon::CommandLine& options) {
     system.executablePath = quillon::lnx::RunningExecutablePath().string();
     if (!options.dataDir.empty()) {
         for (quillon::AppFolder kind : kAllFolders) system.SetAppFolder(kind, options.dataDir);
+        system.downloadsFolder = options.dataDir + "/Downloads";
     } else {
+        // Exports are the person's own files: they outlive the simulated run.
+        system.downloadsFolder = quillon::lnx::LinuxSystem(quillon::lnx::LinuxSystemOptions{})
+                                     .DownloadsFolderPath();
         std::printf(
             "Simulated run: logs and data go to %s and are removed at exit "
             "(--data-dir DIR keeps them).\n",
@@ -189,6 +197,47 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     return RunApplication(platform, options, kSystemVendorLists);
 }
 
+// quillon export: the archive written out, without starting anything else.
+int RunExport(const quillon::CommandLine& options) {
+    const quillon::CommandLine::Export& e = options.exportOptions;
+    quillon::lnx::LinuxClock clock;
+    quillon::lnx::LinuxSystemOptions systemOptions;
+    systemOptions.dataDir = options.dataDir;
+    quillon::lnx::LinuxSystem system(systemOptions);
+    const std::string folder =
+        quillon::ArchiveFolderIn(system.AppFolderPath(quillon::AppFolder::State));
+    std::error_code ec;
+    if (folder.empty() || !std::filesystem::is_directory(quillon::FsPath(folder), ec)) {
+        std::fprintf(stderr, "quillon export: nothing recorded yet (%s is not a folder)\n",
+                     folder.empty() ? "the data folder" : folder.c_str());
+        return 1;
+    }
+    const quillon::LocalTime today = clock.Local();
+    quillon::ExportRequest request;
+    request.folder = folder;
+    request.firstDay = e.fromDay.value_or(0);
+    request.lastDay = e.toDay.value_or(quillon::DaysFromCivil(today.year, today.month, today.day));
+    request.format = e.format;
+    request.data = e.data;
+    const quillon::ExportSummary summary = e.output.empty()
+                                               ? quillon::ExportArchive(request, stdout)
+                                               : quillon::ExportArchiveToFile(request, e.output);
+    if (!summary.ok) {
+        std::fprintf(stderr, "quillon export: %s\n", summary.error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "Exported %llu records from %zu day file%s%s%s",
+                 static_cast<unsigned long long>(summary.records), summary.files,
+                 summary.files == 1 ? "" : "s",
+                 e.output.empty() ? "" : " to ", e.output.c_str());
+    if (summary.skipped > 0) {
+        std::fprintf(stderr, "; skipped %llu lines that could not be read",
+                     static_cast<unsigned long long>(summary.skipped));
+    }
+    std::fputs("\n", stderr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -196,8 +245,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const quillon::CommandLineResult parsed = quillon::ParseCommandLine(args);
     if (!parsed.ok) {
+        const bool exporting = !args.empty() && args[0] == "export";
         std::fprintf(stderr, "quillon: %s\n\n%s", parsed.error.c_str(),
-                     quillon::UsageText().c_str());
+                     exporting ? quillon::ExportUsageText().c_str()
+                               : quillon::UsageText().c_str());
         return 2;
     }
     switch (parsed.options.action) {
@@ -205,8 +256,12 @@ int main(int argc, char** argv) {
             std::fputs(quillon::VersionText().c_str(), stdout);
             return 0;
         case CommandLine::Action::Help:
-            std::fputs(quillon::UsageText().c_str(), stdout);
+            std::fputs(!args.empty() && args[0] == "export" ? quillon::ExportUsageText().c_str()
+                                                            : quillon::UsageText().c_str(),
+                       stdout);
             return 0;
+        case CommandLine::Action::Export:
+            return RunExport(parsed.options);
         case CommandLine::Action::Run:
             break;
     }

@@ -2,6 +2,7 @@
 // passing through the Windows ANSI code page.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -21,6 +22,17 @@ inline std::filesystem::path FsPath(std::string_view utf8) {
 inline std::string Utf8Path(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
+}
+
+// std::fopen of a UTF-8 path: the wide-character open on Windows, where narrow names would
+// pass through the ANSI code page.
+inline std::FILE* OpenFile(std::string_view utf8, const char* mode) {
+#ifdef _WIN32
+    std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return _wfopen(FsPath(utf8).c_str(), wideMode.c_str());
+#else
+    return std::fopen(std::string(utf8).c_str(), mode);
+#endif
 }
 
 }  // namespace quillon

@@ -96,11 +96,7 @@ bool OpenNewLogFileLocked(LogState& state) {
                   t.hour, t.minute, t.second);
     state.currentPath = folder + kPathSeparator + name;
 
-#ifdef _WIN32
-    std::FILE* file = _wfopen(FsPath(state.currentPath).c_str(), L"wb");
-#else
-    std::FILE* file = std::fopen(state.currentPath.c_str(), "wb");
-#endif
+    std::FILE* file = OpenFile(state.currentPath, "wb");
     if (file == nullptr) return false;
     // Unbuffered: every line reaches the system at once, so a crash loses nothing already
     // logged, and writing needs no buffer on the heap.

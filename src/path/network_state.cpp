@@ -105,6 +105,7 @@ std::string NetworkStateBuilder::BuildNetworkState() {
         lastDiagnosis_ = Diagnose(path, in.evidence, reached, context_.hysteresis);
         in.verdict = BuildVerdict(lastDiagnosis_, path.empty(), link, context_.hysteresis);
     }
+    lastVerdict_ = in.verdict;
 
     DetectUniFi(in.adapter);
     if (!in.adapter.gatewayMac.empty()) {

@@ -89,6 +89,7 @@ public:
     // What the last build concluded. It wants evidence while an impairment is suspected,
     // proven or still shown: the monitor then measures more often.
     const Diagnosis& LastDiagnosis() const { return lastDiagnosis_; }
+    const Verdict& LastVerdict() const { return lastVerdict_; }
     bool WantsEvidence() const;
 
 private:
@@ -140,6 +141,7 @@ private:
     UnifiSource noUnifi_;
 
     Diagnosis lastDiagnosis_;
+    Verdict lastVerdict_;
 
     // The facts read at most once a minute, and when.
     struct ComputerFacts {

@@ -1,6 +1,7 @@
 #include "path/path_monitor.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "base/log.h"
 #include "discovery/address_text.h"
@@ -102,11 +103,17 @@ std::optional<std::string> PathMonitor::MeasurementTick(uint32_t regularMs) {
         if (discovery_.CycleWanted()) StartDiscoveryCycle();
         if (discovery_.PrimaryDone()) {
             const bool regular = lastSweepRegular_;
+            std::vector<ProbeResult> archived;
             prober_.CollectEchoReplies(
                 [&](Ipv4Address address, uint32_t rttMs, bool timedOut, uint64_t sentAtMs) {
                     registry_.RecordSample(address, rttMs, timedOut, regular, sentAtMs);
                     ++echoes;
+                    // The extra echoes of evidence gathering would multiply the archive.
+                    if (archive_ != nullptr && regular) {
+                        archived.push_back({0, address, rttMs, timedOut});
+                    }
                 });
+            if (!archived.empty()) ArchiveEchoes(archived);
             collected_ = now - lastSweep_ >= kEvidenceTickMs;
             // Ticks a little early still count: timers are not exact.
             const uint64_t slack = kEvidenceTickMs / 2;
@@ -124,14 +131,61 @@ std::optional<std::string> PathMonitor::MeasurementTick(uint32_t regularMs) {
     std::shared_ptr<const HopList> path = currentPath_.Snapshot();
     const bool nothingNew = echoes == 0 && path == lastBuiltPath_ && discovery_.PrimaryDone() &&
                             prober_.SharedHandleOpen() && lastBuild_ != 0 &&
-                            now - lastBuild_ < regularMs &&
-                            SourceChanges() == lastSourceChanges_;
-    if (nothingNew) return std::nullopt;
+                            now - lastBuild_ < regularMs && SourceChanges() == lastSourceChanges_;
+    if (nothingNew) {
+        if (archive_ != nullptr) archive_->FlushIfDue();
+        return std::nullopt;
+    }
     lastBuild_ = now;
     lastBuiltPath_ = std::move(path);
     // Read before the build: a change that comes in during it is news for the next tick.
     lastSourceChanges_ = SourceChanges();
-    return builder_.BuildNetworkState();
+    std::string state = builder_.BuildNetworkState();
+    if (archive_ != nullptr) {
+        ArchiveVerdict();
+        archive_->FlushIfDue();
+    }
+    return state;
+}
+
+void PathMonitor::ArchiveEchoes(const std::vector<ProbeResult>& echoes) {
+    // Hop numbers as traced, the primary destination's path first.
+    std::unordered_map<Ipv4Address, int32_t> hopNumbers;
+    std::vector<Destination> destinations = registry_.GetDestinations();
+    std::stable_partition(destinations.begin(), destinations.end(),
+                          [](const Destination& d) { return d.isPrimary; });
+    for (const Destination& destination : destinations) {
+        const std::optional<DiscoveredPath> traced = registry_.GetPath(destination.address);
+        if (!traced) continue;
+        for (size_t i = 0; i < traced->hops.size(); ++i) {
+            if (!traced->hops[i].IsZero()) {
+                hopNumbers.try_emplace(traced->hops[i], static_cast<int32_t>(i + 1));
+            }
+        }
+    }
+    for (const ProbeResult& echo : echoes) {
+        const auto known = hopNumbers.find(echo.address);
+        archive_->AddSample(echo.address.Text(), known == hopNumbers.end() ? 0 : known->second,
+                            echo.rttMs, echo.timedOut);
+    }
+}
+
+void PathMonitor::ArchiveVerdict() {
+    const Verdict& verdict = builder_.LastVerdict();
+    VerdictRecord record;
+    record.status = StatusText(verdict.overall);
+    if (verdict.callout.show) {
+        record.title = verdict.callout.title;
+        if (verdict.callout.segment) record.segmentId = SegmentId(*verdict.callout.segment);
+    }
+    // A figure that moves is not a new verdict: only what the person is told counts.
+    if (lastArchivedVerdict_ && lastArchivedVerdict_->status == record.status &&
+        lastArchivedVerdict_->title == record.title &&
+        lastArchivedVerdict_->segmentId == record.segmentId) {
+        return;
+    }
+    lastArchivedVerdict_ = record;
+    archive_->AddVerdict(std::move(record));
 }
 
 uint32_t PathMonitor::NextTickDelayMs(uint32_t regularMs) {

@@ -26,6 +26,7 @@
 #include "path/network_state.h"
 #include "path/node_registry.h"
 #include "path/path_discovery.h"
+#include "path/ping_archive.h"
 
 namespace quillon {
 
@@ -97,6 +98,10 @@ public:
     // running, in which case the monitor must not be destroyed (its destructor would wait).
     bool Stop(std::chrono::milliseconds bound);
 
+    // Every regular echo and every change of the verdict goes to the archive from now on; null
+    // stops it. UI thread; the archive must outlive the monitor or be taken away first.
+    void SetArchive(PingArchive* archive) { archive_ = archive; }
+
     NodeRegistry& Registry() { return registry_; }
     CurrentPath& Path() { return currentPath_; }
     EchoProber& Prober() { return prober_; }
@@ -121,6 +126,10 @@ private:
     };
 
     std::string IcmpBlockedHint() const;
+    // The archive's records of one tick: the echoes collected, with their hop numbers on the
+    // traced paths, and the verdict when it changed.
+    void ArchiveEchoes(const std::vector<ProbeResult>& echoes);
+    void ArchiveVerdict();
     // Moves when the public address or a location changed: news for the page.
     uint64_t SourceChanges() {
         return (publicIp_ ? publicIp_->Changes() : 0) + builder_.SourceChanges();
@@ -146,8 +155,11 @@ private:
     uint64_t evidenceRestUntil_ = 0;
     uint64_t lastIcmpAttempt_ = 0;
     uint64_t lastBuild_ = 0;
-    uint64_t lastSourceChanges_ = 0;  // what the last message showed of the public address and places
+    uint64_t lastSourceChanges_ =
+        0;  // what the last message showed of the public address and places
     std::shared_ptr<const HopList> lastBuiltPath_;  // the path the last message showed
+    PingArchive* archive_ = nullptr;
+    std::optional<VerdictRecord> lastArchivedVerdict_;
 
     std::mutex workersMutex_;
     std::condition_variable workersIdle_;

@@ -55,6 +55,9 @@ public:
     // it cannot be determined (the caller then degrades the service that needed it).
     virtual std::string AppFolderPath(AppFolder kind) = 0;
 
+    // The user's folder for downloaded files, where exports are saved; empty when unknown.
+    virtual std::string DownloadsFolderPath() { return {}; }
+
     // Full path of the running executable; empty on failure.
     virtual std::string ExecutablePath() = 0;
 

@@ -3,6 +3,7 @@
 #include "base/json_value.h"
 #include "base/log.h"
 #include "path/path_monitor.h"
+#include "ui/history_bridge.h"
 #include "ui/service_bridge.h"
 #include "ui/update_bridge.h"
 #include "ui/webview_host.h"
@@ -75,6 +76,15 @@ void UiDispatcher::DispatchUiAction(const std::string& message) {
     }
     if (updates_ != nullptr && action == "download_update") {
         updates_->Download();
+        return;
+    }
+    if (history_ != nullptr && action == "get_history") {
+        history_->RequestHistory(ExtractStringField(message, "period"));
+        return;
+    }
+    if (history_ != nullptr && action == "export_history") {
+        history_->RequestExport(ExtractStringField(message, "period"),
+                                ExtractStringField(message, "format"));
         return;
     }
     LogWrite(Debug, "Unhandled WebView action: %s", action.c_str());

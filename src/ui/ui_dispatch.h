@@ -10,6 +10,7 @@
 
 namespace quillon {
 
+class HistoryBridge;
 class PathMonitor;
 class ServiceBridge;
 class UpdateBridge;
@@ -21,10 +22,14 @@ std::string ExtractStringField(const std::string& message, const std::string& ke
 
 class UiDispatcher {
 public:
-    // `services` and `updates` may be null where those services are not available.
+    // `services`, `updates` and `history` may be null where those services are not available.
     UiDispatcher(WebViewHost& host, PathMonitor& monitor, ServiceBridge* services = nullptr,
-                 UpdateBridge* updates = nullptr)
-        : host_(host), monitor_(monitor), services_(services), updates_(updates) {}
+                 UpdateBridge* updates = nullptr, HistoryBridge* history = nullptr)
+        : host_(host),
+          monitor_(monitor),
+          services_(services),
+          updates_(updates),
+          history_(history) {}
 
     void HandleUiMessage(const std::string& message);
     void DispatchUiAction(const std::string& message);
@@ -39,6 +44,7 @@ private:
     PathMonitor& monitor_;
     ServiceBridge* services_;
     UpdateBridge* updates_;
+    HistoryBridge* history_;
 };
 
 }  // namespace quillon

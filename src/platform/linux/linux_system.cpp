@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "base/small_file.h"
+
 extern char** environ;
 
 namespace quillon::lnx {
@@ -46,6 +48,16 @@ LinuxSystem::LinuxSystem(LinuxSystemOptions options) : options_(std::move(option
 
 std::string LinuxSystem::AppFolderPath(AppFolder kind) {
     return XdgAppFolder(kind, options_.env, options_.dataDir);
+}
+
+std::string LinuxSystem::DownloadsFolderPath() {
+    const std::string configHome = XdgConfigHome(options_.env);
+    std::string userDirs;
+    if (!configHome.empty()) {
+        const SmallFile file = ReadSmallFile(configHome + "/user-dirs.dirs", 64 * 1024);
+        if (file.text) userDirs = *file.text;
+    }
+    return XdgDownloadFolder(options_.env, userDirs);
 }
 
 std::string LinuxSystem::ExecutablePath() {

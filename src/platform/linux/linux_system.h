@@ -27,6 +27,7 @@ public:
     explicit LinuxSystem(LinuxSystemOptions options);
 
     std::string AppFolderPath(AppFolder kind) override;
+    std::string DownloadsFolderPath() override;
     std::string ExecutablePath() override;
     OsVersion GetOsVersion() override;
     std::string Architecture() override;

@@ -65,6 +65,29 @@ std::string XdgAppFolder(AppFolder kind, const EnvLookup& env, const std::string
     return "";
 }
 
+std::string XdgDownloadFolder(const EnvLookup& env, std::string_view userDirsText) {
+    if (auto v = env("XDG_DOWNLOAD_DIR"); v && StartsWith(*v, "/")) return *v;
+    const auto home = env("HOME");
+    if (!home || !StartsWith(*home, "/")) return "";
+    // Lines like XDG_DOWNLOAD_DIR="$HOME/Downloads"; the path is absolute or starts $HOME/.
+    constexpr std::string_view kKey = "XDG_DOWNLOAD_DIR=\"";
+    size_t at = 0;
+    while (at < userDirsText.size()) {
+        size_t end = userDirsText.find('\n', at);
+        if (end == std::string_view::npos) end = userDirsText.size();
+        const std::string_view line = userDirsText.substr(at, end - at);
+        at = end + 1;
+        if (!StartsWith(line, kKey)) continue;
+        const std::string_view rest = line.substr(kKey.size());
+        const size_t close = rest.find('"');
+        if (close == std::string_view::npos) continue;
+        const std::string_view value = rest.substr(0, close);
+        if (StartsWith(value, "$HOME/")) return *home + std::string(value.substr(5));
+        if (StartsWith(value, "/")) return std::string(value);
+    }
+    return *home + "/Downloads";
+}
+
 MemoryStatus ParseMeminfo(std::string_view text) {
     MemoryStatus out;
     const auto total = MeminfoKb(text, "MemTotal");

@@ -24,6 +24,11 @@ std::string XdgAppFolder(AppFolder kind, const EnvLookup& env, const std::string
 // The XDG configuration home itself (autostart entries live beneath it); empty when unknown.
 std::string XdgConfigHome(const EnvLookup& env);
 
+// The user's download folder: $XDG_DOWNLOAD_DIR when absolute, else the XDG_DOWNLOAD_DIR line
+// of the user-dirs file (~/.config/user-dirs.dirs, its text given; "$HOME/..." expanded),
+// else ~/Downloads. Empty without a home.
+std::string XdgDownloadFolder(const EnvLookup& env, std::string_view userDirsText);
+
 // MemTotal and MemAvailable (kB) of /proc/meminfo; load = 100 - available * 100 / total.
 MemoryStatus ParseMeminfo(std::string_view text);
 

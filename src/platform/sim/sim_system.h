@@ -22,6 +22,7 @@ public:
     void SetAppFolder(AppFolder kind, std::string path) { folders_[kind] = std::move(path); }
 
     std::string AppFolderPath(AppFolder kind) override;
+    std::string DownloadsFolderPath() override { return downloadsFolder; }
     std::string ExecutablePath() override { return executablePath; }
     OsVersion GetOsVersion() override { return osVersion; }
     std::string Architecture() override { return architecture; }
@@ -36,6 +37,7 @@ public:
 
     // Facts the test controls.
     std::string executablePath = "/opt/quillon/quillon";
+    std::string downloadsFolder;  // empty: there is none
     OsVersion osVersion{"Linux", "6.1.0"};
     std::string architecture = "x64";
     std::string computerName = "SIM-PC";
