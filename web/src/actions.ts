@@ -1,6 +1,7 @@
 // What the page's controls do: every command goes through here, so a refused value always
 // becomes a visible message and never reaches the bridge.
 
+import type { ExportFormat, Period } from './archive';
 import type { Bridge } from './bridge';
 import { encodeCommand, type CommandObject } from './commands';
 import type { ServiceDefinition } from './messages';
@@ -13,10 +14,16 @@ export interface Actions {
   deleteService(id: string, name: string): Promise<boolean>;
   dismissUpdate(version: string): Promise<boolean>;
   downloadUpdate(): Promise<boolean>;
+  loadHistory(period: Period): Promise<boolean>;
+  exportHistory(format: ExportFormat): Promise<boolean>;
 }
 
 // How long a save or delete may go unanswered before the page stops waiting.
 export const SERVICE_CHANGE_TIMEOUT_MS = 15_000;
+// A week of the archive takes the application a few seconds to read; well beyond that it is not
+// coming. The History view asks again every minute in any case.
+export const HISTORY_TIMEOUT_MS = 30_000;
+export const EXPORT_TIMEOUT_MS = 60_000;
 const UNREACHABLE = 'Could not reach Quillon. Is it still running?';
 
 export function createActions(
@@ -101,5 +108,44 @@ export function createActions(
     return sent;
   };
 
-  return { send, rediscover, saveService, deleteService, dismissUpdate, downloadUpdate };
+  // The reply is a history message; what went wrong shows in the History view, not at the top.
+  const loadHistory = async (period: Period): Promise<boolean> => {
+    const request = store.archive.beginLoad();
+    const problem = await deliver('get_history', { period });
+    if (problem) {
+      store.archive.failLoad(request, problem);
+      return false;
+    }
+    setTimer(
+      () => store.archive.failLoad(request, 'Quillon did not send the history. It will be asked again.'),
+      HISTORY_TIMEOUT_MS,
+    );
+    return true;
+  };
+
+  // Quillon writes the file itself and says where.
+  const exportHistory = async (format: ExportFormat): Promise<boolean> => {
+    const request = store.archive.beginExport(format);
+    const problem = await deliver('export_history', { period: store.archive.period, format });
+    if (problem) {
+      store.archive.failExport(request, problem);
+      return false;
+    }
+    setTimer(
+      () => store.archive.failExport(request, 'Quillon did not answer. The file may not have been written.'),
+      EXPORT_TIMEOUT_MS,
+    );
+    return true;
+  };
+
+  return {
+    send,
+    rediscover,
+    saveService,
+    deleteService,
+    dismissUpdate,
+    downloadUpdate,
+    loadHistory,
+    exportHistory,
+  };
 }

@@ -43,7 +43,18 @@ const updates = {
   download: () => void actions.downloadUpdate(),
 };
 
+const history = {
+  load: (period: Parameters<typeof actions.loadHistory>[0]) => void actions.loadHistory(period),
+  exportAs: (format: Parameters<typeof actions.exportHistory>[0]) => void actions.exportHistory(format),
+};
+
 render(
-  <App store={store} onRefresh={() => void actions.rediscover()} services={services} updates={updates} />,
+  <App
+    store={store}
+    onRefresh={() => void actions.rediscover()}
+    services={services}
+    updates={updates}
+    history={history}
+  />,
   document.getElementById('app')!,
 );

@@ -2,6 +2,8 @@
 // whatever arrives over a bridge into them. Everything from outside is checked here, so the
 // components can trust the types they are given.
 
+import { toHistory, toHistoryExport, type HistoryExportMessage, type HistoryMessage } from './archive';
+
 export type Status = 'healthy' | 'warning' | 'critical' | 'unknown';
 
 // The parts of the path picture a hop can be counted in.
@@ -153,7 +155,14 @@ export interface OtherMessage {
 }
 
 export type Inbound =
-  NetworkState | ServiceMetrics | ServiceList | ServiceChangeResult | UpdateAvailable | OtherMessage;
+  | NetworkState
+  | ServiceMetrics
+  | ServiceList
+  | ServiceChangeResult
+  | UpdateAvailable
+  | HistoryMessage
+  | HistoryExportMessage
+  | OtherMessage;
 
 const OTHER_TYPES = new Set(['unifiLoginResult', 'unifiMfaResult', 'unifiSessionStatus']);
 
@@ -373,6 +382,10 @@ export function parseInbound(data: unknown): Inbound | null {
       return toServiceChangeResult(value.payload);
     case 'updateAvailable':
       return toUpdateAvailable(value.payload);
+    case 'history':
+      return toHistory(value.payload);
+    case 'historyExport':
+      return toHistoryExport(value.payload);
   }
   if (typeof value.type === 'string' && OTHER_TYPES.has(value.type)) {
     return { type: value.type as OtherMessage['type'], payload: value.payload };

@@ -2,6 +2,7 @@
 // the bridge's connection and a short notice for the user. Views subscribe and re-render on
 // change.
 
+import { ArchiveStore, type KeyValueStorage } from './archiveStore';
 import type { ConnectionState } from './bridge';
 import { HistoryStore, type HistoryLimits } from './history';
 import { parseInbound, type NetworkState, type ServiceChange, type UpdateOffer } from './messages';
@@ -15,6 +16,8 @@ export interface Notice {
 export class PageStore {
   readonly history: HistoryStore;
   readonly services: ServiceStore;
+  // The archive's history as the History view shows it.
+  readonly archive: ArchiveStore;
   state: NetworkState | null = null;
   receivedAt = 0; // ms since the epoch of the last network state
   messages = 0;
@@ -27,9 +30,15 @@ export class PageStore {
   private pendingSince = 0;
   private readonly listeners = new Set<() => void>();
 
-  constructor(limits: Partial<HistoryLimits> = {}, serviceLimits: Partial<ServiceLimits> = {}) {
+  // `storage` keeps the History view's period; the page's local storage unless given.
+  constructor(
+    limits: Partial<HistoryLimits> = {},
+    serviceLimits: Partial<ServiceLimits> = {},
+    storage?: KeyValueStorage | null,
+  ) {
     this.history = new HistoryStore(limits);
     this.services = new ServiceStore(serviceLimits);
+    this.archive = new ArchiveStore(() => this.changed(), storage);
   }
 
   subscribe(listener: () => void): () => void {
@@ -60,6 +69,12 @@ export class PageStore {
         break;
       case 'updateAvailable':
         this.update = message.payload;
+        break;
+      case 'history':
+        if (!this.archive.accept(message.payload)) return false;
+        break;
+      case 'historyExport':
+        if (!this.archive.acceptExport(message.payload)) return false;
         break;
       default:
         return false;

@@ -7,6 +7,8 @@ import { HopTable } from './HopTable';
 import { HopChart } from './HopChart';
 import { InfoCards } from './InfoCards';
 import { ServicesView, stateCounts, type ServiceCommands } from './ServicesView';
+import { HistoryView, type HistoryCommands } from './HistoryView';
+import { CopyReport } from './CopyReport';
 import { cannotMeasure } from '../format';
 
 export interface UpdateCommands {
@@ -19,16 +21,19 @@ interface Props {
   onRefresh(): void;
   services?: ServiceCommands;
   updates?: UpdateCommands;
+  history?: HistoryCommands;
 }
 
-type Tab = 'connection' | 'services';
+type Tab = 'connection' | 'services' | 'history';
 const TABS: { id: Tab; label: string }[] = [
   { id: 'connection', label: 'Connection' },
   { id: 'services', label: 'Services' },
+  { id: 'history', label: 'History' },
 ];
 
 const NO_COMMANDS: ServiceCommands = { saveService: () => {}, deleteService: () => {} };
 const NO_UPDATE_COMMANDS: UpdateCommands = { dismiss: () => {}, download: () => {} };
+const NO_HISTORY_COMMANDS: HistoryCommands = { load: () => {}, exportAs: () => {} };
 
 const URGENCY_TEXT = {
   optional: '',
@@ -147,7 +152,13 @@ function Waiting({ store }: { store: PageStore }) {
   );
 }
 
-export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPDATE_COMMANDS }: Props) {
+export function App({
+  store,
+  onRefresh,
+  services = NO_COMMANDS,
+  updates = NO_UPDATE_COMMANDS,
+  history = NO_HISTORY_COMMANDS,
+}: Props) {
   useStore(store);
   useLayoutEffect(() => store.rendered());
   // Feedback fades after a while; errors stay until something replaces them.
@@ -201,11 +212,14 @@ export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPD
               commands={services}
               onFormOpen={() => store.clearServiceOutcome()}
             />
+          ) : tab === 'history' ? (
+            <HistoryView archive={store.archive} commands={history} />
           ) : !state ? (
             <Waiting store={store} />
           ) : (
             <>
               <Overview state={state} />
+              <CopyReport state={state} />
               <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
               <section class="hops-section" aria-labelledby="hops-title">
                 <h2 id="hops-title">Stops along the way</h2>
