@@ -133,12 +133,9 @@ bool PingArchive::Append(DailyFile& kind, std::string_view day, std::string_view
             return false;
         }
     }
+    // Where a failed write is cut back to (unknown for a device, which has no length).
     const auto size = std::filesystem::file_size(FsPath(kind.path), ec);
-    if (ec) {
-        ReportFailure("Failed to read archive file size: " + kind.path);
-        Close(kind);
-        return false;
-    }
+    const bool sizeKnown = !ec;
     const bool ok = (!kind.tornTail || std::fputc('\n', kind.file) != EOF) &&
                     std::fwrite(bytes.data(), 1, bytes.size(), kind.file) == bytes.size() &&
                     std::fflush(kind.file) == 0;
@@ -149,7 +146,7 @@ bool PingArchive::Append(DailyFile& kind, std::string_view day, std::string_view
     const int error = errno;
     // Take the partial write back so that only whole lines stay in the file.
     Close(kind);
-    std::filesystem::resize_file(FsPath(kind.path), size, ec);
+    if (sizeKnown) std::filesystem::resize_file(FsPath(kind.path), size, ec);
     ReportFailure("Failed to write archive file: " + kind.path + " (" + std::strerror(error) + ")");
     return false;
 }

@@ -1,6 +1,7 @@
 // Command line parsing: options, values, defaults and the refusals that end with exit code 2;
 // the checks of the file and folder the options name.
 #include "app/command_line.h"
+#include "base/time_text.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,43 @@ TEST(CommandLine, MistakesAreRefusedWithAClearMessage) {
                        "1.0.0.0,126.255.255.255,128.0.0.1,223.255.255.255,"
                        "240.0.0.1,255.255.255.254"})
                     .ok);
+}
+
+TEST(CommandLine, ExportTakesItsOwnOptions) {
+    CommandLineResult r =
+        Parse({"export", "--from", "2026-12-01", "--to=2026-12-07", "--format", "json", "--data",
+               "verdicts", "--output", "o.json", "--data-dir", "/d"});
+    ASSERT_TRUE(r.ok) << r.error;
+    const CommandLine::Export& e = r.options.exportOptions;
+    EXPECT_EQ(r.options.action, CommandLine::Action::Export);
+    EXPECT_EQ(e.fromDay, DaysFromCivil(2026, 12, 1));
+    EXPECT_EQ(e.toDay, DaysFromCivil(2026, 12, 7));
+    EXPECT_EQ(e.format, ExportFormat::Json);
+    EXPECT_EQ(e.data, ExportData::Verdicts);
+    EXPECT_EQ(e.output, "o.json");
+    EXPECT_EQ(r.options.dataDir, "/d");
+    r = Parse({"export"});
+    ASSERT_TRUE(r.ok);
+    EXPECT_FALSE(r.options.exportOptions.fromDay);
+    EXPECT_EQ(r.options.exportOptions.format, ExportFormat::Csv);
+    EXPECT_EQ(Parse({"export", "--help"}).options.action, CommandLine::Action::Help);
+    EXPECT_EQ(Parse({"--history-days", "0"}).options.historyDays, 0);
+    EXPECT_EQ(Parse({}).options.historyDays, 30);
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"export", "--from", "2026-02-30"},
+         "export: --from '2026-02-30' is not a date (YYYY-MM-DD)"},
+        {{"export", "--from", "2026-12-08", "--to", "2026-12-07"}, "export: --from is after --to"},
+        {{"export", "--format", "xml"}, "export: --format 'xml' is not csv or json"},
+        {{"export", "--data", "all"}, "export: --data 'all' is not samples or verdicts"},
+        {{"export", "--output"}, "export: option --output needs a value"},
+        {{"export", "--to", "2026-12-01", "--to", "2026-12-02"}, "export: option --to given twice"},
+        {{"export", "--headless"}, "export: unknown option '--headless'"},
+        {{"export", "file"}, "export: unexpected argument 'file'"},
+        {{"--history-days", "-1"}, "--history-days: '-1' is not a number of days 0-36500"},
+        {{"--history-days", "36501"}, "--history-days: '36501' is not a number of days 0-36500"},
+    };
+    for (const auto& [args, error] : cases) EXPECT_EQ(Parse(args).error, error);
 }
 
 // What the options name is checked before anything starts; a problem ends with exit code 1.

@@ -53,6 +53,22 @@ TEST(LinuxSystemFacts, FoldersFollowXdgVariablesThenHomeThenDataDir) {
     }
 }
 
+TEST(LinuxSystemFacts, DownloadsFolderFromVariableUserDirsThenHome) {
+    const auto home = Env({{"HOME", "/home/ann"}});
+    EXPECT_EQ(XdgDownloadFolder(home, ""), "/home/ann/Downloads");
+    EXPECT_EQ(XdgDownloadFolder(home,
+                                "# written by xdg-user-dirs-update\n"
+                                "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                "XDG_DOWNLOAD_DIR=\"$HOME/T\u00e9l\u00e9chargements\"\n"),
+              "/home/ann/T\u00e9l\u00e9chargements");
+    EXPECT_EQ(XdgDownloadFolder(home, "XDG_DOWNLOAD_DIR=\"/data/dl\"\n"), "/data/dl");
+    EXPECT_EQ(XdgDownloadFolder(home, "XDG_DOWNLOAD_DIR=\"relative\"\n"), "/home/ann/Downloads");
+    EXPECT_EQ(XdgDownloadFolder(Env({{"HOME", "/home/ann"}, {"XDG_DOWNLOAD_DIR", "/x"}}),
+                                "XDG_DOWNLOAD_DIR=\"/data/dl\"\n"),
+              "/x");
+    EXPECT_EQ(XdgDownloadFolder(Env({}), ""), "");
+}
+
 TEST(LinuxSystemFacts, MemoryLoadComesFromTotalAndAvailable) {
     const auto m = ParseMeminfo(
         "MemTotal:       16000000 kB\nMemFree:         1000000 kB\n"
