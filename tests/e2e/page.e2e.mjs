@@ -195,6 +195,61 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       await page.screenshot({ path: path.join(out, 'impaired.png'), fullPage: true });
       await page.setViewportSize({ width: 400, height: 750 });
       await page.screenshot({ path: path.join(out, 'impaired-narrow.png'), fullPage: true });
+      await page.close();
+    });
+
+    it('copies a report and keeps the trouble in the history, which it exports', async () => {
+      const context = await browser.newContext({ viewport: { width: 850, height: 750 } });
+      await context.grantPermissions(['clipboard-read', 'clipboard-write']);
+      const page = await context.newPage();
+      await page.goto(app.url);
+      await until('the callout naming a segment', () => page.$('.callout .callout-where'), 120_000);
+      await page.click('text=Copy report');
+      await until('the report copied', async () => /copied/i.test(await page.textContent('.report-status')));
+      const report = await page.evaluate(() => navigator.clipboard.readText());
+      assert.match(report, /192\.168\.1\.1/);
+      assert.match(report, new RegExp(await page.textContent('.callout-where strong')));
+
+      // The History view reads the archive, so a reload loses nothing.
+      await page.reload();
+      await page.click('#tab-history');
+      await until('the WiFi trouble in the history',
+        async () => /WiFi Connection Issue/.test((await page.textContent('.history-verdicts').catch(() => '')) ?? ''), 30_000);
+      assert.ok(await page.$('.history-charts .uplot'), 'the per-hop charts are drawn');
+      await page.screenshot({ path: path.join(out, 'history.png'), fullPage: true });
+
+      await page.click('text=Export CSV');
+      await until('the export saved', async () => /Saved/.test(await page.textContent('.export-status')), 30_000);
+      const downloads = path.join(app.dataDir, 'Downloads');
+      const [file] = fs.readdirSync(downloads);
+      assert.match(file, /^quillon-history-\d{8}-\d{4}\.csv$/);
+      const lines = fs.readFileSync(path.join(downloads, file), 'utf8').trim().split('\n');
+      assert.equal(lines[0], 'ts,hop,ttl,rtt_ms,timeout');
+      const said = (await page.textContent('.export-status')).match(/Saved ([\d,]+) records/);
+      assert.equal(Number(said[1].replace(/,/g, '')), lines.length - 1);
+      assert.ok(lines.some((l) => /,192\.168\.1\.1,1,,true$/.test(l)), 'lost echoes of the WiFi hop');
+      await context.close();
+    });
+  });
+
+  describe('a program that is killed', { concurrency: 1 }, () => {
+    it('keeps every measurement but the last minute', { timeout: 120_000 }, async () => {
+      const app = await startApp(path.join(worlds, 'healthy_home.json'));
+      try {
+        await new Promise((resolve) => setTimeout(resolve, 75_000));
+        const killedAt = Date.now();
+        app.child.kill('SIGKILL');
+        await new Promise((resolve) => app.child.once('exit', resolve));
+        const folder = path.join(app.dataDir, 'Data');
+        const text = fs.readdirSync(folder).filter((f) => f.startsWith('ping_samples_'))
+          .map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('');
+        assert.ok(text.endsWith('\n'), 'only whole lines');
+        const times = text.trim().split('\n').map((line) => Date.parse(JSON.parse(line).ts));
+        assert.ok(killedAt - Math.max(...times) <= 65_000, `newest kept ${killedAt - Math.max(...times)} ms before the kill`);
+        assert.ok(killedAt - Math.min(...times) >= 60_000, 'the first minute is kept');
+      } finally {
+        await app.stop();
+      }
     });
   });
 

@@ -2,6 +2,7 @@ import { describe, expect, it } from 'vitest';
 import { render } from 'preact-render-to-string';
 import { App } from '../src/components/App';
 import { HistoryView } from '../src/components/HistoryView';
+import { isolatedPoints } from '../src/components/HistoryChart';
 import { PageStore } from '../src/store';
 import { historyPayload } from './history-fixtures';
 import { HEALTHY } from './fixtures';
@@ -82,5 +83,13 @@ describe('tabs and the report button', () => {
       'History',
     ]);
     expect(text(html)).toContain('Copy report');
+  });
+});
+
+describe('isolatedPoints', () => {
+  it('finds the figures a line cannot show', () => {
+    expect(isolatedPoints([null, 1, null, 2, 3, null, 4])).toEqual([1, 6]);
+    expect(isolatedPoints([5])).toEqual([0]);
+    expect(isolatedPoints([1, 2, null])).toEqual([]);
   });
 });

@@ -29,6 +29,15 @@ function cssVar(el: HTMLElement, name: string, fallback: string): string {
 }
 
 // One figure for every hop over a period of the archive.
+// Indices of the figures with no figure on either side, which a line cannot show.
+export function isolatedPoints(values: (number | null)[]): number[] {
+  const out: number[] = [];
+  values.forEach((v, i) => {
+    if (v !== null && (values[i - 1] ?? null) === null && (values[i + 1] ?? null) === null) out.push(i);
+  });
+  return out;
+}
+
 export function HistoryChart({ title, description, times, lines, unit }: Props) {
   const box = useRef<HTMLDivElement>(null);
 
@@ -60,6 +69,8 @@ export function HistoryChart({ title, description, times, lines, unit }: Props) 
             width: 1.5,
             dash: i >= COLOURS.length ? [6, 4] : undefined,
             spanGaps: false,
+            // A figure between gaps has no line to be part of: it is drawn as a dot.
+            points: { show: true, size: 5, filter: () => isolatedPoints(line.values) },
             value: (_u: uPlot, v: number | null) => format(v),
           })),
         ],
