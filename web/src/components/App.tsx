@@ -6,8 +6,9 @@ import { PathView } from './PathView';
 import { HopTable } from './HopTable';
 import { HopChart } from './HopChart';
 import { InfoCards } from './InfoCards';
+import { Destinations } from './Destinations';
 import { ServicesView, stateCounts, type ServiceCommands } from './ServicesView';
-import { cannotMeasure } from '../format';
+import { cannotMeasure, ms } from '../format';
 
 export interface UpdateCommands {
   dismiss(version: string): void;
@@ -110,6 +111,17 @@ function Tabs({ tab, onSelect, store }: { tab: Tab; onSelect(tab: Tab): void; st
 function useStore(store: PageStore): number {
   const [tick, setTick] = useState(0);
   useEffect(() => store.subscribe(() => setTick((t) => t + 1)), [store]);
+  // Looks again now and then, so figures turn stale even when nothing arrives.
+  useEffect(() => {
+    let stale = false;
+    const timer = setInterval(() => {
+      const now = store.isStale();
+      if (now === stale) return;
+      stale = now;
+      setTick((t) => t + 1);
+    }, 5_000);
+    return () => clearInterval(timer);
+  }, [store]);
   return tick;
 }
 
@@ -163,6 +175,7 @@ export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPD
   const state = store.state;
   const selectedHop = state && hop ? state.hops.find((h) => hopKey(h) === hop) : undefined;
   const selectedSeries = hop ? store.history.get(hop) : undefined;
+  const stale = store.isStale();
 
   return (
     <div class="page">
@@ -206,7 +219,12 @@ export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPD
           ) : (
             <>
               <Overview state={state} />
-              <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
+              <PathView
+                segments={state.segments}
+                callout={state.culpritCallout}
+                selected={segment}
+                onSelect={setSegment}
+              />
               <section class="hops-section" aria-labelledby="hops-title">
                 <h2 id="hops-title">Stops along the way</h2>
                 <HopTable
@@ -215,6 +233,7 @@ export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPD
                   selected={hop}
                   onSelect={setHop}
                   blocked={cannotMeasure(state)}
+                  staleSince={stale ? store.receivedAt : undefined}
                 />
                 {selectedHop && selectedSeries && (
                   <HopChart
@@ -224,6 +243,7 @@ export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPD
                   />
                 )}
               </section>
+              <Destinations destinations={state.destinations} stale={stale} />
               <InfoCards state={state} />
               <details class="support">
                 <summary>Technical details for support</summary>
@@ -243,7 +263,7 @@ export function App({ store, onRefresh, services = NO_COMMANDS, updates = NO_UPD
 
 function lastRender(store: PageStore): string {
   const t = store.renderTimes[store.renderTimes.length - 1];
-  return t === undefined ? '–' : `${t.toFixed(1)} ms`;
+  return t === undefined ? '–' : ms(t);
 }
 
 // Serialised only while open, so a closed panel costs nothing per message.
