@@ -64,6 +64,40 @@ void SetTexts(Diagnosis& d) {
     d.remedy = texts.remedy;
 }
 
+// The reason behind an impairment that starts at hop `culprit`: the metric starting there
+// (loss before latency before jitter, as the texts choose) and the hop's recent figures. The hop
+// itself is named only once the place is settled.
+VerdictReason ReasonOf(const Diagnosis& d, const HopList& path,
+                       const std::vector<HopEvidence>& evidence, int32_t culprit) {
+    VerdictReason r;
+    const HopEvidence& e = evidence[culprit];
+    r.rttMs = static_cast<float>(e.rttMean);
+    r.lossPercent = e.LossPercent();
+    r.jitterMs = static_cast<float>(e.rttMad);
+    if (d.lossHop == culprit) {
+        r.trigger = "loss";
+        r.value = r.lossPercent;
+    } else if (d.latencyHop == culprit) {
+        r.trigger = "latency";
+        r.value = r.rttMs;
+    } else {
+        r.trigger = "jitter";
+        r.value = r.jitterMs;
+    }
+    if (d.culpritSegment) {
+        r.hopNumber = path[culprit].ttl;
+        r.ip = path[culprit].address;
+    }
+    return r;
+}
+
+// A reason whose place is not (or no longer) given.
+VerdictReason Unplaced(VerdictReason r) {
+    r.hopNumber = -1;
+    r.ip = Ipv4Address();
+    return r;
+}
+
 // Carrier-grade NAT space (100.64.0.0/10) belongs to the ISP even though it is private.
 bool IsSharedAddressSpace(Ipv4Address address) {
     return address.Octet(0) == 100 && (address.Octet(1) & 0xC0) == 64;
@@ -139,6 +173,7 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
         d.unreached = true;
         d.endToEnd = EndToEnd::Impaired;
         d.assessment.status = SegmentStatus::Critical;
+        d.reason.trigger = "unreachable";
         SetTexts(d);
         return d;
     }
@@ -212,6 +247,7 @@ Diagnosis Diagnose(const HopList& path, const std::vector<HopEvidence>& evidence
     }
     d.culpritSegment = SettledSegment(path, runs, culprit);
     if (d.culpritSegment) SetTexts(d);
+    d.reason = ReasonOf(d, path, evidence, culprit);
     return d;
 }
 
@@ -267,6 +303,10 @@ uint64_t Hysteresis::Now() const {
     return clock_.Tick64();
 }
 
+int64_t Hysteresis::UnixNow() const {
+    return clock_.UnixSeconds();
+}
+
 bool Hysteresis::AnyActive() const {
     for (const Entry& entry : entries_) {
         if (entry.state != kNone) return true;
@@ -298,11 +338,18 @@ Callout CheckingCallout(const Diagnosis& d) {
                                    : "Unstable response times detected. Measuring more "
                                      "often to find where they start.";
     c.remedy = "Hold on - this takes a few seconds.";
+    c.reason = Unplaced(d.reason);
     return c;
 }
 
 Callout IssueCallout(const Diagnosis& d, SegmentStatus severity) {
-    return Callout{true, severity, d.culpritSegment, d.title, d.description, d.remedy};
+    return Callout{true,
+                   severity,
+                   d.culpritSegment,
+                   d.title,
+                   d.description,
+                   d.remedy,
+                   d.culpritSegment ? d.reason : Unplaced(d.reason)};
 }
 
 // Evidence that cannot place an impairment within this long is reported as one of unknown place.

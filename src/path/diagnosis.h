@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "base/ipv4.h"
 #include "path/current_path.h"
 #include "path/evidence.h"
 #include "path/segment.h"
@@ -55,6 +56,21 @@ Segment SegmentOfHop(const HopList& path, size_t index);
 // What the end of the path shows: proven impaired, proven clear, or not yet known.
 enum class EndToEnd { Clear, Unsure, Impaired };
 
+// Why a verdict was reached, in figures the user can check in the hop table: the hop blamed
+// (when one is), the metric that set the verdict off and its figure there, that hop's recent
+// figures, and since when the verdict has been shown. The diagnosis fills in all but the time,
+// which the state builder adds as it writes the verdict.
+struct VerdictReason {
+    int32_t hopNumber = -1;  // the blamed hop's number (time-to-live); -1: no hop is blamed
+    Ipv4Address ip;          // the blamed hop's address
+    std::string trigger;     // "loss", "latency", "jitter" or "unreachable"; empty: none
+    float value = 0;         // the trigger's figure: percent for loss, ms for the others
+    // The recent figures of the hop the value was read at (the blamed hop, or the start of
+    // the impairment while its place is not settled).
+    float rttMs = 0, lossPercent = 0, jitterMs = 0;
+    int64_t sinceUnix = 0;  // when the verdict was first shown, Unix seconds; 0: none shown
+};
+
 struct Diagnosis {
     bool hasIssue = false;  // the end of the path is proven impaired (or cannot be reached)
     HealthAssessment assessment;
@@ -63,6 +79,7 @@ struct Diagnosis {
     std::optional<int32_t> culpritHop;      // the earliest of them
     std::optional<Segment> culpritSegment;  // none while the evidence does not settle on one
     std::string title, description, remedy;
+    VerdictReason reason;  // what set the verdict off; no time
 
     EndToEnd endToEnd = EndToEnd::Clear;
     bool unreached = false;            // the destination could not be traced at all
@@ -89,6 +106,7 @@ struct Callout {
     SegmentStatus severity = SegmentStatus::Healthy;
     std::optional<Segment> segment;  // none when the place is not known
     std::string title, description, remedy;
+    VerdictReason reason;  // travels with the callout, so a held verdict keeps its reason
 };
 
 // Per-segment damping of impairments.
@@ -110,6 +128,7 @@ public:
     bool Shown(Segment segment) const;
     bool AnyActive() const;  // some segment is pending, confirmed or clearing
     uint64_t Now() const;
+    int64_t UnixNow() const;  // the same moment in Unix seconds
 
     // What the verdict remembers between builds; emptied with the table.
     struct Memory {

@@ -120,8 +120,11 @@ std::string NetworkStateBuilder::BuildNetworkState() {
     if (in.wifi.connected) WriteWifiDetails(w, in.wifi);
     if (in.publicIp.valid) WritePublicIpInfo(w, in.publicIp);
     WriteSegments(w, in);
+    WriteDestinations(w);
     const Callout& callout = in.verdict.callout;
-    if (callout.show && !callout.title.empty()) WriteCallout(w, callout);
+    const bool withCallout = callout.show && !callout.title.empty();
+    NoteReason(callout, withCallout);
+    if (withCallout) WriteCallout(w, callout);
     w.EndObject();
     return w.Take();
 }
@@ -480,6 +483,76 @@ std::string NetworkStateBuilder::DestinationName() const {
     return !chosen || chosen->name.empty() ? std::string("Destination") : chosen->name;
 }
 
+void NetworkStateBuilder::WriteDestinations(JsonText& w) {
+    // The primary first, then the others as listed; only those traced so far.
+    std::vector<Destination> listed = context_.registry.GetDestinations();
+    const std::optional<Destination> primary = context_.registry.PrimaryDestination();
+    const auto isPrimary = [&](const Destination& d) {
+        return primary && d.address == primary->address;
+    };
+    std::stable_partition(listed.begin(), listed.end(), isPrimary);
+    std::vector<Destination> traced;
+    std::vector<bool> reached;
+    HopList targets;
+    for (const Destination& d : listed) {
+        const std::optional<DiscoveredPath> path = context_.registry.GetPath(d.address);
+        if (!path) continue;
+        traced.push_back(d);
+        reached.push_back(!path->hops.empty() && path->hops.back() == d.address);
+        HopRecord target;
+        target.address = d.address;
+        targets.push_back(target);
+    }
+    // The same figures and evidence a hop at the destination's address would show.
+    const std::vector<HopFigures> figures = GatherFigures(targets, context_.registry);
+    const std::vector<HopEvidence> evidence =
+        GatherEvidence(targets, context_.registry, context_.hysteresis.Now(),
+                       context_.hysteresis.memory.evidenceSince);
+
+    w.Key("destinations").BeginArray();
+    for (size_t i = 0; i < traced.size(); ++i) {
+        const Destination& d = traced[i];
+        const HopFigures& f = figures[i];
+        const HopEvidence& e = evidence[i];
+        // Answering a trace is answering ping; so is any echo answered since.
+        const bool answered = (f.hasFigures && f.lossPercent < 100.0f) || e.samples > e.losses;
+        w.BeginObject();
+        w.Member("ip", d.address.Text());
+        if (!d.name.empty()) w.Member("name", d.name);
+        w.Member("isPrimary", isPrimary(d));
+        w.Member("reached", static_cast<bool>(reached[i]));
+        w.Member("answersPing", reached[i] || answered);
+        if (f.hasFigures) {
+            w.MemberFixed("rttMs", f.rttMs, 1);
+            w.MemberFixed("loss", f.lossPercent, 1);
+            w.MemberFixed("jitter", f.jitterMs, 1);
+        }
+        if (e.samples > 0) {
+            w.MemberFixed("recentLoss", e.LossPercent(), 1);
+            w.Member("recentSamples", e.samples);
+        }
+        w.EndObject();
+    }
+    w.EndArray();
+}
+
+void NetworkStateBuilder::NoteReason(const Callout& callout, bool written) {
+    if (!written) {
+        lastReason_ = {};
+        shownVerdict_.clear();
+        return;
+    }
+    // The same words about the same place are the same verdict, whatever its severity does
+    // meanwhile: it keeps the time it was first shown.
+    std::string verdict = callout.title + "\n" + callout.description + "\n" +
+                          (callout.segment ? SegmentId(*callout.segment) : "");
+    const int64_t since =
+        verdict == shownVerdict_ ? lastReason_.sinceUnix : context_.hysteresis.UnixNow();
+    lastReason_ = callout.reason;
+    lastReason_.sinceUnix = since;
+    shownVerdict_ = std::move(verdict);
+}
+
 void NetworkStateBuilder::WriteCallout(JsonText& w, const Callout& callout) {
     w.Key("culpritCallout").BeginObject();
     w.Member("severity", StatusText(callout.severity));
@@ -487,6 +560,16 @@ void NetworkStateBuilder::WriteCallout(JsonText& w, const Callout& callout) {
     w.Member("title", callout.title);
     w.Member("description", callout.description);
     w.Member("remedy", callout.remedy);
+    const VerdictReason& reason = lastReason_;
+    if (reason.hopNumber >= 0) {
+        w.Member("culpritHopNumber", reason.hopNumber);
+        w.Member("culpritIp", reason.ip.Text());
+    }
+    if (!reason.trigger.empty()) {
+        w.Member("trigger", reason.trigger);
+        if (reason.trigger != "unreachable") w.MemberFixed("triggerValue", reason.value, 1);
+    }
+    w.Member("since", reason.sinceUnix);
     w.EndObject();
 }
 

@@ -1,8 +1,9 @@
 // NetworkStateBuilder: writes the "networkState" message, the one JSON text that carries the
 // whole picture the page shows: overall status, every hop of the current path with its
 // figures, WiFi and public-address details, the five path segments with their statuses and
-// details, and the culprit callout. Member order and number formats are part of the page's
-// contract, so the text is written member by member with JsonText.
+// details, every traced destination with its end-to-end figures, and the culprit callout with
+// the reason behind it. Member order and number formats are part of the page's contract, so
+// the text is written member by member with JsonText.
 //
 // The main window's logic calls BuildNetworkState on the UI thread on every measurement tick
 // (after the echo replies are collected), when the window is shown and after a network change,
@@ -91,6 +92,9 @@ public:
     const Diagnosis& LastDiagnosis() const { return lastDiagnosis_; }
     const Verdict& LastVerdict() const { return lastVerdict_; }
     bool WantsEvidence() const;
+    // Why the callout of the last build says what it says, and since when it has been shown;
+    // empty (no trigger, hop -1, time 0) when the last build wrote no callout.
+    const VerdictReason& LastReason() const { return lastReason_; }
 
 private:
     // Everything one build reads once and uses in several places.
@@ -126,6 +130,9 @@ private:
     void WriteHomeNetworkDetails(JsonText& w, const Inputs& in);
     void WriteIspDetails(JsonText& w, Inputs& in);
     void WriteServicesDetails(JsonText& w, const Inputs& in);
+    void WriteDestinations(JsonText& w);
+    // Keeps the reason of the callout written (or none), dated from its first showing.
+    void NoteReason(const Callout& callout, bool written);
     void WriteCallout(JsonText& w, const Callout& callout);
     std::string HomeNetworkName(const Inputs& in) const;
     std::string DestinationName() const;
@@ -142,6 +149,8 @@ private:
 
     Diagnosis lastDiagnosis_;
     Verdict lastVerdict_;
+    VerdictReason lastReason_;
+    std::string shownVerdict_;  // what identifies the callout last written; empty: none
 
     // The facts read at most once a minute, and when.
     struct ComputerFacts {

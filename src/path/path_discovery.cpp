@@ -266,6 +266,9 @@ void PathDiscovery::RunSecondaryStage(const CycleStart& start) {
     }
     if (Complete(start, secondaryDone_)) {
         LogWrite(Info, "All paths discovered: %zu unique nodes", context_.registry.NodeCount());
+        // The other destinations are echoed too from the next sweep on, so that each one has
+        // figures of its own beside the primary's (one that ignores ping, one that answers).
+        context_.prober.InvalidateTargets();
     }
 }
 

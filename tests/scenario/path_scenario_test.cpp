@@ -246,10 +246,33 @@ TEST(PathScenario, DestinationThatNeverAnswersPingIsJudgedByTheHopsBeforeIt) {
     EXPECT_EQ(h.Overall(), "healthy");
     EXPECT_NE(h.state.find(R"("details":{"hostname":"1.1.1.1","answersPing":false})"),
               std::string::npos);
-    // Its path is still watched: loss from the ISP on is blamed there.
+    // Both destinations are listed: the silent primary, and 8.8.8.8 with its own figures.
+    const JsonValue destinations = h.State().member("destinations");
+    ASSERT_EQ(destinations.asArray().size(), 2u);
+    const JsonValue& primary = destinations.asArray()[0];
+    EXPECT_EQ(primary.member("ip").asString(), "1.1.1.1");
+    EXPECT_TRUE(primary.member("isPrimary").asBool());
+    EXPECT_FALSE(primary.member("reached").asBool());
+    EXPECT_FALSE(primary.member("answersPing").asBool());
+    EXPECT_FALSE(primary.contains("rttMs"));
+    const JsonValue& other = destinations.asArray()[1];
+    EXPECT_EQ(other.member("ip").asString(), "8.8.8.8");
+    EXPECT_TRUE(other.member("reached").asBool() && other.member("answersPing").asBool());
+    EXPECT_NEAR(other.member("rttMs").asDouble(), 12, 3);
+    EXPECT_GT(other.member("recentSamples").asInteger(), 0);
+
+    // Its path is still watched: loss from the ISP on is blamed there, and the callout says
+    // at which hop and how much.
     h.network.world().Apply(sim::HopLoss({Ipv4Address(203, 0, 113, 1)}, 40));
     TickUntil(
         h, [&] { return h.CalloutTitle() == "ISP Issue"; }, 60'000);
+    const JsonValue callout = h.State().member("culpritCallout");
+    EXPECT_EQ(callout.member("culpritHopNumber").asInteger(), 2);
+    EXPECT_EQ(callout.member("culpritIp").asString(), "203.0.113.1");
+    EXPECT_EQ(callout.member("trigger").asString(), "loss");
+    EXPECT_GT(callout.member("triggerValue").asDouble(), 20.0);
+    EXPECT_EQ(callout.member("since").asInteger(), h.monitor.StateBuilder().LastReason().sinceUnix);
+    EXPECT_LE(callout.member("since").asInteger(), h.clock.UnixSeconds());
 }
 
 TEST(PathScenario, OutageRetriesKeepTheOldPathUntilTheNewOneIsTraced) {

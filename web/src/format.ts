@@ -1,7 +1,7 @@
 // Words, icons and number formats shared by the views. Plain words for people at home first;
 // the exact figures stay available for whoever helps them.
 
-import type { Hop, NetworkState, Status } from './messages';
+import type { Callout, Destination, Hop, NetworkState, Segment, Status } from './messages';
 
 export interface StatusLook {
   label: string;
@@ -53,7 +53,9 @@ export function headline(status: Status, hasPath: boolean, blocked = false): { t
   }
 }
 
-export const ms = (v: number): string => `${v.toFixed(1)} ms`;
+// Milliseconds, the one way the page writes them: one decimal, and "<1 ms" below a millisecond
+// (echo times are whole milliseconds, so a smaller figure only says "faster than we can tell").
+export const ms = (v: number): string => (v < 1 ? '<1 ms' : `${v.toFixed(1)} ms`);
 export const pct = (v: number): string => `${v.toFixed(v >= 10 || v === 0 ? 0 : 1)} %`;
 
 // Friendly names and units for the detail members we know; others are shown by their name.
@@ -141,8 +143,9 @@ function humanise(key: string): string {
 
 function formatValue(key: string, value: unknown, unit?: string): string {
   if (typeof value === 'boolean') return value ? 'Yes' : 'No';
+  if (typeof value === 'number' && unit === 'ms') return ms(value);
   if (typeof value === 'number') {
-    const text = (unit === 'ms' || unit === '%') && !Number.isInteger(value) ? value.toFixed(1) : String(value);
+    const text = unit === '%' && !Number.isInteger(value) ? value.toFixed(1) : String(value);
     return unit ? `${text} ${unit}` : text;
   }
   if (typeof value === 'string') {
@@ -229,4 +232,58 @@ export function recentLossText(hop: Pick<Hop, 'recentLoss' | 'recentSamples'>): 
       ? 'the recent echoes'
       : `the last ${hop.recentSamples} echo${hop.recentSamples === 1 ? '' : 'es'}`;
   return `${pct(hop.recentLoss)} of ${echoes} lost`;
+}
+
+// A heading of a labelled thing that does not say the same word twice ("Gateway", not
+// "Gateway: Gateway", when the router has no better name).
+export const titled = (label: string, name: string): string =>
+  !name || name.trim().toLowerCase() === label.trim().toLowerCase() ? label : `${label}: ${name}`;
+
+// A hop without long-window figures is sent with every figure 0, as opposed to a silent hop
+// ("*", 100 % loss). So is a hop that answers faster than a millisecond (echo times are whole
+// milliseconds), but that one has recent echoes: the table shows it as measured.
+export const hasLongWindow = (hop: Pick<Hop, 'ip' | 'rttMs' | 'loss' | 'jitter'>): boolean =>
+  hop.ip === '*' || hop.rttMs !== 0 || hop.loss !== 0 || hop.jitter !== 0;
+export const isMeasured = (hop: Pick<Hop, 'ip' | 'rttMs' | 'loss' | 'jitter' | 'recentLoss'>): boolean =>
+  hasLongWindow(hop) || hop.recentLoss !== undefined;
+
+// "10:02" in local time.
+export function clockTime(unixSeconds: number): string {
+  const d = new Date(unixSeconds * 1000);
+  return `${String(d.getHours()).padStart(2, '0')}:${String(d.getMinutes()).padStart(2, '0')}`;
+}
+
+// Why the verdict says what it says, in plain words, from the figures the callout carries:
+// "Why: loss 12 % at hop 3 (203.0.113.1) since 10:02". Undefined when the callout gives none.
+export function whyText(callout: Callout): string | undefined {
+  const since = callout.since !== undefined ? ` since ${clockTime(callout.since)}` : '';
+  // A verdict nothing measured set off (recovering, or nothing can be measured) has no "why".
+  if (!callout.trigger) return since && callout.severity !== 'unknown' ? `Shown${since}` : undefined;
+  if (callout.trigger === 'unreachable') return `Why: the destination could not be reached${since}`;
+  const value = callout.triggerValue;
+  const figure = value === undefined ? '' : callout.trigger === 'loss' ? ` ${pct(value)}` : ` ${ms(value)}`;
+  const metric = { loss: 'loss', latency: 'response time', jitter: 'jitter' }[callout.trigger];
+  const where =
+    callout.culpritHopNumber !== undefined
+      ? ` at hop ${callout.culpritHopNumber}${callout.culpritIp ? ` (${callout.culpritIp})` : ''}`
+      : ' (where it starts is still being narrowed down)';
+  return `Why: ${metric}${figure}${where}${since}`;
+}
+
+// What the path picture says about a part of the path the verdict left unjudged: the parts
+// after the blamed one are measured, but their figures carry the problem before them; the ones
+// before it were found cleaner than it. Anything else keeps its status word.
+export function segmentStatusWord(segment: Segment, segments: readonly Segment[], callout?: Callout): string {
+  const look = STATUS_LOOK[segment.status].label;
+  if (segment.status !== 'unknown' || !callout) return look;
+  const culprit = callout.segmentId ? segments.find((s) => s.id === callout.segmentId) : undefined;
+  if (culprit) return segment.displayOrder > culprit.displayOrder ? 'Beyond the problem' : 'Not the cause';
+  // A verdict that names no part yet (still narrowing it down, recovering, unreachable).
+  return callout.severity === 'unknown' ? look : 'Being checked';
+}
+
+// How a destination answers, in words.
+export function destinationState(d: Pick<Destination, 'reached' | 'answersPing'>): string {
+  if (!d.answersPing) return NO_PING_NOTE;
+  return d.reached ? 'Answers ping' : 'Not reached on the last trace';
 }

@@ -3,6 +3,7 @@
 // open for days (or a path that keeps changing) never grows.
 
 import type { Hop } from './messages';
+import { hasLongWindow } from './format';
 
 export interface Series {
   times: number[]; // seconds since the epoch
@@ -24,15 +25,26 @@ export class HistoryStore {
   private readonly series = new Map<string, Series>();
   private readonly limits: HistoryLimits;
   private version = 0;
+  // Hops of the last message with recent echoes but all figures 0.
+  private zeroWithEchoes = new Set<string>();
 
   constructor(limits: Partial<HistoryLimits> = {}) {
     this.limits = { ...DEFAULT_LIMITS, ...limits };
   }
 
-  // Adds one point for every hop of a message, all at the same time.
+  // Adds one point for every measured hop of a message, all at the same time. A hop not measured
+  // yet is sent with zeros, which would chart as a false 0 ms: its series starts with its first
+  // real figure. Zeros with recent echoes are that too at first (echoes the long window has not
+  // taken yet); only a second message in a row with them shows a hop under a millisecond.
   record(hops: readonly Hop[], timeSeconds: number): void {
+    const zeroWithEchoes = new Set<string>();
     for (const hop of hops) {
       const key = hopKey(hop);
+      if (!hasLongWindow(hop)) {
+        if (hop.recentLoss === undefined) continue;
+        zeroWithEchoes.add(key);
+        if (!this.zeroWithEchoes.has(key)) continue;
+      }
       let s = this.series.get(key);
       if (s) {
         // Re-inserting keeps the map in order of last use, oldest first, for eviction.
@@ -55,6 +67,7 @@ export class HistoryStore {
         s.loss.splice(0, excess);
       }
     }
+    this.zeroWithEchoes = zeroWithEchoes;
     while (this.series.size > this.limits.hops) {
       const oldest = this.series.keys().next().value as string;
       this.series.delete(oldest);
@@ -77,6 +90,7 @@ export class HistoryStore {
 
   clear(): void {
     this.series.clear();
+    this.zeroWithEchoes.clear();
     this.version++;
   }
 }

@@ -41,12 +41,37 @@ export interface Segment {
   details: Details;
 }
 
+// What set a verdict off.
+export type Trigger = 'loss' | 'latency' | 'jitter' | 'unreachable';
+
 export interface Callout {
   severity: Status;
   segmentId: string;
   title: string;
   description: string;
   remedy: string;
+  // Why: the hop blamed (when one is), the metric and its figure there (percent for loss, ms
+  // otherwise), and since when the verdict has been shown (Unix seconds).
+  culpritHopNumber?: number;
+  culpritIp?: string;
+  trigger?: Trigger;
+  triggerValue?: number;
+  since?: number;
+}
+
+// A destination the application traces, with its own end-to-end figures (absent until it has
+// some) and, like a hop, its recent loss.
+export interface Destination {
+  ip: string;
+  name?: string;
+  isPrimary: boolean;
+  reached: boolean;
+  answersPing: boolean;
+  rttMs?: number;
+  loss?: number;
+  jitter?: number;
+  recentLoss?: number;
+  recentSamples?: number;
 }
 
 export interface PublicIpInfo {
@@ -64,6 +89,7 @@ export interface NetworkState {
   wifiDetails?: Details;
   publicIpInfo?: PublicIpInfo;
   segments: Segment[];
+  destinations: Destination[]; // primary first; empty in older messages
   culpritCallout?: Callout;
 }
 
@@ -222,15 +248,64 @@ function toSegment(v: unknown, index: number): Segment | null {
   };
 }
 
+const TRIGGERS: readonly string[] = ['loss', 'latency', 'jitter', 'unreachable'];
+const optFigure = (v: unknown): number | undefined => {
+  const n = optNum(v);
+  return n !== undefined && n >= 0 ? n : undefined;
+};
+
 function toCallout(v: unknown): Callout | undefined {
   if (!isObj(v) || !optStr(v.title)) return undefined;
-  return {
+  const callout: Callout = {
     severity: toStatus(v.severity),
     segmentId: str(v.segmentId),
     title: str(v.title),
     description: str(v.description),
     remedy: str(v.remedy),
   };
+  const hop = optNum(v.culpritHopNumber);
+  if (hop !== undefined && Number.isInteger(hop) && hop > 0) {
+    callout.culpritHopNumber = hop;
+    callout.culpritIp = optStr(v.culpritIp);
+  }
+  if (typeof v.trigger === 'string' && TRIGGERS.includes(v.trigger)) {
+    callout.trigger = v.trigger as Trigger;
+    callout.triggerValue = optFigure(v.triggerValue);
+  }
+  const since = optNum(v.since);
+  if (since !== undefined && Number.isInteger(since) && since > 0) callout.since = since;
+  return callout;
+}
+
+function toDestination(v: unknown): Destination | null {
+  if (!isObj(v) || !optStr(v.ip)) return null;
+  const d: Destination = {
+    ip: str(v.ip),
+    name: optStr(v.name),
+    isPrimary: v.isPrimary === true,
+    reached: v.reached === true,
+    answersPing: v.answersPing === true,
+  };
+  // Figures come together or not at all.
+  const rtt = optFigure(v.rttMs);
+  const loss = optFigure(v.loss);
+  const jitter = optFigure(v.jitter);
+  if (rtt !== undefined && loss !== undefined && jitter !== undefined && loss <= 100) {
+    Object.assign(d, { rttMs: rtt, loss, jitter });
+  }
+  const recentLoss = optFigure(v.recentLoss);
+  const samples = optNum(v.recentSamples);
+  if (
+    recentLoss !== undefined &&
+    recentLoss <= 100 &&
+    samples !== undefined &&
+    Number.isInteger(samples) &&
+    samples > 0
+  ) {
+    d.recentLoss = recentLoss;
+    d.recentSamples = samples;
+  }
+  return d;
 }
 
 function toPublicIp(v: unknown): PublicIpInfo | undefined {
@@ -257,6 +332,9 @@ function toNetworkState(o: Obj): NetworkState {
     wifiDetails: isObj(o.wifiDetails) ? o.wifiDetails : undefined,
     publicIpInfo: toPublicIp(o.publicIpInfo),
     segments,
+    destinations: (Array.isArray(o.destinations) ? o.destinations : [])
+      .map(toDestination)
+      .filter((d): d is Destination => d !== null),
     culpritCallout: toCallout(o.culpritCallout),
   };
 }

@@ -5,38 +5,6 @@
 import { STATUS_LOOK, cannotMeasure, headline } from './format';
 import type { NetworkState } from './messages';
 
-// A destination as the network state may carry it; each member is checked before use.
-interface Destination {
-  ip: string;
-  name: string;
-  rttMs?: number;
-  loss?: number;
-  jitter?: number;
-  answersPing: boolean;
-}
-
-const finite = (v: unknown): v is number => typeof v === 'number' && Number.isFinite(v);
-
-function destinationsOf(state: NetworkState): Destination[] {
-  const list = (state as { destinations?: unknown }).destinations;
-  if (!Array.isArray(list)) return [];
-  const out: Destination[] = [];
-  for (const d of list) {
-    if (typeof d !== 'object' || d === null) continue;
-    const o = d as Record<string, unknown>;
-    if (typeof o.ip !== 'string' || o.ip === '') continue;
-    out.push({
-      ip: o.ip,
-      name: typeof o.name === 'string' ? o.name : '',
-      rttMs: finite(o.rttMs) ? o.rttMs : undefined,
-      loss: finite(o.loss) ? o.loss : undefined,
-      jitter: finite(o.jitter) ? o.jitter : undefined,
-      answersPing: o.answersPing !== false,
-    });
-  }
-  return out;
-}
-
 const pad2 = (n: number): string => String(n).padStart(2, '0');
 
 // "2024-06-03 10:15:02 (UTC+02:00)": the computer's local time, with its offset so that whoever
@@ -109,12 +77,12 @@ export function buildReport(state: NetworkState, at: Date): string {
     );
   }
 
-  const destinations = destinationsOf(state);
+  const destinations = state.destinations;
   if (destinations.length > 0) {
     lines.push('', 'Destinations');
     const rows = destinations.map((d) => [
       d.ip,
-      d.name,
+      d.name ?? '',
       d.answersPing ? fixed(d.loss) : DASH,
       d.answersPing ? fixed(d.rttMs, ' ms') : DASH,
       d.answersPing ? fixed(d.jitter, ' ms') : DASH,

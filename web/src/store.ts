@@ -13,6 +13,19 @@ export interface Notice {
   text: string;
 }
 
+// How long after the last network state its figures count as stale: twice the usual gap
+// between states (the measurement interval, 5 s on mains and 15 s on battery, as this page sees
+// the states arrive; the median, so a state pushed at once on connecting does not count), never
+// under 12 s, and 30 s while there is no gap to go by.
+export function staleAfterMs(arrivals: readonly number[]): number {
+  const gaps = arrivals
+    .slice(1)
+    .map((t, i) => t - arrivals[i])
+    .sort((a, b) => a - b);
+  if (gaps.length === 0) return 30_000;
+  return Math.max(12_000, 2 * gaps[Math.floor(gaps.length / 2)]);
+}
+
 export class PageStore {
   readonly history: HistoryStore;
   readonly services: ServiceStore;
@@ -28,6 +41,8 @@ export class PageStore {
   // How long the page took from a message's arrival to the updated screen, last few messages.
   readonly renderTimes: number[] = [];
   private pendingSince = 0;
+  // When the last few network states arrived (performance.now(), ms), to tell stale figures.
+  private readonly arrivals: number[] = [];
   private readonly listeners = new Set<() => void>();
 
   // `storage` keeps the History view's period; the page's local storage unless given.
@@ -85,6 +100,8 @@ export class PageStore {
 
   private acceptState(message: NetworkState, nowMs: number): void {
     this.pendingSince = performance.now();
+    this.arrivals.push(this.pendingSince);
+    if (this.arrivals.length > 9) this.arrivals.shift();
     this.state = message;
     this.receivedAt = nowMs;
     this.messages++;
@@ -96,6 +113,12 @@ export class PageStore {
         text: 'Path rediscovery started. New measurements will appear over the next seconds.',
       };
     }
+  }
+
+  // No network state has come for longer than the usual gap allows.
+  isStale(nowMs = performance.now()): boolean {
+    const last = this.arrivals[this.arrivals.length - 1];
+    return last !== undefined && nowMs - last > staleAfterMs(this.arrivals);
   }
 
   // The person dismissed the offer (or it is being downloaded): the banner goes.

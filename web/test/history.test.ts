@@ -56,6 +56,26 @@ describe('history store', () => {
     expect(store.get(hopKey(b))?.loss).toEqual([4, 4]);
   });
 
+  it("starts a hop's series at its first real figure, not at the zeros of 'not measured yet'", () => {
+    const store = new HistoryStore();
+    const [hop] = hops(1);
+    const unmeasured = { ...hop, rttMs: 0, loss: 0, jitter: 0 };
+    store.record([unmeasured], 1);
+    store.record([unmeasured], 2);
+    expect(store.get(hopKey(hop))).toBeUndefined();
+    // Echoes the long window has not taken yet: still no figure.
+    store.record([{ ...unmeasured, recentLoss: 0, recentSamples: 1 }], 3);
+    expect(store.get(hopKey(hop))).toBeUndefined();
+    store.record([{ ...hop, rttMs: 12 }], 4);
+    expect(store.get(hopKey(hop))).toEqual({ times: [4], rtt: [12], loss: [0] });
+    // A hop under a millisecond: zeros with recent echoes twice in a row are its figures.
+    const [fast] = hops(1, () => '192.168.1.1');
+    const quick = { ...fast, rttMs: 0, loss: 0, jitter: 0, recentLoss: 0, recentSamples: 2 };
+    store.record([quick], 5);
+    store.record([quick], 6);
+    expect(store.get(hopKey(fast))).toEqual({ times: [6], rtt: [0], loss: [0] });
+  });
+
   it('records silent hops as gaps and bumps the revision on every change', () => {
     const store = new HistoryStore();
     const r0 = store.revision;

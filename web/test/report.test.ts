@@ -47,13 +47,20 @@ describe('connection report', () => {
     expect(report).not.toContain('Destinations');
   });
 
-  it('lists the destinations when the state carries them, checked one by one', () => {
-    const s = state(HEALTHY) as NetworkState & { destinations: unknown };
+  it('lists the destinations when the state carries them', () => {
+    const s = state(HEALTHY);
     s.destinations = [
-      { ip: '1.1.1.1', name: 'Cloudflare DNS', rttMs: 14.06, loss: 0, jitter: 1.2, answersPing: true },
-      { ip: '192.0.2.80', name: 'Example site', rttMs: 0, loss: 100, jitter: 0, answersPing: false },
-      { name: 'no address' },
-      'junk',
+      {
+        ip: '1.1.1.1',
+        name: 'Cloudflare DNS',
+        isPrimary: true,
+        reached: true,
+        answersPing: true,
+        rttMs: 14.06,
+        loss: 0,
+        jitter: 1.2,
+      },
+      { ip: '192.0.2.80', name: 'Example site', isPrimary: false, reached: false, answersPing: false },
     ];
     const report = buildReport(s, when);
     expect(report).toMatch(/^Verdict: {2}Your connection looks good \(Good\)$/m);

@@ -182,7 +182,8 @@ TEST_F(NetworkStateTest, BeforeTheFirstTracerouteOnlyTheLocalSegmentsShow) {
                             0),
               0u);
     EXPECT_EQ(SegmentOf(message, "homeNetwork"), kGatewaySegment);
-    EXPECT_TRUE(message.ends_with(kGatewaySegment + "]}"));  // no ISP or services yet
+    // No ISP or services yet, and nothing traced.
+    EXPECT_TRUE(message.ends_with(kGatewaySegment + R"(],"destinations":[]})"));
     EXPECT_NE(SegmentOf(message, "connection").find(R"("status":"healthy")"), std::string::npos);
 }
 
@@ -240,7 +241,7 @@ TEST_F(NetworkStateTest, HealthyWiredHomeWithFourHops) {
                         R"("latencyMs":10.0,"packetLoss":12.5,"jitterMs":0.9})") +
             "," +
             SegmentText("services", "Video service", "Destination", "healthy", false, 4, "{}") +
-            "]}");
+            R"(],"destinations":[]})");
 
     // The public address not learned yet (or UDP blocked): the ISP is named from the path's
     // first ISP hop, its AS name taken from a later router of the same AS.
@@ -325,7 +326,7 @@ TEST_F(NetworkStateTest, WifiLinkDetails) {
                     R"("neighborAPs":14,"countryCode":"DE","mloLinkCount":2,"mloLinks":[)"
                     R"({"channel":44,"frequency":5220,"band":"5 GHz","channelWidth":80},)"
                     R"({"channel":37,"frequency":6135,"band":"6 GHz","channelWidth":160}]})") +
-            "," + kGatewaySegment + "]}");
+            "," + kGatewaySegment + R"(],"destinations":[]})");
 
     // Weak signal, no SSID, unknown access point, one MLO link and the optional members absent.
     d = {.signalQuality = 45,
@@ -446,14 +447,36 @@ TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
     EXPECT_NE(message.find(R"("overallStatus":"warning")"), std::string::npos);
     EXPECT_NE(message.find(R"("segmentId":"","title":"Checking Your Connection")"),
               std::string::npos);
+    // Why, before the place is settled: the loss where it starts, no hop named yet.
+    const std::string checkingSince = std::to_string(clock.UnixSeconds());
+    EXPECT_TRUE(message.ends_with(R"(,"trigger":"loss","triggerValue":20.0,"since":)" +
+                                  checkingSince + "}}"));
+    EXPECT_EQ(builder.LastReason().hopNumber, -1);
     EXPECT_TRUE(builder.WantsEvidence());
     clock.Advance(10'000);
     message = builder.BuildNetworkState();
+    const int64_t shownAt = clock.UnixSeconds();
     const std::string callout =
         R"(,"culpritCallout":{"severity":"critical","segmentId":"isp","title":"ISP Issue",)"
         R"("description":"Packet loss detected in your ISP's network.",)"
-        R"("remedy":"This is likely a temporary ISP issue. Contact them if it persists."}})";
-    EXPECT_EQ(message.rfind(callout), message.size() - callout.size());
+        R"("remedy":"This is likely a temporary ISP issue. Contact them if it persists.",)"
+        R"("culpritHopNumber":2,"culpritIp":"100.64.0.1","trigger":"loss",)"
+        R"("triggerValue":20.0,"since":)" +
+        std::to_string(shownAt) + "}}";
+    EXPECT_TRUE(message.ends_with(callout)) << message;
+    // The reason the verdict history records is the one written, with the hop's figures.
+    const VerdictReason& reason = builder.LastReason();
+    EXPECT_EQ(reason.hopNumber, 2);
+    EXPECT_EQ(reason.ip, kCgnat);
+    EXPECT_EQ(reason.trigger, "loss");
+    EXPECT_EQ(reason.sinceUnix, shownAt);
+    EXPECT_FLOAT_EQ(reason.value, 20.0f);
+    EXPECT_FLOAT_EQ(reason.lossPercent, 20.0f);
+    EXPECT_FLOAT_EQ(reason.rttMs, 10.0f);
+    // The same verdict keeps the time it was first shown.
+    clock.Advance(5'000);
+    EXPECT_TRUE(builder.BuildNetworkState().ends_with(callout));
+    EXPECT_EQ(builder.LastReason().sinceUnix, shownAt);
     EXPECT_NE(message.find(R"("overallStatus":"critical")"), std::string::npos);
     EXPECT_EQ(SegmentOf(message, "homeNetwork"),
               SegmentText("homeNetwork", "Gateway", "Gateway", "unknown", false, 2,
@@ -477,8 +500,47 @@ TEST_F(NetworkStateTest, CulpritCalloutMarksTheBlamedSegment) {
         R"(,"culpritCallout":{"severity":"critical","segmentId":"",)"
         R"("title":"Network Issue Detected",)"
         R"("description":"Your connection is experiencing some degradation.",)"
-        R"("remedy":"Monitor the situation - it may resolve automatically."}})";
-    EXPECT_EQ(message.rfind(unplaced), message.size() - unplaced.size());
+        R"("remedy":"Monitor the situation - it may resolve automatically.",)"
+        R"("trigger":"unreachable","since":)" +
+        std::to_string(clock.UnixSeconds()) + "}}";
+    EXPECT_TRUE(message.ends_with(unplaced)) << message;
+
+    // No callout, no reason.
+    unreached = false;
+    registry.Clear();
+    hysteresis.ResetHysteresis();
+    message = builder.BuildNetworkState();
+    EXPECT_EQ(message.find("culpritCallout"), std::string::npos);
+    EXPECT_EQ(builder.LastReason().trigger, "");
+    EXPECT_EQ(builder.LastReason().sinceUnix, 0);
+}
+
+TEST_F(NetworkStateTest, EveryTracedDestinationIsListedPrimaryFirstWithItsFigures) {
+    const Ipv4Address silent(192, 0, 2, 1), answering(192, 0, 2, 129), fresh(192, 0, 2, 200);
+    registry.AddDestination({answering, "Backup", false});
+    registry.AddDestination({silent, "Video service", true});
+    registry.AddDestination({fresh, "", false});
+    registry.AddDestination({Ipv4Address(192, 0, 2, 250), "Not traced", false});
+    const uint64_t generation = registry.Generation();
+    // The primary's trace ends in silence; the backup is reached and echoed; the third is
+    // reached but not echoed yet.
+    registry.StorePath(silent, {kRouter, kCore, Ipv4Address()}, generation);
+    registry.StorePath(answering, {kRouter, kCore, answering}, generation);
+    registry.StorePath(fresh, {kRouter, fresh}, generation);
+    Node(answering, {30, 32, -1, 30});
+    Publish({Hop(1, kRouter, HopLabel::Local), Hop(2, kCore, HopLabel::Transit)});
+
+    const std::string message = NetworkStateBuilder(Context(false)).BuildNetworkState();
+    const size_t start = message.find(R"(,"destinations":)");
+    ASSERT_NE(start, std::string::npos);
+    EXPECT_EQ(message.substr(start, message.find("]", start) + 1 - start),
+              R"(,"destinations":[)"
+              R"({"ip":"192.0.2.1","name":"Video service","isPrimary":true,"reached":false,)"
+              R"("answersPing":false},)"
+              R"({"ip":"192.0.2.129","name":"Backup","isPrimary":false,"reached":true,)"
+              R"("answersPing":true,"rttMs":30.0,"loss":25.0,"jitter":0.9,"recentLoss":25.0,)"
+              R"("recentSamples":4},)"
+              R"({"ip":"192.0.2.200","isPrimary":false,"reached":true,"answersPing":true}])");
 }
 
 TEST_F(NetworkStateTest, DiskAndMemoryAreZeroWhenUnknown) {

@@ -6,10 +6,11 @@ import { PathView } from './PathView';
 import { HopTable } from './HopTable';
 import { HopChart } from './HopChart';
 import { InfoCards } from './InfoCards';
+import { Destinations } from './Destinations';
 import { ServicesView, stateCounts, type ServiceCommands } from './ServicesView';
 import { HistoryView, type HistoryCommands } from './HistoryView';
 import { CopyReport } from './CopyReport';
-import { cannotMeasure } from '../format';
+import { cannotMeasure, ms } from '../format';
 
 export interface UpdateCommands {
   dismiss(version: string): void;
@@ -115,6 +116,17 @@ function Tabs({ tab, onSelect, store }: { tab: Tab; onSelect(tab: Tab): void; st
 function useStore(store: PageStore): number {
   const [tick, setTick] = useState(0);
   useEffect(() => store.subscribe(() => setTick((t) => t + 1)), [store]);
+  // Looks again now and then, so figures turn stale even when nothing arrives.
+  useEffect(() => {
+    let stale = false;
+    const timer = setInterval(() => {
+      const now = store.isStale();
+      if (now === stale) return;
+      stale = now;
+      setTick((t) => t + 1);
+    }, 5_000);
+    return () => clearInterval(timer);
+  }, [store]);
   return tick;
 }
 
@@ -174,6 +186,7 @@ export function App({
   const state = store.state;
   const selectedHop = state && hop ? state.hops.find((h) => hopKey(h) === hop) : undefined;
   const selectedSeries = hop ? store.history.get(hop) : undefined;
+  const stale = store.isStale();
 
   return (
     <div class="page">
@@ -220,7 +233,12 @@ export function App({
             <>
               <Overview state={state} />
               <CopyReport state={state} />
-              <PathView segments={state.segments} selected={segment} onSelect={setSegment} />
+              <PathView
+                segments={state.segments}
+                callout={state.culpritCallout}
+                selected={segment}
+                onSelect={setSegment}
+              />
               <section class="hops-section" aria-labelledby="hops-title">
                 <h2 id="hops-title">Stops along the way</h2>
                 <HopTable
@@ -229,6 +247,7 @@ export function App({
                   selected={hop}
                   onSelect={setHop}
                   blocked={cannotMeasure(state)}
+                  staleSince={stale ? store.receivedAt : undefined}
                 />
                 {selectedHop && selectedSeries && (
                   <HopChart
@@ -238,6 +257,7 @@ export function App({
                   />
                 )}
               </section>
+              <Destinations destinations={state.destinations} stale={stale} />
               <InfoCards state={state} />
               <details class="support">
                 <summary>Technical details for support</summary>
@@ -257,7 +277,7 @@ export function App({
 
 function lastRender(store: PageStore): string {
   const t = store.renderTimes[store.renderTimes.length - 1];
-  return t === undefined ? '–' : `${t.toFixed(1)} ms`;
+  return t === undefined ? '–' : ms(t);
 }
 
 // Serialised only while open, so a closed panel costs nothing per message.

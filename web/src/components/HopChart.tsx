@@ -2,6 +2,7 @@ import { useEffect, useRef } from 'preact/hooks';
 import uPlot from 'uplot';
 import 'uplot/dist/uPlot.min.css';
 import type { Series } from '../history';
+import { ms } from '../format';
 
 interface Props {
   title: string;
@@ -55,7 +56,7 @@ export function HopChart({ title, series, revision }: Props) {
             width: 2,
             spanGaps: false,
             points: { show: false },
-            value: (_u, v) => (v == null ? '–' : `${v.toFixed(1)} ms`),
+            value: (_u, v) => (v == null ? '–' : ms(v)),
           },
           {
             label: 'Loss (%)',

@@ -1,7 +1,7 @@
 import type { Hop } from '../messages';
 import type { HistoryStore } from '../history';
 import { hopKey } from '../history';
-import { hopWhere, ms, pct, recentLossText } from '../format';
+import { clockTime, hopWhere, isMeasured, ms, pct, recentLossText } from '../format';
 import { Sparkline } from './Sparkline';
 
 interface Props {
@@ -10,13 +10,14 @@ interface Props {
   selected: string | null;
   onSelect(key: string | null): void;
   blocked?: boolean; // the application cannot measure, so no trace is coming
+  staleSince?: number; // set when no update has come for a while: ms since the epoch of the last
 }
 
 const LOSS_WARN = 3;
 const RTT_WARN = 150;
 const JITTER_WARN = 30;
 
-export function HopTable({ hops, history, selected, onSelect, blocked = false }: Props) {
+export function HopTable({ hops, history, selected, onSelect, blocked = false, staleSince }: Props) {
   if (hops.length === 0) {
     if (blocked) {
       return (
@@ -34,9 +35,15 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
   // Older messages carry only the long-window figures; the column appears once any hop has a
   // recent one.
   const withRecent = hops.some((h) => h.recentLoss !== undefined);
+  const stale = staleSince !== undefined;
   return (
     <div class="table-wrap" tabIndex={0} role="region" aria-label="Hops along the path, scrollable">
-      <table class={`hops${withRecent ? ' with-recent' : ''}`}>
+      {stale && (
+        <p class="stale-note" role="status">
+          No update since {clockTime(staleSince / 1000)}: these figures may be out of date.
+        </p>
+      )}
+      <table class={`hops${withRecent ? ' with-recent' : ''}${stale ? ' stale' : ''}`}>
         <caption class="visually-hidden">Every stop (hop) between this computer and the destination</caption>
         <thead>
           <tr>
@@ -86,10 +93,16 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
             const key = hopKey(hop);
             const silent = hop.ip === '*';
             const isSelected = key === selected;
+            const unmeasured = !isMeasured(hop);
+            // Figures are old when the hop had no echo lately while other hops did: what is
+            // shown is what its long window still holds.
+            const old = !silent && !unmeasured && withRecent && hop.recentLoss === undefined;
+            const none = silent || unmeasured;
             return (
               <tr
                 key={key}
-                class={`${isSelected ? 'selected' : ''}${silent ? ' silent' : ''}`}
+                class={`${isSelected ? 'selected' : ''}${silent ? ' silent' : ''}${unmeasured ? ' unmeasured' : ''}${old ? ' old' : ''}`}
+                title={unmeasured ? 'Not measured yet' : old ? 'No recent echoes: these figures are older' : undefined}
                 onClick={() => onSelect(isSelected ? null : key)}
               >
                 <th scope="row">
@@ -116,15 +129,21 @@ export function HopTable({ hops, history, selected, onSelect, blocked = false }:
                 </td>
                 <td class="col-as">
                   {hop.asn ? `AS${hop.asn.replace(/^AS/i, '')}` : ''}
-                  {hop.asnName ? <span class="as-name muted">{hop.asnName}</span> : ''}
+                  {hop.asnName ? (
+                    <span class="as-name muted" title={hop.asnName}>
+                      {hop.asnName}
+                    </span>
+                  ) : (
+                    ''
+                  )}
                 </td>
-                <td class={`num${hop.rttMs >= RTT_WARN ? ' bad' : ''}`}>{silent ? '–' : ms(hop.rttMs)}</td>
+                <td class={`num${hop.rttMs >= RTT_WARN ? ' bad' : ''}`}>{none ? '–' : ms(hop.rttMs)}</td>
                 {withRecent && <RecentLossCell hop={hop} silent={silent} />}
                 <td class={`num col-loss-long${!silent && hop.loss >= LOSS_WARN ? ' bad' : ''}`}>
-                  {silent ? '–' : pct(hop.loss)}
+                  {none ? '–' : pct(hop.loss)}
                 </td>
                 <td class={`num col-jitter${hop.jitter >= JITTER_WARN ? ' bad' : ''}`}>
-                  {silent ? '–' : ms(hop.jitter)}
+                  {none ? '–' : ms(hop.jitter)}
                 </td>
                 <td class="col-where">{hopWhere(hop)}</td>
                 <td class="col-history">

@@ -1,5 +1,5 @@
 import type { NetworkState } from '../messages';
-import { NO_PING_TEXT, answersPing } from '../format';
+import { NO_PING_TEXT, answersPing, titled } from '../format';
 import { DetailList } from './PathView';
 
 type Facts = Record<string, unknown>;
@@ -63,7 +63,7 @@ export function InfoCards({ state }: { state: NetworkState }) {
       )}
       {destDetails && destination && (
         <article class="card" aria-labelledby="card-dest">
-          <h3 id="card-dest">Destination: {destination.displayName}</h3>
+          <h3 id="card-dest">{titled('Destination', destination.displayName)}</h3>
           {!answersPing(destDetails) && <p class="card-note">{NO_PING_TEXT}</p>}
           <DetailList details={destDetails} />
         </article>

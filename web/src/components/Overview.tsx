@@ -1,5 +1,5 @@
 import type { NetworkState, Segment } from '../messages';
-import { STATUS_LOOK, cannotMeasure, headline } from '../format';
+import { STATUS_LOOK, cannotMeasure, headline, whyText } from '../format';
 
 // The verdict first, in plain words, then where the trouble is and what to do about it. A
 // callout need not name a part of the path: one says the verdict is still gathering evidence,
@@ -11,6 +11,7 @@ export function Overview({ state }: { state: NetworkState }) {
     ? state.segments.find((s) => s.id === callout.segmentId)
     : undefined;
   const look = STATUS_LOOK[state.overallStatus];
+  const why = callout ? whyText(callout) : undefined;
   return (
     <section class={`overview status-${state.overallStatus}`} aria-labelledby="overall-title">
       <div class="overview-icon" aria-hidden="true">
@@ -36,6 +37,7 @@ export function Overview({ state }: { state: NetworkState }) {
                   : ''}
               </p>
             )}
+            {why && <p class="callout-why">{why}</p>}
             {callout.remedy && (
               <p class="callout-remedy">
                 <strong>What you can do: </strong>

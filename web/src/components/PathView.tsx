@@ -1,6 +1,6 @@
 import { useRef } from 'preact/hooks';
-import type { Segment, Status } from '../messages';
-import { NO_PING_NOTE, NO_PING_TEXT, STATUS_LOOK, answersPing, detailRows } from '../format';
+import type { Callout, Segment, Status } from '../messages';
+import { NO_PING_NOTE, NO_PING_TEXT, STATUS_LOOK, answersPing, detailRows, segmentStatusWord, titled } from '../format';
 import { StatusBadge } from './StatusIcon';
 
 // The five places along the way, always in this order; ones not known yet are shown waiting.
@@ -33,11 +33,15 @@ function makerNote(segment: Segment | undefined): string | undefined {
 
 interface Props {
   segments: Segment[];
+  callout?: Callout; // says what the parts the verdict left unjudged are
   selected: string | null;
   onSelect(id: string | null): void;
 }
 
-export function PathView({ segments, selected, onSelect }: Props) {
+// Unjudged parts that are measured get a shape of their own, not the question mark of "not checked".
+const WORD_ICONS: Record<string, string> = { 'Beyond the problem': '→', 'Not the cause': '–', 'Being checked': '…' };
+
+export function PathView({ segments, callout, selected, onSelect }: Props) {
   const buttons = useRef<(HTMLButtonElement | null)[]>([]);
   const byId = new Map(segments.map((s) => [s.id, s]));
   // Known slots in their order, then anything new the application may add.
@@ -69,6 +73,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
       <ol class="path-list">
         {items.map(({ slot, segment }, index) => {
           const status: Status = segment ? segment.status : 'unknown';
+          const word = segment ? segmentStatusWord(segment, segments, callout) : STATUS_LOOK[status].label;
           const discovering = segment?.details.status === 'discovering';
           const noPing = !!segment && !answersPing(segment.details);
           const name = segment ? segment.displayName : slot.waiting;
@@ -85,7 +90,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
                 disabled={!segment}
                 aria-expanded={segment ? isSelected : undefined}
                 aria-controls={segment ? 'segment-details' : undefined}
-                aria-label={`${segment?.categoryLabel || slot.category}: ${name}.${maker ? ` ${maker}.` : ''} Status: ${STATUS_LOOK[status].label}.${discovering ? ' Provider still being discovered.' : ''}${noPing ? ` ${NO_PING_NOTE}.` : ''}${segment?.isCulprit ? ' Likely cause of the problem.' : ''}${segment ? ' Show details.' : ''}`}
+                aria-label={`${segment?.categoryLabel || slot.category}: ${name}.${maker ? ` ${maker}.` : ''} Status: ${word}.${discovering ? ' Provider still being discovered.' : ''}${noPing ? ` ${NO_PING_NOTE}.` : ''}${segment?.isCulprit ? ' Likely cause of the problem.' : ''}${segment ? ' Show details.' : ''}`}
                 onClick={() => onSelect(isSelected ? null : slot.id)}
                 onKeyDown={(e) => onKey(e, index)}
               >
@@ -97,7 +102,11 @@ export function PathView({ segments, selected, onSelect }: Props) {
                 {maker && <span class="segment-note">{maker}</span>}
                 {discovering && <span class="segment-note">Finding your provider…</span>}
                 {noPing && <span class="segment-note">{NO_PING_NOTE}</span>}
-                {segment ? <StatusBadge status={status} /> : <span class="badge-placeholder">Waiting</span>}
+                {segment ? (
+                  <StatusBadge status={status} label={word} icon={WORD_ICONS[word]} />
+                ) : (
+                  <span class="badge-placeholder">Waiting</span>
+                )}
                 {segment?.isCulprit && <span class="culprit-mark">Likely cause</span>}
               </button>
               {index < items.length - 1 && (
@@ -111,9 +120,7 @@ export function PathView({ segments, selected, onSelect }: Props) {
       </ol>
       {chosen && (
         <div id="segment-details" class="segment-details" role="region" aria-label={`${chosen.categoryLabel} details`}>
-          <h3>
-            {chosen.categoryLabel}: {chosen.displayName}
-          </h3>
+          <h3>{titled(chosen.categoryLabel, chosen.displayName)}</h3>
           {!answersPing(chosen.details) && <p class="card-note">{NO_PING_TEXT}</p>}
           <DetailList details={chosen.details} empty="No further details for this part of the path." />
         </div>
