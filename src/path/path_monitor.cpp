@@ -178,10 +178,22 @@ void PathMonitor::ArchiveVerdict() {
         record.title = verdict.callout.title;
         if (verdict.callout.segment) record.segmentId = SegmentId(*verdict.callout.segment);
     }
-    // A figure that moves is not a new verdict: only what the person is told counts.
+    const VerdictReason& reason = builder_.LastReason();
+    if (reason.hopNumber >= 0) {
+        record.hopNumber = reason.hopNumber;
+        record.ip = reason.ip.Text();
+        record.rttMs = reason.rttMs;
+        record.lossPercent = reason.lossPercent;
+        record.jitterMs = reason.jitterMs;
+    }
+    record.trigger = reason.trigger;
+    record.triggerValue = reason.value;
+    // A figure that moves is not a new verdict: only what the person is told counts, and the
+    // hop it is told about.
     if (lastArchivedVerdict_ && lastArchivedVerdict_->status == record.status &&
         lastArchivedVerdict_->title == record.title &&
-        lastArchivedVerdict_->segmentId == record.segmentId) {
+        lastArchivedVerdict_->segmentId == record.segmentId &&
+        lastArchivedVerdict_->hopNumber == record.hopNumber) {
         return;
     }
     lastArchivedVerdict_ = record;

@@ -124,6 +124,13 @@ TEST(ArchiveScenario, ADayOfAFifteenHopPathIsKeptWholeAndReadBack) {
     for (const VerdictPeriod& period : history.verdicts) {
         if (period.verdict.status == "healthy" || period.verdict.status == "unknown") continue;
         problems.push_back(period.verdict.title);
+        if (period.verdict.title == "WiFi Connection Issue") {
+            // What the person was told, and why: the loss at the first hop.
+            EXPECT_EQ(period.verdict.ip, "192.168.1.1");
+            EXPECT_EQ(period.verdict.hopNumber, 1);
+            EXPECT_EQ(period.verdict.trigger, "loss");
+            EXPECT_GT(period.verdict.triggerValue, 10);
+        }
         EXPECT_GE(period.fromMs - startMs, static_cast<int64_t>(kLossAtMs));
         EXPECT_LE(period.toMs - startMs, static_cast<int64_t>(kLossAtMs + kLossForMs + 90'000));
     }
