@@ -198,6 +198,29 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       await page.close();
     });
 
+    it('says why, lists both destinations and what lies beyond the problem', async () => {
+      const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+      await page.goto(app.url);
+      // The WiFi link (hop 1) is blamed, with the loss measured there and the time it was first shown.
+      const why = await until('the reason under the callout', async () => {
+        const t = await page.textContent('.callout-why').catch(() => null);
+        return t && /^Why: loss/.test(t) ? t : null;
+      }, 60_000);
+      assert.match(why, /^Why: loss \d+(\.\d)? % at hop 1 \(192\.168\.1\.1\) since \d\d:\d\d$/);
+      // Both destinations with their own figures, the main one first.
+      const destinations = await page.$$eval('.destination', (els) => els.map((e) => e.textContent));
+      assert.equal(destinations.length, 2);
+      assert.match(destinations[0], / 1\.1\.1\.1MainAnswers pingResponse time\d+\.\d ms/);
+      assert.match(destinations[1], / 8\.8\.8\.8Answers pingResponse time\d+\.\d ms/);
+      // The parts after the link are measured, not "not checked".
+      const words = await page.$$eval('.path-list .badge-text', (els) => els.map((e) => e.textContent));
+      assert.deepEqual(words.slice(2), ['Beyond the problem', 'Beyond the problem', 'Beyond the problem']);
+      // At this width no AS name is cut off.
+      const cut = await page.$$eval('.hops .as-name', (els) => els.filter((e) => e.scrollWidth > e.clientWidth).length);
+      assert.equal(cut, 0);
+      await page.screenshot({ path: path.join(out, 'impaired-why.png'), fullPage: true });
+      await page.close();
+    });
     it('copies a report and keeps the trouble in the history, which it exports', async () => {
       const context = await browser.newContext({ viewport: { width: 850, height: 750 } });
       await context.grantPermissions(['clipboard-read', 'clipboard-write']);
@@ -230,6 +253,7 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       assert.ok(lines.some((l) => /,192\.168\.1\.1,1,,true$/.test(l)), 'lost echoes of the WiFi hop');
       await context.close();
     });
+
   });
 
   describe('a program that is killed', { concurrency: 1 }, () => {
@@ -252,29 +276,6 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       }
     });
 
-    it('says why, lists both destinations and what lies beyond the problem', async () => {
-      const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
-      await page.goto(app.url);
-      // The WiFi link (hop 1) is blamed, with the loss measured there and the time it was first shown.
-      const why = await until('the reason under the callout', async () => {
-        const t = await page.textContent('.callout-why').catch(() => null);
-        return t && /^Why: loss/.test(t) ? t : null;
-      }, 60_000);
-      assert.match(why, /^Why: loss \d+(\.\d)? % at hop 1 \(192\.168\.1\.1\) since \d\d:\d\d$/);
-      // Both destinations with their own figures, the main one first.
-      const destinations = await page.$$eval('.destination', (els) => els.map((e) => e.textContent));
-      assert.equal(destinations.length, 2);
-      assert.match(destinations[0], / 1\.1\.1\.1MainAnswers pingResponse time\d+\.\d ms/);
-      assert.match(destinations[1], / 8\.8\.8\.8Answers pingResponse time\d+\.\d ms/);
-      // The parts after the link are measured, not "not checked".
-      const words = await page.$$eval('.path-list .badge-text', (els) => els.map((e) => e.textContent));
-      assert.deepEqual(words.slice(2), ['Beyond the problem', 'Beyond the problem', 'Beyond the problem']);
-      // At this width no AS name is cut off.
-      const cut = await page.$$eval('.hops .as-name', (els) => els.filter((e) => e.scrollWidth > e.clientWidth).length);
-      assert.equal(cut, 0);
-      await page.screenshot({ path: path.join(out, 'impaired-why.png'), fullPage: true });
-      await page.close();
-    });
   });
 
   describe('services on the simulated healthy home', { concurrency: 1 }, () => {
