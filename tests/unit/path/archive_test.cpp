@@ -244,6 +244,23 @@ TEST(ArchiveReader, ReadsLinesAcrossChunksAndSkipsOverlongOnes) {
         ForEachArchiveLine((dir.path() / "none").string(), [](std::string_view) {}).opened);
 }
 
+TEST(ArchiveHistory, AHugeDamagedDayFileIsSkippedInBoundedMemory) {
+    // 2 GiB of zero bytes (a file the system gave back zeroed after a crash) before one good
+    // line: one overlong line, skipped without being held, and the good line still read.
+    test::TempDir dir;
+    const std::string file = SampleFile(dir.path());
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.seekp((std::streamoff{1} << 31) - 1);
+        out << '\n'
+            << "{\"ts\":\"2026-12-05T07:42:00.000+00:00\",\"hop\":\"192.168.1.1\",\"ttl\":1,"
+               "\"rtt\":3}\n";
+    }
+    const History h = ReadHistory({dir.path().string(), kStartMs, kStartMs + 3600000, 6});
+    EXPECT_EQ(h.records, 1u);
+    EXPECT_EQ(h.skipped, 1u);
+}
+
 // An hour of echoes for two hops, written through the archive: hop 1 answers in 10 ms, hop 2
 // loses every other echo in the second half hour. The verdict goes bad at 30 min, the program
 // stops at 40 and runs again from 50.
