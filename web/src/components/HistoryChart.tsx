@@ -1,6 +1,7 @@
 import { useEffect, useRef } from 'preact/hooks';
 import uPlot from 'uplot';
 import 'uplot/dist/uPlot.min.css';
+import { cssVar, followWidth, widthOf } from '../chartSize';
 
 export interface ChartLine {
   label: string;
@@ -19,14 +20,6 @@ interface Props {
 // past the eighth hop the colours repeat with a dash.
 const COLOURS = ['#0072b2', '#d55e00', '#009e73', '#cc79a7', '#e69f00', '#56b4e9', '#b8a800', '#8c8c8c'];
 const HEIGHT = 220;
-
-function widthOf(el: HTMLElement): number {
-  return Math.max(240, Math.floor(el.clientWidth || 600));
-}
-
-function cssVar(el: HTMLElement, name: string, fallback: string): string {
-  return getComputedStyle(el).getPropertyValue(name).trim() || fallback;
-}
 
 // One figure for every hop over a period of the archive.
 // Indices of the figures with no figure on either side, which a line cannot show.
@@ -79,27 +72,9 @@ export function HistoryChart({ title, description, times, lines, unit }: Props) 
       [times, ...lines.map((l) => l.values)] as uPlot.AlignedData,
       el,
     );
-    // Resize on the next frame and only when the width changed: resizing inside the observer's
-    // callback would report a "ResizeObserver loop" error.
-    let width = widthOf(el);
-    let frame = 0;
-    const resize = () => {
-      frame = 0;
-      const now = widthOf(el);
-      if (now === width) return;
-      width = now;
-      u.setSize({ width, height: HEIGHT });
-    };
-    const observer =
-      typeof ResizeObserver !== 'undefined'
-        ? new ResizeObserver(() => {
-            if (!frame) frame = requestAnimationFrame(resize);
-          })
-        : null;
-    observer?.observe(el);
+    const stopFollowing = followWidth(el, u, HEIGHT);
     return () => {
-      observer?.disconnect();
-      if (frame) cancelAnimationFrame(frame);
+      stopFollowing();
       u.destroy();
     };
   }, [times, lines, unit]);

@@ -1,6 +1,7 @@
 import { useEffect, useRef } from 'preact/hooks';
 import uPlot from 'uplot';
 import 'uplot/dist/uPlot.min.css';
+import { cssVar, followWidth, widthOf } from '../chartSize';
 import type { Series } from '../history';
 import { ms } from '../format';
 
@@ -12,14 +13,6 @@ interface Props {
 
 function chartData(series: Series): uPlot.AlignedData {
   return [series.times, series.rtt, series.loss];
-}
-
-function widthOf(el: HTMLElement): number {
-  return Math.max(240, Math.floor(el.clientWidth || 600));
-}
-
-function cssVar(el: HTMLElement, name: string, fallback: string): string {
-  return getComputedStyle(el).getPropertyValue(name).trim() || fallback;
 }
 
 // The larger chart for one selected hop: response time and loss over the time this page has
@@ -78,28 +71,9 @@ export function HopChart({ title, series, revision }: Props) {
       el,
     );
     plot.current = u;
-    // Resizing inside the observer's callback would change the observed box again in the same
-    // frame (the browser then reports a "ResizeObserver loop" error): resize on the next frame,
-    // and only when the width really changed.
-    let width = widthOf(el);
-    let frame = 0;
-    const resize = () => {
-      frame = 0;
-      const now = widthOf(el);
-      if (now === width) return;
-      width = now;
-      u.setSize({ width, height: 200 });
-    };
-    const observer =
-      typeof ResizeObserver !== 'undefined'
-        ? new ResizeObserver(() => {
-            if (!frame) frame = requestAnimationFrame(resize);
-          })
-        : null;
-    observer?.observe(el);
+    const stopFollowing = followWidth(el, u, 200);
     return () => {
-      observer?.disconnect();
-      if (frame) cancelAnimationFrame(frame);
+      stopFollowing();
       u.destroy();
       plot.current = null;
     };
