@@ -9,13 +9,16 @@
 #include "backend/backend.h"
 #include "base/fs_path.h"
 #include "base/log.h"
+#include "discovery/adapter_discovery.h"
 #include "discovery/geoip_service.h"
+#include "discovery/lldp_listener.h"
 #include "discovery/oui_database.h"
 #include "discovery/stun.h"
 #include "net/http_client.h"
 #include "path/path_monitor.h"
 #include "path/state_sources.h"
 #include "platform/log_environment.h"
+#include "platform/net_info.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "platform/system.h"
@@ -50,6 +53,16 @@ public:
 
 private:
     GeoIpService& service_;
+};
+
+// The LLDP listener as the network state builder asks it.
+class ListenerLldpSource final : public LldpSource {
+public:
+    explicit ListenerLldpSource(LldpListener& listener) : listener_(listener) {}
+    std::optional<LldpNeighbor> CurrentNeighbor() override { return listener_.CurrentNeighbor(); }
+
+private:
+    LldpListener& listener_;
 };
 
 // What a worker still running at shutdown uses stays for the rest of the process, whose end
@@ -153,6 +166,7 @@ int Application::Run() {
         geoSource_ = std::make_unique<GeoIpSource>(*geoIp_);
         monitor_->StateBuilder().SetGeoSource(geoSource_.get());
     }
+    StartLldp(*netInfo);
     host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);
     if (serviceMonitor_) {
         serviceBridge_ = std::make_unique<ServiceBridge>(*host_, *serviceStore_, *serviceMonitor_);
@@ -234,6 +248,29 @@ void Application::StartServices() {
     }
 }
 
+// A wired primary adapter gets the LLDP listener: a capture worker of its own on that adapter's
+// device, through the Capture port (libpcap), feeding the state builder's wired link details.
+// A network change later does not move it to another adapter.
+void Application::StartLldp(NetInfo& netInfo) {
+    lldp_ = std::make_unique<LldpListener>(
+        LldpPorts{*platform_.clock, *platform_.threads, platform_.capture});
+    lldpSource_ = std::make_unique<ListenerLldpSource>(*lldp_);
+    monitor_->StateBuilder().SetLldpSource(lldpSource_.get());
+    const AdapterInfo adapter = DiscoverPrimaryAdapter(netInfo);
+    if (!adapter.name.empty() && adapter.ifType == kIfTypeEthernet) {
+        lldp_->Start(adapter.name, adapter.ipv4);
+    }
+}
+
+// First at shutdown: the builder stops asking, then the capture worker ends within its read
+// time-out (a second).
+void Application::StopLldp() {
+    if (monitor_) monitor_->StateBuilder().SetLldpSource(nullptr);
+    lldpSource_.reset();
+    if (lldp_ && !lldp_->Stop(workerStopBound_)) LeaveRunning("LLDP capture", std::move(lldp_));
+    lldp_.reset();
+}
+
 void Application::LeaveRunning(const char* what, std::shared_ptr<void> object) {
     LogWrite(Warn, "%s still running at shutdown - left to process exit", what);
     workersLeftRunning_ = true;
@@ -241,6 +278,7 @@ void Application::LeaveRunning(const char* what, std::shared_ptr<void> object) {
 }
 
 void Application::StopServices() {
+    StopLldp();
     if (serviceMonitor_) {
         // No result reaches the page bridge once it is gone, even from a worker left running.
         serviceMonitor_->SetServiceProbeCallback({});

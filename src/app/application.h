@@ -22,7 +22,10 @@ class GeoSource;
 class HistoryBridge;
 class HttpClient;
 class InterfaceChoice;
+class LldpListener;
+class LldpSource;
 class MainController;
+class NetInfo;
 class OuiDatabase;
 class PathMonitor;
 class ServiceBridge;
@@ -80,6 +83,8 @@ private:
     void StopServices();
     void StopDiscoveryWorkers();
     void StopBackend();
+    void StartLldp(NetInfo& netInfo);
+    void StopLldp();
     // Logs that a worker outlived its bounded wait and keeps what it uses until the process ends.
     void LeaveRunning(const char* what, std::shared_ptr<void> object);
 
@@ -103,6 +108,8 @@ private:
     std::unique_ptr<PingArchive> archive_;
     std::unique_ptr<HistoryBridge> historyBridge_;
     std::unique_ptr<InterfaceChoice> interfaceChoice_;
+    std::unique_ptr<LldpListener> lldp_;
+    std::unique_ptr<LldpSource> lldpSource_;  // the listener, as the state builder sees it
     std::unique_ptr<PathMonitor> monitor_;
     std::unique_ptr<WebViewHost> host_;
     std::unique_ptr<UiDispatcher> dispatcher_;

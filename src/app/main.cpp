@@ -19,6 +19,7 @@
 #include "path/ping_archive.h"
 #include "platform/linux/headless_shell.h"
 #include "platform/linux/linux_autostart.h"
+#include "platform/linux/linux_capture.h"
 #include "platform/linux/linux_clock.h"
 #include "platform/linux/linux_dns.h"
 #include "platform/linux/linux_files.h"
@@ -177,6 +178,8 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxSecrets secrets(system.AppFolderPath(quillon::AppFolder::Data));
     quillon::lnx::LinuxAutostart autostart(
         quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
+    // libpcap when installed: the wired switch's name and port (LLDP).
+    quillon::lnx::LinuxCapture capture;
     quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
 
     quillon::Platform platform;
@@ -193,6 +196,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.settings = &settings;
     platform.secrets = &secrets;
     platform.autostart = &autostart;
+    platform.capture = &capture;
     platform.shell = &shell;
     return RunApplication(platform, options, kSystemVendorLists);
 }

@@ -17,6 +17,8 @@ struct LldpNeighbor {
     std::string systemDescription;
     std::string managementAddress;  // IPv4 dotted quad only
     uint16_t ttl = 0;               // seconds the advertisement stays valid
+    // The port's untagged VLAN from the IEEE 802.1 Port VLAN ID TLV; 0 when not announced.
+    uint16_t portVlanId = 0;
 };
 
 }  // namespace quillon

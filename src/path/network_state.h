@@ -79,6 +79,8 @@ public:
 
     // Replaces the location source the same way (null: locations unknown).
     void SetGeoSource(GeoSource* geo) { context_.geo = geo != nullptr ? geo : &noGeo_; }
+    // Replaces the wired switch's source the same way (null: no switch shown).
+    void SetLldpSource(LldpSource* lldp) { context_.lldp = lldp != nullptr ? lldp : &noLldp_; }
     // Moves when a source learned something the next build would show (a location arrived).
     uint64_t SourceChanges() { return context_.geo->Changes(); }
 

@@ -287,3 +287,33 @@ describe('update offer', () => {
     expect(banner('required')).not.toMatch(/Not now/);
   });
 });
+
+describe('the wired link card', () => {
+  const wiredCard = (details: Record<string, unknown>) => {
+    const s = state(HEALTHY);
+    s.segments.find((seg) => seg.id === 'connection')!.details = details;
+    const m = render(<InfoCards state={s} />).match(
+      /<article[^>]*aria-labelledby="card-wired"[^>]*>([\s\S]*?)<\/article>/,
+    );
+    return m?.[1] ?? '';
+  };
+  const base = { adapterType: 'Ethernet', interfaceName: 'eth0', linkSpeed: '1 Gbps' };
+
+  it('says which switch and port the cable goes into, once, above the link facts', () => {
+    const html = wiredCard({ ...base, lldpSwitch: 'core-sw1 <b>', lldpPort: 'Gi1/0/7' });
+    expect(inner(html, 'card-switch')).toBeDefined();
+    expect(text(inner(html, 'card-switch') ?? '')).toBe('Plugged into core-sw1 <b>, port Gi1/0/7');
+    expect(html).not.toContain('<b>');
+    expect(text(html).match(/core-sw1/g)).toHaveLength(1);
+    expect(text(html)).toMatch(/Link speed1 Gbps/);
+    expect(text(wiredCard({ ...base, lldpPort: 'ge-0/0/3' }))).toContain('Plugged into a switch, port ge-0/0/3');
+    expect(text(wiredCard({ ...base, lldpSwitch: 'edge' }))).toMatch(/Plugged into edge(?!,)/);
+  });
+
+  it('says nothing of a switch when none announced itself', () => {
+    const html = wiredCard(base);
+    expect(html).toContain('eth0');
+    expect(html).not.toContain('card-switch');
+    expect(text(html)).not.toMatch(/switch|plugged/i);
+  });
+});

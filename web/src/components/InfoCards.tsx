@@ -27,6 +27,16 @@ function providerFacts(state: NetworkState): Facts | undefined {
   return facts.publicIp || facts.provider || facts.asn ? facts : undefined;
 }
 
+// The switch and port the cable goes into, as the switch announces them; the rest of the wired
+// link's facts are listed below it.
+function switchLine(link: Facts): { line?: string; rest: Facts } {
+  const { lldpSwitch, lldpPort, ...rest } = link;
+  const name = typeof lldpSwitch === 'string' ? lldpSwitch : '';
+  const port = typeof lldpPort === 'string' ? lldpPort : '';
+  if (!name && !port) return { rest: link };
+  return { line: `Plugged into ${name || 'a switch'}${port ? `, port ${port}` : ''}`, rest };
+}
+
 // Link, public address and destination: each card only when the message carries it.
 export function InfoCards({ state }: { state: NetworkState }) {
   const connection = state.segments.find((s) => s.id === 'connection');
@@ -34,7 +44,7 @@ export function InfoCards({ state }: { state: NetworkState }) {
   // The link segment's details are the fuller ones; the top-level WiFi object stands in for them.
   const link = connection?.details ?? {};
   const wifi = 'ssid' in link ? link : state.wifiDetails;
-  const wired = !wifi && link.adapterType ? link : undefined;
+  const wired = !wifi && link.adapterType ? switchLine(link) : undefined;
   const pub = state.publicIpInfo;
   const provider = providerFacts(state);
   const destDetails = destination && Object.keys(destination.details).length > 0 ? destination.details : undefined;
@@ -51,7 +61,8 @@ export function InfoCards({ state }: { state: NetworkState }) {
       {wired && (
         <article class="card" aria-labelledby="card-wired">
           <h3 id="card-wired">Wired connection</h3>
-          <DetailList details={wired} />
+          {wired.line && <p class="card-switch">{wired.line}</p>}
+          <DetailList details={wired.rest} />
         </article>
       )}
       {provider && (
