@@ -14,6 +14,7 @@
 #include "discovery/lldp_listener.h"
 #include "discovery/oui_database.h"
 #include "discovery/stun.h"
+#include "discovery/wifi_query.h"
 #include "net/http_client.h"
 #include "path/path_monitor.h"
 #include "path/state_sources.h"
@@ -42,6 +43,16 @@ public:
 
 private:
     OuiDatabase& database_;
+};
+
+// The wireless link as the network state builder asks it.
+class WlanWifiSource final : public WifiSource {
+public:
+    explicit WlanWifiSource(Wlan& wlan) : link_(wlan) {}
+    WifiDetails QueryWifiDetails() override { return link_.QueryWifiDetails(); }
+
+private:
+    WifiLink link_;
 };
 
 // The GeoIP service as the network state builder asks it.
@@ -167,6 +178,10 @@ int Application::Run() {
         monitor_->StateBuilder().SetGeoSource(geoSource_.get());
     }
     StartLldp(*netInfo);
+    if (p.wlan != nullptr) {
+        wifiSource_ = std::make_unique<WlanWifiSource>(*p.wlan);
+        monitor_->StateBuilder().SetWifiSource(wifiSource_.get());
+    }
     host_ = std::make_unique<WebViewHost>(*p.shell, *p.system);
     if (serviceMonitor_) {
         serviceBridge_ = std::make_unique<ServiceBridge>(*host_, *serviceStore_, *serviceMonitor_);
@@ -296,7 +311,9 @@ void Application::StopServices() {
     if (monitor_) {
         monitor_->StateBuilder().SetVendorSource(nullptr);
         monitor_->StateBuilder().SetGeoSource(nullptr);
+        monitor_->StateBuilder().SetWifiSource(nullptr);
     }
+    wifiSource_.reset();  // closes the WLAN client
     vendorSource_.reset();
     geoSource_.reset();
     if (ouiDatabase_ && !ouiDatabase_->StopDownload(workerStopBound_)) {

@@ -35,6 +35,7 @@ class ServiceStore;
 class UiDispatcher;
 class UpdateBridge;
 class VendorSource;
+class WifiSource;
 class WebViewHost;
 struct Platform;
 
@@ -99,7 +100,8 @@ private:
     std::unique_ptr<OuiDatabase> ouiDatabase_;
     std::unique_ptr<VendorSource> vendorSource_;  // the database, as the state builder sees it
     std::unique_ptr<GeoIpService> geoIp_;
-    std::unique_ptr<GeoSource> geoSource_;  // the service, as the state builder sees it
+    std::unique_ptr<GeoSource> geoSource_;    // the service, as the state builder sees it
+    std::unique_ptr<WifiSource> wifiSource_;  // owns the WLAN client while the app runs
     std::unique_ptr<ServiceStore> serviceStore_;
     std::unique_ptr<ServiceProber> serviceProber_;
     std::unique_ptr<ServiceMonitor> serviceMonitor_;

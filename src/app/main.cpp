@@ -147,6 +147,7 @@ int RunSimulated(const quillon::CommandLine& options) {
     platform.dns = &network.dns();
     platform.sockets = &network.sockets();
     platform.http = &network.http();
+    platform.wlan = &network.wlan();
     platform.shell = &shell;
     const std::filesystem::path scenarioFolder =
         quillon::FsPath(options.simulateFile).parent_path();

@@ -71,6 +71,9 @@ public:
     // members out.
     std::string BuildNetworkState();
 
+    // Replaces the WiFi source the context named (null: no WiFi). UI thread, between builds.
+    void SetWifiSource(WifiSource* wifi) { context_.wifi = wifi != nullptr ? wifi : &noWifi_; }
+
     // Replaces the vendor source the context named (null: vendors unknown). UI thread, between
     // builds; the source must outlive the builder or be replaced first.
     void SetVendorSource(VendorSource* vendors) {

@@ -221,6 +221,22 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       await page.screenshot({ path: path.join(out, 'impaired-why.png'), fullPage: true });
       await page.close();
     });
+    it('shows the WiFi link card with the weaker signal and the access points around', async () => {
+      const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+      await page.goto(app.url);
+      // From 30 s the signal is 41 % and two more access points share channel 36.
+      await until('the weaker signal', async () => (await page.getAttribute('.wifi-card .signal-bar', 'aria-valuenow').catch(() => null)) === '41', 60_000);
+      assert.equal(await page.textContent('.wifi-card .wifi-name'), 'Maple Street');
+      assert.ok(await page.$('.wifi-card .signal-fair'), 'a fair signal is marked so');
+      assert.equal(await page.textContent('.wifi-card .wifi-radio'), 'Channel 36 · 5 GHz · 80 MHz');
+      assert.equal(await page.textContent('.wifi-card .wifi-neighbours'), '2 on this channel, 4 heard in all');
+      assert.match(await page.textContent('.wifi-card'), /WPA2-Personal/);
+      // The path names the link after its network.
+      assert.match(await page.textContent('.path-list'), /Maple Street/);
+      const card = await page.$('.wifi-card');
+      await card.screenshot({ path: path.join(out, 'wifi-card.png') });
+      await page.close();
+    });
     it('copies a report and keeps the trouble in the history, which it exports', async () => {
       const context = await browser.newContext({ viewport: { width: 850, height: 750 } });
       await context.grantPermissions(['clipboard-read', 'clipboard-write']);

@@ -7,6 +7,7 @@
 
 #include "platform/sim/scenario_fields.h"
 #include "platform/sim/scenario_services.h"
+#include "platform/sim/scenario_wifi.h"
 #include "platform/sim/sim_address.h"
 
 namespace quillon::sim {
@@ -188,6 +189,45 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
                (!latency || Number(value, "ms", at, event.value, 0, 60000)) &&
                (!status || ReadWebStatus(value, at, event));
     }
+    if (change == "wifiSignal" || change == "wifiNeighbors" || change == "wifiDisconnect" ||
+        change == "wifiConnect") {
+        const bool signal = change == "wifiSignal";
+        const bool neighbors = change == "wifiNeighbors";
+        event.kind = signal                       ? ChangeKind::WifiSignal
+                     : neighbors                  ? ChangeKind::WifiNeighbors
+                     : change == "wifiDisconnect" ? ChangeKind::WifiDisconnect
+                                                  : ChangeKind::WifiConnect;
+        if (!(signal      ? when({"adapter", "signal", "rssi"}, {"signal"})
+              : neighbors ? when({"adapter", "neighbors"}, {"neighbors"})
+                          : when({"adapter"}, {}))) {
+            return false;
+        }
+        if (value.contains("adapter") &&
+            !ReadAdapterRef(value, "adapter", at, world, event.ifIndex)) {
+            return false;
+        }
+        const WifiConfig* wifi = nullptr;
+        for (const WifiConfig& candidate : world.wifi) {
+            if (event.ifIndex == 0 || candidate.ifIndex == event.ifIndex) {
+                wifi = &candidate;
+                break;
+            }
+        }
+        if (wifi == nullptr) return Fail(at, "no adapter with a \"wifi\" section is named");
+        event.ifIndex = wifi->ifIndex;
+        double rssi = 0;
+        if (signal && (!Number(value, "signal", at, event.value, 0, 100) ||
+                       !Number(value, "rssi", at, rssi, -120, 0))) {
+            return false;
+        }
+        event.rssiDbm = int32_t(std::lround(rssi));
+        std::string problem;
+        if (neighbors && !ReadWifiNeighbors(value.member("neighbors"), Join(at, "neighbors"),
+                                            event.wifiNeighbors, problem)) {
+            return Fail("", problem);
+        }
+        return true;
+    }
     if (change == "publicAddress") {
         event.kind = ChangeKind::PublicAddress;
         return when({"address"}, {"address"}) && Address(value, "address", at, event.address);
@@ -196,7 +236,8 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
                 Quoted(change) +
                     " is not one of hopLoss, hopLatency, hopSilent, hopAnswers, gatewayMac, "
                     "gatewayGone, gatewayBack, adapterDown, adapterUp, hostDown, hostRefuses, "
-                    "hostUp, hostLatency, webStatus, publicAddress");
+                    "hostUp, hostLatency, webStatus, publicAddress, wifiSignal, wifiNeighbors, "
+                    "wifiDisconnect, wifiConnect");
 }
 
 }  // namespace

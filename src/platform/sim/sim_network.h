@@ -1,7 +1,7 @@
 // SimNetwork: one simulated network with its port adapters, for whoever composes a Platform on
 // the simulation (the simulate command line mode, scenario tests). Owns the world and the
-// adapters; hand out icmp(), netInfo(), netEvents(), dns(), sockets() and http() and keep this
-// object alive longer than their users. netEvents() holds the world's change listener.
+// adapters; hand out icmp(), netInfo(), netEvents(), dns(), sockets(), http() and wlan() and keep
+// this object alive longer than their users. netEvents() holds the world's change listener.
 // Thread-safety is the world's and the adapters'.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include "platform/sim/sim_net_events.h"
 #include "platform/sim/sim_net_info.h"
 #include "platform/sim/sim_sockets.h"
+#include "platform/sim/sim_wlan.h"
 #include "platform/sim/sim_world.h"
 
 namespace quillon::sim {
@@ -24,7 +25,8 @@ public:
           netEvents_(world_),
           dns_(world_),
           sockets_(world_),
-          http_(world_) {}
+          http_(world_),
+          wlan_(world_) {}
 
     SimWorld& world() { return world_; }
     IcmpApi& icmp() { return icmp_; }
@@ -33,6 +35,7 @@ public:
     Dns& dns() { return dns_; }
     Sockets& sockets() { return sockets_; }
     Http& http() { return http_; }
+    Wlan& wlan() { return wlan_; }
 
 private:
     SimWorld world_;
@@ -42,6 +45,7 @@ private:
     SimDns dns_;
     SimSockets sockets_;
     SimHttp http_;
+    SimWlan wlan_;
 };
 
 }  // namespace quillon::sim

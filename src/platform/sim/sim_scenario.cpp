@@ -11,6 +11,7 @@
 #include "platform/sim/scenario_fields.h"
 #include "platform/sim/scenario_services.h"
 #include "platform/sim/scenario_timeline.h"
+#include "platform/sim/scenario_wifi.h"
 #include "platform/sim/sim_address.h"
 
 namespace quillon::sim {
@@ -66,6 +67,18 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
                     return Fail(Join(at, "ifIndex"),
                                 "another adapter has ifIndex " + std::to_string(adapter.ifIndex));
                 }
+            }
+            if (value.contains("wifi")) {
+                if (adapter.ifType != kIfTypeWireless) {
+                    return Fail(Join(at, "wifi"), "only a wifi adapter has a \"wifi\" section");
+                }
+                WifiConfig wifi;
+                wifi.ifIndex = adapter.ifIndex;
+                std::string problem;
+                if (!ReadWifiSection(value.member("wifi"), Join(at, "wifi"), wifi, problem)) {
+                    return Fail("", problem);
+                }
+                world.wifi.push_back(std::move(wifi));
             }
             world.adapters.push_back(std::move(adapter));
             return true;
@@ -123,7 +136,7 @@ bool ScenarioReader::ReadAdapter(const JsonValue& value, const std::string& at,
                                  NetAdapter& adapter) {
     if (!Shape(value, at,
                {"name", "description", "ifIndex", "type", "mtu", "linkSpeedBps", "up", "mac",
-                "ipv4", "ipv6"},
+                "ipv4", "ipv6", "wifi"},
                {"name", "ifIndex", "type"})) {
         return false;
     }

@@ -29,6 +29,7 @@ SimWorld::SimWorld(WorldConfig config, Clock& clock)
       dns_(config),
       hosts_(config, clock.UnixSeconds()),
       stun_(config.stun),
+      wifi_(std::move(config.wifi)),
       timeline_(std::move(config.timeline)),
       adapterListFails_(config.adapterListFails),
       routeListFails_(config.routeListFails),
@@ -192,8 +193,48 @@ bool SimWorld::ApplyLocked(const TimelineEvent& change) {
         case ChangeKind::PublicAddress:
             stun_.publicAddress = change.address;
             return false;
+        case ChangeKind::WifiSignal:
+        case ChangeKind::WifiNeighbors:
+        case ChangeKind::WifiDisconnect:
+        case ChangeKind::WifiConnect:
+            for (WifiConfig& wifi : wifi_) {
+                if (wifi.ifIndex != change.ifIndex) continue;
+                if (change.kind == ChangeKind::WifiSignal) {
+                    wifi.signalQuality = uint32_t(change.value);
+                    if (change.rssiDbm != 0) wifi.rssiDbm = change.rssiDbm;
+                } else if (change.kind == ChangeKind::WifiNeighbors) {
+                    wifi.neighbors = change.wifiNeighbors;
+                } else {
+                    wifi.connected = change.kind == ChangeKind::WifiConnect;
+                }
+            }
+            return false;
     }
     return false;
+}
+
+std::vector<WifiConfig> SimWorld::Wifi() {
+    return Locked([&] {
+        std::vector<WifiConfig> out = wifi_;
+        // A radio that is switched off hears nothing and is joined to nothing.
+        for (WifiConfig& wifi : out) {
+            if (!AdapterUpLocked(wifi.ifIndex)) {
+                wifi.connected = false;
+                wifi.neighbors.clear();
+            }
+        }
+        return out;
+    });
+}
+
+void SimWorld::CountWifiScan() {
+    std::lock_guard lock(mutex_);
+    ++wifiScans_;
+}
+
+int SimWorld::WifiScans() {
+    std::lock_guard lock(mutex_);
+    return wifiScans_;
 }
 
 NetAdapter* SimWorld::FindAdapterLocked(uint32_t ifIndex) {

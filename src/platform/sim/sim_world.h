@@ -108,6 +108,12 @@ public:
     UdpReply UdpRequest(Ipv4Address address, uint16_t port, const std::vector<uint8_t>& request);
     int StunRequests();
 
+    // The wireless side of each wifi adapter as it is now (a down adapter is not connected),
+    // and the scans asked of it.
+    std::vector<WifiConfig> Wifi();
+    void CountWifiScan();
+    int WifiScans();
+
     // Traffic seen so far.
     std::vector<SentEcho> SentEchoes();
     int EchoesSent(Ipv4Address destination);
@@ -157,6 +163,8 @@ private:
     ServiceHosts hosts_;
     StunConfig stun_;
     int stunRequests_ = 0;
+    std::vector<WifiConfig> wifi_;
+    int wifiScans_ = 0;
     std::vector<TimelineEvent> timeline_;  // sorted by time, stable
     size_t nextEvent_ = 0;
     bool adapterListFails_, routeListFails_, neighborListFails_;

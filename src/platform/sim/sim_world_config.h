@@ -129,6 +129,42 @@ struct StunConfig {
     double rttMs = 20;
 };
 
+// Another access point the computer hears.
+struct WifiNeighborConfig {
+    std::string ssid;
+    MacAddress bssid{};
+    uint32_t frequencyMhz = 2412;
+    int32_t rssiDbm = -75;
+};
+
+// The wireless side of a wifi adapter: the network it is joined to, the access point and what
+// its beacon advertises (given as raw elements, or as facts the simulation encodes), and the
+// other access points heard. Numbers use the Windows WLAN vocabulary of the Wlan port.
+struct WifiConfig {
+    uint32_t ifIndex = 0;  // the adapter this describes
+    bool connected = true;
+    std::string ssid;
+    MacAddress bssid{};
+    uint32_t signalQuality = 80;  // 0..100
+    int32_t rssiDbm = -55;
+    uint32_t frequencyMhz = 5180;
+    uint32_t channelWidth = 20;    // MHz: 20, 40, 80, 160 (320 only with raw elements)
+    uint32_t phyType = 10;         // DOT11_PHY_TYPE: 7 n, 8 ac, 10 ax, 11 be
+    uint32_t authAlgorithm = 7;    // WPA2-Personal
+    uint32_t cipherAlgorithm = 4;  // CCMP
+    uint32_t rxRateKbps = 0;
+    uint32_t txRateKbps = 0;
+    // Beacon facts, encoded as elements unless rawElements is set.
+    int32_t stationCount = -1;        // -1: no BSS Load element
+    int32_t channelUtilization = -1;  // percent
+    uint32_t spatialStreams = 2;
+    bool muMimo = false;
+    std::string countryCode;  // empty: no Country element
+    bool hasRawElements = false;
+    std::vector<uint8_t> rawElements;
+    std::vector<WifiNeighborConfig> neighbors;
+};
+
 // Names a hop: by address (every hop with that address on every path) or by path and ttl.
 struct HopRef {
     Ipv4Address address{};
@@ -152,6 +188,10 @@ enum class ChangeKind {
     HostLatency,       // address, value: extra ms on every round trip to the host (0 clears)
     WebStatus,         // address, value: the status of its web answers for path (every: "")
     PublicAddress,     // address: what the STUN server reports from now on (0.0.0.0: no answers)
+    WifiSignal,        // ifIndex, value: link quality 0..100 (rssi: the access point's dBm)
+    WifiNeighbors,     // ifIndex, wifiNeighbors: the access points heard from now on
+    WifiDisconnect,    // ifIndex: the adapter leaves its network
+    WifiConnect,       // ifIndex: it joins again
 };
 
 struct TimelineEvent {
@@ -162,7 +202,9 @@ struct TimelineEvent {
     Ipv4Address address;  // NeighborMac: 0.0.0.0 means the gateway of the first default route
     MacAddress mac{};
     uint32_t ifIndex = 0;
-    std::string path;  // WebStatus
+    std::string path;                               // WebStatus
+    int32_t rssiDbm = 0;                            // WifiSignal; 0: unchanged
+    std::vector<WifiNeighborConfig> wifiNeighbors;  // WifiNeighbors
 };
 
 struct WorldConfig {
@@ -178,6 +220,7 @@ struct WorldConfig {
     std::string originZone = "origin.asn.cymru.com";
     std::string asNameZone = "asn.cymru.com";
     std::vector<DnsAnswerConfig> dnsAnswers;
+    std::vector<WifiConfig> wifi;  // one per wifi adapter that has a "wifi" section
     std::vector<TimelineEvent> timeline;
     // Table reads that fail, to exercise callers' fallbacks.
     bool adapterListFails = false;

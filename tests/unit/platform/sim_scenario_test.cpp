@@ -56,9 +56,12 @@ TEST(SimScenario, ExampleWorldsLoadAndBehave) {
     // 120 s, none before or after.
     const ScenarioLoad lossy = LoadScenarioFile(World("wifi_loss.json"));
     ASSERT_TRUE(lossy.ok) << lossy.error;
-    ASSERT_EQ(lossy.world.timeline.size(), 2u);
+    ASSERT_EQ(lossy.world.timeline.size(), 5u);  // loss, and the WiFi signal and neighbours
     EXPECT_EQ(lossy.world.timeline[0].atMs, 30'000u);
-    EXPECT_EQ(lossy.world.timeline[1].atMs, 120'000u);
+    EXPECT_EQ(lossy.world.timeline[3].atMs, 120'000u);
+    ASSERT_EQ(lossy.world.wifi.size(), 1u);
+    EXPECT_EQ(lossy.world.wifi[0].frequencyMhz, 5180u);
+    EXPECT_EQ(lossy.world.wifi[0].neighbors.at(0).frequencyMhz, 2437u);
     SimNetwork lossyNet(lossy.world, clock);
     auto handle = lossyNet.icmp().Open();
     int answered[3] = {0, 0, 0};
@@ -127,6 +130,19 @@ TEST(SimScenario, BadInputIsNamedNotFatal) {
          "adapters[0].type: \"token ring\" is not"},
         {"{\"adapters\": [{\"name\": 5, \"ifIndex\": 1, \"type\": 6}]}",
          "adapters[0].name: expected a string, found a whole number"},
+        {"{\"adapters\": [{\"name\": \"e\", \"ifIndex\": 1, \"type\": \"ethernet\", \"wifi\": "
+         "{}}]}",
+         "adapters[0].wifi: only a wifi adapter has a \"wifi\" section"},
+        {"{\"adapters\": [{\"name\": \"w\", \"ifIndex\": 1, \"type\": \"wifi\", \"wifi\": "
+         "{\"ssid\": \"a\", \"bssid\": \"00:11:22:33:44:55\", \"signal\": 50, \"channel\": 36, "
+         "\"band\": \"2.4 GHz\"}}]}",
+         "adapters[0].wifi.channel: 2.4 GHz channels are 1 to 14"},
+        {"{\"adapters\": [{\"name\": \"w\", \"ifIndex\": 1, \"type\": \"wifi\", \"wifi\": "
+         "{\"ssid\": \"a\", \"bssid\": \"00:11:22:33:44:55\", \"signal\": 50, \"channel\": 1, "
+         "\"elements\": \"0b0\"}}]}",
+         "adapters[0].wifi.elements: odd number of hexadecimal digits"},
+        {world(", \"timeline\": [{\"at\": 1, \"change\": \"wifiSignal\", \"signal\": 20}]"),
+         "timeline[0]: no adapter with a \"wifi\" section is named"},
         {world(", \"neighbors\": [{\"address\": \"192.168.1.1\", \"ifIndex\": 9, "
                "\"mac\": \"00:11:22:33:44:55\"}]"),
          "neighbors[0].ifIndex: no adapter has ifIndex 9"},

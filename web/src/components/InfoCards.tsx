@@ -1,6 +1,7 @@
 import type { NetworkState } from '../messages';
 import { NO_PING_TEXT, answersPing, titled } from '../format';
 import { DetailList } from './PathView';
+import { WifiCard } from './WifiCard';
 
 type Facts = Record<string, unknown>;
 
@@ -52,12 +53,7 @@ export function InfoCards({ state }: { state: NetworkState }) {
 
   return (
     <section class="cards" aria-label="Connection details">
-      {wifi && (
-        <article class="card" aria-labelledby="card-wifi">
-          <h3 id="card-wifi">WiFi</h3>
-          <DetailList details={wifi} />
-        </article>
-      )}
+      {wifi && <WifiCard wifi={wifi} />}
       {wired && (
         <article class="card" aria-labelledby="card-wired">
           <h3 id="card-wired">Wired connection</h3>
