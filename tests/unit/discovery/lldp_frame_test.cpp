@@ -47,9 +47,13 @@ Bytes Frame(const std::vector<Bytes>& tlvs, uint16_t etherType = kLldpEtherType)
 }
 
 Bytes Tlv(unsigned type, const Bytes& value) {
-    Bytes t = {static_cast<uint8_t>(type << 1 | value.size() >> 8),
-               static_cast<uint8_t>(value.size())};
-    t.insert(t.end(), value.begin(), value.end());
+    // Built by appending byte by byte: GCC 12 at -O3 mistakes a range insert into a fresh
+    // two-byte vector for an overflow.
+    Bytes t;
+    t.reserve(value.size() + 2);
+    t.push_back(static_cast<uint8_t>(type << 1 | value.size() >> 8));
+    t.push_back(static_cast<uint8_t>(value.size()));
+    for (const uint8_t b : value) t.push_back(b);
     return t;
 }
 

@@ -109,11 +109,14 @@ std::vector<uint8_t> Advertisement(uint16_t ttl, const std::string& name) {
                               static_cast<uint8_t>(ttl),
                               0x0a,
                               static_cast<uint8_t>(name.size())};
-    f.insert(f.end(), name.begin(), name.end());
+    // Appended byte by byte: GCC 12 at -O3 mistakes range inserts here for overflows.
     const std::string port = "Gi1/0/7";
-    f.insert(f.end(), {0x08, static_cast<uint8_t>(port.size())});
-    f.insert(f.end(), port.begin(), port.end());
-    f.insert(f.end(), {0x00, 0x00});
+    for (const char c : name) f.push_back(static_cast<uint8_t>(c));
+    f.push_back(0x08);
+    f.push_back(static_cast<uint8_t>(port.size()));
+    for (const char c : port) f.push_back(static_cast<uint8_t>(c));
+    f.push_back(0x00);
+    f.push_back(0x00);
     return f;
 }
 
