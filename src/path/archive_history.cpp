@@ -11,14 +11,9 @@ namespace quillon {
 
 namespace {
 
-constexpr int64_t kDayMs = 86400000;
 constexpr size_t kMaxPeriods = 1000;
 // Verdict files read before the period: the verdict shown when it began may be that old.
 constexpr int64_t kVerdictLookBackDays = 7;
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-    return a / b - (a % b != 0 && (a < 0) != (b < 0));
-}
 
 bool SameVerdict(const VerdictRecord& a, const VerdictRecord& b) {
     return a.status == b.status && a.segmentId == b.segmentId && a.title == b.title &&
@@ -152,10 +147,8 @@ History ReadHistory(const HistoryRequest& request) {
         (span + static_cast<int64_t>(history.buckets) - 1) / static_cast<int64_t>(history.buckets),
         1);
     history.toMs = history.fromMs + history.bucketMs * static_cast<int64_t>(history.buckets);
-    // The files are named by local day; a day either side covers any offset change since.
-    const int64_t offsetMs = int64_t{request.offsetMinutes} * 60000;
-    const int64_t firstDay = FloorDiv(history.fromMs + offsetMs, kDayMs) - 1;
-    const int64_t lastDay = FloorDiv(history.toMs + offsetMs, kDayMs) + 1;
+    const ArchiveDays days = ArchiveDaysAround(history.fromMs, history.toMs, request.offsetMinutes);
+    const int64_t firstDay = days.first, lastDay = days.last;
     std::vector<bool> active(history.buckets, false);
     ReadSamples(request, firstDay, lastDay, history, active);
     ReadVerdicts(request, firstDay, lastDay, history, active);

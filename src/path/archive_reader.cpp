@@ -28,6 +28,13 @@ std::vector<ArchiveFile> ArchiveFilesBetween(const std::string& folder, std::str
     return files;
 }
 
+ArchiveDays ArchiveDaysAround(int64_t fromMs, int64_t toMs, int offsetMinutes) {
+    constexpr int64_t kDayMs = 86400000;
+    const auto floorDiv = [](int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0); };
+    const int64_t offsetMs = int64_t{offsetMinutes} * 60000;
+    return {floorDiv(fromMs + offsetMs, kDayMs) - 1, floorDiv(toMs + offsetMs, kDayMs) + 1};
+}
+
 LineCounts ForEachArchiveLine(const std::string& path,
                               const std::function<void(std::string_view)>& onLine,
                               const std::atomic<bool>* stop) {

@@ -23,6 +23,13 @@ struct ArchiveFile {
 std::vector<ArchiveFile> ArchiveFilesBetween(const std::string& folder, std::string_view prefix,
                                              int64_t firstDay, int64_t lastDay);
 
+// The local days whose files can hold records of the instants fromMs..toMs (Unix ms), given the
+// local offset from UTC now: a day either side covers any change of the offset since.
+struct ArchiveDays {
+    int64_t first = 0, last = 0;
+};
+ArchiveDays ArchiveDaysAround(int64_t fromMs, int64_t toMs, int offsetMinutes);
+
 struct LineCounts {
     uint64_t lines = 0;    // lines handed to the reader
     uint64_t tooLong = 0;  // lines longer than kMaxArchiveLine, skipped

@@ -9,6 +9,7 @@
 #include "base/time_text.h"
 #include "path/archive_export.h"
 #include "path/archive_history.h"
+#include "path/archive_reader.h"
 #include "path/json_text.h"
 #include "path/ping_archive.h"
 #include "platform/clock.h"
@@ -168,10 +169,9 @@ std::string HistoryBridge::Export(const Job& job) {
     request.folder = job.folder;
     request.fromMs = job.nowMs - PeriodMs(job.period);
     request.toMs = job.nowMs;
-    const int64_t offsetMs = int64_t{job.offsetMinutes} * 60000;
-    // Local days, a day either side for any change of the offset since.
-    request.firstDay = (*request.fromMs + offsetMs) / kDayMs - 1;
-    request.lastDay = (*request.toMs + offsetMs) / kDayMs + 1;
+    const ArchiveDays days = ArchiveDaysAround(*request.fromMs, *request.toMs, job.offsetMinutes);
+    request.firstDay = days.first;
+    request.lastDay = days.last;
     request.format = job.format == "csv" ? ExportFormat::Csv : ExportFormat::Json;
     request.stop = &stop_;
     const ExportSummary summary = ExportArchiveToFile(request, path);
