@@ -266,7 +266,9 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       assert.equal(lines[0], 'ts,hop,ttl,rtt_ms,timeout');
       const said = (await page.textContent('.export-status')).match(/Saved ([\d,]+) records/);
       assert.equal(Number(said[1].replace(/,/g, '')), lines.length - 1);
-      assert.ok(lines.some((l) => /,192\.168\.1\.1,1,,true$/.test(l)), 'lost echoes of the WiFi hop');
+      // The WiFi link loses one echo in five, and every hop behind it shares the loss: over
+      // the regular echoes of all hops, some are lost (any single hop may have been lucky).
+      assert.ok(lines.some((l) => /,,true$/.test(l)), 'lost echoes in the export');
       await context.close();
     });
 
