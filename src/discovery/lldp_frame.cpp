@@ -92,7 +92,10 @@ std::optional<LldpNeighbor> ParseLldpFrame(const uint8_t* data, size_t size) {
                 neighbor.portId = IdText(value, length, 3, 4);
                 break;
             case kTimeToLive:
-                if (length >= 2) neighbor.ttl = static_cast<uint16_t>(value[0] << 8 | value[1]);
+                if (length >= 2) {
+                    neighbor.ttl = static_cast<uint16_t>(value[0] << 8 | value[1]);
+                    neighbor.shutdown = neighbor.ttl == 0;
+                }
                 break;
             case kPortDescription:
                 neighbor.portDescription = Utf8Text(value, length);

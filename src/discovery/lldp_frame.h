@@ -15,7 +15,7 @@ namespace quillon {
 inline constexpr uint16_t kLldpEtherType = 0x88CC;
 // Shorter captures cannot hold the Ethernet header and a TLV worth reading.
 inline constexpr size_t kLldpMinFrameBytes = 20;
-// Hold time used when the advertisement gives a TTL of 0 or none.
+// Hold time used when the advertisement gives no TTL (a TTL of 0 is a shutdown advertisement).
 inline constexpr uint16_t kLldpDefaultHoldSeconds = 120;
 
 // The neighbour the frame describes, or nothing when it is not an untagged LLDP frame, or when

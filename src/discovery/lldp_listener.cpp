@@ -122,6 +122,19 @@ void LldpListener::CaptureLoop(const std::string& device) {
 
 void LldpListener::Store(const LldpNeighbor& neighbor) {
     const int64_t now = ports_.clock.MonotonicNs();
+    if (neighbor.shutdown) {
+        // The port withdraws what it announced: drop it now rather than show it for the
+        // default hold time. Another port's farewell leaves the neighbour as it is.
+        std::lock_guard lock(mutex_);
+        if (hasNeighbor_ && neighbor_.chassisId == neighbor.chassisId &&
+            neighbor_.portId == neighbor.portId) {
+            LogWrite(Info, "LLDP: switch=%s withdrew its advertisement",
+                     neighbor_.systemName.empty() ? "(unknown)" : neighbor_.systemName.c_str());
+            neighbor_ = {};
+            hasNeighbor_ = false;
+        }
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         neighbor_ = neighbor;

@@ -17,6 +17,9 @@ struct LldpNeighbor {
     std::string systemDescription;
     std::string managementAddress;  // IPv4 dotted quad only
     uint16_t ttl = 0;               // seconds the advertisement stays valid
+    // A shutdown advertisement (Time To Live TLV present and 0): the port's last word, sent when
+    // the switch or its LLDP agent stops; whatever it said before is no longer true.
+    bool shutdown = false;
     // The port's untagged VLAN from the IEEE 802.1 Port VLAN ID TLV; 0 when not announced.
     uint16_t portVlanId = 0;
 };

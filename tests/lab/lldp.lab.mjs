@@ -2,7 +2,8 @@
 // link every second (system name lab-switch, port "Gi1/0/7 desk 12", TTL 4 s, see scripts/lab);
 // the real program in the client namespace captures the announcements through libpcap and shows
 // the switch and port on the wired link. Once the switch goes silent, it is dropped after its
-// time-to-live; at the end the capture stops promptly with the program. Root only.
+// time-to-live; when it says farewell, at once; at the end the capture stops promptly with the
+// program. Root only.
 //
 //   QUILLON_BIN=build/dev/src/app/quillon node --test tests/lab/lldp.lab.mjs
 import { after, before, describe, it } from 'node:test';
@@ -34,18 +35,36 @@ describe('the wired switch on the lab network', { skip: !isRoot && 'needs root',
       assert.match(app.log(), /\[INFO\] LLDP: capture started on c0/);
       assert.match(app.log(), /\[INFO\] LLDP: received from switch=lab-switch port=Gi1\/0\/7 desk 12/);
 
-      // Killed outright (both its processes), the switch sends no farewell: its last word holds
-      // for its 4 s TTL.
-      for (const pid of execFileSync('ip', ['netns', 'pids', 'qlab-gateway'], { encoding: 'utf8' }).split(/\s+/)) {
-        if (pid && fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim() === 'lldpd') process.kill(Number(pid), 'SIGKILL');
-      }
-      const silentAt = Date.now();
+      // Frozen (both its processes), the switch falls silent without a farewell: its last word
+      // holds for its 4 s TTL.
+      const lldpd = execFileSync('ip', ['netns', 'pids', 'qlab-gateway'], { encoding: 'utf8' })
+        .split(/\s+/)
+        .filter((pid) => pid && fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim() === 'lldpd')
+        .map(Number);
+      const signal = (name) => lldpd.forEach((pid) => process.kill(pid, name));
+      const gone = async (what) => {
+        const from = states.length;
+        const at = Date.now();
+        await app.waitFor(() => states.slice(from).some((s) => linkOf(s) && !linkOf(s).lldpSwitch), 30_000, what);
+        assert.equal(linkOf(states.at(-1)).lldpPort, undefined);
+        return (Date.now() - at) / 1000;
+      };
+      signal('SIGSTOP');
+      const silent = await gone('the switch gone from the link');
+      assert.ok(silent >= 3.5, `dropped after ${silent} s, before its time-to-live`);
+
+      // Back, then told to stop: the first of its processes sends the farewell (TTL 0), which
+      // takes the switch off at once.
+      signal('SIGCONT');
       const from = states.length;
-      await app.waitFor(() => states.slice(from).some((s) => linkOf(s) && !linkOf(s).lldpSwitch), 30_000,
-        'the switch gone from the link');
-      const gone = (Date.now() - silentAt) / 1000;
-      assert.ok(gone >= 3.5, `dropped after ${gone} s, before its time-to-live`);
-      assert.equal(linkOf(states.at(-1)).lldpPort, undefined);
+      await app.waitFor(() => states.slice(from).some((s) => linkOf(s)?.lldpSwitch), 30_000, 'the switch back');
+      const toldAt = Date.now();
+      process.kill(Math.min(...lldpd), 'SIGTERM');
+      await gone('the switch gone after its farewell');
+      const withdrawn = app.log().match(/\[([^\]]+)\] \[INFO\] LLDP: switch=lab-switch withdrew its advertisement/);
+      assert.ok(withdrawn, 'the farewell logged');
+      const after = Date.parse(withdrawn[1]) - toldAt;
+      assert.ok(after < 1500, `dropped ${after} ms after the farewell was asked for, not at once`);
 
       await app.stop({ keepData: true });
       assert.equal(app.child.exitCode, 0);

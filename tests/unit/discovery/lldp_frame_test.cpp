@@ -123,6 +123,9 @@ TEST(LldpFrame, DecodesEachFieldByItsSubtype) {
     ASSERT_TRUE(vlan);
     EXPECT_EQ(vlan->portVlanId, 100);  // the IEEE 802.3 TLV of the same shape is not a VLAN
     EXPECT_EQ(vlan->ttl, 0);
+    EXPECT_TRUE(vlan->shutdown);  // a TTL of 0 is a farewell
+    EXPECT_FALSE(ParseLldpFrame(kLldpdFrame)->shutdown);
+    EXPECT_FALSE(ParseLldpFrame(Frame({Text(1, "c", 7), kEnd}))->shutdown);  // no TTL at all
 }
 
 TEST(LldpFrame, RefusesOrCutsShortBrokenAndForeignFrames) {

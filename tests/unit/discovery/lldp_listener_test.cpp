@@ -27,6 +27,7 @@ public:
         std::string filter;
         int opened = 0;
         int closed = 0;
+        int reads = 0;
     };
 
     bool Load() override { return installed; }
@@ -70,6 +71,7 @@ private:
         CaptureNext Next(std::vector<uint8_t>& packet) override {
             {
                 std::lock_guard lock(shared->mutex);
+                ++shared->reads;
                 if (!shared->frames.empty()) {
                     packet = std::move(shared->frames.front());
                     shared->frames.pop_front();
@@ -83,38 +85,21 @@ private:
     };
 };
 
-// Chassis "c", the given TTL and system name, port description "Gi1/0/7", End.
-std::vector<uint8_t> Advertisement(uint16_t ttl, const std::string& name) {
-    std::vector<uint8_t> f = {0x01,
-                              0x80,
-                              0xc2,
-                              0x00,
-                              0x00,
-                              0x0e,
-                              2,
-                              0,
-                              0,
-                              0,
-                              0,
-                              1,
-                              0x88,
-                              0xcc,
-                              0x02,
-                              0x02,
-                              7,
-                              'c',
-                              0x06,
-                              0x02,
-                              static_cast<uint8_t>(ttl >> 8),
-                              static_cast<uint8_t>(ttl),
-                              0x0a,
-                              static_cast<uint8_t>(name.size())};
+// Chassis "c", the given TTL (none when negative) and system name, port "Gi1/0/7", End.
+std::vector<uint8_t> Advertisement(int ttl, const std::string& name,
+                                   const std::string& port = "Gi1/0/7") {
+    std::vector<uint8_t> f = {0x01, 0x80, 0xc2, 0x00, 0x00, 0x0e, 2, 0, 0, 0, 0, 1, 0x88, 0xcc};
     // Appended byte by byte: GCC 12 at -O3 mistakes range inserts here for overflows.
-    const std::string port = "Gi1/0/7";
-    for (const char c : name) f.push_back(static_cast<uint8_t>(c));
-    f.push_back(0x08);
-    f.push_back(static_cast<uint8_t>(port.size()));
-    for (const char c : port) f.push_back(static_cast<uint8_t>(c));
+    const auto tlv = [&f](uint8_t type, const std::string& value, int subtype = -1) {
+        f.push_back(static_cast<uint8_t>(type << 1));
+        f.push_back(static_cast<uint8_t>(value.size() + (subtype >= 0 ? 1 : 0)));
+        if (subtype >= 0) f.push_back(static_cast<uint8_t>(subtype));
+        for (const char c : value) f.push_back(static_cast<uint8_t>(c));
+    };
+    tlv(1, "c", 7);
+    tlv(2, port, 5);
+    if (ttl >= 0) tlv(3, {static_cast<char>(ttl >> 8), static_cast<char>(ttl & 0xff)});
+    if (!name.empty()) tlv(5, name);
     f.push_back(0x00);
     f.push_back(0x00);
     return f;
@@ -156,7 +141,7 @@ TEST(LldpListener, KeepsTheLatestNeighbourForItsHoldTime) {
     EXPECT_EQ(capture.shared->filter, kLldpFilter);
     const auto first = listener.CurrentNeighbor();
     EXPECT_EQ(first->systemName, "core-sw1");
-    EXPECT_EQ(first->portDescription, "Gi1/0/7");
+    EXPECT_EQ(first->portId, "Gi1/0/7");
     EXPECT_EQ(log.Count("LLDP: received from switch=core-sw1 port=Gi1/0/7"), 1);
 
     // A TTL of 20 holds until 21 whole seconds have passed.
@@ -167,15 +152,38 @@ TEST(LldpListener, KeepsTheLatestNeighbourForItsHoldTime) {
     clock.Advance(100000);
     EXPECT_FALSE(listener.CurrentNeighbor());  // dropped, not back
 
-    // A TTL of 0 holds until 121 whole seconds have passed; a newer advertisement replaces the
-    // older.
-    capture.Queue(Advertisement(0, "core-sw2"));
+    // Without a TTL it holds until 121 whole seconds have passed; a newer advertisement
+    // replaces the older.
+    capture.Queue(Advertisement(-1, "core-sw2"));
     ASSERT_TRUE(Eventually([&] { return listener.CurrentNeighbor().has_value(); }));
     EXPECT_EQ(listener.CurrentNeighbor()->systemName, "core-sw2");
     clock.Advance(120999);
     EXPECT_TRUE(listener.CurrentNeighbor());
     clock.Advance(1);
     EXPECT_FALSE(listener.CurrentNeighbor());
+
+    // A TTL of 0 is the port's farewell: the neighbour goes at once, not after the default
+    // hold, and the farewell (which names no switch) is never shown. Another port's farewell
+    // leaves it alone.
+    capture.Queue(Advertisement(120, "core-sw3"));
+    ASSERT_TRUE(Eventually([&] { return listener.CurrentNeighbor().has_value(); }));
+    const auto reads = [&] {
+        std::lock_guard lock(capture.shared->mutex);
+        return capture.shared->reads;
+    };
+    const int readsBefore = reads();
+    capture.Queue(Advertisement(0, "", "Gi1/0/8"));
+    ASSERT_TRUE(
+        Eventually([&] { return reads() >= readsBefore + 2; }));  // read, then back for more
+    EXPECT_EQ(listener.CurrentNeighbor()->systemName, "core-sw3");
+    capture.Queue(Advertisement(0, ""));
+    ASSERT_TRUE(Eventually([&] { return !listener.CurrentNeighbor().has_value(); }));
+    EXPECT_EQ(log.Count("LLDP: switch=core-sw3 withdrew its advertisement"), 1);
+    capture.Queue(Advertisement(0, ""));
+    capture.Queue(Advertisement(120, "core-sw4"));
+    ASSERT_TRUE(Eventually([&] { return listener.CurrentNeighbor().has_value(); }));
+    EXPECT_EQ(listener.CurrentNeighbor()->systemName, "core-sw4");
+    EXPECT_EQ(log.Count("withdrew its advertisement"), 1);
 
     // Start again while running does nothing; Stop ends the worker within a read.
     listener.Start("eth1");
