@@ -15,6 +15,7 @@
 #include "discovery/oui_database.h"
 #include "discovery/stun.h"
 #include "discovery/wifi_query.h"
+#include "gateway/gateway_recognizer.h"
 #include "net/http_client.h"
 #include "path/path_monitor.h"
 #include "path/state_sources.h"
@@ -25,6 +26,7 @@
 #include "platform/system.h"
 #include "services/service_monitor.h"
 #include "services/service_store.h"
+#include "ui/gateway_bridge.h"
 #include "ui/history_bridge.h"
 #include "ui/service_bridge.h"
 #include "ui/ui_dispatch.h"
@@ -192,8 +194,19 @@ int Application::Run() {
     }
     historyBridge_ = std::make_unique<HistoryBridge>(*host_, *archive_,
                                                      HistoryPorts{*p.clock, *p.threads, *p.system});
-    dispatcher_ = std::make_unique<UiDispatcher>(*host_, *monitor_, serviceBridge_.get(),
-                                                 updateBridge_.get(), historyBridge_.get());
+    if (p.http != nullptr) {
+        gatewayRecognizer_ = std::make_unique<GatewayRecognizer>(*p.http, *p.threads);
+        monitor_->StateBuilder().SetUnifiSource(gatewayRecognizer_.get());
+        if (p.files != nullptr) {
+            const std::string data = p.system->AppFolderPath(AppFolder::Data);
+            gatewayBridge_ = std::make_unique<GatewayBridge>(
+                *host_, GatewayPorts{*p.http, *netInfo, *p.files, p.secrets, *p.threads},
+                data.empty() ? std::string() : data + "/" + kGatewayCredentialsFile);
+        }
+    }
+    dispatcher_ =
+        std::make_unique<UiDispatcher>(*host_, *monitor_, serviceBridge_.get(), updateBridge_.get(),
+                                       historyBridge_.get(), gatewayBridge_.get());
     controller_ = std::make_unique<MainController>(
         MainControllerPorts{*p.shell, *p.clock, *p.system, *netInfo, p.netEvents, p.autostart},
         *monitor_, *host_, *dispatcher_,
@@ -359,7 +372,18 @@ void Application::StopDiscoveryWorkers() {
         KeepUntilExit(std::move(host_));
     }
     historyBridge_.reset();
+    if (gatewayBridge_ && !gatewayBridge_->Stop(workerStopBound_)) {
+        // Waiting for a gateway that does not answer: the worker posts through the host.
+        LeaveRunning("Gateway sign-in", std::move(gatewayBridge_));
+        KeepUntilExit(std::move(host_));
+    }
+    gatewayBridge_.reset();
     host_.reset();
+    monitor_->StateBuilder().SetUnifiSource(nullptr);
+    if (gatewayRecognizer_ && !gatewayRecognizer_->Stop(workerStopBound_)) {
+        LeaveRunning("Gateway recognition", std::move(gatewayRecognizer_));
+    }
+    gatewayRecognizer_.reset();
     // The monitor writes no more records once the loop has ended.
     monitor_->SetArchive(nullptr);
     archive_->Shutdown();

@@ -19,6 +19,8 @@ namespace quillon {
 class Backend;
 class GeoIpService;
 class GeoSource;
+class GatewayBridge;
+class GatewayRecognizer;
 class HistoryBridge;
 class HttpClient;
 class InterfaceChoice;
@@ -109,6 +111,8 @@ private:
     std::unique_ptr<UpdateBridge> updateBridge_;
     std::unique_ptr<PingArchive> archive_;
     std::unique_ptr<HistoryBridge> historyBridge_;
+    std::unique_ptr<GatewayRecognizer> gatewayRecognizer_;
+    std::unique_ptr<GatewayBridge> gatewayBridge_;
     std::unique_ptr<InterfaceChoice> interfaceChoice_;
     std::unique_ptr<LldpListener> lldp_;
     std::unique_ptr<LldpSource> lldpSource_;  // the listener, as the state builder sees it

@@ -107,7 +107,10 @@ std::string NetworkStateBuilder::BuildNetworkState() {
     }
     lastVerdict_ = in.verdict;
 
-    DetectUniFi(in.adapter);
+    unifi_.reset();
+    if (!in.adapter.gatewayIp.empty() && !in.adapter.gatewayMac.empty()) {
+        unifi_ = context_.unifi->Recognised(in.adapter.gatewayIp, in.adapter.gatewayMac);
+    }
     if (!in.adapter.gatewayMac.empty()) {
         in.gatewayVendor = context_.vendors->GetVendor(in.adapter.gatewayMac);
     }
@@ -148,22 +151,6 @@ bool NetworkStateBuilder::WantsEvidence() const {
     if (d.unreached) return false;  // nothing to learn by asking more often
     return d.suspected || d.hasIssue || context_.hysteresis.AnyActive() ||
            context_.hysteresis.memory.shown.show;
-}
-
-void NetworkStateBuilder::DetectUniFi(const AdapterInfo& adapter) {
-    if (adapter.gatewayIp.empty() || adapter.gatewayMac.empty()) return;
-    if (adapter.gatewayMac == lastCheckedGatewayMac_) return;
-    lastCheckedGatewayMac_ = adapter.gatewayMac;
-    isUniFi_ = false;
-    unifiInfo_ = {};
-    // The prefix test is free; only a likely candidate is asked over the network.
-    if (!context_.unifi->IsUniFiMac(adapter.gatewayMac)) return;
-    auto info = context_.unifi->DetectUniFiGateway(adapter.gatewayIp);
-    if (!info) return;
-    isUniFi_ = true;
-    unifiInfo_ = std::move(*info);
-    LogWrite(Info, "UniFi gateway detected: %s (%s)", unifiInfo_.name.c_str(),
-             unifiInfo_.model.c_str());
 }
 
 void NetworkStateBuilder::WriteHops(JsonText& w, const Inputs& in) {
@@ -363,9 +350,9 @@ void NetworkStateBuilder::WriteWiredLinkDetails(JsonText& w, const AdapterInfo& 
 }
 
 std::string NetworkStateBuilder::HomeNetworkName(const Inputs& in) const {
-    if (isUniFi_) {
-        if (!unifiInfo_.model.empty()) return unifiInfo_.model;
-        if (!unifiInfo_.name.empty()) return unifiInfo_.name;
+    if (unifi_) {
+        if (!unifi_->model.empty()) return unifi_->model;
+        if (!unifi_->name.empty()) return unifi_->name;
     } else if (!in.gatewayVendor.empty()) {
         return in.gatewayVendor;
     }
@@ -379,9 +366,9 @@ void NetworkStateBuilder::WriteHomeNetworkDetails(JsonText& w, const Inputs& in)
         if (!in.gatewayVendor.empty()) w.Member("gatewayManufacturer", in.gatewayVendor);
     }
     if (!in.figures.empty() && in.figures.front().hasFigures) WriteFigures(w, in.figures.front());
-    if (isUniFi_) {
+    if (unifi_) {
         w.Member("isUniFi", true);
-        if (!unifiInfo_.model.empty()) w.Member("unifiModel", unifiInfo_.model);
+        if (!unifi_->model.empty()) w.Member("unifiModel", unifi_->model);
     }
 }
 

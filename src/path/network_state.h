@@ -10,8 +10,7 @@
 // and posts the text to the page. Each build queries the WiFi link and the primary adapter
 // afresh, runs the diagnosis and its hysteresis, and reads the registry, which the discovery
 // worker writes concurrently (the registry and the current path do their own locking). The
-// builder itself is used from the UI thread only; the UniFi detection it keeps between builds
-// needs no lock.
+// builder itself is used from the UI thread only.
 #pragma once
 
 #include <cstdint>
@@ -84,8 +83,11 @@ public:
     void SetGeoSource(GeoSource* geo) { context_.geo = geo != nullptr ? geo : &noGeo_; }
     // Replaces the wired switch's source the same way (null: no switch shown).
     void SetLldpSource(LldpSource* lldp) { context_.lldp = lldp != nullptr ? lldp : &noLldp_; }
+    void SetUnifiSource(UnifiSource* unifi) {
+        context_.unifi = unifi != nullptr ? unifi : &noUnifi_;
+    }
     // Moves when a source learned something the next build would show (a location arrived).
-    uint64_t SourceChanges() { return context_.geo->Changes(); }
+    uint64_t SourceChanges() { return context_.geo->Changes() + context_.unifi->Changes(); }
 
     // The adapter tables and the computer's facts are read afresh at most once a minute (each
     // read is a dozen system files); a network change makes the next build read them at once.
@@ -122,8 +124,6 @@ private:
             int hop = -1;                  // the path's hop it was read from ("path")
         } provider;
     };
-
-    void DetectUniFi(const AdapterInfo& adapter);
 
     void WriteHops(JsonText& w, const Inputs& in);
     void WriteWifiDetails(JsonText& w, const WifiDetails& wifi);
@@ -170,10 +170,8 @@ private:
     ComputerFacts facts_;
     uint64_t factsReadAt_ = 0;
 
-    // UniFi detection, redone only when the gateway's hardware address changes.
-    std::string lastCheckedGatewayMac_;
-    bool isUniFi_ = false;
-    UnifiSystemInfo unifiInfo_;
+    // The gateway's own description while it is recognised as a UniFi console.
+    std::optional<UnifiSystemInfo> unifi_;
 };
 
 }  // namespace quillon

@@ -5,8 +5,8 @@
 // simply leaves its members out of the message. The real services derive from these.
 //
 // Every call is made by the builder on the UI thread, once or a few times per build. A call
-// may block (the WiFi query, the UniFi query); implementations keep their
-// own locks where other threads write what they return.
+// may block (the WiFi query); implementations keep their own locks where other threads write
+// what they return.
 #pragma once
 
 #include <cstdint>
@@ -76,13 +76,16 @@ public:
 class UnifiSource {
 public:
     virtual ~UnifiSource() = default;
-    // The hardware address carries one of UniFi's maker prefixes. Cheap, no traffic.
-    virtual bool IsUniFiMac(const std::string& /*mac*/) { return false; }
-    // Asks the gateway at this address to describe itself; the description when it answers
-    // as a UniFi gateway, nothing otherwise. Blocks for up to the request's time-outs.
-    virtual std::optional<UnifiSystemInfo> DetectUniFiGateway(const std::string& /*ipText*/) {
+    // The home gateway's own description when it has been recognised as a UniFi console;
+    // nothing while it is not, or not yet: a gateway whose hardware address carries one of the
+    // maker's prefixes is asked meanwhile, off the caller's thread, once per hardware address.
+    // Never waits.
+    virtual std::optional<UnifiSystemInfo> Recognised(const std::string& /*gatewayIp*/,
+                                                      const std::string& /*gatewayMac*/) {
         return std::nullopt;
     }
+    // Moves when an answer lands, so that the state is built again to show it.
+    virtual uint64_t Changes() { return 0; }
 };
 
 }  // namespace quillon

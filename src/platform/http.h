@@ -68,6 +68,7 @@ struct TlsCertificateInfo {
     std::string issuer;
     int64_t notBeforeUnix = 0;
     int64_t notAfterUnix = 0;
+    std::string sha256;  // fingerprint of the certificate's DER bytes, lower-case hex
 };
 
 struct HttpOutcome {

@@ -3,6 +3,7 @@
 #include "base/json_value.h"
 #include "base/log.h"
 #include "path/path_monitor.h"
+#include "ui/gateway_bridge.h"
 #include "ui/history_bridge.h"
 #include "ui/service_bridge.h"
 #include "ui/update_bridge.h"
@@ -50,13 +51,18 @@ void UiDispatcher::HandleUiMessage(const std::string& message) {
         LogWrite(Debug, "Full JS error: %s", message.c_str());
         return;
     }
-    LogWrite(Debug, "Message from React: %s", message.c_str());
+    if (message.find("\"password\"") != std::string::npos) {
+        // A sign-in carries the gateway's password: only its action goes to the log.
+        LogWrite(Debug, "Message from React: %s (contents withheld)",
+                 ExtractStringField(message, "action").c_str());
+    } else {
+        LogWrite(Debug, "Message from React: %s", message.c_str());
+    }
     DispatchUiAction(message);
 }
 
 void UiDispatcher::DispatchUiAction(const std::string& message) {
     const std::string action = ExtractStringField(message, "action");
-    // Sign-in actions join this list with their service.
     if (action == "triggerRefresh") {
         monitor_.Discovery().ResetPathDiscovery();
         host_.PostJson(monitor_.StateBuilder().BuildNetworkState());
@@ -85,6 +91,13 @@ void UiDispatcher::DispatchUiAction(const std::string& message) {
     if (history_ != nullptr && action == "export_history") {
         history_->RequestExport(ExtractStringField(message, "period"),
                                 ExtractStringField(message, "format"));
+        return;
+    }
+    if (gateway_ != nullptr && (action == "unifi_login" || action == "unifi_mfa" ||
+                                action == "unifi_check_session" || action == "unifi_forget")) {
+        gateway_->Request(
+            {action, ExtractStringField(message, "host"), ExtractStringField(message, "username"),
+             ExtractStringField(message, "password"), ExtractStringField(message, "totpCode")});
         return;
     }
     LogWrite(Debug, "Unhandled WebView action: %s", action.c_str());

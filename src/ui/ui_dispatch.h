@@ -10,6 +10,7 @@
 
 namespace quillon {
 
+class GatewayBridge;
 class HistoryBridge;
 class PathMonitor;
 class ServiceBridge;
@@ -22,14 +23,17 @@ std::string ExtractStringField(const std::string& message, const std::string& ke
 
 class UiDispatcher {
 public:
-    // `services`, `updates` and `history` may be null where those services are not available.
+    // `services`, `updates`, `history` and `gateway` may be null where those services are not
+    // available.
     UiDispatcher(WebViewHost& host, PathMonitor& monitor, ServiceBridge* services = nullptr,
-                 UpdateBridge* updates = nullptr, HistoryBridge* history = nullptr)
+                 UpdateBridge* updates = nullptr, HistoryBridge* history = nullptr,
+                 GatewayBridge* gateway = nullptr)
         : host_(host),
           monitor_(monitor),
           services_(services),
           updates_(updates),
-          history_(history) {}
+          history_(history),
+          gateway_(gateway) {}
 
     void HandleUiMessage(const std::string& message);
     void DispatchUiAction(const std::string& message);
@@ -45,6 +49,7 @@ private:
     ServiceBridge* services_;
     UpdateBridge* updates_;
     HistoryBridge* history_;
+    GatewayBridge* gateway_;
 };
 
 }  // namespace quillon

@@ -264,7 +264,7 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
         o.received = true;
         o.statusCode = 200;
         o.timings = {0, 2, 10, 30, 31, 80, 90};
-        o.certificate = {true, "Example \"Org\", Inc.", "CA", 0, 4102444800};
+        o.certificate = {true, "Example \"Org\", Inc.", "CA", 0, 4102444800, ""};
         return o;
     };
     system.executablePath = system.Root() + "/bin/quillon";

@@ -96,6 +96,15 @@ TlsCertificateInfo CertificateInfo(const X509* cert) {
     info.issuer = DisplayName(X509_get_issuer_name(cert));
     info.notBeforeUnix = UnixSeconds(X509_get0_notBefore(cert));
     info.notAfterUnix = UnixSeconds(X509_get0_notAfter(cert));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(cert, EVP_sha256(), digest, &length) == 1) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        for (unsigned int i = 0; i < length; ++i) {
+            info.sha256 += kHex[digest[i] >> 4];
+            info.sha256 += kHex[digest[i] & 15];
+        }
+    }
     return info;
 }
 

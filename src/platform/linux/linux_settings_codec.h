@@ -24,8 +24,4 @@ std::string EncodeSettings(const SettingMap& values);
 // allowed, so an edit by hand that keeps the form still reads.
 std::optional<SettingMap> DecodeSettings(std::string_view text);
 
-std::string Base64Encode(const std::vector<uint8_t>& bytes);
-// Standard alphabet with padding; nullopt on anything else.
-std::optional<std::vector<uint8_t>> Base64Decode(std::string_view text);
-
 }  // namespace quillon::lnx

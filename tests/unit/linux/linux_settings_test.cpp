@@ -39,21 +39,6 @@ SettingValue Bytes(std::vector<uint8_t> b) {
     return v;
 }
 
-TEST(LinuxSettingsCodec, Base64RoundTripsAndRejectsDamage) {
-    EXPECT_EQ(Base64Encode({}), "");
-    EXPECT_EQ(Base64Encode({'f'}), "Zg==");
-    EXPECT_EQ(Base64Encode({'f', 'o'}), "Zm8=");
-    EXPECT_EQ(Base64Encode({'f', 'o', 'o'}), "Zm9v");
-    for (size_t n = 0; n < 40; ++n) {
-        std::vector<uint8_t> bytes(n);
-        for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i * 37 + 250);
-        EXPECT_EQ(Base64Decode(Base64Encode(bytes)), bytes) << n;
-    }
-    for (const char* bad : {"Zg=", "Z===", "Zg=a", "Zm9v!AAA", "=AAA", "Zg==Zg=="}) {
-        EXPECT_FALSE(Base64Decode(bad)) << bad;
-    }
-}
-
 TEST(LinuxSettingsCodec, EveryTypeRoundTripsAndDamagedTextsAreRejected) {
     SettingMap values{{"ClientId", Text("ä \"quoted\"\n")},
                       {"Path", Text("%HOME%/x", SettingType::ExpandableString)},

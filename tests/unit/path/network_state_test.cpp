@@ -58,10 +58,10 @@ struct FakeLldp : LldpSource {
     std::optional<LldpNeighbor> neighbor;
 };
 struct FakeUnifi : UnifiSource {
-    bool IsUniFiMac(const std::string& mac) override { return mac.rfind("FC:EC:DA", 0) == 0; }
-    std::optional<UnifiSystemInfo> DetectUniFiGateway(const std::string& ip) override {
-        asked.push_back(ip);
-        return answer;
+    std::optional<UnifiSystemInfo> Recognised(const std::string& ip,
+                                              const std::string& mac) override {
+        asked.push_back(ip + " " + mac);
+        return mac.rfind("FC:EC:DA", 0) == 0 ? answer : std::nullopt;
     }
     std::optional<UnifiSystemInfo> answer;
     std::vector<std::string> asked;
@@ -569,33 +569,29 @@ TEST_F(NetworkStateTest, DiskAndMemoryAreZeroWhenUnknown) {
               std::string::npos);
 }
 
-TEST_F(NetworkStateTest, UniFiGatewayIsDetectedOncePerHardwareAddress) {
-    test::TestLog log(system, clock);
+TEST_F(NetworkStateTest, RecognisedUniFiGatewayIsNamedByItsModelOrName) {
     Home(net, "eth0", kIfTypeEthernet, 0, kUnifiMac);
-    unifi.answer = UnifiSystemInfo{"Dream Machine", "UDM-Pro", "", true, true};
     NetworkStateBuilder builder(Context());
-    const std::string unifiSegment =
-        SegmentText("homeNetwork", "UDM-Pro", "Gateway", "unknown", false, 2,
-                    R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
-                    R"("isUniFi":true,"unifiModel":"UDM-Pro"})");
-    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
-    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), unifiSegment);
-    EXPECT_EQ(unifi.asked, std::vector<std::string>{"192.168.1.1"});
-    EXPECT_EQ(log.Count("[INFO] UniFi gateway detected: Dream Machine (UDM-Pro)\r\n"), 1);
+    // Not (yet) recognised: named by its maker, like any gateway.
+    const std::string plain = SegmentOf(builder.BuildNetworkState(), "homeNetwork");
+    EXPECT_EQ(plain.find("isUniFi"), std::string::npos) << plain;
+    EXPECT_EQ(unifi.asked, std::vector<std::string>{"192.168.1.1 FC:EC:DA:11:22:33"});
 
-    // Another gateway, not UniFi by its prefix: not asked, named by its maker.
-    Home(net, "eth0", kIfTypeEthernet, 0, kGatewayMac);
-    builder.NetworkChanged();
-    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), kGatewaySegment);
-    // Back to the UniFi gateway, which now reports no model: asked again, shown by name.
-    unifi.answer->model = "";
-    Home(net, "eth0", kIfTypeEthernet, 0, kUnifiMac);
-    builder.NetworkChanged();
+    unifi.answer = UnifiSystemInfo{"Dream Machine", "UDM-Pro", "", true, true};
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
+              SegmentText("homeNetwork", "UDM-Pro", "Gateway", "unknown", false, 2,
+                          R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
+                          R"("isUniFi":true,"unifiModel":"UDM-Pro"})"));
+    unifi.answer->model = "";  // no model: shown by its name
     EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"),
               SegmentText("homeNetwork", "Dream Machine", "Gateway", "unknown", false, 2,
                           R"({"gatewayIP":"192.168.1.1","gatewayMAC":"FC:EC:DA:11:22:33",)"
                           R"("isUniFi":true})"));
-    EXPECT_EQ(unifi.asked.size(), 2u);
+
+    // Another gateway: named by its maker again.
+    Home(net, "eth0", kIfTypeEthernet, 0, kGatewayMac);
+    builder.NetworkChanged();
+    EXPECT_EQ(SegmentOf(builder.BuildNetworkState(), "homeNetwork"), kGatewaySegment);
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ TEST(ServiceProbes, WebTimingsReadAsTheirNamesSay) {
         HttpOutcome o = Answer(200, {0, 4.0015, 10, 30, 31, 81, 90});
         o.tlsProtocol = "TLS 1.3";
         o.tlsCipher = "TLS_AES_128_GCM_SHA256";
-        o.certificate = {true, "example.com", "Example CA", 0, 0};
+        o.certificate = {true, "example.com", "Example CA", 0, 0, ""};
         return o;
     };
     const int64_t now = rig.clock.UnixSeconds();
@@ -199,7 +199,7 @@ TEST(ServiceProbes, WebOutcomesAndTheirTexts) {
     silent.timings.requestSentMs = 12;
     HttpOutcome expired;
     expired.error = kHttpErrorCertificateDate;
-    expired.certificate = {true, "old.example", "Old CA", 0, rig.clock.UnixSeconds() - 86400};
+    expired.certificate = {true, "old.example", "Old CA", 0, rig.clock.UnixSeconds() - 86400, ""};
     const Case cases[] = {
         {"redirect status", Answer(302, {}), true, ""},
         {"not found", Answer(404, {}), false, "HTTP 404"},
