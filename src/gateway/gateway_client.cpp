@@ -5,6 +5,7 @@
 #include <map>
 
 #include "base/base64.h"
+#include "base/json_value.h"
 #include "gateway/gateway_credentials.h"
 #include "path/json_text.h"
 #include "platform/http.h"
@@ -95,9 +96,16 @@ std::string ExtractJsonValue(std::string_view text, std::string_view key) {
     while (at < text.size() && (text[at] == ':' || text[at] == ' ')) ++at;
     if (at >= text.size()) return {};
     if (text[at] == '"') {
-        const size_t close = text.find('"', at + 1);
-        if (close == std::string_view::npos) return {};
-        return std::string(text.substr(at + 1, close - at - 1));
+        // The string as JSON writes it: an escaped quote does not end it, escapes are decoded.
+        size_t close = at + 1;
+        while (close < text.size() && text[close] != '"') close += text[close] == '\\' ? 2 : 1;
+        if (close >= text.size()) return {};
+        try {
+            const JsonValue value = JsonValue::parse(text.substr(at, close - at + 1));
+            return value.type() == JsonType::String ? value.asString() : std::string();
+        } catch (const std::exception&) {
+            return {};  // a broken escape
+        }
     }
     if (text.substr(at, 4) == "true") return "true";
     if (text.substr(at, 5) == "false") return "false";

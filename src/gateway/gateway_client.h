@@ -50,8 +50,8 @@ inline constexpr size_t kMaxGatewayCodeBytes = 15;
 
 // The hardware address (any letter case) starts with one of the maker's prefixes.
 bool IsUniFiMac(std::string_view mac);
-// A plain reader of one field of a gateway's JSON answer: the first `"key"`, then its string
-// value (not unescaped) or "true"/"false"; empty for anything else.
+// A plain reader of one field of a gateway's JSON answer: the first `"key"` anywhere in the
+// text, then its string value (decoded) or "true"/"false"; empty for anything else.
 std::string ExtractJsonValue(std::string_view text, std::string_view key);
 // The CSRF token a session token (a web token) carries in its payload; empty when it is not a
 // web token or carries none.

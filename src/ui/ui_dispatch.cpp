@@ -51,13 +51,7 @@ void UiDispatcher::HandleUiMessage(const std::string& message) {
         LogWrite(Debug, "Full JS error: %s", message.c_str());
         return;
     }
-    if (message.find("\"password\"") != std::string::npos) {
-        // A sign-in carries the gateway's password: only its action goes to the log.
-        LogWrite(Debug, "Message from React: %s (contents withheld)",
-                 ExtractStringField(message, "action").c_str());
-    } else {
-        LogWrite(Debug, "Message from React: %s", message.c_str());
-    }
+    LogWrite(Debug, "Message from React: %s", message.c_str());
     DispatchUiAction(message);
 }
 

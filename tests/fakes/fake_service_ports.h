@@ -111,12 +111,14 @@ class FakeHttp final : public Http {
 public:
     std::function<HttpOutcome(const HttpExchange&)> answer;
     bool failOpen = false;
+    std::atomic<int> sessionsOpened = 0;
 
     std::unique_ptr<HttpSession> OpenSession(const std::string&, uint32_t* error) override {
         if (failOpen) {
             *error = 12004;
             return nullptr;
         }
+        ++sessionsOpened;
         return std::make_unique<Session>(*this);
     }
     std::vector<HttpExchange> Sent() {
