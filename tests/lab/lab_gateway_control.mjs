@@ -49,7 +49,8 @@ export const swapCertificate = ({ keepConnections = false } = {}) =>
 
 // Stops answering without going away. stage 'connect': new connections are accepted and never get
 // a TLS handshake, requests on open ones get no answer. stage 'request': requests (those whose
-// path starts with `path`, or all) are read and never answered, as a gateway that dies mid-request.
+// path starts with `path`, or all) are read and never answered, as a gateway that dies mid-request;
+// stopGateway() then drops them, as one that goes away mid-sign-in.
 export const hangGateway = ({ stage = 'connect', path } = {}) => call('POST', '/hang', { stage, path });
 
 // The gateway's web server goes away: it stops listening and drops every connection, so a new one
