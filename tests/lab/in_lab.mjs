@@ -34,6 +34,8 @@ export function inClient(...args) {
 //   messages     every message posted to the page, parsed, in order
 //   unreadable   lines of the event stream that were not JSON
 //   waitFor(check, ms = 60_000, what)   polls check() until truthy and resolves with its value
+//   send(message)   posts one page message (a compact JSON text) once the reader is connected;
+//                   resolves to the HTTP status
 // and a stop() that also ends the reader. onMessage(message, app) sees each message as it
 // comes. Options: env (variables for quillon), files ({ 'services.d/x.json': text } written
 // into its data folder before it starts).
@@ -76,6 +78,14 @@ export async function startInLab(args = [], onMessage = () => {}, { env = {}, fi
       error.message += ` (${app.messages.length} messages seen)`;
       throw error;
     }
+  };
+  // Posts one page message (a compact JSON text) as the page does; the HTTP status. Replies go
+  // to a connected page only: it waits for the reader's first message.
+  app.send = async (message) => {
+    await app.waitFor(() => app.messages.length > 0, 30_000, 'the event stream');
+    const url = new URL('/bridge/message', app.url);
+    return Number(inClient('curl', '-s', '-o', '/dev/null', '-w', '%{http_code}', '-H', 'Content-Type: text/plain',
+      '-H', `X-Quillon-Token: ${new URL(app.url).searchParams.get('token')}`, '--data-binary', message, url.href));
   };
   const stopApp = app.stop;
   app.stop = async (options) => {
