@@ -32,6 +32,7 @@
 #include "platform/linux/linux_sockets.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/linux_threads.h"
+#include "platform/linux/linux_wlan.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_scenario.h"
@@ -181,6 +182,8 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
         quillon::lnx::XdgConfigHome(quillon::lnx::LinuxSystem::ProcessEnvironment()));
     // libpcap when installed: the wired switch's name and port (LLDP).
     quillon::lnx::LinuxCapture capture;
+    // nl80211 when the kernel has wireless support: the WiFi link card.
+    quillon::lnx::LinuxWlan wlan;
     quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
 
     quillon::Platform platform;
@@ -198,6 +201,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.secrets = &secrets;
     platform.autostart = &autostart;
     platform.capture = &capture;
+    platform.wlan = &wlan;
     platform.shell = &shell;
     return RunApplication(platform, options, kSystemVendorLists);
 }
