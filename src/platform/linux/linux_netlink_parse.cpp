@@ -9,18 +9,11 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/linux/unaligned_read.h"
+
 namespace quillon::lnx {
 
 namespace {
-
-// Received buffers carry no alignment promise (the fuzzer's certainly do not), so every
-// structure is copied out rather than read in place.
-template <class T>
-T Read(const uint8_t* at) {
-    T value;
-    std::memcpy(&value, at, sizeof(T));
-    return value;
-}
 
 // The attributes after a family header of `headerSize` bytes: where the first one of `type`
 // starts and its length, or nullopt. A damaged attribute ends the search.

@@ -9,18 +9,11 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/linux/unaligned_read.h"
+
 namespace quillon::lnx {
 
 namespace {
-
-// Received buffers carry no alignment promise (the fuzzer's certainly do not), so every value
-// is copied out rather than read in place.
-template <class T>
-T Read(const uint8_t* at) {
-    T value;
-    std::memcpy(&value, at, sizeof(T));
-    return value;
-}
 
 // A fixed-size value of an attribute; nothing when the attribute is missing or too short.
 template <class T>

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "fakes/real_beacon.h"
+
 namespace quillon::lnx {
 namespace {
 
@@ -84,19 +86,6 @@ NetlinkReply Collect(std::initializer_list<Bytes> datagrams, uint32_t sequence =
     return reply;
 }
 
-// The elements of a real beacon: an access point named "freebsd-ap" on channel 36 with a US
-// Country element, a Power Constraint and a WMM vendor element. Kept from the frame body in
-// fortra/impacket, tests/dot11/test_FrameManagement.py (commit 0f6f592e), less its 12 bytes of
-// timestamp, interval and capabilities (as in the beacon element tests).
-const Bytes kFreebsdBeacon = {
-    0x00, 0x0a, 0x66, 0x72, 0x65, 0x65, 0x62, 0x73, 0x64, 0x2d, 0x61, 0x70, 0x01, 0x08, 0x8c,
-    0x12, 0x98, 0x24, 0xb0, 0x48, 0x60, 0x6c, 0x03, 0x01, 0x24, 0x05, 0x04, 0x00, 0x01, 0x00,
-    0x00, 0x07, 0x2a, 0x55, 0x53, 0x20, 0x24, 0x01, 0x11, 0x28, 0x01, 0x11, 0x2c, 0x01, 0x11,
-    0x30, 0x01, 0x11, 0x34, 0x01, 0x17, 0x38, 0x01, 0x17, 0x3c, 0x01, 0x17, 0x40, 0x01, 0x17,
-    0x95, 0x01, 0x1e, 0x99, 0x01, 0x1e, 0x9d, 0x01, 0x1e, 0xa1, 0x01, 0x1e, 0xa5, 0x01, 0x1e,
-    0x20, 0x01, 0x00, 0xdd, 0x18, 0x00, 0x50, 0xf2, 0x02, 0x01, 0x01, 0x00, 0x00, 0x03, 0xa4,
-    0x00, 0x00, 0x27, 0xa4, 0x00, 0x00, 0x42, 0x43, 0x5e, 0x00, 0x62, 0x32, 0x2f, 0x00};
-
 // A WPA2/WPA3-Personal transition network: CCMP, PSK and SAE, protected frames capable.
 const Bytes kRsnTransition = {48,   24,   1,    0,    0x00, 0x0F, 0xAC, 0x04, 1,
                               0,    0x00, 0x0F, 0xAC, 0x04, 2,    0,    0x00, 0x0F,
@@ -120,7 +109,7 @@ Bytes BssMessage(const MacAddress& bssid, uint32_t mhz, int32_t mbm, uint16_t ca
 
 // The scan dump of a home: a neighbour (the real beacon) and our access point, in one datagram.
 Bytes ScanDump() {
-    return Cat({BssMessage(kFreebsdAp, 5180, -4500, 0x0001, kFreebsdBeacon, false),
+    return Cat({BssMessage(kFreebsdAp, 5180, -4500, 0x0001, test::kFreebsdBeacon, false),
                 BssMessage(kHomeAp, 2437, -6250, 0x0011, Cat({kHomeSsid, kRsnTransition}), true),
                 Control(NLMSG_DONE, kSeq, 0)});
 }
@@ -289,7 +278,7 @@ TEST(LinuxWlanParse, ScanDumpAndStationMakeTheConnection) {
     EXPECT_EQ(neighbour.centerFrequencyKhz, 5'180'000u);
     EXPECT_EQ(neighbour.rssiDbm, -45);
     EXPECT_EQ(neighbour.linkQuality, 100u);
-    EXPECT_EQ(neighbour.informationElements, kFreebsdBeacon);
+    EXPECT_EQ(neighbour.informationElements, test::kFreebsdBeacon);
     EXPECT_FALSE(scan[0].associated);
     EXPECT_EQ(BssEntryOf(scan[1]).rssiDbm, -62);
     EXPECT_EQ(BssEntryOf(scan[1]).linkQuality, 76u);
