@@ -109,42 +109,64 @@ function primaryButtonCentre(shot) {
   return rows.length ? { x, y: Math.round((rows[0] + rows.at(-1)) / 2) } : null;
 }
 
+function desktopEnv(display) {
+  return {
+    ...process.env,
+    DISPLAY: display,
+    WAYLAND_DISPLAY: '',
+    NO_AT_BRIDGE: '1',
+    GDK_BACKEND: 'x11',
+    LSAN_OPTIONS: `suppressions=${path.join(root, 'tests/desktop/lsan.supp')}`,
+  };
+}
+
+function startApp(env, args) {
+  const app = spawn(bin, args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  app.output = '';
+  app.stdout.on('data', (c) => (app.output += c));
+  app.stderr.on('data', (c) => (app.output += c));
+  app.exited = new Promise((resolve) => app.once('exit', (code, signal) => resolve({ code, signal })));
+  return app;
+}
+
+// SIGTERM, as a session's end sends it: the program must end by itself with code 0.
+async function terminate(app) {
+  app.kill('SIGTERM');
+  return Promise.race([app.exited, new Promise((r) => setTimeout(() => r('no exit within 15 s'), 15_000))]);
+}
+
+async function stopApp(app) {
+  if (app && app.exitCode === null && app.signalCode === null) {
+    app.kill('SIGKILL');
+    await app.exited;
+  }
+}
+
+// The diagnostic log, every file in name order.
+function logOf(dataDir) {
+  const folder = path.join(dataDir, 'Logs');
+  if (!fs.existsSync(folder)) return '';
+  return fs.readdirSync(folder).sort().map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('');
+}
+
 describe('the desktop window on a simulated healthy home', { skip, concurrency: 1 }, () => {
   let xvfb;
   let app;
   let env;
   let dataDir;
   let window;
-  const log = () => {
-    const folder = path.join(dataDir, 'Logs');
-    if (!fs.existsSync(folder)) return '';
-    return fs.readdirSync(folder).sort().map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('');
-  };
+  const log = () => logOf(dataDir);
 
   before(async () => {
     fs.mkdirSync(out, { recursive: true });
     xvfb = await startXvfb();
     dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-desktop-'));
-    env = {
-      ...process.env,
-      DISPLAY: xvfb.display,
-      WAYLAND_DISPLAY: '',
-      NO_AT_BRIDGE: '1',
-      GDK_BACKEND: 'x11',
-      LSAN_OPTIONS: `suppressions=${path.join(root, 'tests/desktop/lsan.supp')}`,
-    };
-    app = spawn(bin, ['--simulate', world, '--data-dir', dataDir], { env, stdio: ['ignore', 'pipe', 'pipe'] });
-    app.output = '';
-    app.stdout.on('data', (c) => (app.output += c));
-    app.stderr.on('data', (c) => (app.output += c));
-    app.exited = new Promise((resolve) => app.once('exit', (code, signal) => resolve({ code, signal })));
+    env = desktopEnv(xvfb.display);
+    app = startApp(env, ['--simulate', world, '--data-dir', dataDir]);
   });
 
   after(async () => {
-    if (app && app.exitCode === null && app.signalCode === null) {
-      app.kill('SIGKILL');
-      await app.exited;
-    }
+    await stopApp(app);
     xvfb?.child.kill();
     if (dataDir) fs.rmSync(dataDir, { recursive: true, force: true });
   });
@@ -187,9 +209,35 @@ describe('the desktop window on a simulated healthy home', { skip, concurrency: 
   });
 
   it('ends cleanly on SIGTERM', async () => {
-    app.kill('SIGTERM');
-    const end = await Promise.race([app.exited, new Promise((r) => setTimeout(() => r('timeout'), 15_000))]);
-    assert.deepEqual(end, { code: 0, signal: null }, app.output);
+    assert.deepEqual(await terminate(app), { code: 0, signal: null }, app.output);
     assert.match(log(), /shutting down/);
+  });
+});
+
+describe('the desktop window started with --minimized', { skip }, () => {
+  let xvfb;
+  let app;
+  let dataDir;
+
+  before(async () => {
+    xvfb = await startXvfb();
+    dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-desktop-'));
+    app = startApp(desktopEnv(xvfb.display), ['--minimized', '--simulate', world, '--data-dir', dataDir]);
+  });
+
+  after(async () => {
+    await stopApp(app);
+    xvfb?.child.kill();
+    if (dataDir) fs.rmSync(dataDir, { recursive: true, force: true });
+  });
+
+  it('loads the page without showing the window and runs on until SIGTERM', async () => {
+    const env = desktopEnv(xvfb.display);
+    await until('the page ready', () => /WebView2 ready/.test(logOf(dataDir)), 60_000);
+    // The engine's idle clean-ups come some seconds after the page has loaded.
+    await new Promise((r) => setTimeout(r, 12_000));
+    assert.equal(app.exitCode, null, `quillon ended:\n${app.output}`);
+    assert.equal(windowInfo(env)?.shown ?? false, false);
+    assert.deepEqual(await terminate(app), { code: 0, signal: null }, app.output);
   });
 });

@@ -328,8 +328,8 @@ bool GtkShell::Impl::CreateWindow() {
         startFailure = "cannot open the display";
         return false;
     }
-    // The page keeps small things (the history's last choices) as a browser would; nothing of
-    // it must outlive the run on disk where no one looks for it.
+    // The engine writes nothing under the user's folders: the page's own storage (the history
+    // view's last choices) lasts as long as the run.
     WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
     WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
