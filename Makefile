@@ -6,15 +6,17 @@ FUZZ_SECONDS ?= 60
 setup:
 	@scripts/setup
 
-# Builds the optimised application and its page, and starts the headless front end on this
-# computer's network; it prints the address to open in a browser. Extra options in ARGS, e.g.
+# Builds the optimised application and its page, and starts it on this computer's network: its
+# window when there is a display (DISPLAY or WAYLAND_DISPLAY), otherwise the headless front end,
+# which prints the address to open in a browser. Extra options in ARGS, e.g.
 #   make run ARGS="--simulate tests/scenario/worlds/wifi_loss.json"   (a simulated network)
 #   make run ARGS="--interface eth0"                                   (pin the adapter)
 ARGS ?=
 run: setup
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release --target quillon quillon_ui_assets
-	@build/release/src/app/quillon --headless $(ARGS)
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then build/release/src/app/quillon $(ARGS); \
+	else build/release/src/app/quillon --headless $(ARGS); fi
 
 # Builds the self-hosted backend server and starts it on loopback with its database in
 # build/backend/; it prints the base address to put in Quillon's config.json. Ctrl-C ends it.

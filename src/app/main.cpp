@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,6 +19,9 @@
 #include "path/archive_export.h"
 #include "path/ping_archive.h"
 #include "platform/linux/headless_shell.h"
+#ifdef QUILLON_DESKTOP
+#include "platform/linux/gtk_shell.h"
+#endif
 #include "platform/linux/linux_autostart.h"
 #include "platform/linux/linux_capture.h"
 #include "platform/linux/linux_clock.h"
@@ -100,7 +104,20 @@ quillon::lnx::HeadlessShellOptions ShellOptionsOf(const quillon::CommandLine& op
     return shellOptions;
 }
 
-// quillon --headless --simulate FILE: the simulated world of a scenario file, in real time.
+// The front end: the headless bridge with --headless, the desktop window otherwise (main has
+// checked that this build has one and that there is a display).
+std::unique_ptr<quillon::Shell> MakeShell(const quillon::CommandLine& options) {
+#ifdef QUILLON_DESKTOP
+    if (!options.headless) {
+        quillon::lnx::GtkShellOptions desktop;
+        desktop.uiFolder = quillon::lnx::UiFolderBesideExecutable();
+        return std::make_unique<quillon::lnx::GtkShell>(std::move(desktop));
+    }
+#endif
+    return std::make_unique<quillon::lnx::HeadlessShell>(ShellOptionsOf(options));
+}
+
+// quillon --simulate FILE: the simulated world of a scenario file, in real time.
 int RunSimulated(const quillon::CommandLine& options) {
     std::string text, error;
     if (!quillon::ReadNamedFile(options.simulateFile, text, error)) {
@@ -127,15 +144,15 @@ int RunSimulated(const quillon::CommandLine& options) {
         system.downloadsFolder = options.dataDir + "/Downloads";
     } else {
         // Exports are the person's own files: they outlive the simulated run.
-        system.downloadsFolder = quillon::lnx::LinuxSystem(quillon::lnx::LinuxSystemOptions{})
-                                     .DownloadsFolderPath();
+        system.downloadsFolder =
+            quillon::lnx::LinuxSystem(quillon::lnx::LinuxSystemOptions{}).DownloadsFolderPath();
         std::printf(
             "Simulated run: logs and data go to %s and are removed at exit "
             "(--data-dir DIR keeps them).\n",
             system.Root().c_str());
     }
     quillon::lnx::LinuxFiles files;
-    quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
+    const std::unique_ptr<quillon::Shell> shell = MakeShell(options);
 
     quillon::Platform platform;
     platform.clock = &clock;
@@ -149,14 +166,14 @@ int RunSimulated(const quillon::CommandLine& options) {
     platform.sockets = &network.sockets();
     platform.http = &network.http();
     platform.wlan = &network.wlan();
-    platform.shell = &shell;
+    platform.shell = shell.get();
     const std::filesystem::path scenarioFolder =
         quillon::FsPath(options.simulateFile).parent_path();
     return RunApplication(platform, options,
                           {quillon::Utf8Path(scenarioFolder / kScenarioVendorList)});
 }
 
-// quillon --headless: the computer's own network through the Linux adapters.
+// quillon: the computer's own network through the Linux adapters.
 int RunOnThisComputer(const quillon::CommandLine& options) {
     if (!DataDirUsable(options)) return 1;
     quillon::lnx::LinuxClock clock;
@@ -184,7 +201,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxCapture capture;
     // nl80211 when the kernel has wireless support: the WiFi link card.
     quillon::lnx::LinuxWlan wlan;
-    quillon::lnx::HeadlessShell shell(ShellOptionsOf(options));
+    const std::unique_ptr<quillon::Shell> shell = MakeShell(options);
 
     quillon::Platform platform;
     platform.clock = &clock;
@@ -202,7 +219,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     platform.autostart = &autostart;
     platform.capture = &capture;
     platform.wlan = &wlan;
-    platform.shell = &shell;
+    platform.shell = shell.get();
     return RunApplication(platform, options, kSystemVendorLists);
 }
 
@@ -237,8 +254,7 @@ int RunExport(const quillon::CommandLine& options) {
     }
     std::fprintf(stderr, "Exported %llu records from %zu day file%s%s%s",
                  static_cast<unsigned long long>(summary.records), summary.files,
-                 summary.files == 1 ? "" : "s",
-                 e.output.empty() ? "" : " to ", e.output.c_str());
+                 summary.files == 1 ? "" : "s", e.output.empty() ? "" : " to ", e.output.c_str());
     if (summary.skipped > 0) {
         std::fprintf(stderr, "; skipped %llu lines that could not be read",
                      static_cast<unsigned long long>(summary.skipped));
@@ -256,8 +272,7 @@ int main(int argc, char** argv) {
     if (!parsed.ok) {
         const bool exporting = !args.empty() && args[0] == "export";
         std::fprintf(stderr, "quillon: %s\n\n%s", parsed.error.c_str(),
-                     exporting ? quillon::ExportUsageText().c_str()
-                               : quillon::UsageText().c_str());
+                     exporting ? quillon::ExportUsageText().c_str() : quillon::UsageText().c_str());
         return 2;
     }
     switch (parsed.options.action) {
@@ -274,13 +289,24 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Run:
             break;
     }
-    if (parsed.options.headless) {
-        return parsed.options.simulateFile.empty() ? RunOnThisComputer(parsed.options)
-                                                   : RunSimulated(parsed.options);
+    if (!parsed.options.headless) {
+#ifdef QUILLON_DESKTOP
+        if (!quillon::lnx::DesktopDisplayPresent()) {
+            std::fputs(
+                "quillon: there is no display to open the window on (DISPLAY and WAYLAND_DISPLAY "
+                "are unset); run `quillon --headless` and open the address it prints in a "
+                "browser.\n",
+                stderr);
+            return 1;
+        }
+#else
+        std::fputs(
+            "quillon: this build has no desktop front end; run `quillon --headless` and open the "
+            "address it prints in a browser.\n",
+            stderr);
+        return 1;
+#endif
     }
-    std::fputs(
-        "quillon: this build has no desktop front end yet; run `quillon --headless` and open the "
-        "address it prints in a browser.\n",
-        stderr);
-    return 1;
+    return parsed.options.simulateFile.empty() ? RunOnThisComputer(parsed.options)
+                                               : RunSimulated(parsed.options);
 }

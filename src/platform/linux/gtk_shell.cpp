@@ -1,0 +1,520 @@
+#include "platform/linux/gtk_shell.h"
+
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <signal.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/linux/bridge_rules.h"
+
+namespace quillon::lnx {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWindowWidth = 850;
+constexpr int kWindowHeight = 750;
+constexpr char kWindowTitle[] = "Quillon";
+constexpr char kScheme[] = "quillon";
+constexpr char kPageOrigin[] = "quillon://app/";
+constexpr char kStartPath[] = "/index.html";
+constexpr char kMessageHandler[] = "quillon";
+// Same floor as the headless loop: a shorter period would only spin.
+constexpr uint32_t kMinTimerPeriodMs = 10;
+// A web process that keeps dying is not brought back forever.
+constexpr int kMaxPageRestarts = 5;
+
+// The page's message channel, as a desktop front end provides it: window.chrome.webview with
+// postMessage, addEventListener and removeEventListener. Posts go to the script message handler;
+// the application's posts arrive through __quillonDeliver, which the page never needs to see.
+constexpr char kChannelScript[] = R"JS((() => {
+  const handler = window.webkit?.messageHandlers?.quillon;
+  if (!handler || window.chrome?.webview) return;
+  const listeners = new Set();
+  const webview = Object.freeze({
+    postMessage(message) { handler.postMessage(message); },
+    addEventListener(type, listener) {
+      if (type === 'message' && typeof listener === 'function') listeners.add(listener);
+    },
+    removeEventListener(type, listener) {
+      if (type === 'message') listeners.delete(listener);
+    },
+  });
+  Object.defineProperty(window, '__quillonDeliver', {
+    value: (data) => {
+      for (const listener of Array.from(listeners)) {
+        // One listener's mistake must not keep the message from the others.
+        try { listener({ data }); } catch (e) { setTimeout(() => { throw e; }); }
+      }
+    },
+  });
+  window.chrome = Object.assign(window.chrome || {}, { webview });
+})();)JS";
+
+// "https://host/index.html?x#y" -> "/index.html"; a bare path stays as it is.
+std::string PathOfUrl(const std::string& url) {
+    std::string path = url;
+    const size_t scheme = path.find("://");
+    if (scheme != std::string::npos) {
+        const size_t slash = path.find('/', scheme + 3);
+        path = slash == std::string::npos ? "/" : path.substr(slash);
+    }
+    return path.substr(0, path.find_first_of("?#"));
+}
+
+bool StartsWith(const char* text, const char* prefix) {
+    return text != nullptr && g_str_has_prefix(text, prefix);
+}
+
+// The languages the page sees (navigator.language), from the process's locale. The C and POSIX
+// locales name no language, and WebKit would hand "C" to the page, which Intl refuses: English.
+std::vector<std::string> PageLanguages() {
+    std::vector<std::string> languages;
+    for (const gchar* const* name = g_get_language_names(); *name != nullptr; ++name) {
+        std::string tag = *name;
+        if (tag == "C" || tag == "POSIX" || tag.find_first_of(".@") != std::string::npos) continue;
+        for (char& c : tag) c = c == '_' ? '-' : c;
+        languages.push_back(std::move(tag));
+    }
+    if (languages.empty()) languages.push_back("en-US");
+    return languages;
+}
+
+}  // namespace
+
+bool DesktopDisplayPresent() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+std::string DesktopPageUri(const std::string& url) {
+    const std::optional<std::string> relative = UiRelativePath(PathOfUrl(url));
+    return relative ? kPageOrigin + *relative : std::string();
+}
+
+struct GtkShell::Impl {
+    explicit Impl(GtkShellOptions o) : options(std::move(o)) {}
+
+    struct TimerTag {
+        Impl* impl;
+        int id;
+    };
+
+    const GtkShellOptions options;
+    std::string startFailure;
+
+    // UI thread only.
+    ShellListener* listener = nullptr;
+    GMainLoop* loop = nullptr;
+    GtkWidget* window = nullptr;
+    WebKitWebView* view = nullptr;
+    std::string startUri;
+    bool quit = false;
+    int exitCode = 0;
+    bool destroyed = false;
+    bool pageReady = false;
+    int pageRestarts = 0;
+    int width = 0;
+    int height = 0;
+    std::map<int, guint> timers;
+    guint signalSources[2] = {0, 0};
+
+    // PostToSelf: any thread.
+    std::mutex postMutex;
+    std::deque<uint32_t> posted;
+    guint postSource = 0;
+
+    bool CreateWindow();
+    void Print(const std::string& line);
+    void LoadStartPage();
+    void RemoveTimers();
+    void RemoveSignalSources();
+
+    static void ServeUiFile(WebKitURISchemeRequest* request, gpointer data);
+    static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                gpointer data);
+    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
+    static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
+                                       gpointer data);
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer data);
+    static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data);
+    static void OnWindowDestroy(GtkWidget*, gpointer data);
+    static void OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer data);
+    static gboolean OnTimerFired(gpointer data);
+    static gboolean OnPostedMessages(gpointer data);
+    static gboolean OnExitSignal(gpointer data);
+};
+
+void GtkShell::Impl::ServeUiFile(WebKitURISchemeRequest* request, gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    const char* uri = webkit_uri_scheme_request_get_uri(request);
+    std::optional<std::string> relative;
+    if (StartsWith(uri, kPageOrigin)) {
+        // Escaped slashes would name a different file than the path shows: refused.
+        gchar* path = g_uri_unescape_string(webkit_uri_scheme_request_get_path(request), "/");
+        if (path != nullptr) relative = UiRelativePath(path);
+        g_free(path);
+    }
+    gchar* contents = nullptr;
+    gsize length = 0;
+    const std::string file = relative ? (impl.options.uiFolder / *relative).string() : "";
+    if (!relative || !g_file_get_contents(file.c_str(), &contents, &length, nullptr)) {
+        GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "Not found: %s", uri);
+        webkit_uri_scheme_request_finish_error(request, error);
+        g_error_free(error);
+        return;
+    }
+    const std::string_view type = ContentTypeFor(*relative);
+    const std::string mime(type.substr(0, type.find(';')));
+    GInputStream* stream =
+        g_memory_input_stream_new_from_data(contents, static_cast<gssize>(length), g_free);
+    webkit_uri_scheme_request_finish(request, stream, static_cast<gint64>(length), mime.c_str());
+    g_object_unref(stream);
+}
+
+void GtkShell::Impl::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                     gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    if (impl.destroyed || impl.view == nullptr) return;
+    // Only our own page speaks to the application.
+    if (!StartsWith(webkit_web_view_get_uri(impl.view), kPageOrigin)) return;
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    if (!jsc_value_is_string(value)) return;
+    gchar* text = jsc_value_to_string(value);
+    const std::string message = text != nullptr ? text : "";
+    g_free(text);
+    impl.listener->OnPageMessage(message);
+}
+
+void GtkShell::Impl::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    if (impl.destroyed) return;
+    if (event == WEBKIT_LOAD_STARTED && impl.pageReady) {
+        // A reload: the page that received posts is going.
+        impl.pageReady = false;
+        impl.listener->OnPageGone();
+        return;
+    }
+    if (event != WEBKIT_LOAD_FINISHED || impl.pageReady) return;
+    if (!StartsWith(webkit_web_view_get_uri(view), kPageOrigin)) return;
+    impl.pageReady = true;
+    impl.listener->OnPageReady();
+}
+
+void GtkShell::Impl::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
+                                            gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    if (impl.destroyed) return;
+    if (impl.pageReady) {
+        impl.pageReady = false;
+        impl.listener->OnPageGone();
+    }
+    // An empty window helps nobody: the page comes back as it started.
+    if (!impl.destroyed && ++impl.pageRestarts <= kMaxPageRestarts) impl.LoadStartPage();
+}
+
+gboolean GtkShell::Impl::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                        WebKitPolicyDecisionType type, gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    const bool own = StartsWith(uri, kPageOrigin);
+    if (own && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
+    // The window shows only the page; links to the web (release notes) open in the browser.
+    if (!own && webkit_navigation_action_is_user_gesture(action) &&
+        (StartsWith(uri, "https://") || StartsWith(uri, "http://"))) {
+        gtk_show_uri_on_window(GTK_WINDOW(impl.window), uri, GDK_CURRENT_TIME, nullptr);
+    }
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+gboolean GtkShell::Impl::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    if (!impl.destroyed) impl.listener->OnClose();
+    // The core decides whether closing hides or ends; GTK never destroys on its own.
+    return TRUE;
+}
+
+void GtkShell::Impl::OnWindowDestroy(GtkWidget*, gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    if (impl.destroyed) return;
+    impl.destroyed = true;
+    impl.pageReady = false;
+    impl.RemoveTimers();
+    impl.listener->OnDestroy();
+    impl.window = nullptr;
+    impl.view = nullptr;
+}
+
+void GtkShell::Impl::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    if (impl.destroyed || (allocation->width == impl.width && allocation->height == impl.height)) {
+        return;
+    }
+    impl.width = allocation->width;
+    impl.height = allocation->height;
+    impl.listener->OnResize(impl.width, impl.height);
+}
+
+gboolean GtkShell::Impl::OnTimerFired(gpointer data) {
+    const TimerTag& tag = *static_cast<TimerTag*>(data);
+    // The listener may kill or re-arm this very timer; GLib keeps the tag alive until we return.
+    if (!tag.impl->destroyed) tag.impl->listener->OnTimer(tag.id);
+    return G_SOURCE_CONTINUE;
+}
+
+gboolean GtkShell::Impl::OnPostedMessages(gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    std::deque<uint32_t> messages;
+    {
+        std::lock_guard<std::mutex> lock(impl.postMutex);
+        messages.swap(impl.posted);
+        impl.postSource = 0;
+    }
+    for (uint32_t message : messages) {
+        if (!impl.destroyed) impl.listener->OnPosted(message);
+    }
+    return G_SOURCE_REMOVE;
+}
+
+gboolean GtkShell::Impl::OnExitSignal(gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    // With no watch left GLib puts the default action back: a second signal kills.
+    impl.RemoveSignalSources();
+    if (!impl.destroyed && impl.window != nullptr) gtk_widget_destroy(impl.window);
+    return G_SOURCE_REMOVE;
+}
+
+void GtkShell::Impl::RemoveSignalSources() {
+    for (guint& source : signalSources) {
+        if (source != 0) g_source_remove(source);
+        source = 0;
+    }
+}
+
+void GtkShell::Impl::RemoveTimers() {
+    for (const auto& [id, source] : timers) g_source_remove(source);
+    timers.clear();
+}
+
+void GtkShell::Impl::LoadStartPage() {
+    if (view != nullptr) webkit_web_view_load_uri(view, startUri.c_str());
+}
+
+void GtkShell::Impl::Print(const std::string& line) {
+    if (options.out == nullptr) return;
+    std::fprintf(options.out, "%s\n", line.c_str());
+    std::fflush(options.out);
+}
+
+bool GtkShell::Impl::CreateWindow() {
+    // The DMA-BUF renderer costs the web process a lot of memory and buys nothing here.
+    g_setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", FALSE);
+    if (!gtk_init_check(nullptr, nullptr)) {
+        startFailure = "cannot open the display";
+        return false;
+    }
+    // The engine writes nothing under the user's folders: the page's own storage (the history
+    // view's last choices) lasts as long as the run.
+    WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
+    g_object_unref(data);
+    const std::vector<std::string> languages = PageLanguages();
+    std::vector<const gchar*> languageList;
+    for (const std::string& language : languages) languageList.push_back(language.c_str());
+    languageList.push_back(nullptr);
+    webkit_web_context_set_preferred_languages(context, languageList.data());
+    webkit_web_context_register_uri_scheme(context, kScheme, ServeUiFile, this, nullptr);
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+    // Module scripts and fetches need a secure, CORS-enabled origin.
+    webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
+
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    WebKitUserScript* script =
+        webkit_user_script_new(kChannelScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+    g_signal_connect(content, "script-message-received::quillon", G_CALLBACK(OnScriptMessage),
+                     this);
+    webkit_user_content_manager_register_script_message_handler(content, kMessageHandler);
+
+    view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+                                        "user-content-manager", content, nullptr));
+    g_object_unref(context);
+    g_object_unref(content);
+    g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), this);
+    g_signal_connect(view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this);
+    g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
+
+    window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window), kWindowTitle);
+    gtk_window_set_default_size(GTK_WINDOW(window), kWindowWidth, kWindowHeight);
+    gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+    g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+    g_signal_connect(window, "destroy", G_CALLBACK(OnWindowDestroy), this);
+    g_signal_connect(window, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
+    gtk_widget_show(GTK_WIDGET(view));
+    return true;
+}
+
+GtkShell::GtkShell(GtkShellOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+GtkShell::~GtkShell() {
+    std::lock_guard<std::mutex> lock(impl_->postMutex);
+    if (impl_->postSource != 0) g_source_remove(impl_->postSource);
+    impl_->postSource = 0;
+}
+
+int GtkShell::Run(ShellListener& listener, bool startHidden) {
+    Impl& impl = *impl_;
+    impl.listener = &listener;
+    impl.startFailure.clear();
+    if (!DesktopDisplayPresent()) {
+        impl.startFailure =
+            "no display to open a window on (DISPLAY and WAYLAND_DISPLAY are unset)";
+        return -1;
+    }
+    impl.startUri = DesktopPageUri(kStartPath);
+    std::error_code ec;
+    if (!fs::is_regular_file(impl.options.uiFolder / "index.html", ec)) {
+        impl.startFailure =
+            "the page is missing: no index.html in " + impl.options.uiFolder.string();
+        return -1;
+    }
+    if (!impl.CreateWindow()) return -1;
+    if (impl.options.catchSignals) {
+        impl.signalSources[0] = g_unix_signal_add(SIGINT, Impl::OnExitSignal, &impl);
+        impl.signalSources[1] = g_unix_signal_add(SIGTERM, Impl::OnExitSignal, &impl);
+    }
+
+    // As a desktop window is created, then shown: OnCreate comes before any other event.
+    listener.OnCreate();
+    if (!impl.destroyed && !startHidden) gtk_widget_show(impl.window);
+    if (!impl.destroyed) impl.LoadStartPage();
+    if (!impl.quit) {
+        impl.loop = g_main_loop_new(nullptr, FALSE);
+        g_main_loop_run(impl.loop);
+        g_main_loop_unref(impl.loop);
+        impl.loop = nullptr;
+    }
+
+    impl.RemoveSignalSources();
+    impl.RemoveTimers();
+    // A Quit without DestroyWindow leaves the window: it goes without a second OnDestroy.
+    if (impl.window != nullptr) {
+        impl.destroyed = true;
+        gtk_widget_destroy(impl.window);
+        impl.window = nullptr;
+        impl.view = nullptr;
+    }
+    return impl.exitCode;
+}
+
+std::string GtkShell::StartFailure() const {
+    return impl_->startFailure;
+}
+
+void GtkShell::Quit(int exitCode) {
+    impl_->quit = true;
+    impl_->exitCode = exitCode;
+    if (impl_->loop != nullptr) g_main_loop_quit(impl_->loop);
+}
+
+void GtkShell::DestroyWindow() {
+    // The "destroy" handler runs OnDestroy before gtk_widget_destroy returns.
+    if (!impl_->destroyed && impl_->window != nullptr) gtk_widget_destroy(impl_->window);
+}
+
+void GtkShell::ShowWindow(bool visible) {
+    if (impl_->destroyed || impl_->window == nullptr) return;
+    if (visible) {
+        gtk_widget_show(impl_->window);
+        gtk_window_present(GTK_WINDOW(impl_->window));
+    } else {
+        gtk_widget_hide(impl_->window);
+    }
+}
+
+void GtkShell::SetTimer(int timerId, uint32_t periodMs) {
+    Impl& impl = *impl_;
+    if (impl.destroyed) return;
+    KillTimer(timerId);
+    const uint32_t period = periodMs < kMinTimerPeriodMs ? kMinTimerPeriodMs : periodMs;
+    impl.timers[timerId] = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, period, Impl::OnTimerFired, new Impl::TimerTag{&impl, timerId},
+        [](gpointer tag) { delete static_cast<Impl::TimerTag*>(tag); });
+}
+
+void GtkShell::KillTimer(int timerId) {
+    const auto it = impl_->timers.find(timerId);
+    if (it == impl_->timers.end()) return;
+    g_source_remove(it->second);
+    impl_->timers.erase(it);
+}
+
+void GtkShell::PostToSelf(uint32_t message) {
+    Impl& impl = *impl_;
+    std::lock_guard<std::mutex> lock(impl.postMutex);
+    impl.posted.push_back(message);
+    // One idle source drains everything queued by then; the default context is thread-safe.
+    if (impl.postSource == 0) {
+        impl.postSource =
+            g_idle_add_full(G_PRIORITY_DEFAULT, Impl::OnPostedMessages, &impl, nullptr);
+    }
+}
+
+bool GtkShell::AddTrayIcon(const std::string&) {
+    return false;
+}
+
+void GtkShell::RemoveTrayIcon() {}
+
+void GtkShell::ShowTrayMenu(const std::vector<TrayMenuItem>&) {}
+
+void GtkShell::ShowTrayBalloon(const std::string& title, const std::string& text) {
+    impl_->Print(title + ": " + text);
+}
+
+bool GtkShell::StartPage(const std::string& startUrl) {
+    Impl& impl = *impl_;
+    const std::string uri = DesktopPageUri(startUrl);
+    if (uri.empty() || impl.view == nullptr) return false;
+    std::error_code ec;
+    if (!fs::is_regular_file(impl.options.uiFolder / uri.substr(sizeof(kPageOrigin) - 1), ec)) {
+        return false;
+    }
+    // Run loaded the start page already; loading it again would only flap the page's events.
+    const char* shown = webkit_web_view_get_uri(impl.view);
+    if (shown != nullptr && uri == shown) return true;
+    webkit_web_view_load_uri(impl.view, uri.c_str());
+    return true;
+}
+
+void GtkShell::PostToPage(const std::string& json) {
+    Impl& impl = *impl_;
+    if (!impl.pageReady || impl.view == nullptr) return;
+    // JSON text is a JavaScript expression: the page gets the parsed value, as the other
+    // desktop front ends deliver it.
+    const std::string script = "window.__quillonDeliver(" + json + ");";
+    webkit_web_view_evaluate_javascript(impl.view, script.c_str(),
+                                        static_cast<gssize>(script.size()), nullptr, nullptr,
+                                        nullptr, nullptr, nullptr);
+}
+
+}  // namespace quillon::lnx

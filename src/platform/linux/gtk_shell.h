@@ -1,0 +1,79 @@
+// GtkShell: the desktop front end on Linux. A GTK 3 window of 850 x 750 titled "Quillon" holds
+// a WebKitGTK web view that shows the page from the ui folder beside the executable, served
+// through the quillon:// scheme (quillon://app/index.html), so the page finds its assets by the
+// same relative paths as under the headless bridge. The entry point creates one, hands it to the
+// application as its Shell, and the application calls Run on the main thread, which becomes the
+// UI thread (GTK's): every ShellListener event is delivered there. PostToSelf may be called from
+// any thread; every other call belongs to the UI thread.
+//
+// The page's message channel is the one the page looks for in a desktop front end:
+// window.chrome.webview, defined by a document-start user script over a WebKit script message
+// handler. The page posts strings to the application (any other value reaches nothing) and
+// receives parsed JSON values as "message" events.
+//
+// Page events: the shell loads the start page itself when Run starts; OnPageReady follows when
+// it has finished loading (StartPage then finds it there and loads nothing again). A reload, or
+// a crash of the web process (after which the start page is loaded again), is OnPageGone first,
+// OnPageReady once the new page is loaded.
+//
+// Window: the close box is OnClose (the core decides: hide or exit); ShowWindow shows and raises
+// or hides; DestroyWindow destroys the window, OnDestroy running before it returns.
+// SIGINT and SIGTERM end the application as the tray's Exit does; a second signal kills.
+// No tray icon yet: AddTrayIcon reports failure, a menu is not shown and a balloon is printed as
+// one line, "title: text", on the output stream.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/shell.h"
+
+namespace quillon::lnx {
+
+struct GtkShellOptions {
+    std::filesystem::path uiFolder;  // usually UiFolderBesideExecutable()
+    std::FILE* out = stdout;         // balloons; null prints nothing
+    bool catchSignals = true;        // SIGINT/SIGTERM end the run like Exit
+};
+
+// True when this process has a display to open a window on (DISPLAY or WAYLAND_DISPLAY).
+bool DesktopDisplayPresent();
+
+// The quillon:// address the web view loads for an address the core names: the path of
+// "https://quillon.local/index.html" (or of a bare "/index.html") under quillon://app/. Empty
+// when the path cannot name a file in the ui folder.
+std::string DesktopPageUri(const std::string& url);
+
+class GtkShell final : public Shell {
+public:
+    explicit GtkShell(GtkShellOptions options);
+    ~GtkShell() override;
+    GtkShell(const GtkShell&) = delete;
+    GtkShell& operator=(const GtkShell&) = delete;
+
+    // Opens the display, creates the window (hidden when startHidden) and its web view, calls
+    // OnCreate, loads the start page and runs the loop until Quit. Returns -1 when there is no
+    // display to open or no start page in the ui folder. Once per shell.
+    int Run(ShellListener& listener, bool startHidden) override;
+    std::string StartFailure() const override;
+    void Quit(int exitCode) override;
+    void DestroyWindow() override;
+    void ShowWindow(bool visible) override;
+    void SetTimer(int timerId, uint32_t periodMs) override;
+    void KillTimer(int timerId) override;
+    void PostToSelf(uint32_t message) override;
+    bool AddTrayIcon(const std::string& tip) override;
+    void RemoveTrayIcon() override;
+    void ShowTrayMenu(const std::vector<TrayMenuItem>& items) override;
+    void ShowTrayBalloon(const std::string& title, const std::string& text) override;
+    bool StartPage(const std::string& startUrl) override;
+    void PostToPage(const std::string& json) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quillon::lnx
