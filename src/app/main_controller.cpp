@@ -39,10 +39,16 @@ void MainController::OnCreate() {
     });
     host_.SetMessageAction([this](const std::string& text) { dispatcher_.HandleUiMessage(text); });
 
-    ports_.shell.AddTrayIcon(kTrayTip);
+    hasTray_ = ports_.shell.AddTrayIcon(kTrayTip);
     RegisterNetworkNotifications();
 
     visible_ = !options_.startMinimized;
+    if (!hasTray_ && !visible_) {
+        // Nothing but a tray icon could bring a hidden window back.
+        LogWrite(Warn, "No tray icon: the window is shown although a hidden start was asked for");
+        ports_.shell.ShowWindow(true);
+        visible_ = true;
+    }
     ArmMeasurementTimer();
     ports_.shell.SetTimer(kUpdateNoticeTimer, kUpdateNoticeDelayMs);
     LogWrite(Info, "Main window created");
@@ -95,6 +101,13 @@ void MainController::ArmMeasurementTimer() {
 }
 
 void MainController::OnClose() {
+    if (!hasTray_) {
+        // A window hidden without a tray icon could never be shown again: closing it ends the
+        // program, as the tray's Exit does.
+        LogWrite(Info, "No tray icon: closing the window ends the program");
+        ports_.shell.DestroyWindow();
+        return;
+    }
     LogWrite(Debug, "Window minimized to tray (chill mode)");
     ports_.shell.ShowWindow(false);
     visible_ = false;

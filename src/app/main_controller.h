@@ -90,6 +90,7 @@ private:
     NetChangeWatcher watcher_;
 
     bool visible_ = true;
+    bool hasTray_ = true;           // the shell could show the tray icon
     uint32_t regularPeriodMs_ = 0;  // the mode's measurement interval
     uint32_t tickPeriodMs_ = 0;     // the measurement timer's current period
     std::unique_ptr<NetSubscription> routeSubscription_;

@@ -74,6 +74,7 @@ public:
     }
 
     bool AddTrayIcon(const std::string& tip) override {
+        if (!trayAvailable) return false;
         trayTip = tip;
         trayShown = true;
         return true;
@@ -172,6 +173,7 @@ public:
     bool startedHidden = false;
     bool quit = false;
     bool destroyed = false;
+    bool trayAvailable = true;  // false: a desktop without a tray
     int exitCode = -2;
     int runCalls = 0;
     bool trayShown = false;

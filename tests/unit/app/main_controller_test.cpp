@@ -111,6 +111,17 @@ INSTANTIATE_TEST_SUITE_P(PowerSupplies, MinimizedStart,
                                            PowerSupply{"Battery", 0, 15000}),
                          [](const auto& info) { return info.param.name; });
 
+TEST(MainController, WithoutATrayTheWindowStaysWithinReach) {
+    ControllerRig rig(true);
+    rig.shell.trayAvailable = false;
+    rig.Create();
+    EXPECT_TRUE(rig.shell.visible);  // a hidden start would leave nothing to show it with
+    EXPECT_TRUE(rig.controller.Visible());
+    rig.shell.Close();
+    EXPECT_TRUE(rig.shell.destroyed);  // closing ends the program instead of hiding it
+    EXPECT_EQ(rig.log.Count("No tray icon: closing the window ends the program"), 1);
+}
+
 TEST(MainController, MenuItemAndTrayEventsOutsideTheTableDoNothing) {
     ControllerRig rig;
     rig.Create();
