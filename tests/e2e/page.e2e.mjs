@@ -274,6 +274,62 @@ describe('the page in a browser', { concurrency: 2 }, () => {
 
   });
 
+  describe('gateway sign-in on the simulated healthy home, whose router is a console', { concurrency: 1 }, () => {
+    let browser;
+    let app;
+
+    before(async () => {
+      fs.mkdirSync(out, { recursive: true });
+      app = await startApp(path.join(worlds, 'healthy_home.json'));
+      browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: CHROMIUM_ARGS });
+    });
+
+    after(async () => {
+      await browser?.close();
+      await app?.stop();
+    });
+
+    it('signs in with the one-time code, stays signed in across a reload and forgets', async () => {
+      const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+      await page.goto(app.url);
+      const card = '.gateway-card';
+      const said = async () => (await page.textContent(card).catch(() => '')) ?? '';
+      await until('the console recognised', async () => /Not signed in/.test(await said()), 60_000);
+      assert.match(await said(), /Model UDR at 192\.168\.1\.1/);
+      assert.match(await page.textContent('.path-list'), /UDR/);
+
+      await page.click(`${card} button:has-text("Sign in to your gateway")`);
+      assert.equal(await page.getAttribute('#gw-password', 'type'), 'password');
+      await page.fill('#gw-username', 'admin');
+      await page.fill('#gw-password', 'not-the-password');
+      await page.click(`${card} button[type=submit]`);
+      await until('the wrong password said', async () => /user name or password is not right/.test(await said()));
+      assert.equal(await page.inputValue('#gw-password'), '', 'a refused password is typed again');
+      await page.fill('#gw-password', 'maple-street');
+      await page.click(`${card} button[type=submit]`);
+      await page.waitForSelector('#gw-code');
+      await page.fill('#gw-code', '123456');
+      await page.screenshot({ path: path.join(out, 'gateway-code.png'), fullPage: true });
+      await page.click(`${card} button[type=submit]`);
+      await until('signed in', async () => /Signed in as admin/.test(await said()));
+      // The password stays nowhere: not in the page's state, not on the page, not in the log.
+      assert.ok(!(await page.evaluate(() => JSON.stringify(window.quillon.store.gateway))).includes('maple-street'));
+      assert.ok(!(await page.content()).includes('maple-street'));
+      assert.ok(!app.log().includes('maple-street'));
+      await page.screenshot({ path: path.join(out, 'gateway-signed-in.png'), fullPage: true });
+      await page.setViewportSize({ width: 400, height: 800 });
+      await page.screenshot({ path: path.join(out, 'gateway-signed-in-narrow.png'), fullPage: true });
+
+      // The saved session holds across a reload; forgetting it signs out.
+      await page.reload();
+      await until('still signed in', async () => /Signed in as admin/.test(await said()), 60_000);
+      await page.click(`${card} button:has-text("Forget sign-in")`);
+      await until('signed out', async () => /Not signed in/.test(await said()));
+      assert.ok(await page.$(`${card} button:has-text("Sign in to your gateway")`));
+      await page.close();
+    });
+  });
+
   describe('a program that is killed', { concurrency: 1 }, () => {
     it('keeps every measurement but the last minute', { timeout: 120_000 }, async () => {
       const app = await startApp(path.join(worlds, 'healthy_home.json'));

@@ -4,6 +4,7 @@
 import type { ExportFormat, Period } from './archive';
 import type { Bridge } from './bridge';
 import { encodeCommand, type CommandObject } from './commands';
+import type { SignInValues } from './gateway';
 import type { ServiceDefinition } from './messages';
 import type { PageStore } from './store';
 
@@ -16,6 +17,10 @@ export interface Actions {
   downloadUpdate(): Promise<boolean>;
   loadHistory(period: Period): Promise<boolean>;
   exportHistory(format: ExportFormat): Promise<boolean>;
+  signInGateway(values: SignInValues): Promise<boolean>;
+  sendGatewayCode(values: SignInValues, code: string): Promise<boolean>;
+  checkGatewaySession(): Promise<boolean>;
+  forgetGatewaySignIn(): Promise<boolean>;
 }
 
 // How long a save or delete may go unanswered before the page stops waiting.
@@ -24,6 +29,9 @@ export const SERVICE_CHANGE_TIMEOUT_MS = 15_000;
 // coming. The History view asks again every minute in any case.
 export const HISTORY_TIMEOUT_MS = 30_000;
 export const EXPORT_TIMEOUT_MS = 60_000;
+// A gateway that does not answer holds a sign-in for up to half a minute per request, and the
+// requests queue behind each other; well beyond that the reply is not coming.
+export const GATEWAY_TIMEOUT_MS = 75_000;
 const UNREACHABLE = 'Could not reach Quillon. Is it still running?';
 
 export function createActions(
@@ -138,6 +146,37 @@ export function createActions(
     return true;
   };
 
+  // One gateway request: the command, the reply the store waits for, and a time-out so that
+  // the form is never left waiting.
+  const gatewayRequest = async (
+    request: 'login' | 'mfa' | 'check' | 'forget',
+    command: string,
+    fields: CommandObject,
+    attempt: { username?: string; host?: string } = {},
+  ): Promise<boolean> => {
+    const id = store.gateway.begin(request, attempt);
+    if (id === null) return false;
+    const problem = await deliver(command, fields);
+    if (problem) {
+      store.gateway.giveUp(id, problem);
+      return false;
+    }
+    setTimer(
+      () => store.gateway.giveUp(id, 'Quillon did not answer. The gateway may still be busy; try again in a minute.'),
+      GATEWAY_TIMEOUT_MS,
+    );
+    return true;
+  };
+
+  const signInGateway = ({ username, password, host }: SignInValues) =>
+    gatewayRequest('login', 'unifi_login', { host, username, password }, { username, host });
+
+  const sendGatewayCode = ({ username, password, host }: SignInValues, code: string) =>
+    gatewayRequest('mfa', 'unifi_mfa', { host, username, password, totpCode: code }, { username, host });
+
+  const checkGatewaySession = () => gatewayRequest('check', 'unifi_check_session', {});
+  const forgetGatewaySignIn = () => gatewayRequest('forget', 'unifi_forget', {});
+
   return {
     send,
     rediscover,
@@ -147,5 +186,9 @@ export function createActions(
     downloadUpdate,
     loadHistory,
     exportHistory,
+    signInGateway,
+    sendGatewayCode,
+    checkGatewaySession,
+    forgetGatewaySignIn,
   };
 }

@@ -1,8 +1,9 @@
 // Commands from the page to the application. The application reads fields by plain text
 // search, so a command must be compact JSON and every text must arrive exactly as written:
 // a text that JSON would have to escape (a double quote above all) is refused, not mangled.
-// The one exception is a member the application parses as JSON (the service of
-// "saveEndpoint"): its texts may hold anything, escaped by JSON.stringify.
+// The exceptions are members the application decodes as JSON: the service of "saveEndpoint",
+// and the user name and password of a gateway sign-in (a password may hold any character).
+// Their texts may hold anything, escaped by JSON.stringify.
 
 export type CommandValue = string | number | boolean | CommandObject;
 export interface CommandObject {
@@ -20,8 +21,12 @@ function textProblem(text: string): string | null {
   return null;
 }
 
-// Commands whose named member the application decodes as JSON.
-const PARSED_MEMBER: Record<string, string> = { saveEndpoint: 'service' };
+// Commands whose named members the application decodes as JSON.
+const PARSED_MEMBERS: Record<string, readonly string[]> = {
+  saveEndpoint: ['service'],
+  unifi_login: ['username', 'password'],
+  unifi_mfa: ['username', 'password'],
+};
 
 function findProblem(value: CommandValue, path: string, escaped: boolean): string | null {
   if (typeof value === 'string') {
@@ -47,7 +52,7 @@ export function encodeCommand(action: string, fields: CommandObject = {}): Encod
   const command: CommandObject = { action, ...fields };
   let problem: string | null = null;
   for (const [key, value] of Object.entries(command)) {
-    problem = findProblem({ [key]: value }, '', PARSED_MEMBER[action] === key);
+    problem = findProblem({ [key]: value }, '', PARSED_MEMBERS[action]?.includes(key) ?? false);
     if (problem) break;
   }
   if (problem) return { ok: false, error: problem };

@@ -48,6 +48,14 @@ const history = {
   exportAs: (format: Parameters<typeof actions.exportHistory>[0]) => void actions.exportHistory(format),
 };
 
+const gateway = {
+  signIn: (values: Parameters<typeof actions.signInGateway>[0]) => void actions.signInGateway(values),
+  sendCode: (values: Parameters<typeof actions.sendGatewayCode>[0], code: string) =>
+    void actions.sendGatewayCode(values, code),
+  forget: () => void actions.forgetGatewaySignIn(),
+  checkSession: () => void actions.checkGatewaySession(),
+};
+
 render(
   <App
     store={store}
@@ -55,6 +63,7 @@ render(
     services={services}
     updates={updates}
     history={history}
+    gateway={gateway}
   />,
   document.getElementById('app')!,
 );

@@ -174,10 +174,29 @@ export interface UpdateAvailable {
   payload: UpdateOffer;
 }
 
-// Messages this page shows nothing for yet are passed on by type only.
-export interface OtherMessage {
-  type: 'unifiLoginResult' | 'unifiMfaResult' | 'unifiSessionStatus';
-  payload?: unknown;
+// The replies to the gateway sign-in commands, one for each command. A sign-in either
+// succeeds, asks for the one-time code, or says why not; certificateChanged: the gateway showed
+// another certificate than at the previous sign-in.
+export interface GatewaySignInResult {
+  type: 'unifiLoginResult' | 'unifiMfaResult';
+  success: boolean;
+  requiresMfa: boolean;
+  error?: string;
+  certificateChanged: boolean;
+}
+
+// Whether the saved sign-in still holds. host and username come only when one is saved.
+export interface GatewaySessionStatus {
+  type: 'unifiSessionStatus';
+  authenticated: boolean;
+  host?: string;
+  username?: string;
+  certificateChanged: boolean;
+}
+
+export interface GatewayForgetResult {
+  type: 'unifiForgetResult';
+  success: boolean;
 }
 
 export type Inbound =
@@ -188,9 +207,9 @@ export type Inbound =
   | UpdateAvailable
   | HistoryMessage
   | HistoryExportMessage
-  | OtherMessage;
-
-const OTHER_TYPES = new Set(['unifiLoginResult', 'unifiMfaResult', 'unifiSessionStatus']);
+  | GatewaySignInResult
+  | GatewaySessionStatus
+  | GatewayForgetResult;
 
 type Obj = Record<string, unknown>;
 
@@ -439,6 +458,30 @@ function toUpdateAvailable(v: unknown): UpdateAvailable | null {
   };
 }
 
+function toSignInResult(v: Obj, type: GatewaySignInResult['type']): GatewaySignInResult | null {
+  if (typeof v.success !== 'boolean') return null;
+  const result: GatewaySignInResult = {
+    type,
+    success: v.success,
+    requiresMfa: !v.success && v.requiresMfa === true,
+    certificateChanged: v.success && v.certificateChanged === true,
+  };
+  // A failure always says why, unless it asks for the code.
+  if (!v.success && !result.requiresMfa) result.error = optStr(v.error) ?? 'Login failed';
+  return result;
+}
+
+function toSessionStatus(v: Obj): GatewaySessionStatus | null {
+  if (typeof v.authenticated !== 'boolean') return null;
+  return {
+    type: 'unifiSessionStatus',
+    authenticated: v.authenticated,
+    host: optStr(v.host),
+    username: optStr(v.username),
+    certificateChanged: v.certificateChanged === true,
+  };
+}
+
 export function parseInbound(data: unknown): Inbound | null {
   let value = data;
   if (typeof data === 'string') {
@@ -464,9 +507,13 @@ export function parseInbound(data: unknown): Inbound | null {
       return toHistory(value.payload);
     case 'historyExport':
       return toHistoryExport(value.payload);
-  }
-  if (typeof value.type === 'string' && OTHER_TYPES.has(value.type)) {
-    return { type: value.type as OtherMessage['type'], payload: value.payload };
+    case 'unifiLoginResult':
+    case 'unifiMfaResult':
+      return toSignInResult(value, value.type);
+    case 'unifiSessionStatus':
+      return toSessionStatus(value);
+    case 'unifiForgetResult':
+      return typeof value.success === 'boolean' ? { type: 'unifiForgetResult', success: value.success } : null;
   }
   return null;
 }

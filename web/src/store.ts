@@ -1,9 +1,10 @@
 // What the page knows: the last network state, the per-hop history, the monitored services,
-// the bridge's connection and a short notice for the user. Views subscribe and re-render on
+// the gateway sign-in, the bridge's connection and a short notice for the user. Views subscribe and re-render on
 // change.
 
 import { ArchiveStore, type KeyValueStorage } from './archiveStore';
 import type { ConnectionState } from './bridge';
+import { GatewayStore, gatewayFacts } from './gateway';
 import { HistoryStore, type HistoryLimits } from './history';
 import { parseInbound, type NetworkState, type ServiceChange, type UpdateOffer } from './messages';
 import { ServiceStore, type PendingChange, type ServiceLimits } from './services';
@@ -31,6 +32,7 @@ export class PageStore {
   readonly services: ServiceStore;
   // The archive's history as the History view shows it.
   readonly archive: ArchiveStore;
+  readonly gateway: GatewayStore;
   state: NetworkState | null = null;
   receivedAt = 0; // ms since the epoch of the last network state
   messages = 0;
@@ -54,6 +56,7 @@ export class PageStore {
     this.history = new HistoryStore(limits);
     this.services = new ServiceStore(serviceLimits);
     this.archive = new ArchiveStore(() => this.changed(), storage);
+    this.gateway = new GatewayStore(() => this.changed());
   }
 
   subscribe(listener: () => void): () => void {
@@ -91,6 +94,12 @@ export class PageStore {
       case 'historyExport':
         if (!this.archive.acceptExport(message.payload)) return false;
         break;
+      case 'unifiLoginResult':
+      case 'unifiMfaResult':
+      case 'unifiSessionStatus':
+      case 'unifiForgetResult':
+        // The gateway store says who changed.
+        return this.gateway.accept(message);
       default:
         return false;
     }
@@ -106,6 +115,7 @@ export class PageStore {
     this.receivedAt = nowMs;
     this.messages++;
     this.history.record(message.hops, nowMs / 1000);
+    this.gateway.observe(gatewayFacts(message).key);
     if (this.refreshing) {
       this.refreshing = false;
       this.notice = {

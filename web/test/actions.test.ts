@@ -14,10 +14,10 @@ function setup(delivered = true) {
 describe('page actions', () => {
   it('refuses a value with a double quote visibly and sends nothing', async () => {
     const { sent, store, actions } = setup();
-    expect(await actions.send('unifi_login', { username: 'me', password: 'a"b' })).toBe(false);
+    expect(await actions.send('deleteEndpoint', { id: 'a"b' })).toBe(false);
     expect(sent).toEqual([]);
     expect(store.notice).toMatchObject({ kind: 'error' });
-    expect(store.notice?.text).toMatch(/password.*double quote/);
+    expect(store.notice?.text).toMatch(/id.*double quote/);
   });
 
   it('rediscovers: sends the command and gives feedback until the new state arrives', async () => {

@@ -34,10 +34,24 @@ describe('command encoding', () => {
     expect(encodeCommand('saveEndpoint', { note: name, service: { id: 'a1' } }).ok).toBe(false);
   });
 
+  it('escapes the user name and password of a gateway sign-in, and nothing else of it', () => {
+    const password = 'say "hi" \\ ","totpCode":"999';
+    for (const action of ['unifi_login', 'unifi_mfa']) {
+      const login = encodeCommand(action, { host: '', username: 'ad"min', password, totpCode: '123456' });
+      expect(login.ok).toBe(true);
+      if (!login.ok) continue;
+      // Every quote inside a value is escaped, so no key can be forged from within one.
+      expect(extract(login.text, 'totpCode')).toBe('123456');
+      expect(JSON.parse(login.text)).toMatchObject({ username: 'ad"min', password });
+    }
+    const host = encodeCommand('unifi_login', { host: '1.2.3.4"', username: 'a', password: 'b' });
+    expect(!host.ok && host.error).toMatch(/"host".*double quote/);
+  });
+
   it('refuses texts that could not arrive unchanged, naming the field', () => {
-    const quote = encodeCommand('unifi_login', { username: 'admin', password: 'say "hi"' });
+    const quote = encodeCommand('dismiss_update', { version: 'say "hi"' });
     expect(quote.ok).toBe(false);
-    if (!quote.ok) expect(quote.error).toMatch(/"password".*double quote/);
+    if (!quote.ok) expect(quote.error).toMatch(/"version".*double quote/);
     const nested = encodeCommand('other', { service: { name: 'back\\slash' } });
     expect(!nested.ok && nested.error).toMatch(/"service.name".*backslash/);
     expect(encodeCommand('deleteEndpoint', { id: 'line\nbreak' }).ok).toBe(false);

@@ -228,6 +228,16 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
         }
         return true;
     }
+    if (change == "consoleSessionsExpire" || change == "consoleCertificate" ||
+        change == "consoleGone" || change == "consoleBack") {
+        event.kind = change == "consoleSessionsExpire" ? ChangeKind::ConsoleSessionsExpire
+                     : change == "consoleCertificate"  ? ChangeKind::ConsoleCertificate
+                     : change == "consoleGone"         ? ChangeKind::ConsoleGone
+                                                       : ChangeKind::ConsoleBack;
+        if (!when({}, {})) return false;
+        if (world.console.address.IsZero()) return Fail(at, "the world has no \"console\"");
+        return true;
+    }
     if (change == "publicAddress") {
         event.kind = ChangeKind::PublicAddress;
         return when({"address"}, {"address"}) && Address(value, "address", at, event.address);
@@ -237,7 +247,8 @@ bool TimelineReader::ReadChange(const JsonValue& value, const std::string& at,
                     " is not one of hopLoss, hopLatency, hopSilent, hopAnswers, gatewayMac, "
                     "gatewayGone, gatewayBack, adapterDown, adapterUp, hostDown, hostRefuses, "
                     "hostUp, hostLatency, webStatus, publicAddress, wifiSignal, wifiNeighbors, "
-                    "wifiDisconnect, wifiConnect");
+                    "wifiDisconnect, wifiConnect, consoleSessionsExpire, consoleCertificate, "
+                    "consoleGone, consoleBack");
 }
 
 }  // namespace

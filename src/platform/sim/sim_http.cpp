@@ -125,7 +125,7 @@ public:
             }
             t.requestSentMs = watch.elapsed();
 
-            const WebReply reply = world_.WebRequest(address, url.path, exchange.maxBodyBytes);
+            const WebReply reply = world_.WebRequest(address, url.path, exchange);
             if (!reply.answered) {
                 watch.Spend(phaseMs, phaseMs);
                 return timedOut();
@@ -162,6 +162,7 @@ private:
         outcome.statusCode = reply.status;
         outcome.headers.emplace_back("Content-Length", std::to_string(reply.bodyBytes));
         if (!reply.location.empty()) outcome.headers.emplace_back("Location", reply.location);
+        outcome.headers.insert(outcome.headers.end(), reply.headers.begin(), reply.headers.end());
         outcome.rawHeaders =
             "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) + "\r\n";
         for (const auto& [name, value] : outcome.headers) {

@@ -3,8 +3,9 @@
 // world as it is then (so a timeline change during a request takes effect at the next phase):
 // name resolution (the host's dnsMs), TCP connect, the TLS handshake for https (one round trip
 // for TLS 1.3, two for older versions), the request, the first byte and the transfer of the body.
-// Every request opens its own connection, as freshConnection asks; request headers, method and
-// body do not change the answer.
+// Every request opens its own connection, as freshConnection asks. A service host's answer
+// depends on the path alone; the gateway's console (sim_console.h) also reads the method,
+// headers and body, and answers with headers of its own (cookies).
 //
 // Errors: 12005 for an address that is not http(s)://host[:port][/path]; 12007 for a name
 // without A records; 12029 when no route leads to the host or it refuses the connection; 12002

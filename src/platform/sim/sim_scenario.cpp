@@ -41,6 +41,7 @@ private:
     bool ReadHop(const JsonValue& value, const std::string& at, HopConfig& hop);
     bool ReadDns(const JsonValue& value, const std::string& at, WorldConfig& world);
     bool ReadStun(const JsonValue& value, const std::string& at, StunConfig& stun);
+    bool ReadConsole(const JsonValue& value, const std::string& at, WorldConfig& world);
     bool ReadRecord(const JsonValue& value, const std::string& at, const std::string& owner,
                     DnsRecord& record);
 
@@ -50,7 +51,7 @@ private:
 bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
     if (!Shape(root, "",
                {"name", "description", "seed", "icmpAvailable", "adapters", "routes", "neighbors",
-                "paths", "serviceHosts", "stun", "dns", "timeline"})) {
+                "paths", "serviceHosts", "stun", "console", "dns", "timeline"})) {
         return false;
     }
     std::string description;
@@ -122,6 +123,9 @@ bool ScenarioReader::ReadWorld(const JsonValue& root, WorldConfig& world) {
     std::string hostProblem;
     if (!ReadServiceHosts(root, world, hostProblem)) return Fail("", hostProblem);
     if (root.contains("stun") && !ReadStun(root.member("stun"), "stun", world.stun)) return false;
+    if (root.contains("console") && !ReadConsole(root.member("console"), "console", world)) {
+        return false;
+    }
     if (root.contains("dns") && !ReadDns(root.member("dns"), "dns", world)) return false;
     return Each(root, "timeline", "", [&](const JsonValue& value, const std::string& at) {
         TimelineEvent event;
@@ -319,6 +323,37 @@ bool ScenarioReader::ReadStun(const JsonValue& value, const std::string& at, Stu
         return Fail(Join(at, "publicAddress"), "0.0.0.0 reports nothing");
     }
     if (stun.name.empty()) return Fail(Join(at, "server"), "the server needs a name");
+    return true;
+}
+
+bool ScenarioReader::ReadConsole(const JsonValue& value, const std::string& at,
+                                 WorldConfig& world) {
+    ConsoleConfig& console = world.console;
+    if (!Shape(value, at, {"address", "model", "name", "username", "password", "code", "rttMs"},
+               {"password"}) ||
+        !Address(value, "address", at, console.address) ||
+        !String(value, "model", at, console.model) || !String(value, "name", at, console.name) ||
+        !String(value, "username", at, console.username) ||
+        !String(value, "password", at, console.password) ||
+        !String(value, "code", at, console.code) ||
+        !Number(value, "rttMs", at, console.rttMs, 0, 60000)) {
+        return false;
+    }
+    // Without an address it is the gateway: the next hop of the first default route.
+    for (const Ipv4Route& route : world.routes) {
+        if (!console.address.IsZero()) break;
+        if (route.destination.IsZero() && route.mask.IsZero()) console.address = route.nextHop;
+    }
+    if (console.address.IsZero()) {
+        return Fail(at, "no default route names the gateway; give \"address\"");
+    }
+    if (console.model.empty()) return Fail(Join(at, "model"), "the console needs a model");
+    for (const ServiceHostConfig& host : world.serviceHosts) {
+        if (host.address == console.address) {
+            return Fail(Join(at, "address"),
+                        "a service host has the address " + console.address.Text());
+        }
+    }
     return true;
 }
 

@@ -49,6 +49,7 @@ struct WebReply {
     double firstByteMs = 0;
     double transferMs = 0;
     std::string location;
+    HttpHeaders headers;  // sent besides Content-Length and Location
 };
 
 struct HostEcho {

@@ -28,6 +28,7 @@ SimWorld::SimWorld(WorldConfig config, Clock& clock)
       neighbors_(std::move(config.neighbors)),
       dns_(config),
       hosts_(config, clock.UnixSeconds()),
+      console_(config, clock.UnixSeconds()),
       stun_(config.stun),
       wifi_(std::move(config.wifi)),
       timeline_(std::move(config.timeline)),
@@ -189,6 +190,12 @@ bool SimWorld::ApplyLocked(const TimelineEvent& change) {
         case ChangeKind::HostLatency:
         case ChangeKind::WebStatus:
             hosts_.Apply(change);
+            return false;
+        case ChangeKind::ConsoleSessionsExpire:
+        case ChangeKind::ConsoleCertificate:
+        case ChangeKind::ConsoleGone:
+        case ChangeKind::ConsoleBack:
+            console_.Apply(change);
             return false;
         case ChangeKind::PublicAddress:
             stun_.publicAddress = change.address;
@@ -470,17 +477,39 @@ bool SimWorld::Routable(Ipv4Address address) {
 ConnectOutcome SimWorld::ConnectTcp(Ipv4Address address, uint16_t port) {
     return Locked([&] {
         if (!RoutableLocked(address)) return ConnectOutcome{ConnectKind::Unreachable, 0};
+        if (console_.At(address)) return console_.Connect(port);
         return hosts_.Connect(address, port, std::clamp(DrawNormal(), -3.0, 3.0));
     });
 }
 
 TlsOutcome SimWorld::TlsHandshake(Ipv4Address address) {
     const int64_t now = clock_.UnixSeconds();
-    return Locked([&] { return hosts_.Handshake(address, now); });
+    return Locked([&] {
+        return console_.At(address) ? console_.Handshake() : hosts_.Handshake(address, now);
+    });
 }
 
-WebReply SimWorld::WebRequest(Ipv4Address address, const std::string& path, size_t keepBytes) {
-    return Locked([&] { return hosts_.Respond(address, path, keepBytes); });
+WebReply SimWorld::WebRequest(Ipv4Address address, const std::string& path,
+                              const HttpExchange& request) {
+    const int64_t now = clock_.UnixSeconds();
+    return Locked([&] {
+        if (!console_.At(address)) return hosts_.Respond(address, path, request.maxBodyBytes);
+        // The console tells its own hardware address as the neighbour table knows it.
+        std::string mac = "00:00:00:00:00:00";
+        for (const NeighborConfig& neighbor : neighbors_) {
+            if (neighbor.address == address) mac = FormatMac(neighbor.mac);
+        }
+        std::transform(mac.begin(), mac.end(), mac.begin(),
+                       [](char c) { return c >= 'A' && c <= 'F' ? char(c - 'A' + 'a') : c; });
+        WebReply reply = console_.Respond(path, request, mac, now);
+        if (reply.body.size() > request.maxBodyBytes) reply.body.resize(request.maxBodyBytes);
+        return reply;
+    });
+}
+
+std::string SimWorld::ConsoleFingerprint() {
+    std::lock_guard lock(mutex_);
+    return console_.Address().IsZero() ? std::string() : console_.Fingerprint();
 }
 
 SimWorld::UdpReply SimWorld::UdpRequest(Ipv4Address address, uint16_t port,

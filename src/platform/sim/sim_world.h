@@ -1,7 +1,7 @@
 // SimWorld: a running simulated network built from a WorldConfig. It owns the live tables
 // (adapters, routes, neighbours), the paths with their current loss, latency and silence, the
-// service hosts with their state, the DNS records generated from the hops and hosts, the random
-// source of round-trip times and losses, the
+// service hosts with their state, the gateway's console with its sessions, the DNS records
+// generated from the hops and hosts, the random source of round-trip times and losses, the
 // timeline of changes, and a record of the traffic sent into it. SimIcmp, SimNetInfo, SimDns,
 // SimSockets and SimHttp are thin ports over it; tests also drive it directly (Apply) and read its
 // traffic counters.
@@ -28,6 +28,7 @@
 #include "platform/dns.h"
 #include "platform/icmp_api.h"
 #include "platform/net_info.h"
+#include "platform/sim/sim_console.h"
 #include "platform/sim/sim_dns_records.h"
 #include "platform/sim/sim_service_hosts.h"
 #include "platform/sim/sim_world_config.h"
@@ -96,8 +97,12 @@ public:
     ConnectOutcome ConnectTcp(Ipv4Address address, uint16_t port);
     // The TLS handshake with a host that accepted a connection, checked against the clock now.
     TlsOutcome TlsHandshake(Ipv4Address address);
-    // The web answer for a path on a connected host, keeping at most keepBytes of the body.
-    WebReply WebRequest(Ipv4Address address, const std::string& path, size_t keepBytes);
+    // The web answer for a path on a connected host, keeping at most the request's maxBodyBytes
+    // of the body. Service hosts answer by path alone; the console reads the method, headers
+    // and body too.
+    WebReply WebRequest(Ipv4Address address, const std::string& path, const HttpExchange& request);
+    // The fingerprint of the certificate the console shows now (empty without a console).
+    std::string ConsoleFingerprint();
     // One UDP request: the STUN server's Binding answer when it is addressed (and a route leads
     // there), and how long the answer takes; nothing for anything else.
     struct UdpReply {
@@ -161,6 +166,7 @@ private:
     std::vector<LivePath> paths_;
     const DnsRecords dns_;
     ServiceHosts hosts_;
+    Console console_;
     StunConfig stun_;
     int stunRequests_ = 0;
     std::vector<WifiConfig> wifi_;

@@ -53,6 +53,18 @@ TimelineEvent DefaultRouteGone(uint32_t ifIndex) {
 TimelineEvent DefaultRouteBack(uint32_t ifIndex) {
     return AdapterChange(ChangeKind::DefaultRouteBack, ifIndex);
 }
+TimelineEvent ConsoleSessionsExpire() {
+    return Change(ChangeKind::ConsoleSessionsExpire);
+}
+TimelineEvent ConsoleCertificate() {
+    return Change(ChangeKind::ConsoleCertificate);
+}
+TimelineEvent ConsoleGone() {
+    return Change(ChangeKind::ConsoleGone);
+}
+TimelineEvent ConsoleBack() {
+    return Change(ChangeKind::ConsoleBack);
+}
 TimelineEvent AdapterDown(uint32_t ifIndex) {
     return AdapterChange(ChangeKind::AdapterDown, ifIndex);
 }

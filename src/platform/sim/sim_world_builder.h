@@ -47,6 +47,10 @@ TimelineEvent HostLatency(Ipv4Address address, double extraMs);
 TimelineEvent WebStatus(Ipv4Address address, int status, std::string path = "");  // "": every path
 TimelineEvent PublicAddress(
     Ipv4Address address);  // what the STUN server reports (0.0.0.0: no answers)
+TimelineEvent ConsoleSessionsExpire();
+TimelineEvent ConsoleCertificate();  // a new certificate
+TimelineEvent ConsoleGone();
+TimelineEvent ConsoleBack();
 // A hop named by its place on one path rather than by its address.
 inline HopRef HopOnPath(Ipv4Address destination, int ttl) {
     return HopRef{Ipv4Address(), destination, ttl};

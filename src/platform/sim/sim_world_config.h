@@ -117,6 +117,20 @@ struct ServiceHostConfig {
     TlsConfig tlsConfig;
 };
 
+// The home gateway's console: the maker's local web API on port 443 of an address on the LAN
+// (the system description, sign-in with an optional one-time code, the signed-in user), behind
+// a self-signed certificate. One user may sign in. Recognition also needs the hardware address
+// the neighbour table gives the address to carry one of the maker's prefixes.
+struct ConsoleConfig {
+    Ipv4Address address;        // 0.0.0.0: the world has no console
+    std::string model = "UDR";  // the description's short name
+    std::string name;           // the console's own name; empty: the model
+    std::string username = "admin";
+    std::string password;
+    std::string code;   // the one-time code asked for after the password; empty: none
+    double rttMs = -1;  // connect and answer time; < 0: the hop's at the address, else 2
+};
+
 // The STUN server of the simulated internet: it answers Binding requests to name:port with
 // the public address (and a mapped port). A world without a public address has none: requests
 // go unanswered, as where UDP is blocked.
@@ -192,6 +206,10 @@ enum class ChangeKind {
     WifiNeighbors,     // ifIndex, wifiNeighbors: the access points heard from now on
     WifiDisconnect,    // ifIndex: the adapter leaves its network
     WifiConnect,       // ifIndex: it joins again
+    ConsoleSessionsExpire,  // every session the console issued stops being valid
+    ConsoleCertificate,     // the console shows a new certificate (another fingerprint)
+    ConsoleGone,            // the console's web server answers nothing (connections time out)
+    ConsoleBack,            // it answers again
 };
 
 struct TimelineEvent {
@@ -217,6 +235,7 @@ struct WorldConfig {
     std::vector<PathConfig> paths;
     std::vector<ServiceHostConfig> serviceHosts;
     StunConfig stun;
+    ConsoleConfig console;
     std::string originZone = "origin.asn.cymru.com";
     std::string asNameZone = "asn.cymru.com";
     std::vector<DnsAnswerConfig> dnsAnswers;

@@ -10,7 +10,9 @@ import { Destinations } from './Destinations';
 import { ServicesView, stateCounts, type ServiceCommands } from './ServicesView';
 import { HistoryView, type HistoryCommands } from './HistoryView';
 import { CopyReport } from './CopyReport';
+import type { GatewayCommands } from './GatewayCard';
 import { cannotMeasure, ms } from '../format';
+import { gatewayFacts } from '../gateway';
 
 export interface UpdateCommands {
   dismiss(version: string): void;
@@ -23,6 +25,11 @@ interface Props {
   services?: ServiceCommands;
   updates?: UpdateCommands;
   history?: HistoryCommands;
+  gateway?: GatewayPageCommands;
+}
+
+export interface GatewayPageCommands extends GatewayCommands {
+  checkSession(): void;
 }
 
 type Tab = 'connection' | 'services' | 'history';
@@ -35,6 +42,12 @@ const TABS: { id: Tab; label: string }[] = [
 const NO_COMMANDS: ServiceCommands = { saveService: () => {}, deleteService: () => {} };
 const NO_UPDATE_COMMANDS: UpdateCommands = { dismiss: () => {}, download: () => {} };
 const NO_HISTORY_COMMANDS: HistoryCommands = { load: () => {}, exportAs: () => {} };
+const NO_GATEWAY_COMMANDS: GatewayPageCommands = {
+  signIn: () => {},
+  sendCode: () => {},
+  forget: () => {},
+  checkSession: () => {},
+};
 
 const URGENCY_TEXT = {
   optional: '',
@@ -170,6 +183,7 @@ export function App({
   services = NO_COMMANDS,
   updates = NO_UPDATE_COMMANDS,
   history = NO_HISTORY_COMMANDS,
+  gateway = NO_GATEWAY_COMMANDS,
 }: Props) {
   useStore(store);
   useLayoutEffect(() => store.rendered());
@@ -187,6 +201,11 @@ export function App({
   const selectedHop = state && hop ? state.hops.find((h) => hopKey(h) === hop) : undefined;
   const selectedSeries = hop ? store.history.get(hop) : undefined;
   const stale = store.isStale();
+  // Whether the saved sign-in holds is asked on loading and whenever the gateway changes.
+  const gatewayKey = gatewayFacts(state).key;
+  useEffect(() => {
+    if (gatewayKey) gateway.checkSession();
+  }, [gatewayKey, gateway]);
 
   return (
     <div class="page">
@@ -258,7 +277,7 @@ export function App({
                 )}
               </section>
               <Destinations destinations={state.destinations} stale={stale} />
-              <InfoCards state={state} />
+              <InfoCards state={state} gateway={{ store: store.gateway, commands: gateway }} />
               <details class="support">
                 <summary>Technical details for support</summary>
                 <p class="muted">

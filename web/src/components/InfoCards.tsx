@@ -2,6 +2,8 @@ import type { NetworkState } from '../messages';
 import { NO_PING_TEXT, answersPing, titled } from '../format';
 import { DetailList } from './PathView';
 import { WifiCard } from './WifiCard';
+import { GatewayCard, showsGatewayCard, type GatewayCommands } from './GatewayCard';
+import { gatewayFacts, type GatewayStore } from '../gateway';
 
 type Facts = Record<string, unknown>;
 
@@ -38,8 +40,14 @@ function switchLine(link: Facts): { line?: string; rest: Facts } {
   return { line: `Plugged into ${name || 'a switch'}${port ? `, port ${port}` : ''}`, rest };
 }
 
-// Link, public address and destination: each card only when the message carries it.
-export function InfoCards({ state }: { state: NetworkState }) {
+// Link, gateway, public address and destination: each card only when there is something to say.
+export function InfoCards({
+  state,
+  gateway,
+}: {
+  state: NetworkState;
+  gateway?: { store: GatewayStore; commands: GatewayCommands };
+}) {
   const connection = state.segments.find((s) => s.id === 'connection');
   const destination = state.segments.find((s) => s.id === 'services');
   // The link segment's details are the fuller ones; the top-level WiFi object stands in for them.
@@ -49,7 +57,9 @@ export function InfoCards({ state }: { state: NetworkState }) {
   const pub = state.publicIpInfo;
   const provider = providerFacts(state);
   const destDetails = destination && Object.keys(destination.details).length > 0 ? destination.details : undefined;
-  if (!wifi && !wired && !provider && !destDetails) return null;
+  const facts = gatewayFacts(state);
+  const showGateway = gateway !== undefined && showsGatewayCard(facts, gateway.store);
+  if (!wifi && !wired && !showGateway && !provider && !destDetails) return null;
 
   return (
     <section class="cards" aria-label="Connection details">
@@ -61,6 +71,7 @@ export function InfoCards({ state }: { state: NetworkState }) {
           <DetailList details={wired.rest} />
         </article>
       )}
+      {showGateway && <GatewayCard facts={facts} gateway={gateway.store} commands={gateway.commands} />}
       {provider && (
         <article class="card" aria-labelledby="card-public">
           <h3 id="card-public">{pub ? 'Public address and ISP' : 'Your ISP'}</h3>
