@@ -78,4 +78,14 @@ std::string JoinUrl(const UrlParts& parts) {
     return parts.scheme + "://" + parts.host + ":" + std::to_string(parts.port) + parts.path;
 }
 
+std::string PathOfUrl(const std::string& url) {
+    std::string path = url;
+    const size_t scheme = path.find("://");
+    if (scheme != std::string::npos) {
+        const size_t slash = path.find('/', scheme + 3);
+        path = slash == std::string::npos ? "/" : path.substr(slash);
+    }
+    return path.substr(0, path.find_first_of("?#"));
+}
+
 }  // namespace quillon

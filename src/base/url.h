@@ -27,4 +27,8 @@ std::optional<UrlParts> SplitUrl(std::string_view url);
 // The URL again, with its explicit port (user info and fragment are gone).
 std::string JoinUrl(const UrlParts& parts);
 
+// The path alone, without query and fragment, of any scheme's URL:
+// "quillon://app/index.html?x#y" -> "/index.html"; a bare path keeps its path.
+std::string PathOfUrl(const std::string& url);
+
 }  // namespace quillon

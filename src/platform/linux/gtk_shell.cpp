@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/url.h"
 #include "platform/linux/bridge_rules.h"
 
 namespace quillon::lnx {
@@ -59,17 +60,6 @@ constexpr char kChannelScript[] = R"JS((() => {
   });
   window.chrome = Object.assign(window.chrome || {}, { webview });
 })();)JS";
-
-// "https://host/index.html?x#y" -> "/index.html"; a bare path stays as it is.
-std::string PathOfUrl(const std::string& url) {
-    std::string path = url;
-    const size_t scheme = path.find("://");
-    if (scheme != std::string::npos) {
-        const size_t slash = path.find('/', scheme + 3);
-        path = slash == std::string::npos ? "/" : path.substr(slash);
-    }
-    return path.substr(0, path.find_first_of("?#"));
-}
 
 bool StartsWith(const char* text, const char* prefix) {
     return text != nullptr && g_str_has_prefix(text, prefix);

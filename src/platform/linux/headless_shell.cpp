@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/url.h"
 #include "platform/linux/bridge_rules.h"
 
 namespace quillon::lnx {
@@ -72,17 +73,6 @@ private:
     struct sigaction oldTerm_ {};
     std::thread watcher_;
 };
-
-// "https://host/index.html?x#y" -> "/index.html"; a bare path stays as it is.
-std::string PathOfUrl(const std::string& url) {
-    std::string path = url;
-    const size_t scheme = path.find("://");
-    if (scheme != std::string::npos) {
-        const size_t slash = path.find('/', scheme + 3);
-        path = slash == std::string::npos ? "/" : path.substr(slash);
-    }
-    return path.substr(0, path.find_first_of("?#"));
-}
 
 }  // namespace
 

@@ -59,5 +59,11 @@ TEST(Url, SplitsWebAddressesAndRefusesTheRest) {
     EXPECT_EQ(JoinUrl(*parts), "https://host:8443/a?b");
 }
 
+TEST(PathOfUrl, KeepsThePathAloneOfAnyScheme) {
+    EXPECT_EQ(PathOfUrl("quillon://app/index.html?token=1#top"), "/index.html");
+    EXPECT_EQ(PathOfUrl("http://127.0.0.1:8080"), "/");
+    EXPECT_EQ(PathOfUrl("/assets/main.js?v=2"), "/assets/main.js");
+}
+
 }  // namespace
 }  // namespace quillon
