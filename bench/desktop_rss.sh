@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Memory of the desktop front end beside the headless one, on the same simulated healthy home
-# in one run: each runs for SECONDS, then the resident set (VmRSS) and its peak (VmHWM) of the
-# quillon process itself are read. The desktop runs on a private Xvfb with its window shown and
+# in one run: each runs for SECONDS, then the resident set (VmRSS), its peak (VmHWM) and its
+# anonymous part (RssAnon, what the process itself allocated; the rest is mostly the shared
+# libraries' pages) of the quillon process itself are read. The desktop runs on a private Xvfb
+# with its window shown and
 # the page loaded; WebKit's web and network processes are printed apart, not counted: they
 # stand for the browser that shows the headless front end's page.
 #
@@ -45,7 +47,9 @@ measure() {
         echo "$label: quillon ended early"
         return
     fi
-    printf '%-10s quillon VmRSS %6d KiB  VmHWM %6d KiB' "$label" "$(kib "$pid" VmRSS)" "$(kib "$pid" VmHWM)"
+    # RssAnon: the process's own memory, without the shared libraries' mapped pages.
+    printf '%-10s quillon VmRSS %6d KiB  VmHWM %6d KiB  RssAnon %6d KiB' "$label" \
+        "$(kib "$pid" VmRSS)" "$(kib "$pid" VmHWM)" "$(kib "$pid" RssAnon)"
     [ "$label" = desktop ] && printf '  (WebKit processes, not counted: %d KiB)' "$(webkit_kib "$pid")"
     echo
     kill "$pid"
