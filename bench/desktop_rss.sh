@@ -3,9 +3,8 @@
 # in one run: each runs for SECONDS, then the resident set (VmRSS), its peak (VmHWM) and its
 # anonymous part (RssAnon, what the process itself allocated; the rest is mostly the shared
 # libraries' pages) of the quillon process itself are read. The desktop runs on a private Xvfb
-# with its window shown and
-# the page loaded; WebKit's web and network processes are printed apart, not counted: they
-# stand for the browser that shows the headless front end's page.
+# with its window shown and the page loaded; WebKit's web and network processes are printed
+# apart, not counted: they stand for the browser that shows the headless front end's page.
 #
 #   bench/desktop_rss.sh QUILLON_BINARY [SECONDS]   (default 30 s)
 set -euo pipefail
