@@ -88,7 +88,9 @@ bool IsUniFiMac(std::string_view mac) {
 }
 
 std::string ExtractJsonValue(std::string_view text, std::string_view key) {
-    const std::string quoted = "\"" + std::string(key) + "\"";
+    std::string quoted;  // appended piece by piece: GCC 12 at -O3 mistakes "+" here for overlap
+    quoted.reserve(key.size() + 2);
+    quoted.append(1, '"').append(key).append(1, '"');
     size_t at = text.find(quoted);
     if (at == std::string_view::npos) return {};
     at = text.find(':', at + quoted.size());
