@@ -36,7 +36,11 @@ using enum LogLevel;  // LogWrite(Info, ...)
 constexpr uint64_t kLogRotateBytes = 10'485'760;
 constexpr int kLogFilesKept = 4;
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__MINGW32__)
+// MinGW's C++ runtime formats with its own C99 printf (%zu, %lld), not the Microsoft one that
+// the plain printf archetype checks against there.
+#define QUILLON_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__) || defined(__clang__)
 #define QUILLON_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define QUILLON_PRINTF(fmt, args)

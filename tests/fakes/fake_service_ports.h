@@ -146,10 +146,14 @@ private:
 };
 
 // Plain write-and-rename; `fail` makes every replacement fail as a full disk would.
+// `ownerOnly` is what the last replacement asked for.
 class FakeFiles final : public Files {
 public:
     std::atomic<bool> fail = false;
-    FileWriteResult ReplaceFile(const std::string& path, std::string_view bytes, bool) override {
+    std::atomic<bool> ownerOnly = false;
+    FileWriteResult ReplaceFile(const std::string& path, std::string_view bytes,
+                                bool ownerOnlyAsked) override {
+        ownerOnly = ownerOnlyAsked;
         if (fail) return {false, 28};
         const std::string temporary = path + ".tmp";
         {

@@ -1,9 +1,10 @@
-// TempDir: a fresh folder under /tmp for a test, removed with everything in it at the end.
+// TempDir: a fresh folder in the system's temporary folder for a test, removed with everything
+// in it at the end.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
+#include <string>
 #include <system_error>
 
 namespace quillon::test {
@@ -11,8 +12,14 @@ namespace quillon::test {
 class TempDir {
 public:
     TempDir() {
-        char pattern[] = "/tmp/quillon-test-XXXXXX";
-        path_ = mkdtemp(pattern);
+        // create_directory reports whether it made the folder, so a name some other run holds
+        // is never shared: draw again.
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (;;) {
+            path_ = base / ("quillon-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(path_)) break;
+        }
     }
     ~TempDir() {
         std::error_code ec;

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "fakes/log_capture.h"
-#include "platform/linux/linux_threads.h"
 #include "platform/sim/sim_system.h"
+#include "platform/sim/sim_threads.h"
 #include "platform/sim/virtual_clock.h"
 
 namespace quillon {
@@ -129,7 +129,7 @@ TEST(LldpListener, KeepsTheLatestNeighbourForItsHoldTime) {
     sim::SimSystem system;
     sim::VirtualClock clock;
     test::TestLog log(system, clock);
-    lnx::LinuxThreads threads;
+    sim::SimThreads threads(sim::ThreadMode::Threaded);
     FakeCapture capture;
     LldpListener listener(LldpPorts{clock, threads, &capture});
     EXPECT_FALSE(listener.CurrentNeighbor());
@@ -201,7 +201,7 @@ TEST(LldpListener, KeepsTheLatestNeighbourForItsHoldTime) {
 TEST(LldpListener, StaysQuietlyOffWithoutTheLibraryOrTheDevice) {
     sim::SimSystem system;
     sim::VirtualClock clock;
-    lnx::LinuxThreads threads;
+    sim::SimThreads threads(sim::ThreadMode::Threaded);
     {
         test::TestLog log(system, clock);
         FakeCapture absent;

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <future>
+
 #include <thread>
 
+#include "fakes/file_text.h"
+#include "fakes/temp_dir.h"
 #include "platform/linux/linux_clock.h"
+#include "platform/linux/linux_files.h"
 #include "platform/linux/linux_threads.h"
 
 namespace quillon::lnx {
@@ -48,6 +54,29 @@ TEST(LinuxAdapters, WorkersRunOnThreadsOfTheirOwn) {
     std::promise<void> done;
     ASSERT_TRUE(threads.StartDetached([&done] { done.set_value(); }));
     EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+TEST(LinuxAdapters, ReplacedFilesAreWholeAndPrivateWhenAsked) {
+    test::TempDir dir;
+    LinuxFiles files;
+    const std::string path = (dir.path() / "saved.ini").string();
+    const auto mode = [&] {
+        struct stat info {};
+        EXPECT_EQ(stat(path.c_str(), &info), 0);
+        return info.st_mode & 0777;
+    };
+    ASSERT_TRUE(files.ReplaceFile(path, "secret\n", /*ownerOnly=*/true).ok);
+    EXPECT_EQ(test::ReadFileText(path), "secret\n");
+    EXPECT_EQ(mode(), 0600u);
+    ASSERT_TRUE(files.ReplaceFile(path, "plain", /*ownerOnly=*/false).ok);
+    EXPECT_EQ(test::ReadFileText(path), "plain");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+              1);  // no leftovers
+
+    const FileWriteResult missing =
+        files.ReplaceFile((dir.path() / "none" / "x").string(), "x", false);
+    EXPECT_FALSE(missing.ok);
+    EXPECT_NE(missing.error, 0);
 }
 
 }  // namespace
