@@ -201,7 +201,7 @@ int Application::Run() {
             const std::string data = p.system->AppFolderPath(AppFolder::Data);
             gatewayBridge_ = std::make_unique<GatewayBridge>(
                 *host_, GatewayPorts{*p.http, *netInfo, *p.files, p.secrets, *p.threads},
-                data.empty() ? std::string() : data + "/" + kGatewayCredentialsFile);
+                data.empty() ? std::string() : data + kPathSeparator + kGatewayCredentialsFile);
         }
     }
     dispatcher_ =

@@ -4,6 +4,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "base/fs_path.h"
+
 namespace quillon::sim {
 
 namespace fs = std::filesystem;
@@ -15,7 +17,7 @@ SimSystem::SimSystem() {
         const fs::path candidate = base / ("quillon-sim-" + std::to_string(random()));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
-            root_ = candidate.string();
+            root_ = Utf8Path(candidate);
             return;
         }
     }

@@ -175,7 +175,12 @@ TEST_F(NamedPaths, ANamedFileIsReadOrTheReasonGiven) {
     EXPECT_FALSE(ReadNamedFile(At("none.json"), text, error));
     EXPECT_EQ(error, At("none.json") + ": No such file or directory");
     EXPECT_FALSE(ReadNamedFile(At("world.json/x"), text, error));
+#ifdef _WIN32
+    // Windows reports a file used as a folder as a path that does not exist.
+    EXPECT_EQ(error, At("world.json/x") + ": No such file or directory");
+#else
     EXPECT_EQ(error, At("world.json/x") + ": Not a directory");
+#endif
 }
 
 TEST_F(NamedPaths, TheDataFolderIsCreatedAndMustTakeFiles) {

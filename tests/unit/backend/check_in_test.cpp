@@ -8,6 +8,7 @@
 #include "fakes/fake_service_ports.h"
 #include "fakes/fake_store_ports.h"
 #include "fakes/log_capture.h"
+#include "fakes/native_path.h"
 #include "net/http_client.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
@@ -61,10 +62,10 @@ TEST(AppConfig, FileOverridesDefaultsAndBadValuesKeepThem) {
     std::filesystem::remove(system.Root() + "/config.json");
     LoadConfiguration(system);
     EXPECT_EQ(log.Lines({"onfig"}),
-              (std::vector<std::string>{
-                  "[INFO] Loaded configuration from " + system.Root() + "/config.json",
-                  "[WARN] Config file appears empty or malformed",
-                  "[WARN] Failed to parse config file, using defaults"}));
+              (std::vector<std::string>{"[INFO] Loaded configuration from " + system.Root() +
+                                            test::Native("/config.json"),
+                                        "[WARN] Config file appears empty or malformed",
+                                        "[WARN] Failed to parse config file, using defaults"}));
 }
 
 TEST(Identity, ClientIdPersistsAndTimesParse) {

@@ -169,6 +169,10 @@ TEST(JsonParseTest, UnicodeEscapesDecodeToUtf8) {
 TEST(JsonParseTest, HexEscapesFollowTheStoiRules) {
     // Every four-byte escape over an alphabet of digits, prefixes, signs and spaces, compared
     // with std::stoi in base 16 (the tests run in the classic locale).
+#ifdef _WIN32
+    GTEST_SKIP() << "this C runtime's strtol reads \"0x\" without a digit after it as no "
+                    "number, not as the C standard's 0, so it cannot be the reference";
+#endif
     const std::string alphabet = "01fFxX-+ \tg";
     const std::size_t n = alphabet.size();
     for (std::size_t combo = 0; combo < n * n * n * n; ++combo) {
@@ -341,6 +345,10 @@ TEST(JsonParseDecimalTest, FollowsStodInTheClassicLocale) {
         "1.7976931348623159e308", "0x1p-1074", "0x1.8p-1074", "0x1p-1075", "0x1p99999",
         "0x9p+-1", "0x1.p-2", exactSubnormal, "", " ", "-", "+-1", "--1", ".", "e5", "abc", "1,5"};
     // clang-format on
+#ifdef _WIN32
+    GTEST_SKIP() << "this C runtime's strtod reports no range error for an inexact subnormal "
+                    "result, unlike the C standard's, so it cannot be the reference";
+#endif
     for (const std::string& in : inputs) {
         // The library's own messages differ between implementations; ours are fixed.
         std::string expected, actual;

@@ -7,6 +7,7 @@
 
 #include "fakes/fake_service_ports.h"
 #include "fakes/log_capture.h"
+#include "fakes/native_path.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_clock.h"
 
@@ -104,7 +105,7 @@ TEST(ServiceStoreTest, SavesLoadsAndDeletes) {
     ASSERT_TRUE(rig.store.SaveServiceDefinition(b));
     ASSERT_TRUE(rig.store.SaveServiceDefinition(a));
     EXPECT_TRUE(fs::exists(rig.folder + "/a_b_c.json"));
-    EXPECT_EQ(rig.log.Count("[INFO] Saved service to " + rig.folder + "/b.json"), 1);
+    EXPECT_EQ(rig.log.Count("[INFO] Saved service to " + rig.folder + test::Native("/b.json")), 1);
 
     // A malformed file is counted and skipped, and stays where it is; other files are ignored.
     rig.WriteRaw("broken.json", "{\"id\":");
@@ -117,7 +118,8 @@ TEST(ServiceStoreTest, SavesLoadsAndDeletes) {
     EXPECT_EQ(loaded.definitions[1], b);
     EXPECT_EQ(loaded.malformed, 2);
     EXPECT_TRUE(fs::exists(rig.folder + "/broken.json"));
-    EXPECT_EQ(rig.log.Count("[WARN] Failed to parse service file: " + rig.folder + "/broken.json"),
+    EXPECT_EQ(rig.log.Count("[WARN] Failed to parse service file: " + rig.folder +
+                            test::Native("/broken.json")),
               1);
     EXPECT_EQ(rig.log.Count("[WARN] Skipped 2 malformed service files"), 1);
 
@@ -132,17 +134,17 @@ TEST(ServiceStoreTest, FailuresAreReportedNotHidden) {
     const ServiceDefinition d{"x", "X", "h", ProbeType::Icmp, 0, 5000, true};
     rig.files.fail = true;
     EXPECT_FALSE(rig.store.SaveServiceDefinition(d));
-    EXPECT_EQ(
-        rig.log.Count("[ERROR] Failed to open service file for writing: " + rig.folder + "/x.json"),
-        1);
+    EXPECT_EQ(rig.log.Count("[ERROR] Failed to open service file for writing: " + rig.folder +
+                            test::Native("/x.json")),
+              1);
     EXPECT_EQ(rig.log.Count("Saved service"), 0);
 
     // A file that cannot be removed (a non-empty folder in its place).
     fs::create_directories(rig.folder + "/x.json/inner");
     EXPECT_FALSE(rig.store.DeleteServiceDefinition("x"));
-    EXPECT_EQ(
-        rig.log.Count("[ERROR] Failed to delete service file: " + rig.folder + "/x.json (error"),
-        1);
+    EXPECT_EQ(rig.log.Count("[ERROR] Failed to delete service file: " + rig.folder +
+                            test::Native("/x.json (error")),
+              1);
 
     // No user folder at all.
     ServiceStore nowhere("", rig.files);

@@ -8,6 +8,7 @@
 
 #include "base/json_value.h"
 #include "fakes/fake_shell.h"
+#include "fakes/native_path.h"
 #include "path/ping_archive.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_threads.h"
@@ -50,7 +51,7 @@ TEST(HistoryBridge, SaysWhatItCannotDo) {
 TEST(HistoryBridge, ReadsWhatWaitsInMemoryAndExportsUnderANewName) {
     HistoryRig rig;
     ASSERT_TRUE(rig.archive.Init(rig.system.Root() + "/Data"));
-    rig.system.downloadsFolder = rig.system.Root() + "/Downloads";
+    rig.system.downloadsFolder = rig.system.Root() + test::Native("/Downloads");
     rig.archive.AddSample("192.168.1.1", 1, 3, false);
     rig.clock.Advance(1000);
     rig.bridge.RequestHistory("hour");
@@ -60,7 +61,8 @@ TEST(HistoryBridge, ReadsWhatWaitsInMemoryAndExportsUnderANewName) {
         rig.bridge.RequestExport("hour", "csv");
         const JsonValue reply = rig.Reply();
         EXPECT_TRUE(reply.member("ok").asBool());
-        EXPECT_EQ(reply.member("path").asString(), rig.system.Root() + "/Downloads/" + name);
+        EXPECT_EQ(reply.member("path").asString(),
+                  rig.system.Root() + test::Native("/Downloads/") + name);
         EXPECT_EQ(reply.member("records").asInteger(), 1);
     }
     EXPECT_TRUE(rig.bridge.Stop(std::chrono::milliseconds(100)));

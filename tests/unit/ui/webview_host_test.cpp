@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fakes/fake_shell.h"
+#include "fakes/native_path.h"
 #include "platform/shell_messages.h"
 #include "platform/sim/sim_system.h"
 
@@ -107,8 +108,8 @@ TEST(WebViewHost, WorkerResultsAreCarriedToTheUiThreadBeforePosting) {
 
 TEST(WebViewHost, UiFolderIsBesideTheExecutable) {
     sim::SimSystem system;
-    system.executablePath = "/opt/quillon/bin/quillon";
-    EXPECT_EQ(UiFolder(system), "/opt/quillon/bin/ui");
+    system.executablePath = Native("/opt/quillon/bin/quillon");
+    EXPECT_EQ(UiFolder(system), Native("/opt/quillon/bin/ui"));
     system.executablePath = "quillon";  // no folder known: no guess from the working folder
     EXPECT_EQ(UiFolder(system), "");
     system.executablePath.clear();
