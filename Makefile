@@ -1,5 +1,5 @@
 # Entry points for people and CI. Each target makes sure the packages are there first.
-.PHONY: run backend test bench fuzz tsan format setup clean
+.PHONY: run backend test windows bench fuzz tsan format setup clean
 
 FUZZ_SECONDS ?= 60
 
@@ -28,11 +28,18 @@ backend: setup
 	@mkdir -p build/backend
 	@build/release/backend/quillon-backend serve --db build/backend/backend.db $(BACKEND_ARGS)
 
-# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every suite.
-test: setup
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every suite, and the
+# Windows build's unit and scenario tests under Wine.
+test: setup windows
 	@cmake --preset dev >/dev/null
 	@cmake --build --preset dev
-	@scripts/run-tests build/dev
+	@scripts/run-tests build/dev build/windows
+
+# Cross-builds the portable core, the simulated platform and their tests for 64-bit Windows
+# (MinGW-w64) into build/windows; `ctest --test-dir build/windows` runs the tests under Wine.
+windows: setup
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows
 
 # ThreadSanitizer run of the unit and scenario suites. The HTTP library is not built with the
 # sanitizer: its internal traffic is suppressed (tests/tsan.supp), and the bridge tests, whose

@@ -12,6 +12,7 @@
 #include "fakes/fake_service_ports.h"
 #include "fakes/fake_store_ports.h"
 #include "fakes/hooked_icmp.h"
+#include "fakes/native_path.h"
 #include "platform/platform.h"
 #include "platform/shell_messages.h"
 #include "platform/sim/sim_scenario.h"
@@ -57,10 +58,10 @@ struct AppRig {
                     sim::WorldConfig world = SmallHome())
         : threads(mode), network(std::move(world), clock), icmp(network.icmp()) {
         icmp.beforeEcho = [this] { gate.Pass(); };
-        system.executablePath = system.Root() + "/bin/quillon";
+        system.executablePath = system.Root() + Native("/bin/quillon");
         if (withUi) {
-            std::filesystem::create_directories(system.Root() + "/bin/ui");
-            std::ofstream(system.Root() + "/bin/ui/index.html") << "<!doctype html>";
+            std::filesystem::create_directories(system.Root() + Native("/bin/ui"));
+            std::ofstream(system.Root() + Native("/bin/ui/index.html")) << "<!doctype html>";
         }
         platform.clock = &clock;
         platform.threads = &threads;
@@ -106,20 +107,21 @@ TEST(Application, StartsAndShutsDownInOrder) {
     EXPECT_EQ(app.Run(), 0);
     EXPECT_FALSE(rig.shell.startedHidden);
     EXPECT_GE(rig.shell.StatePosts(), 2);
-    EXPECT_EQ(rig.log.Lines(kOrderMarks),
-              (std::vector<std::string>{
-                  "[INFO] Logging initialized - log directory: " + rig.system.Root() + "/Logs",
-                  "[INFO] QlnWin starting",
-                  "[INFO] Initialized 2 default destinations",
-                  "[INFO] Route change notifications registered",
-                  "[INFO] Interface change notifications registered",
-                  "[INFO] Main window created",
-                  "[INFO] WebView2 ready",
-                  "[INFO] WebView2 ready, loading React UI",
-                  "[INFO] Handling network change notification",
-                  "[INFO] QlnWin shutting down",
-                  "[INFO] Logging shutdown",
-              }));
+    EXPECT_EQ(
+        rig.log.Lines(kOrderMarks),
+        (std::vector<std::string>{
+            "[INFO] Logging initialized - log directory: " + rig.system.Root() + Native("/Logs"),
+            "[INFO] QlnWin starting",
+            "[INFO] Initialized 2 default destinations",
+            "[INFO] Route change notifications registered",
+            "[INFO] Interface change notifications registered",
+            "[INFO] Main window created",
+            "[INFO] WebView2 ready",
+            "[INFO] WebView2 ready, loading React UI",
+            "[INFO] Handling network change notification",
+            "[INFO] QlnWin shutting down",
+            "[INFO] Logging shutdown",
+        }));
     EXPECT_EQ(rig.log.Count("[INFO] Loading UI from: https://quillon.local/index.html\r\n"), 1);
     EXPECT_FALSE(app.WorkersLeftRunning());
     EXPECT_EQ(app.Monitor(), nullptr);
@@ -258,7 +260,7 @@ TEST(Application, AnUpdateOfferFromTheBackendIsShownOnceAndDismissedForGood) {
     AppRig rig(sim::ThreadMode::Inline, true, world);
     MemorySettings settings;
     rig.platform.settings = &settings;
-    std::ofstream(rig.system.Root() + "/config.json")
+    std::ofstream(rig.system.Root() + Native("/config.json"))
         << R"({"c2":{"c2_base_url":"https://c2.example"}})";
 
     for (const char* run : {"first", "second"}) {
@@ -289,16 +291,17 @@ TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {
     Application app(rig.platform, ApplicationOptions{});
     EXPECT_EQ(app.Run(), 1);
     EXPECT_EQ(rig.shell.runCalls, 0);
-    const std::string index = rig.system.Root() + "/bin/ui/index.html";
+    const std::string index = rig.system.Root() + Native("/bin/ui/index.html");
     EXPECT_NE(app.FatalMessage().find(index + " not found"), std::string::npos);
     EXPECT_NE(app.FatalMessage().find("make run"), std::string::npos);
-    EXPECT_EQ(rig.log.Lines({"[INFO]", "[WARN]", "[ERROR]"}),
-              (std::vector<std::string>{
-                  "[INFO] Logging initialized - log directory: " + rig.system.Root() + "/Logs",
-                  "[INFO] QlnWin starting",
-                  "[ERROR] UI assets not available: " + index + " not found",
-                  "[INFO] Logging shutdown",
-              }));
+    EXPECT_EQ(
+        rig.log.Lines({"[INFO]", "[WARN]", "[ERROR]"}),
+        (std::vector<std::string>{
+            "[INFO] Logging initialized - log directory: " + rig.system.Root() + Native("/Logs"),
+            "[INFO] QlnWin starting",
+            "[ERROR] UI assets not available: " + index + " not found",
+            "[INFO] Logging shutdown",
+        }));
 }
 
 TEST(Application, WindowThatCannotBeCreatedEndsWithExitCode1) {

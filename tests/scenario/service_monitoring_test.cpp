@@ -13,6 +13,7 @@
 #include "app/application.h"
 #include "fakes/controller_rig.h"
 #include "fakes/fake_service_ports.h"
+#include "fakes/native_path.h"
 #include "net/http_client.h"
 #include "platform/platform.h"
 #include "platform/shell_messages.h"
@@ -267,14 +268,14 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
         o.certificate = {true, "Example \"Org\", Inc.", "CA", 0, 4102444800, ""};
         return o;
     };
-    system.executablePath = system.Root() + "/bin/quillon";
-    std::filesystem::create_directories(system.Root() + "/bin/ui");
-    std::ofstream(system.Root() + "/bin/ui/index.html") << "<!doctype html>";
-    const std::string folder = system.AppFolderPath(AppFolder::Config) + "/services.d";
+    system.executablePath = system.Root() + Native("/bin/quillon");
+    std::filesystem::create_directories(system.Root() + Native("/bin/ui"));
+    std::ofstream(system.Root() + Native("/bin/ui/index.html")) << "<!doctype html>";
+    const std::string folder = system.AppFolderPath(AppFolder::Config) + Native("/services.d");
     std::filesystem::create_directories(folder);
-    std::ofstream(folder + "/dns.json")
+    std::ofstream(folder + Native("/dns.json"))
         << R"({"id":"dns","target":"example.com","probeType":"dns"})";
-    std::ofstream(folder + "/bad.json") << "{";
+    std::ofstream(folder + Native("/bad.json")) << "{";
 
     Platform platform;
     platform.clock = &clock;
@@ -318,7 +319,7 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
                 R"({"type":"serviceChangeResult","payload":{"action":"save","id":"web","ok":true}})"),
             1);
         EXPECT_EQ(posts(R"("name":"Café \"Web\"")"), 1);  // in the new list, intact
-        ASSERT_TRUE(std::filesystem::exists(folder + "/web.json"));
+        ASSERT_TRUE(std::filesystem::exists(folder + Native("/web.json")));
         ASSERT_TRUE(waitForPost(R"("serviceId":"web")"));
         EXPECT_GE(
             posts(
@@ -341,7 +342,7 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
         EXPECT_FALSE(ProbedIds(*app.Services()).contains("x"));
 
         s.PageSays(R"({"action":"deleteEndpoint","id":"dns"})");
-        EXPECT_FALSE(std::filesystem::exists(folder + "/dns.json"));
+        EXPECT_FALSE(std::filesystem::exists(folder + Native("/dns.json")));
         EXPECT_FALSE(ProbedIds(*app.Services()).contains("dns"));
         EXPECT_EQ(
             posts(
@@ -351,23 +352,23 @@ TEST(ServiceMonitoring, PageCommandsReachFilesWorkersAndThePage) {
     };
     EXPECT_EQ(app.Run(), 0);
     EXPECT_FALSE(app.WorkersLeftRunning());
-    EXPECT_TRUE(std::filesystem::exists(folder + "/bad.json"));
+    EXPECT_TRUE(std::filesystem::exists(folder + Native("/bad.json")));
     EXPECT_EQ(log.Lines({"service file", "service to", "service:", "service probing", "services",
                          "Service"}),
               (std::vector<std::string>{
                   "[INFO] Service probing initialized",
-                  "[WARN] Failed to parse service file: " + folder + "/bad.json",
+                  "[WARN] Failed to parse service file: " + folder + Native("/bad.json"),
                   "[WARN] Skipped 1 malformed service files",
                   "[INFO] Started service probing with 1 services",
                   "[INFO] Loaded and started probing 1 services",
                   "[INFO] Loaded 1 monitored services from disk",
-                  "[INFO] Saved service to " + folder + "/web.json",
+                  "[INFO] Saved service to " + folder + Native("/web.json"),
                   "[INFO] Saved and started monitoring service: Café \"Web\"",
-                  "[INFO] Saved service to " + folder + "/off.json",
+                  "[INFO] Saved service to " + folder + Native("/off.json"),
                   "[INFO] Saved and started monitoring service: off.example",
-                  "[ERROR] Failed to open service file for writing: " + folder + "/x.json",
+                  "[ERROR] Failed to open service file for writing: " + folder + Native("/x.json"),
                   "[ERROR] Failed to save service: h",  // named after its target
-                  "[INFO] Deleted service file: " + folder + "/dns.json",
+                  "[INFO] Deleted service file: " + folder + Native("/dns.json"),
                   "[INFO] Deleted and stopped monitoring service: dns",
               }));
 }
