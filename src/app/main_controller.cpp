@@ -222,7 +222,7 @@ void MainController::ShowTrayMenu() {
     ports_.shell.ShowTrayMenu({
         {kCommandShowHide, visible_ ? "Hide" : "Show", false},
         {0, "", false},
-        {kCommandLaunchAtStartup, "Launch at startup", entryExists},
+        {kCommandLaunchAtStartup, "Launch at startup", entryExists, true},
         {0, "", false},
         {kCommandExit, "Exit", false},
     });

@@ -15,6 +15,7 @@
 
 #include "base/url.h"
 #include "platform/linux/bridge_rules.h"
+#include "platform/linux/gtk_tray.h"
 
 namespace quillon::lnx {
 
@@ -93,7 +94,10 @@ std::string DesktopPageUri(const std::string& url) {
 }
 
 struct GtkShell::Impl {
-    explicit Impl(GtkShellOptions o) : options(std::move(o)) {}
+    explicit Impl(GtkShellOptions o)
+        : options(std::move(o)),
+          iconFile(options.iconFile.empty() ? options.uiFolder / "quillon.svg" : options.iconFile),
+          tray(iconFile) {}
 
     struct TimerTag {
         Impl* impl;
@@ -101,6 +105,7 @@ struct GtkShell::Impl {
     };
 
     const GtkShellOptions options;
+    const fs::path iconFile;
     std::string startFailure;
 
     // UI thread only.
@@ -118,6 +123,8 @@ struct GtkShell::Impl {
     int height = 0;
     std::map<int, guint> timers;
     guint signalSources[2] = {0, 0};
+    GtkTray tray;
+    guint menuRequest = 0;
 
     // PostToSelf: any thread.
     std::mutex postMutex;
@@ -129,6 +136,7 @@ struct GtkShell::Impl {
     void LoadStartPage();
     void RemoveTimers();
     void RemoveSignalSources();
+    void RequestTrayMenu();
 
     static void ServeUiFile(WebKitURISchemeRequest* request, gpointer data);
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
@@ -144,6 +152,7 @@ struct GtkShell::Impl {
     static gboolean OnTimerFired(gpointer data);
     static gboolean OnPostedMessages(gpointer data);
     static gboolean OnExitSignal(gpointer data);
+    static gboolean OnMenuRequest(gpointer data);
 };
 
 void GtkShell::Impl::ServeUiFile(WebKitURISchemeRequest* request, gpointer data) {
@@ -289,6 +298,18 @@ gboolean GtkShell::Impl::OnExitSignal(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+// Asked from an idle callback: the core may be in the middle of the call that changed the menu.
+void GtkShell::Impl::RequestTrayMenu() {
+    if (tray.Shown() && menuRequest == 0) menuRequest = g_idle_add(OnMenuRequest, this);
+}
+
+gboolean GtkShell::Impl::OnMenuRequest(gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    impl.menuRequest = 0;
+    if (!impl.destroyed && impl.tray.Shown()) impl.listener->OnTrayMouse(kTrayRightButtonUp);
+    return G_SOURCE_REMOVE;
+}
+
 void GtkShell::Impl::RemoveSignalSources() {
     for (guint& source : signalSources) {
         if (source != 0) g_source_remove(source);
@@ -318,9 +339,15 @@ bool GtkShell::Impl::CreateWindow() {
         startFailure = "cannot open the display";
         return false;
     }
-    // The engine writes nothing under the user's folders: the page's own storage (the history
-    // view's last choices) lasts as long as the run.
-    WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+    // The page's storage (its remembered choices) in the application's own folders, or for
+    // the run only.
+    const std::string dataFolder = options.pageDataFolder.string();
+    const std::string cacheFolder = options.pageCacheFolder.string();
+    WebKitWebsiteDataManager* data =
+        dataFolder.empty() ? webkit_website_data_manager_new_ephemeral()
+                           : webkit_website_data_manager_new(
+                                 "base-data-directory", dataFolder.c_str(), "base-cache-directory",
+                                 cacheFolder.empty() ? nullptr : cacheFolder.c_str(), nullptr);
     WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
     const std::vector<std::string> languages = PageLanguages();
@@ -355,6 +382,10 @@ bool GtkShell::Impl::CreateWindow() {
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), kWindowTitle);
     gtk_window_set_default_size(GTK_WINDOW(window), kWindowWidth, kWindowHeight);
+    std::error_code ec;
+    if (fs::is_regular_file(iconFile, ec)) {
+        gtk_window_set_icon_from_file(GTK_WINDOW(window), iconFile.c_str(), nullptr);
+    }
     gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
     g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
     g_signal_connect(window, "destroy", G_CALLBACK(OnWindowDestroy), this);
@@ -366,6 +397,7 @@ bool GtkShell::Impl::CreateWindow() {
 GtkShell::GtkShell(GtkShellOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 GtkShell::~GtkShell() {
+    if (impl_->menuRequest != 0) g_source_remove(impl_->menuRequest);
     std::lock_guard<std::mutex> lock(impl_->postMutex);
     if (impl_->postSource != 0) g_source_remove(impl_->postSource);
     impl_->postSource = 0;
@@ -439,6 +471,8 @@ void GtkShell::ShowWindow(bool visible) {
     } else {
         gtk_widget_hide(impl_->window);
     }
+    // The menu's Hide/Show follows.
+    impl_->RequestTrayMenu();
 }
 
 void GtkShell::SetTimer(int timerId, uint32_t periodMs) {
@@ -469,16 +503,29 @@ void GtkShell::PostToSelf(uint32_t message) {
     }
 }
 
-bool GtkShell::AddTrayIcon(const std::string&) {
-    return false;
+bool GtkShell::AddTrayIcon(const std::string& tip) {
+    Impl& impl = *impl_;
+    const bool shown = impl.tray.Add(tip, [&impl](int command) {
+        if (impl.destroyed) return;
+        impl.listener->OnCommand(command);
+        impl.RequestTrayMenu();
+    });
+    if (shown) impl.RequestTrayMenu();
+    return shown;
 }
 
-void GtkShell::RemoveTrayIcon() {}
+void GtkShell::RemoveTrayIcon() {
+    if (impl_->menuRequest != 0) g_source_remove(impl_->menuRequest);
+    impl_->menuRequest = 0;
+    impl_->tray.Remove();
+}
 
-void GtkShell::ShowTrayMenu(const std::vector<TrayMenuItem>&) {}
+void GtkShell::ShowTrayMenu(const std::vector<TrayMenuItem>& items) {
+    impl_->tray.SetMenu(items);
+}
 
 void GtkShell::ShowTrayBalloon(const std::string& title, const std::string& text) {
-    impl_->Print(title + ": " + text);
+    if (!impl_->tray.Notify(title, text)) impl_->Print(title + ": " + text);
 }
 
 bool GtkShell::StartPage(const std::string& startUrl) {

@@ -19,8 +19,14 @@
 // Window: the close box is OnClose (the core decides: hide or exit); ShowWindow shows and raises
 // or hides; DestroyWindow destroys the window, OnDestroy running before it returns.
 // SIGINT and SIGTERM end the application as the tray's Exit does; a second signal kills.
-// No tray icon yet: AddTrayIcon reports failure, a menu is not shown and a balloon is printed as
-// one line, "title: text", on the output stream.
+// Tray: an indicator icon (GtkTray) when the desktop shows tray icons; AddTrayIcon reports
+// failure otherwise. Its menu is the last one ShowTrayMenu gave; the shell asks the core for a
+// fresh one (OnTrayMouse with a right click) once the icon is shown, after every menu command
+// and whenever the window is shown or hidden. A balloon is a desktop notification, or one line,
+// "title: text", on the output stream when no notification service takes it.
+//
+// The page's own storage (its remembered choices) is kept in pageDataFolder; without one it
+// lasts as long as the run.
 #pragma once
 
 #include <cstdio>
@@ -34,8 +40,12 @@ namespace quillon::lnx {
 
 struct GtkShellOptions {
     std::filesystem::path uiFolder;  // usually UiFolderBesideExecutable()
-    std::FILE* out = stdout;         // balloons; null prints nothing
-    bool catchSignals = true;        // SIGINT/SIGTERM end the run like Exit
+    // The window's and tray's icon; empty: "quillon.svg" in the ui folder.
+    std::filesystem::path iconFile;
+    std::filesystem::path pageDataFolder;   // the page's storage; empty: none kept
+    std::filesystem::path pageCacheFolder;  // the web engine's caches; empty: none kept
+    std::FILE* out = stdout;                // balloons; null prints nothing
+    bool catchSignals = true;               // SIGINT/SIGTERM end the run like Exit
 };
 
 // True when this process has a display to open a window on (DISPLAY or WAYLAND_DISPLAY).
