@@ -202,12 +202,20 @@ void MainController::OnPageReady() {
     // A page that opens on a shown window gets the picture at once, as showing the window
     // does, rather than a measurement tick later. (On a hidden one, showing it pushes.)
     if (visible_) PushNetworkState();
+    TellPageAboutTray();
     dispatcher_.PageArrived();
 }
 // A reloaded or second page gets the picture at once, not a tick later.
 void MainController::OnPageArrived() {
     PushNetworkState();
+    TellPageAboutTray();
     dispatcher_.PageArrived();
+}
+
+// Without a tray icon the window cannot be hidden: the page tells the person what closing it
+// does (until they have read it, which the page remembers).
+void MainController::TellPageAboutTray() {
+    if (!hasTray_) host_.PostJson(R"({"type":"noTray"})");
 }
 
 void MainController::OnPageGone() {

@@ -77,7 +77,7 @@ export function screenshot(env, id, name) {
 // A private session bus, so that nothing of the desktop the tests may run on answers; with no
 // panel on it the program has no tray icon.
 export async function startBus(folder) {
-  const address = `unix:path=${path.join(folder, 'bus')}`;
+  const address = `unix:path=${path.join(folder, `bus-${Date.now()}`)}`;
   const child = spawn('dbus-daemon', ['--session', '--nofork', '--nopidfile', `--address=${address}`, '--print-address=1'], {
     stdio: ['ignore', 'pipe', 'ignore'],
   });

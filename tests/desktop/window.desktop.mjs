@@ -1,7 +1,8 @@
 // The desktop front end on a virtual X server (Xvfb, no window manager): quillon on a simulated
 // healthy home opens its window, the page in it shows the network's state and its commands reach
 // the application; with no tray icon (Xvfb has none) the close box ends the program and a
-// hidden start still shows the window, which SIGTERM ends cleanly. Screenshots are kept in QUILLON_OUT/desktop/.
+// hidden start still shows the window, which SIGTERM ends cleanly. The page says once that
+// closing ends the program, and remembers across runs that this was read. Screenshots are kept in QUILLON_OUT/desktop/.
 //
 //   QUILLON_BIN=build/dev/src/app/quillon QUILLON_OUT=build/dev/e2e node --test tests/desktop/
 import { after, before, describe, it } from 'node:test';
@@ -60,14 +61,39 @@ function primaryButtonCentre(shot) {
   return rows.length ? { x, y: Math.round((rows[0] + rows.at(-1)) / 2) } : null;
 }
 
+// Rows of a notice's accent edge at the page's left margin, under the top bar: the no-tray
+// notice, the only one on a healthy simulated home.
+function noticeEdgeRows(shot) {
+  const rows = [];
+  for (let y = 50; y < Math.min(shot.height, 200); y++) {
+    if (near(shot.pixels, (y * shot.width + 18) * 3, ACCENT)) rows.push(y);
+  }
+  return rows;
+}
+
+// The healthy verdict on screen: the verdict's card turns the healthy colour (its icon and edge)
+// only once the page has the network's state and it is judged healthy; until then it is grey.
+function healthyShot(env, id, name) {
+  return until(
+    'the healthy verdict on screen',
+    () => {
+      const s = screenshot(env, id, name);
+      return s && countColour(s, HEALTHY, 60, 260) > 1000 && s;
+    },
+    120_000,
+    1000,
+  );
+}
+
 const skip = whySkip();
+// Both runs share the data folder: the page's storage outlives a run.
+let dataDir;
 
 describe('the desktop window on a simulated healthy home', { skip, concurrency: 1 }, () => {
   let xvfb;
   let bus;
   let app;
   let env;
-  let dataDir;
   let window;
   const log = () => logOf(dataDir);
 
@@ -84,7 +110,6 @@ describe('the desktop window on a simulated healthy home', { skip, concurrency: 
     await stopApp(app);
     xvfb?.child.kill();
     bus?.child.kill();
-    if (dataDir) fs.rmSync(dataDir, { recursive: true, force: true });
   });
 
   it('opens an 850 x 750 window titled Quillon showing the healthy verdict', async () => {
@@ -92,18 +117,17 @@ describe('the desktop window on a simulated healthy home', { skip, concurrency: 
     assert.equal(window.width, 850);
     assert.equal(window.height, 750);
     assert.equal(run('xdotool', ['getwindowname', window.id], env).trim(), 'Quillon');
-    // The verdict's card at the top turns the healthy colour (its icon and edge) only once
-    // the page has the network's state and it is judged healthy; until then it is grey.
-    const shot = await until(
-      'the healthy verdict on screen',
-      () => {
-        const s = screenshot(env, window.id, 'healthy.png');
-        return s && countColour(s, HEALTHY, 60, 200) > 1000 && s;
-      },
-      120_000,
-      1000,
-    );
+    const shot = await healthyShot(env, window.id, 'healthy.png');
     assert.equal(shot.width, 850);
+  });
+
+  it('says once that closing the window ends the program, having no tray icon', async () => {
+    const edge = noticeEdgeRows(screenshot(env, window.id, 'no-tray-notice.png'));
+    assert.ok(edge.length > 20, 'no notice under the top bar (see no-tray-notice.png)');
+    // Its "Got it" button sits at the notice's right end.
+    const y = Math.round((edge[0] + edge.at(-1)) / 2);
+    run('xdotool', ['mousemove', '--window', window.id, String(window.width - 60), String(y), 'click', '1'], env);
+    await until('the notice gone', () => noticeEdgeRows(screenshot(env, window.id, 'notice-read.png')).length === 0, 10_000, 500);
   });
 
   it('delivers a click on Rediscover path to the application', async () => {
@@ -129,11 +153,10 @@ describe('the desktop window started with --minimized', { skip }, () => {
   let xvfb;
   let bus;
   let app;
-  let dataDir;
 
   before(async () => {
     xvfb = await startXvfb();
-    dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-desktop-'));
+    dataDir ??= fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-desktop-'));
     bus = await startBus(dataDir);
     app = startApp(desktopEnv(xvfb.display, bus.address), ['--minimized', '--simulate', world, '--data-dir', dataDir]);
   });
@@ -151,8 +174,11 @@ describe('the desktop window started with --minimized', { skip }, () => {
     // The engine's idle clean-ups come some seconds after the page has loaded.
     await new Promise((r) => setTimeout(r, 12_000));
     assert.equal(app.exitCode, null, `quillon ended:\n${app.output}`);
-    assert.equal(windowInfo(env)?.shown, true);
+    const window = windowInfo(env);
+    assert.equal(window?.shown, true);
     assert.match(logOf(dataDir), /No tray icon: the window is shown although a hidden start was asked for/);
+    // The page remembers, from the run before, that the notice was read.
+    assert.deepEqual(noticeEdgeRows(await healthyShot(env, window.id, 'minimized.png')), []);
     assert.deepEqual(await terminate(app), { code: 0, signal: null }, app.output);
   });
 });

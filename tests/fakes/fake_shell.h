@@ -155,7 +155,6 @@ public:
         if (it == timers_.end()) return std::nullopt;
         return it->second.period;
     }
-    // Posts that carried a network state message.
     // The last networkState posted; empty when none was.
     std::string LastState() const {
         for (auto it = pagePosts.rbegin(); it != pagePosts.rend(); ++it) {
@@ -163,6 +162,7 @@ public:
         }
         return {};
     }
+    // Posts that carried a network state message.
     int StatePosts() const {
         int n = 0;
         for (const std::string& p : pagePosts) n += p.find("\"networkState\"") != std::string::npos;
