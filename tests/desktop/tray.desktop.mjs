@@ -1,6 +1,7 @@
 // The desktop front end with a panel that shows tray icons (fake_panel on a private session bus):
-// quillon on a simulated home whose backend offers an update shows its icon, whose menu — read
-// and clicked through its D-Bus menu, as a panel does — hides and shows the window and turns
+// quillon started hidden (--minimized) on a simulated home whose backend offers an update shows
+// its icon, whose menu — read and clicked through its D-Bus menu, as a panel does — shows and
+// hides the window and turns
 // launch at startup on and off with its check mark; the close box hides the window to the tray,
 // a middle click on the icon brings it back, the update offer is a desktop notification, and
 // Exit ends the program.
@@ -93,7 +94,7 @@ describe('the desktop application with a tray', { skip, concurrency: 1 }, () => 
     bus = await startBus(folder);
     env = desktopEnv(xvfb.display, bus.address);
     panel = await startPanel(env);
-    app = startApp(env, ['--simulate', worldWithBackend(folder), '--data-dir', dataDir]);
+    app = startApp(env, ['--minimized', '--simulate', worldWithBackend(folder), '--data-dir', dataDir]);
   });
 
   after(async () => {
@@ -104,15 +105,15 @@ describe('the desktop application with a tray', { skip, concurrency: 1 }, () => 
     if (folder) fs.rmSync(folder, { recursive: true, force: true });
   });
 
-  it('shows an icon whose menu hides and shows the window', async () => {
+  it('starts hidden with an icon whose menu shows and hides the window', async () => {
     item = await until('the tray icon registered', () => panel.events.find((e) => e.event === 'item'), 60_000);
     assert.match(item.name, /^\/org\/ayatana\/NotificationItem\/quillon$/);
-    await until('the window shown', shown, 60_000);
     const items = await until('the menu', () => menu().length === 5 && menu(), 10_000);
+    assert.equal(shown(), false);
     assert.deepEqual(
       items.map(({ label, type, toggle, state }) => ({ label, type, toggle, state })),
       [
-        { label: 'Hide', type: 'standard', toggle: '', state: -1 },
+        { label: 'Show', type: 'standard', toggle: '', state: -1 },
         { label: '', type: 'separator', toggle: '', state: -1 },
         { label: 'Launch at startup', type: 'standard', toggle: 'checkmark', state: 0 },
         { label: '', type: 'separator', toggle: '', state: -1 },
@@ -121,12 +122,15 @@ describe('the desktop application with a tray', { skip, concurrency: 1 }, () => 
     );
     assert.doesNotMatch(log(), /No tray icon/);
 
+    click('Show');
+    await until('the window shown', shown, 10_000);
+    await until('the menu offering Hide', () => entry('Hide'), 10_000);
     click('Hide');
     await until('the window hidden', () => !shown(), 10_000);
     await until('the menu offering Show', () => entry('Show'), 10_000);
     click('Show');
     await until('the window shown again', shown, 10_000);
-    await until('the menu offering Hide', () => entry('Hide'), 10_000);
+    await until('the menu offering Hide again', () => entry('Hide'), 10_000);
   });
 
   it('turns launch at startup on and off with its check mark', async () => {

@@ -117,6 +117,8 @@ describe('the desktop window on a simulated healthy home', { skip, concurrency: 
     assert.equal(window.width, 850);
     assert.equal(window.height, 750);
     assert.equal(run('xdotool', ['getwindowname', window.id], env).trim(), 'Quillon');
+    // The application's icon, for the window list and the task switcher.
+    assert.match(run('xprop', ['-id', window.id, '_NET_WM_ICON'], env) ?? '', /_NET_WM_ICON\(CARDINAL\) =\s+Icon \(\d+ x \d+\)/);
     const shot = await healthyShot(env, window.id, 'healthy.png');
     assert.equal(shot.width, 850);
   });
