@@ -197,6 +197,8 @@ export interface GatewaySessionStatus {
   host?: string;
   username?: string;
   certificateChanged: boolean;
+  // The gateway did not answer the check: the saved sign-in may well still hold.
+  unreachable: boolean;
 }
 
 export interface GatewayForgetResult {
@@ -485,6 +487,7 @@ function toSessionStatus(v: Obj): GatewaySessionStatus | null {
     host: optStr(v.host),
     username: optStr(v.username),
     certificateChanged: v.certificateChanged === true,
+    unreachable: !v.authenticated && v.reachable === false,
   };
 }
 
