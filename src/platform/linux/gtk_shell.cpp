@@ -355,6 +355,8 @@ bool GtkShell::Impl::CreateWindow() {
     for (const std::string& language : languages) languageList.push_back(language.c_str());
     languageList.push_back(nullptr);
     webkit_web_context_set_preferred_languages(context, languageList.data());
+    // One local page: no memory for caches of pages and resources it will never load again.
+    webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     webkit_web_context_register_uri_scheme(context, kScheme, ServeUiFile, this, nullptr);
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
     // Module scripts and fetches need a secure, CORS-enabled origin.
