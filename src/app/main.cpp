@@ -107,7 +107,8 @@ quillon::lnx::HeadlessShellOptions ShellOptionsOf(const quillon::CommandLine& op
 
 // The front end: the headless bridge with --headless, the desktop window otherwise (main has
 // checked that this build has one and that there is a display), whose page keeps its storage in
-// the computer's folders for the application.
+// the computer's folders for the application. Null when the desktop found another run on the
+// same data folder and showed its window instead: this start is over.
 std::unique_ptr<quillon::Shell> MakeShell(const quillon::CommandLine& options,
                                           quillon::System& system) {
 #ifdef QUILLON_DESKTOP
@@ -118,7 +119,13 @@ std::unique_ptr<quillon::Shell> MakeShell(const quillon::CommandLine& options,
         const std::string cache = system.AppFolderPath(quillon::AppFolder::Cache);
         if (!data.empty()) desktop.pageDataFolder = quillon::FsPath(data) / "webview";
         if (!cache.empty()) desktop.pageCacheFolder = quillon::FsPath(cache) / "webview";
-        return std::make_unique<quillon::lnx::GtkShell>(std::move(desktop));
+        desktop.instanceFolder = data;
+        auto shell = std::make_unique<quillon::lnx::GtkShell>(std::move(desktop));
+        if (shell->HandOverToRunningInstance()) {
+            std::puts("Quillon is already running: its window is shown.");
+            return nullptr;
+        }
+        return shell;
     }
 #else
     (void)system;
@@ -163,6 +170,7 @@ int RunSimulated(const quillon::CommandLine& options) {
     quillon::lnx::LinuxFiles files;
     quillon::sim::SimAutostart autostart;
     const std::unique_ptr<quillon::Shell> shell = MakeShell(options, system);
+    if (!shell) return 0;
 
     quillon::Platform platform;
     platform.clock = &clock;
@@ -213,6 +221,7 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     // nl80211 when the kernel has wireless support: the WiFi link card.
     quillon::lnx::LinuxWlan wlan;
     const std::unique_ptr<quillon::Shell> shell = MakeShell(options, system);
+    if (!shell) return 0;
 
     quillon::Platform platform;
     platform.clock = &clock;

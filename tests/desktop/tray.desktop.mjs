@@ -1,10 +1,10 @@
 // The desktop front end with a panel that shows tray icons (fake_panel on a private session bus):
 // quillon started hidden (--minimized) on a simulated home whose backend offers an update shows
 // its icon, whose menu — read and clicked through its D-Bus menu, as a panel does — shows and
-// hides the window and turns
-// launch at startup on and off with its check mark; the close box hides the window to the tray,
-// a middle click on the icon brings it back, the update offer is a desktop notification, and
-// Exit ends the program.
+// hides the window and turns launch at startup on and off with its check mark; a second start
+// on the same data shows the running one's window and ends; the close box hides the window to
+// the tray, a middle click on the icon brings it back, the update offer is a desktop
+// notification, and Exit ends the program.
 //
 //   QUILLON_BIN=build/dev/src/app/quillon QUILLON_OUT=build/dev/e2e node --test tests/desktop/tray.desktop.mjs
 import { after, before, describe, it } from 'node:test';
@@ -131,6 +131,20 @@ describe('the desktop application with a tray', { skip, concurrency: 1 }, () => 
     click('Show');
     await until('the window shown again', shown, 10_000);
     await until('the menu offering Hide again', () => entry('Hide'), 10_000);
+  });
+
+  it('answers a second start on the same data by showing its window', async () => {
+    click('Hide');
+    await until('the window hidden', () => !shown(), 10_000);
+    const second = startApp(env, ['--simulate', worldWithBackend(folder), '--data-dir', dataDir]);
+    assert.deepEqual(await Promise.race([second.exited, new Promise((r) => setTimeout(() => r('still running'), 20_000))]), {
+      code: 0,
+      signal: null,
+    });
+    assert.match(second.output, /Quillon is already running: its window is shown\./);
+    await until('the window shown by the first run', shown, 10_000);
+    await until('the menu offering Hide', () => entry('Hide'), 10_000);
+    assert.equal(panel.events.filter((e) => e.event === 'item' && e.sender !== item.sender).length, 0);
   });
 
   it('turns launch at startup on and off with its check mark', async () => {

@@ -27,6 +27,10 @@
 //
 // The page's own storage (its remembered choices) is kept in pageDataFolder; without one it
 // lasts as long as the run.
+//
+// One run per data folder: a run that finds another one on the same folder (through the session
+// bus) asks it to show its window and ends; the running one shows its window as a click on its
+// tray icon would.
 #pragma once
 
 #include <cstdio>
@@ -44,8 +48,10 @@ struct GtkShellOptions {
     std::filesystem::path iconFile;
     std::filesystem::path pageDataFolder;   // the page's storage; empty: none kept
     std::filesystem::path pageCacheFolder;  // the web engine's caches; empty: none kept
-    std::FILE* out = stdout;                // balloons; null prints nothing
-    bool catchSignals = true;               // SIGINT/SIGTERM end the run like Exit
+    // The folder whose data one run at a time may use; empty: runs are not kept apart.
+    std::string instanceFolder;
+    std::FILE* out = stdout;   // balloons; null prints nothing
+    bool catchSignals = true;  // SIGINT/SIGTERM end the run like Exit
 };
 
 // True when this process has a display to open a window on (DISPLAY or WAYLAND_DISPLAY).
@@ -62,6 +68,11 @@ public:
     ~GtkShell() override;
     GtkShell(const GtkShell&) = delete;
     GtkShell& operator=(const GtkShell&) = delete;
+
+    // Before Run: true when another run uses the same instance folder; it has been asked to
+    // show its window, and this run should end. False when this is the only run (later ones
+    // are then answered) or without a session bus to tell.
+    bool HandOverToRunningInstance();
 
     // Opens the display, creates the window (hidden when startHidden) and its web view, calls
     // OnCreate, loads the start page and runs the loop until Quit. Returns -1 when there is no
