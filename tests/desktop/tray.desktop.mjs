@@ -1,6 +1,6 @@
 // The desktop front end with a panel that shows tray icons (fake_panel on a private session bus):
-// quillon started hidden (--minimized) on a simulated home whose backend offers an update shows
-// its icon, whose menu — read and clicked through its D-Bus menu, as a panel does — shows and
+// quillon started hidden (--minimized), before the panel, on a simulated home whose backend
+// offers an update shows its icon once the panel is up, whose menu — read and clicked through its D-Bus menu, as a panel does — shows and
 // hides the window and turns launch at startup on and off with its check mark; a second start
 // on the same data shows the running one's window and ends; the close box hides the window to
 // the tray, a middle click on the icon brings it back, the update offer is a desktop
@@ -93,8 +93,10 @@ describe('the desktop application with a tray', { skip, concurrency: 1 }, () => 
     xvfb = await startXvfb();
     bus = await startBus(folder);
     env = desktopEnv(xvfb.display, bus.address);
-    panel = await startPanel(env);
+    // Started from the startup entry at log-on, before the panel is up.
     app = startApp(env, ['--minimized', '--simulate', worldWithBackend(folder), '--data-dir', dataDir]);
+    await new Promise((r) => setTimeout(r, 2000));
+    panel = await startPanel(env);
   });
 
   after(async () => {

@@ -32,6 +32,9 @@ constexpr char kStartPath[] = "/index.html";
 constexpr char kMessageHandler[] = "quillon";
 // Same floor as the headless loop: a shorter period would only spin.
 constexpr uint32_t kMinTimerPeriodMs = 10;
+// A hidden start (at log-on, from the startup entry) may come before the desktop's panel: it
+// waits this long for a tray to put its icon in before it shows the window instead.
+constexpr int kHiddenStartTrayWaitMs = 10000;
 // A web process that keeps dying is not brought back forever.
 constexpr int kMaxPageRestarts = 5;
 
@@ -125,6 +128,7 @@ struct GtkShell::Impl {
     WebKitWebView* view = nullptr;
     std::string startUri;
     bool quit = false;
+    bool startHidden = false;
     int exitCode = 0;
     bool destroyed = false;
     bool pageReady = false;
@@ -456,6 +460,7 @@ bool GtkShell::HandOverToRunningInstance() {
 int GtkShell::Run(ShellListener& listener, bool startHidden) {
     Impl& impl = *impl_;
     impl.listener = &listener;
+    impl.startHidden = startHidden;
     impl.startFailure.clear();
     if (!DesktopDisplayPresent()) {
         impl.startFailure =
@@ -555,11 +560,14 @@ void GtkShell::PostToSelf(uint32_t message) {
 
 bool GtkShell::AddTrayIcon(const std::string& tip) {
     Impl& impl = *impl_;
-    const bool shown = impl.tray.Add(tip, [&impl](int command) {
-        if (impl.destroyed) return;
-        impl.listener->OnCommand(command);
-        impl.RequestTrayMenu();
-    });
+    const bool shown = impl.tray.Add(
+        tip,
+        [&impl](int command) {
+            if (impl.destroyed) return;
+            impl.listener->OnCommand(command);
+            impl.RequestTrayMenu();
+        },
+        impl.startHidden ? kHiddenStartTrayWaitMs : 0);
     if (shown) impl.RequestTrayMenu();
     return shown;
 }

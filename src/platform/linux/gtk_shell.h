@@ -20,10 +20,11 @@
 // or hides; DestroyWindow destroys the window, OnDestroy running before it returns.
 // SIGINT and SIGTERM end the application as the tray's Exit does; a second signal kills.
 // Tray: an indicator icon (GtkTray) when the desktop shows tray icons; AddTrayIcon reports
-// failure otherwise. Its menu is the last one ShowTrayMenu gave; the shell asks the core for a
-// fresh one (OnTrayMouse with a right click) once the icon is shown, after every menu command
-// and whenever the window is shown or hidden. A balloon is a desktop notification, or one line,
-// "title: text", on the output stream when no notification service takes it.
+// failure otherwise (a hidden start first waits up to 10 s for a panel still starting). Its menu is
+// the last one ShowTrayMenu gave; the shell asks the core for a fresh one (OnTrayMouse with a right
+// click) once the icon is shown, after every menu command and whenever the window is shown or
+// hidden. A balloon is a desktop notification, or one line, "title: text", on the output stream
+// when no notification service takes it.
 //
 // The page's own storage (its remembered choices) is kept in pageDataFolder; without one it
 // lasts as long as the run.

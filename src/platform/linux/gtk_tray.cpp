@@ -49,8 +49,13 @@ bool XEmbedTrayOnDisplay() {
 
 }  // namespace
 
-bool TrayHostPresent() {
-    return StatusNotifierWatcherOnBus() || XEmbedTrayOnDisplay();
+bool TrayHostPresent(int waitMs) {
+    constexpr int kPollMs = 250;
+    for (int waited = 0;; waited += kPollMs) {
+        if (StatusNotifierWatcherOnBus() || XEmbedTrayOnDisplay()) return true;
+        if (waited >= waitMs) return false;
+        g_usleep(kPollMs * 1000);
+    }
 }
 
 struct GtkTray::Impl {
@@ -95,10 +100,10 @@ GtkTray::~GtkTray() {
     if (impl_->notifyReady) notify_uninit();
 }
 
-bool GtkTray::Add(const std::string& tip, std::function<void(int)> onCommand) {
+bool GtkTray::Add(const std::string& tip, std::function<void(int)> onCommand, int waitMs) {
     Impl& impl = *impl_;
     if (impl.indicator != nullptr) return true;
-    if (!TrayHostPresent()) return false;
+    if (!TrayHostPresent(waitMs)) return false;
     impl.onCommand = std::move(onCommand);
     // The icon is found by its name in its own folder, as the panel's icon theme would.
     const std::string folder = impl.iconFile.parent_path().string();

@@ -21,7 +21,8 @@ namespace quillon::lnx {
 
 // True when something on this desktop shows tray icons: a StatusNotifierWatcher on the session
 // bus, or an XEmbed system tray on the X display. GNOME without its extension has neither.
-bool TrayHostPresent();
+// Waits up to waitMs for one to appear (a panel still starting as the session begins).
+bool TrayHostPresent(int waitMs = 0);
 
 class GtkTray {
 public:
@@ -31,9 +32,9 @@ public:
     GtkTray(const GtkTray&) = delete;
     GtkTray& operator=(const GtkTray&) = delete;
 
-    // Shows the icon when a tray host is present; chosen menu items reach onCommand. False, and
-    // nothing shown, without a host.
-    bool Add(const std::string& tip, std::function<void(int command)> onCommand);
+    // Shows the icon when a tray host is present, or appears within waitMs; chosen menu items
+    // reach onCommand. False, and nothing shown, without a host.
+    bool Add(const std::string& tip, std::function<void(int command)> onCommand, int waitMs = 0);
     void Remove();
     bool Shown() const;
     // The menu the icon opens from now on: items with a command, separators (command 0), and
