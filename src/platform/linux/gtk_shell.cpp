@@ -15,6 +15,7 @@
 
 #include "base/url.h"
 #include "platform/linux/bridge_rules.h"
+#include "platform/linux/desktop_instance.h"
 #include "platform/linux/gtk_tray.h"
 
 namespace quillon::lnx {
@@ -65,16 +66,6 @@ constexpr char kChannelScript[] = R"JS((() => {
   window.chrome = Object.assign(window.chrome || {}, { webview });
 })();)JS";
 
-// The session bus name of the runs on one data folder: the folder's FNV-1a hash in the name.
-std::string InstanceId(const std::string& folder) {
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : folder) hash = (hash ^ c) * 1099511628211ull;
-    char id[64];
-    std::snprintf(id, sizeof(id), "net.quillon.Quillon.i%016llx",
-                  static_cast<unsigned long long>(hash));
-    return id;
-}
-
 bool StartsWith(const char* text, const char* prefix) {
     return text != nullptr && g_str_has_prefix(text, prefix);
 }
@@ -110,7 +101,8 @@ struct GtkShell::Impl {
     explicit Impl(GtkShellOptions o)
         : options(std::move(o)),
           iconFile(options.iconFile.empty() ? options.uiFolder / "quillon.svg" : options.iconFile),
-          tray(iconFile) {}
+          tray(iconFile),
+          instance(options.instanceFolder) {}
 
     struct TimerTag {
         Impl* impl;
@@ -139,7 +131,7 @@ struct GtkShell::Impl {
     guint signalSources[2] = {0, 0};
     GtkTray tray;
     guint menuRequest = 0;
-    GApplication* instance = nullptr;  // registered on the session bus while this run lasts
+    DesktopInstance instance;
 
     // PostToSelf: any thread.
     std::mutex postMutex;
@@ -152,6 +144,7 @@ struct GtkShell::Impl {
     void RemoveTimers();
     void RemoveSignalSources();
     void RequestTrayMenu();
+    void ComeForward();
 
     static void ServeUiFile(WebKitURISchemeRequest* request, gpointer data);
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
@@ -168,7 +161,6 @@ struct GtkShell::Impl {
     static gboolean OnPostedMessages(gpointer data);
     static gboolean OnExitSignal(gpointer data);
     static gboolean OnMenuRequest(gpointer data);
-    static void OnActivatedByAnotherRun(GApplication*, gpointer data);
 };
 
 void GtkShell::Impl::ServeUiFile(WebKitURISchemeRequest* request, gpointer data) {
@@ -314,14 +306,14 @@ gboolean GtkShell::Impl::OnExitSignal(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void GtkShell::Impl::OnActivatedByAnotherRun(GApplication*, gpointer data) {
-    Impl& impl = *static_cast<Impl*>(data);
-    if (impl.destroyed || impl.window == nullptr || impl.listener == nullptr) return;
-    if (gtk_widget_get_visible(impl.window)) {
-        gtk_window_present(GTK_WINDOW(impl.window));
+// Another run on the same data was started: the window comes to the front.
+void GtkShell::Impl::ComeForward() {
+    if (destroyed || window == nullptr || listener == nullptr) return;
+    if (gtk_widget_get_visible(window)) {
+        gtk_window_present(GTK_WINDOW(window));
     } else {
         // The core decides how a hidden window comes back: as from its tray icon.
-        impl.listener->OnTrayMouse(kTrayLeftButtonUp);
+        listener->OnTrayMouse(kTrayLeftButtonUp);
     }
 }
 
@@ -426,7 +418,6 @@ bool GtkShell::Impl::CreateWindow() {
 GtkShell::GtkShell(GtkShellOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 GtkShell::~GtkShell() {
-    if (impl_->instance != nullptr) g_object_unref(impl_->instance);
     if (impl_->menuRequest != 0) g_source_remove(impl_->menuRequest);
     std::lock_guard<std::mutex> lock(impl_->postMutex);
     if (impl_->postSource != 0) g_source_remove(impl_->postSource);
@@ -435,26 +426,7 @@ GtkShell::~GtkShell() {
 
 bool GtkShell::HandOverToRunningInstance() {
     Impl& impl = *impl_;
-    if (impl.options.instanceFolder.empty() || impl.instance != nullptr) return false;
-    const std::string id = InstanceId(impl.options.instanceFolder);
-    GApplication* app = g_application_new(id.c_str(), G_APPLICATION_DEFAULT_FLAGS);
-    GError* error = nullptr;
-    if (!g_application_register(app, nullptr, &error)) {
-        g_clear_error(&error);
-        g_object_unref(app);
-        return false;
-    }
-    if (!g_application_get_is_remote(app)) {
-        g_signal_connect(app, "activate", G_CALLBACK(Impl::OnActivatedByAnotherRun), &impl);
-        impl.instance = app;
-        return false;
-    }
-    g_application_activate(app);
-    if (GDBusConnection* bus = g_application_get_dbus_connection(app)) {
-        g_dbus_connection_flush_sync(bus, nullptr, nullptr);
-    }
-    g_object_unref(app);
-    return true;
+    return impl.instance.HandOver([&impl] { impl.ComeForward(); });
 }
 
 int GtkShell::Run(ShellListener& listener, bool startHidden) {
