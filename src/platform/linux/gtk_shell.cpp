@@ -9,13 +9,11 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <utility>
 #include <vector>
 
-#include "base/url.h"
-#include "platform/linux/bridge_rules.h"
 #include "platform/linux/desktop_instance.h"
+#include "platform/linux/gtk_page.h"
 #include "platform/linux/gtk_tray.h"
 
 namespace quillon::lnx {
@@ -27,10 +25,7 @@ namespace fs = std::filesystem;
 constexpr int kWindowWidth = 850;
 constexpr int kWindowHeight = 750;
 constexpr char kWindowTitle[] = "Quillon";
-constexpr char kScheme[] = "quillon";
-constexpr char kPageOrigin[] = "quillon://app/";
 constexpr char kStartPath[] = "/index.html";
-constexpr char kMessageHandler[] = "quillon";
 // Same floor as the headless loop: a shorter period would only spin.
 constexpr uint32_t kMinTimerPeriodMs = 10;
 // A hidden start (at log-on, from the startup entry) may come before the desktop's panel: it
@@ -39,49 +34,8 @@ constexpr int kHiddenStartTrayWaitMs = 10000;
 // A web process that keeps dying is not brought back forever.
 constexpr int kMaxPageRestarts = 5;
 
-// The page's message channel, as a desktop front end provides it: window.chrome.webview with
-// postMessage, addEventListener and removeEventListener. Posts go to the script message handler;
-// the application's posts arrive through __quillonDeliver, which the page never needs to see.
-constexpr char kChannelScript[] = R"JS((() => {
-  const handler = window.webkit?.messageHandlers?.quillon;
-  if (!handler || window.chrome?.webview) return;
-  const listeners = new Set();
-  const webview = Object.freeze({
-    postMessage(message) { handler.postMessage(message); },
-    addEventListener(type, listener) {
-      if (type === 'message' && typeof listener === 'function') listeners.add(listener);
-    },
-    removeEventListener(type, listener) {
-      if (type === 'message') listeners.delete(listener);
-    },
-  });
-  Object.defineProperty(window, '__quillonDeliver', {
-    value: (data) => {
-      for (const listener of Array.from(listeners)) {
-        // One listener's mistake must not keep the message from the others.
-        try { listener({ data }); } catch (e) { setTimeout(() => { throw e; }); }
-      }
-    },
-  });
-  window.chrome = Object.assign(window.chrome || {}, { webview });
-})();)JS";
-
 bool StartsWith(const char* text, const char* prefix) {
     return text != nullptr && g_str_has_prefix(text, prefix);
-}
-
-// The languages the page sees (navigator.language), from the process's locale. The C and POSIX
-// locales name no language, and WebKit would hand "C" to the page, which Intl refuses: English.
-std::vector<std::string> PageLanguages() {
-    std::vector<std::string> languages;
-    for (const gchar* const* name = g_get_language_names(); *name != nullptr; ++name) {
-        std::string tag = *name;
-        if (tag == "C" || tag == "POSIX" || tag.find_first_of(".@") != std::string::npos) continue;
-        for (char& c : tag) c = c == '_' ? '-' : c;
-        languages.push_back(std::move(tag));
-    }
-    if (languages.empty()) languages.push_back("en-US");
-    return languages;
 }
 
 }  // namespace
@@ -90,11 +44,6 @@ bool DesktopDisplayPresent() {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
-std::string DesktopPageUri(const std::string& url) {
-    const std::optional<std::string> relative = UiRelativePath(PathOfUrl(url));
-    return relative ? kPageOrigin + *relative : std::string();
 }
 
 struct GtkShell::Impl {
@@ -146,7 +95,6 @@ struct GtkShell::Impl {
     void RequestTrayMenu();
     void ComeForward();
 
-    static void ServeUiFile(WebKitURISchemeRequest* request, gpointer data);
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                 gpointer data);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
@@ -162,33 +110,6 @@ struct GtkShell::Impl {
     static gboolean OnExitSignal(gpointer data);
     static gboolean OnMenuRequest(gpointer data);
 };
-
-void GtkShell::Impl::ServeUiFile(WebKitURISchemeRequest* request, gpointer data) {
-    Impl& impl = *static_cast<Impl*>(data);
-    const char* uri = webkit_uri_scheme_request_get_uri(request);
-    std::optional<std::string> relative;
-    if (StartsWith(uri, kPageOrigin)) {
-        // Escaped slashes would name a different file than the path shows: refused.
-        gchar* path = g_uri_unescape_string(webkit_uri_scheme_request_get_path(request), "/");
-        if (path != nullptr) relative = UiRelativePath(path);
-        g_free(path);
-    }
-    gchar* contents = nullptr;
-    gsize length = 0;
-    const std::string file = relative ? (impl.options.uiFolder / *relative).string() : "";
-    if (!relative || !g_file_get_contents(file.c_str(), &contents, &length, nullptr)) {
-        GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "Not found: %s", uri);
-        webkit_uri_scheme_request_finish_error(request, error);
-        g_error_free(error);
-        return;
-    }
-    const std::string_view type = ContentTypeFor(*relative);
-    const std::string mime(type.substr(0, type.find(';')));
-    GInputStream* stream =
-        g_memory_input_stream_new_from_data(contents, static_cast<gssize>(length), g_free);
-    webkit_uri_scheme_request_finish(request, stream, static_cast<gint64>(length), mime.c_str());
-    g_object_unref(stream);
-}
 
 void GtkShell::Impl::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                      gpointer data) {
@@ -358,39 +279,11 @@ bool GtkShell::Impl::CreateWindow() {
         startFailure = "cannot open the display";
         return false;
     }
-    // The page's storage (its remembered choices) in the application's own folders, or for
-    // the run only.
-    const std::string dataFolder = options.pageDataFolder.string();
-    const std::string cacheFolder = options.pageCacheFolder.string();
-    WebKitWebsiteDataManager* data =
-        dataFolder.empty() ? webkit_website_data_manager_new_ephemeral()
-                           : webkit_website_data_manager_new(
-                                 "base-data-directory", dataFolder.c_str(), "base-cache-directory",
-                                 cacheFolder.empty() ? nullptr : cacheFolder.c_str(), nullptr);
-    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
-    g_object_unref(data);
-    const std::vector<std::string> languages = PageLanguages();
-    std::vector<const gchar*> languageList;
-    for (const std::string& language : languages) languageList.push_back(language.c_str());
-    languageList.push_back(nullptr);
-    webkit_web_context_set_preferred_languages(context, languageList.data());
-    // One local page: no memory for caches of pages and resources it will never load again.
-    webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-    webkit_web_context_register_uri_scheme(context, kScheme, ServeUiFile, this, nullptr);
-    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
-    // Module scripts and fetches need a secure, CORS-enabled origin.
-    webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
-    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
-
-    WebKitUserContentManager* content = webkit_user_content_manager_new();
-    WebKitUserScript* script =
-        webkit_user_script_new(kChannelScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
+    WebKitWebContext* context =
+        NewPageContext(options.uiFolder, options.pageDataFolder, options.pageCacheFolder);
+    WebKitUserContentManager* content = NewPageChannel();
     g_signal_connect(content, "script-message-received::quillon", G_CALLBACK(OnScriptMessage),
                      this);
-    webkit_user_content_manager_register_script_message_handler(content, kMessageHandler);
 
     view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
                                         "user-content-manager", content, nullptr));

@@ -7,9 +7,8 @@
 // any thread; every other call belongs to the UI thread.
 //
 // The page's message channel is the one the page looks for in a desktop front end:
-// window.chrome.webview, defined by a document-start user script over a WebKit script message
-// handler. The page posts strings to the application (any other value reaches nothing) and
-// receives parsed JSON values as "message" events.
+// window.chrome.webview (set up in gtk_page.*). The page posts strings to the application (any
+// other value reaches nothing) and receives parsed JSON values as "message" events.
 //
 // Page events: the shell loads the start page itself when Run starts; OnPageReady follows when
 // it has finished loading (StartPage then finds it there and loads nothing again). A reload, or
@@ -57,11 +56,6 @@ struct GtkShellOptions {
 
 // True when this process has a display to open a window on (DISPLAY or WAYLAND_DISPLAY).
 bool DesktopDisplayPresent();
-
-// The quillon:// address the web view loads for an address the core names: the path of
-// "https://quillon.local/index.html" (or of a bare "/index.html") under quillon://app/. Empty
-// when the path cannot name a file in the ui folder.
-std::string DesktopPageUri(const std::string& url);
 
 class GtkShell final : public Shell {
 public:
