@@ -1,5 +1,5 @@
 # Entry points for people and CI. Each target makes sure the packages are there first.
-.PHONY: run backend test windows bench fuzz tsan format setup clean
+.PHONY: run install uninstall backend test windows bench fuzz tsan format setup clean
 
 FUZZ_SECONDS ?= 60
 
@@ -17,6 +17,24 @@ run: setup
 	@cmake --build --preset release --target quillon quillon_ui_assets
 	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ]; then build/release/src/app/quillon $(ARGS); \
 	else build/release/src/app/quillon --headless $(ARGS); fi
+
+# Installs the optimised application for this user the XDG way: the program and its page in
+# PREFIX/lib/quillon, a link in PREFIX/bin, the desktop entry (menus list "Quillon") and the
+# icon under PREFIX/share. PREFIX defaults to ~/.local; e.g. sudo make install PREFIX=/usr/local.
+# make uninstall removes what the last install put there.
+PREFIX ?= $(HOME)/.local
+install: setup
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target quillon quillon_ui_assets
+	@cmake --install build/release --prefix "$(PREFIX)"
+	@-command -v update-desktop-database >/dev/null && update-desktop-database -q "$(PREFIX)/share/applications"
+	@echo "Installed: $(PREFIX)/bin/quillon, and Quillon in the desktop's menu"
+
+uninstall:
+	@test -f build/release/install_manifest.txt || { echo "nothing installed from this build"; exit 1; }
+	@xargs -d '\n' rm -f < build/release/install_manifest.txt
+	@-rmdir "$(PREFIX)/lib/quillon/ui/assets" "$(PREFIX)/lib/quillon/ui" "$(PREFIX)/lib/quillon" 2>/dev/null
+	@echo "Removed what build/release/install_manifest.txt lists"
 
 # Builds the self-hosted backend server and starts it on loopback with its database in
 # build/backend/; it prints the base address to put in Quillon's config.json. Ctrl-C ends it.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Memory of the desktop front end beside the headless one, on the same simulated healthy home
-# in one run: each runs for SECONDS, then the resident set (VmRSS), its peak (VmHWM) and its
+# Start-up time of the desktop front end, and its memory beside the headless one's, on the same
+# simulated healthy home in one run. Memory: each runs for SECONDS, then the resident set (VmRSS), its peak (VmHWM) and its
 # anonymous part (RssAnon, what the process itself allocated; the rest is mostly the shared
 # libraries' pages) of the quillon process itself are read. The desktop runs on a private Xvfb
 # with its window shown and the page loaded; WebKit's web and network processes are printed
@@ -60,6 +60,27 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 display=":$(head -n 1 "$work/display")"
+
+# Start-up of the desktop front end, WebKit's own start included: from the program started to the
+# page loaded in the window, when the first network state is posted to it (the log's "WebView2
+# ready", whose time the log gives to the millisecond). The first run's files are cold.
+startup() {
+    local data=$1 start ready= pid
+    start=$(date +%s%3N)
+    DISPLAY=$display NO_AT_BRIDGE=1 GDK_BACKEND=x11 "$bin" --simulate "$world" --data-dir "$data" \
+        >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 500); do
+        ready=$(cat "$data"/Logs/*.log 2>/dev/null | sed -nE 's/^\[([0-9T:.-]+)\] \[INFO\] WebView2 ready\r?$/\1/p' | head -n 1)
+        [ -n "$ready" ] && break
+        sleep 0.02
+    done
+    kill "$pid" && wait "$pid" 2>/dev/null || true
+    if [ -n "$ready" ]; then echo "$(( $(date -d "$ready" +%s%3N) - start )) ms"; else echo "no page within 10 s"; fi
+}
+for run in 1 2 3; do
+    echo "desktop    start-up to the first network state, run $run: $(startup "$work/start$run")"
+done
 
 DISPLAY=$display NO_AT_BRIDGE=1 GDK_BACKEND=x11 "$bin" --simulate "$world" --data-dir "$work/desktop" \
     >/dev/null 2>&1 &

@@ -38,6 +38,7 @@
 #include "platform/linux/linux_threads.h"
 #include "platform/linux/linux_wlan.h"
 #include "platform/platform.h"
+#include "platform/sim/sim_autostart.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_scenario.h"
 #include "platform/sim/sim_system.h"
@@ -105,14 +106,29 @@ quillon::lnx::HeadlessShellOptions ShellOptionsOf(const quillon::CommandLine& op
 }
 
 // The front end: the headless bridge with --headless, the desktop window otherwise (main has
-// checked that this build has one and that there is a display).
-std::unique_ptr<quillon::Shell> MakeShell(const quillon::CommandLine& options) {
+// checked that this build has one and that there is a display), whose page keeps its storage in
+// the computer's folders for the application. Null when the desktop found another run on the
+// same data folder and showed its window instead: this start is over.
+std::unique_ptr<quillon::Shell> MakeShell(const quillon::CommandLine& options,
+                                          quillon::System& system) {
 #ifdef QUILLON_DESKTOP
     if (!options.headless) {
         quillon::lnx::GtkShellOptions desktop;
         desktop.uiFolder = quillon::lnx::UiFolderBesideExecutable();
-        return std::make_unique<quillon::lnx::GtkShell>(std::move(desktop));
+        const std::string data = system.AppFolderPath(quillon::AppFolder::Data);
+        const std::string cache = system.AppFolderPath(quillon::AppFolder::Cache);
+        if (!data.empty()) desktop.pageDataFolder = quillon::FsPath(data) / "webview";
+        if (!cache.empty()) desktop.pageCacheFolder = quillon::FsPath(cache) / "webview";
+        desktop.instanceFolder = data;
+        auto shell = std::make_unique<quillon::lnx::GtkShell>(std::move(desktop));
+        if (shell->HandOverToRunningInstance()) {
+            std::puts("Quillon is already running: its window is shown.");
+            return nullptr;
+        }
+        return shell;
     }
+#else
+    (void)system;
 #endif
     return std::make_unique<quillon::lnx::HeadlessShell>(ShellOptionsOf(options));
 }
@@ -152,13 +168,16 @@ int RunSimulated(const quillon::CommandLine& options) {
             system.Root().c_str());
     }
     quillon::lnx::LinuxFiles files;
-    const std::unique_ptr<quillon::Shell> shell = MakeShell(options);
+    quillon::sim::SimAutostart autostart;
+    const std::unique_ptr<quillon::Shell> shell = MakeShell(options, system);
+    if (!shell) return 0;
 
     quillon::Platform platform;
     platform.clock = &clock;
     platform.threads = &threads;
     platform.system = &system;
     platform.files = &files;
+    platform.autostart = &autostart;
     platform.icmp = &network.icmp();
     platform.netInfo = &network.netInfo();
     platform.netEvents = &network.netEvents();
@@ -201,7 +220,8 @@ int RunOnThisComputer(const quillon::CommandLine& options) {
     quillon::lnx::LinuxCapture capture;
     // nl80211 when the kernel has wireless support: the WiFi link card.
     quillon::lnx::LinuxWlan wlan;
-    const std::unique_ptr<quillon::Shell> shell = MakeShell(options);
+    const std::unique_ptr<quillon::Shell> shell = MakeShell(options, system);
+    if (!shell) return 0;
 
     quillon::Platform platform;
     platform.clock = &clock;

@@ -202,12 +202,20 @@ void MainController::OnPageReady() {
     // A page that opens on a shown window gets the picture at once, as showing the window
     // does, rather than a measurement tick later. (On a hidden one, showing it pushes.)
     if (visible_) PushNetworkState();
+    TellPageAboutTray();
     dispatcher_.PageArrived();
 }
 // A reloaded or second page gets the picture at once, not a tick later.
 void MainController::OnPageArrived() {
     PushNetworkState();
+    TellPageAboutTray();
     dispatcher_.PageArrived();
+}
+
+// Without a tray icon the window cannot be hidden: the page tells the person what closing it
+// does (until they have read it, which the page remembers).
+void MainController::TellPageAboutTray() {
+    if (!hasTray_) host_.PostJson(R"({"type":"noTray"})");
 }
 
 void MainController::OnPageGone() {
@@ -222,7 +230,7 @@ void MainController::ShowTrayMenu() {
     ports_.shell.ShowTrayMenu({
         {kCommandShowHide, visible_ ? "Hide" : "Show", false},
         {0, "", false},
-        {kCommandLaunchAtStartup, "Launch at startup", entryExists},
+        {kCommandLaunchAtStartup, "Launch at startup", entryExists, true},
         {0, "", false},
         {kCommandExit, "Exit", false},
     });

@@ -80,6 +80,7 @@ private:
     void UpdateNotice();
     void HandleNetworkChange();
     void PushNetworkState();
+    void TellPageAboutTray();
 
     MainControllerPorts ports_;
     PathMonitor& monitor_;

@@ -216,6 +216,8 @@ std::string AuthenticationName(uint32_t value) {
             return "WPA3-Personal";
         case 10:
             return "OWE";
+        case 11:  // 802.1X with SHA-256, as the system reports WPA3 outside its 192-bit mode
+            return "WPA3-Enterprise";
         default:
             return "Unknown";
     }

@@ -195,6 +195,7 @@ bool GatewayClient::Connect(const std::string& host) {
 
 HttpOutcome GatewayClient::Exchange(const std::string& verb, const std::string& path,
                                     const std::string& body) {
+    answered_ = false;
     if (!session_) return {};
     HttpExchange exchange = GatewayExchange(verb, host_, path, kGatewayTimeoutMs);
     exchange.headers = {{"Accept", "application/json"}, {"Content-Type", "application/json"}};
@@ -203,6 +204,7 @@ HttpOutcome GatewayClient::Exchange(const std::string& verb, const std::string& 
     exchange.headers.emplace_back("X-Requested-With", "XMLHttpRequest");
     exchange.body = body;
     HttpOutcome outcome = session_->Send(exchange);
+    answered_ = outcome.received;
     if (!outcome.certificate.sha256.empty()) certificateSha256_ = outcome.certificate.sha256;
     return outcome;
 }

@@ -95,6 +95,9 @@ public:
     const std::string& CsrfToken() const { return csrfToken_; }
     // The fingerprint of the certificate of the latest answer; empty before one.
     const std::string& CertificateSha256() const { return certificateSha256_; }
+    // Whether the latest request got an answer at all (any status): false when the gateway
+    // could not be reached or did not answer in time.
+    bool Answered() const { return answered_; }
 
 private:
     HttpOutcome Exchange(const std::string& verb, const std::string& path, const std::string& body);
@@ -107,6 +110,7 @@ private:
     std::string token_;
     std::string certificateSha256_;
     bool authenticated_ = false;
+    bool answered_ = false;
 };
 
 }  // namespace quillon

@@ -19,6 +19,7 @@ struct TrayMenuItem {
     int command = 0;  // 0 for a separator
     std::string label;
     bool checked = false;
+    bool checkable = false;  // an option that shows its mark (or the mark's absence)
 };
 
 // What the shell tells the core. Every call arrives on the UI thread.
@@ -70,7 +71,9 @@ public:
 
     virtual bool AddTrayIcon(const std::string& tip) = 0;
     virtual void RemoveTrayIcon() = 0;
-    // Shows the menu at the pointer; a chosen item arrives as OnCommand.
+    // Shows the menu at the pointer; a chosen item arrives as OnCommand. A tray that opens its
+    // menu itself when clicked (an indicator on Linux) keeps it as the menu it opens next, and
+    // asks for a fresh one, as a right click would, whenever it may have changed.
     virtual void ShowTrayMenu(const std::vector<TrayMenuItem>& items) = 0;
     virtual void ShowTrayBalloon(const std::string& title, const std::string& text) = 0;
 

@@ -188,10 +188,15 @@ std::string GatewayBridge::CheckSession() {
         valid = client_.CheckSession(record);
     }
     if (changed) LogWrite(Warn, "UniFi gateway certificate changed since sign-in");
+    // A gateway that does not answer has not refused the session: the page must not call it
+    // expired.
+    const bool unreachable = !valid && !changed && !client_.Answered();
+    if (unreachable) LogWrite(Warn, "UniFi gateway did not answer the session check");
     w.Member("authenticated", valid)
         .Member("host", record.host)
         .Member("username", record.username);
     if (changed) w.Member("certificateChanged", true);
+    if (unreachable) w.Member("reachable", false);
     return w.EndObject().Take();
 }
 

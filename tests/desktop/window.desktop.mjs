@@ -1,84 +1,36 @@
 // The desktop front end on a virtual X server (Xvfb, no window manager): quillon on a simulated
 // healthy home opens its window, the page in it shows the network's state and its commands reach
 // the application; with no tray icon (Xvfb has none) the close box ends the program and a
-// hidden start still shows the window, which SIGTERM ends cleanly. Screenshots are kept in QUILLON_OUT/desktop/.
+// hidden start still shows the window, which SIGTERM ends cleanly. The page says once that
+// closing ends the program, and remembers across runs that this was read. Screenshots are kept in QUILLON_OUT/desktop/.
 //
 //   QUILLON_BIN=build/dev/src/app/quillon QUILLON_OUT=build/dev/e2e node --test tests/desktop/
 import { after, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
 import { until } from '../support/quillon_process.mjs';
-
-const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const bin = path.resolve(root, process.env.QUILLON_BIN ?? 'build/dev/src/app/quillon');
-const out = path.join(path.resolve(root, process.env.QUILLON_OUT ?? 'build/dev/e2e'), 'desktop');
-const closer = path.resolve(bin, '../../../tests/x_close_window');
-const world = path.join(root, 'tests/scenario/worlds/healthy_home.json');
+import {
+  closer,
+  desktopEnv,
+  logOf,
+  out,
+  run,
+  screenshot,
+  startApp,
+  startBus,
+  startXvfb,
+  stopApp,
+  terminate,
+  whySkip,
+  windowInfo,
+  world,
+} from './desktop_support.mjs';
 
 // The page's colours (web/src/styles.css, light theme): a healthy verdict and the primary button.
 const HEALTHY = [0x00, 0x7a, 0x5a];
 const ACCENT = [0x0b, 0x5c, 0xad];
-
-function whySkip() {
-  const missing = ['Xvfb', 'xdotool', 'xwininfo', 'import', 'convert'].filter(
-    (tool) => spawnSync('sh', ['-c', `command -v ${tool}`]).status !== 0,
-  );
-  if (missing.length > 0) return `not installed: ${missing.join(', ')} (scripts/setup installs them)`;
-  if (!fs.existsSync(bin) || !fs.existsSync(closer)) return `not built: ${bin} or ${closer}`;
-  const probe = spawnSync(bin, ['--simulate', world], { env: { ...process.env, DISPLAY: '', WAYLAND_DISPLAY: '' } });
-  if (/no desktop front end/.test(probe.stderr)) return 'this quillon was built without its desktop front end';
-  return false;
-}
-const skip = whySkip();
-
-function run(command, args, env) {
-  const r = spawnSync(command, args, { env, encoding: 'utf8' });
-  return r.status === 0 ? r.stdout : null;
-}
-
-// A private X server on a free display number, which it reports on file descriptor 3.
-async function startXvfb() {
-  const child = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'], {
-    stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
-  });
-  let text = '';
-  child.stdio[3].on('data', (chunk) => (text += chunk));
-  const number = await until('Xvfb to report its display', () => /^\d+\n/.test(text) && text.trim(), 10_000, 50);
-  return { child, display: `:${number}` };
-}
-
-// The window's id, size and whether it is shown, found by its title.
-function windowInfo(env) {
-  const ids = run('xdotool', ['search', '--name', '^Quillon$'], env);
-  for (const id of ids?.trim().split('\n') ?? []) {
-    const info = run('xwininfo', ['-id', id], env);
-    const width = Number(info?.match(/Width: (\d+)/)?.[1]);
-    // GTK also names its hidden leader window; the real one is the 850-wide one.
-    if (width > 100) {
-      return {
-        id,
-        width,
-        height: Number(info.match(/Height: (\d+)/)[1]),
-        shown: /Map State: IsViewable/.test(info),
-      };
-    }
-  }
-  return null;
-}
-
-// The window's pixels as { width, height, pixels (RGB bytes) }, the picture kept as a PNG.
-function screenshot(env, id, name) {
-  const file = path.join(out, name);
-  if (run('import', ['-window', id, file], env) === null) return null;
-  const size = run('identify', ['-format', '%w %h', file], env);
-  const raw = spawnSync('convert', [file, '-depth', '8', 'rgb:-'], { env, maxBuffer: 64 << 20 }).stdout;
-  const [width, height] = size.split(' ').map(Number);
-  return { width, height, pixels: raw };
-}
 
 function near(pixels, i, [r, g, b]) {
   return Math.abs(pixels[i] - r) + Math.abs(pixels[i + 1] - g) + Math.abs(pixels[i + 2] - b) < 30;
@@ -109,51 +61,39 @@ function primaryButtonCentre(shot) {
   return rows.length ? { x, y: Math.round((rows[0] + rows.at(-1)) / 2) } : null;
 }
 
-function desktopEnv(display) {
-  return {
-    ...process.env,
-    DISPLAY: display,
-    WAYLAND_DISPLAY: '',
-    NO_AT_BRIDGE: '1',
-    GDK_BACKEND: 'x11',
-    LSAN_OPTIONS: `suppressions=${path.join(root, 'tests/desktop/lsan.supp')}`,
-  };
-}
-
-function startApp(env, args) {
-  const app = spawn(bin, args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
-  app.output = '';
-  app.stdout.on('data', (c) => (app.output += c));
-  app.stderr.on('data', (c) => (app.output += c));
-  app.exited = new Promise((resolve) => app.once('exit', (code, signal) => resolve({ code, signal })));
-  return app;
-}
-
-// SIGTERM, as a session's end sends it: the program must end by itself with code 0.
-async function terminate(app) {
-  app.kill('SIGTERM');
-  return Promise.race([app.exited, new Promise((r) => setTimeout(() => r('no exit within 15 s'), 15_000))]);
-}
-
-async function stopApp(app) {
-  if (app && app.exitCode === null && app.signalCode === null) {
-    app.kill('SIGKILL');
-    await app.exited;
+// Rows of a notice's accent edge at the page's left margin, under the top bar: the no-tray
+// notice, the only one on a healthy simulated home.
+function noticeEdgeRows(shot) {
+  const rows = [];
+  for (let y = 50; y < Math.min(shot.height, 200); y++) {
+    if (near(shot.pixels, (y * shot.width + 18) * 3, ACCENT)) rows.push(y);
   }
+  return rows;
 }
 
-// The diagnostic log, every file in name order.
-function logOf(dataDir) {
-  const folder = path.join(dataDir, 'Logs');
-  if (!fs.existsSync(folder)) return '';
-  return fs.readdirSync(folder).sort().map((f) => fs.readFileSync(path.join(folder, f), 'utf8')).join('');
+// The healthy verdict on screen: the verdict's card turns the healthy colour (its icon and edge)
+// only once the page has the network's state and it is judged healthy; until then it is grey.
+function healthyShot(env, id, name) {
+  return until(
+    'the healthy verdict on screen',
+    () => {
+      const s = screenshot(env, id, name);
+      return s && countColour(s, HEALTHY, 60, 260) > 1000 && s;
+    },
+    120_000,
+    1000,
+  );
 }
+
+const skip = whySkip();
+// Both runs share the data folder: the page's storage outlives a run.
+let dataDir;
 
 describe('the desktop window on a simulated healthy home', { skip, concurrency: 1 }, () => {
   let xvfb;
+  let bus;
   let app;
   let env;
-  let dataDir;
   let window;
   const log = () => logOf(dataDir);
 
@@ -161,14 +101,15 @@ describe('the desktop window on a simulated healthy home', { skip, concurrency: 
     fs.mkdirSync(out, { recursive: true });
     xvfb = await startXvfb();
     dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-desktop-'));
-    env = desktopEnv(xvfb.display);
+    bus = await startBus(dataDir);
+    env = desktopEnv(xvfb.display, bus.address);
     app = startApp(env, ['--simulate', world, '--data-dir', dataDir]);
   });
 
   after(async () => {
     await stopApp(app);
     xvfb?.child.kill();
-    if (dataDir) fs.rmSync(dataDir, { recursive: true, force: true });
+    bus?.child.kill();
   });
 
   it('opens an 850 x 750 window titled Quillon showing the healthy verdict', async () => {
@@ -176,18 +117,19 @@ describe('the desktop window on a simulated healthy home', { skip, concurrency: 
     assert.equal(window.width, 850);
     assert.equal(window.height, 750);
     assert.equal(run('xdotool', ['getwindowname', window.id], env).trim(), 'Quillon');
-    // The verdict's card at the top turns the healthy colour (its icon and edge) only once
-    // the page has the network's state and it is judged healthy; until then it is grey.
-    const shot = await until(
-      'the healthy verdict on screen',
-      () => {
-        const s = screenshot(env, window.id, 'healthy.png');
-        return s && countColour(s, HEALTHY, 60, 200) > 1000 && s;
-      },
-      120_000,
-      1000,
-    );
+    // The application's icon, for the window list and the task switcher.
+    assert.match(run('xprop', ['-id', window.id, '_NET_WM_ICON'], env) ?? '', /_NET_WM_ICON\(CARDINAL\) =\s+Icon \(\d+ x \d+\)/);
+    const shot = await healthyShot(env, window.id, 'healthy.png');
     assert.equal(shot.width, 850);
+  });
+
+  it('says once that closing the window ends the program, having no tray icon', async () => {
+    const edge = noticeEdgeRows(screenshot(env, window.id, 'no-tray-notice.png'));
+    assert.ok(edge.length > 20, 'no notice under the top bar (see no-tray-notice.png)');
+    // Its "Got it" button sits at the notice's right end.
+    const y = Math.round((edge[0] + edge.at(-1)) / 2);
+    run('xdotool', ['mousemove', '--window', window.id, String(window.width - 60), String(y), 'click', '1'], env);
+    await until('the notice gone', () => noticeEdgeRows(screenshot(env, window.id, 'notice-read.png')).length === 0, 10_000, 500);
   });
 
   it('delivers a click on Rediscover path to the application', async () => {
@@ -211,29 +153,34 @@ describe('the desktop window on a simulated healthy home', { skip, concurrency: 
 
 describe('the desktop window started with --minimized', { skip }, () => {
   let xvfb;
+  let bus;
   let app;
-  let dataDir;
 
   before(async () => {
     xvfb = await startXvfb();
-    dataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-desktop-'));
-    app = startApp(desktopEnv(xvfb.display), ['--minimized', '--simulate', world, '--data-dir', dataDir]);
+    dataDir ??= fs.mkdtempSync(path.join(os.tmpdir(), 'quillon-desktop-'));
+    bus = await startBus(dataDir);
+    app = startApp(desktopEnv(xvfb.display, bus.address), ['--minimized', '--simulate', world, '--data-dir', dataDir]);
   });
 
   after(async () => {
     await stopApp(app);
     xvfb?.child.kill();
+    bus?.child.kill();
     if (dataDir) fs.rmSync(dataDir, { recursive: true, force: true });
   });
 
   it('shows the window anyway, having no tray icon, and runs on until SIGTERM', async () => {
-    const env = desktopEnv(xvfb.display);
+    const env = desktopEnv(xvfb.display, bus.address);
     await until('the page ready', () => /WebView2 ready/.test(logOf(dataDir)), 60_000);
     // The engine's idle clean-ups come some seconds after the page has loaded.
     await new Promise((r) => setTimeout(r, 12_000));
     assert.equal(app.exitCode, null, `quillon ended:\n${app.output}`);
-    assert.equal(windowInfo(env)?.shown, true);
+    const window = windowInfo(env);
+    assert.equal(window?.shown, true);
     assert.match(logOf(dataDir), /No tray icon: the window is shown although a hidden start was asked for/);
+    // The page remembers, from the run before, that the notice was read.
+    assert.deepEqual(noticeEdgeRows(await healthyShot(env, window.id, 'minimized.png')), []);
     assert.deepEqual(await terminate(app), { code: 0, signal: null }, app.output);
   });
 });

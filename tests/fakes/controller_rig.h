@@ -56,7 +56,7 @@ struct ControllerRig {
     sim::SimNetwork network;
     FakeShell shell{clock};
     FakeNetEvents netEvents;
-    FakeAutostart autostart;
+    sim::SimAutostart autostart;
     PathMonitor monitor;
     WebViewHost host;
     UiDispatcher dispatcher;

@@ -1,8 +1,8 @@
-// FakeShell, FakeNetEvents, FakeAutostart: the front end, the network-change notifier and the
-// startup entry for tests of the main window's logic. The shell runs in virtual time: timers
-// fire, in order, only while the test advances the clock, and posted messages are delivered
-// between events, the way a real loop would. Everything the core asked for is recorded.
-// Single-threaded except PostToSelf and the notifier's Fire, which any thread may call.
+// FakeShell, FakeNetEvents: the front end and the network-change notifier for tests of the main
+// window's logic (the startup entry is the simulated one, sim::SimAutostart). The shell runs in
+// virtual time: timers fire, in order, only while the test advances the clock, and posted messages
+// are delivered between events, the way a real loop would. Everything the core asked for is
+// recorded. Single-threaded except PostToSelf and the notifier's Fire, which any thread may call.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/autostart.h"
 #include "platform/net_events.h"
 #include "platform/shell.h"
+#include "platform/sim/sim_autostart.h"
 #include "platform/sim/virtual_clock.h"
 
 namespace quillon::test {
@@ -155,7 +155,6 @@ public:
         if (it == timers_.end()) return std::nullopt;
         return it->second.period;
     }
-    // Posts that carried a network state message.
     // The last networkState posted; empty when none was.
     std::string LastState() const {
         for (auto it = pagePosts.rbegin(); it != pagePosts.rend(); ++it) {
@@ -163,6 +162,7 @@ public:
         }
         return {};
     }
+    // Posts that carried a network state message.
     int StatePosts() const {
         int n = 0;
         for (const std::string& p : pagePosts) n += p.find("\"networkState\"") != std::string::npos;
@@ -251,25 +251,6 @@ private:
 
     std::mutex mutex_;
     std::map<NetChangeKind, NetChangeCallback> callbacks_;
-};
-
-class FakeAutostart final : public Autostart {
-public:
-    std::optional<std::string> Read() override { return entry; }
-    bool Write(const std::string& commandLine) override {
-        if (failWrite) return false;
-        entry = commandLine;
-        return true;
-    }
-    bool Remove() override {
-        if (failRemove) return false;
-        entry.reset();
-        return true;
-    }
-
-    std::optional<std::string> entry;
-    bool failWrite = false;
-    bool failRemove = false;
 };
 
 }  // namespace quillon::test

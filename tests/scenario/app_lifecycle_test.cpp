@@ -84,7 +84,7 @@ struct AppRig {
     HookedIcmp icmp;
     FakeShell shell{clock};
     FakeNetEvents netEvents;
-    FakeAutostart autostart;
+    sim::SimAutostart autostart;
     Platform platform;
     LogCapture log;
 };

@@ -18,7 +18,7 @@ export const DEFAULT_PERIOD: Period = 'day';
 
 // The page's local storage where the browser grants it; some embedded or private contexts
 // throw on mere access.
-function pageStorage(): KeyValueStorage | null {
+export function pageStorage(): KeyValueStorage | null {
   try {
     return typeof localStorage === 'undefined' ? null : localStorage;
   } catch {

@@ -6,8 +6,9 @@
 import type { GatewayForgetResult, GatewaySessionStatus, GatewaySignInResult, NetworkState } from './messages';
 
 // unknown: not asked yet (or the gateway changed); none: no saved sign-in; expired: one is
-// saved but the gateway no longer takes it.
-export type GatewaySession = 'unknown' | 'none' | 'signedIn' | 'expired';
+// saved but the gateway no longer takes it; unreachable: one is saved but the gateway did not
+// answer the check.
+export type GatewaySession = 'unknown' | 'none' | 'signedIn' | 'expired' | 'unreachable';
 export type GatewayRequest = 'login' | 'mfa' | 'check' | 'forget';
 export type GatewayStep = 'closed' | 'credentials' | 'code';
 
@@ -200,7 +201,7 @@ export class GatewayStore {
           this.signedIn(message.username ?? this.username, message.host ?? this.host, message.certificateChanged);
         } else {
           const saved = message.username !== undefined || message.host !== undefined;
-          this.session = saved ? 'expired' : 'none';
+          this.session = !saved ? 'none' : message.unreachable ? 'unreachable' : 'expired';
           this.username = message.username ?? '';
           this.host = message.host ?? '';
           this.certificateChanged = message.certificateChanged;

@@ -174,6 +174,11 @@ export interface UpdateAvailable {
   payload: UpdateOffer;
 }
 
+// The desktop shows no tray icon: closing the window ends the application.
+export interface NoTray {
+  type: 'noTray';
+}
+
 // The replies to the gateway sign-in commands, one for each command. A sign-in either
 // succeeds, asks for the one-time code, or says why not; certificateChanged: the gateway showed
 // another certificate than at the previous sign-in.
@@ -192,6 +197,8 @@ export interface GatewaySessionStatus {
   host?: string;
   username?: string;
   certificateChanged: boolean;
+  // The gateway did not answer the check: the saved sign-in may well still hold.
+  unreachable: boolean;
 }
 
 export interface GatewayForgetResult {
@@ -205,6 +212,7 @@ export type Inbound =
   | ServiceList
   | ServiceChangeResult
   | UpdateAvailable
+  | NoTray
   | HistoryMessage
   | HistoryExportMessage
   | GatewaySignInResult
@@ -479,6 +487,7 @@ function toSessionStatus(v: Obj): GatewaySessionStatus | null {
     host: optStr(v.host),
     username: optStr(v.username),
     certificateChanged: v.certificateChanged === true,
+    unreachable: !v.authenticated && v.reachable === false,
   };
 }
 
@@ -503,6 +512,8 @@ export function parseInbound(data: unknown): Inbound | null {
       return toServiceChangeResult(value.payload);
     case 'updateAvailable':
       return toUpdateAvailable(value.payload);
+    case 'noTray':
+      return { type: 'noTray' };
     case 'history':
       return toHistory(value.payload);
     case 'historyExport':

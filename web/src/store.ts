@@ -2,12 +2,15 @@
 // the gateway sign-in, the bridge's connection and a short notice for the user. Views subscribe and re-render on
 // change.
 
-import { ArchiveStore, type KeyValueStorage } from './archiveStore';
+import { ArchiveStore, pageStorage, type KeyValueStorage } from './archiveStore';
 import type { ConnectionState } from './bridge';
 import { GatewayStore, gatewayFacts } from './gateway';
 import { HistoryStore, type HistoryLimits } from './history';
 import { parseInbound, type NetworkState, type ServiceChange, type UpdateOffer } from './messages';
 import { ServiceStore, type PendingChange, type ServiceLimits } from './services';
+
+// Set once the person has read that closing the window ends the application.
+export const NO_TRAY_KEY = 'quillon.noTrayNoticeRead';
 
 export interface Notice {
   kind: 'info' | 'error';
@@ -40,6 +43,8 @@ export class PageStore {
   notice: Notice | null = null;
   refreshing = false;
   update: UpdateOffer | null = null; // a newer version on offer, until dismissed
+  // The desktop shows no tray icon and the person has not yet read what that means.
+  noTrayNotice = false;
   // How long the page took from a message's arrival to the updated screen, last few messages.
   readonly renderTimes: number[] = [];
   private pendingSince = 0;
@@ -47,11 +52,12 @@ export class PageStore {
   private readonly arrivals: number[] = [];
   private readonly listeners = new Set<() => void>();
 
-  // `storage` keeps the History view's period; the page's local storage unless given.
+  // `storage` keeps the History view's period and what the person has read; the page's local
+  // storage unless given.
   constructor(
     limits: Partial<HistoryLimits> = {},
     serviceLimits: Partial<ServiceLimits> = {},
-    storage?: KeyValueStorage | null,
+    private readonly storage: KeyValueStorage | null = pageStorage(),
   ) {
     this.history = new HistoryStore(limits);
     this.services = new ServiceStore(serviceLimits);
@@ -66,6 +72,25 @@ export class PageStore {
 
   private changed(): void {
     for (const l of this.listeners) l();
+  }
+
+  private noTrayNoticeRead(): boolean {
+    try {
+      return this.storage?.getItem(NO_TRAY_KEY) === '1';
+    } catch {
+      return false;
+    }
+  }
+
+  // The person has read the no-tray notice: it is not shown again, on this run or later ones.
+  dismissNoTrayNotice(): void {
+    this.noTrayNotice = false;
+    try {
+      this.storage?.setItem(NO_TRAY_KEY, '1');
+    } catch {
+      // Refused storage: it comes back at the next start.
+    }
+    this.changed();
   }
 
   // Takes one delivered message; returns whether it was one we use.
@@ -87,6 +112,10 @@ export class PageStore {
         break;
       case 'updateAvailable':
         this.update = message.payload;
+        break;
+      case 'noTray':
+        if (this.noTrayNotice || this.noTrayNoticeRead()) return true;
+        this.noTrayNotice = true;
         break;
       case 'history':
         if (!this.archive.accept(message.payload)) return false;

@@ -91,6 +91,17 @@ describe('gateway sign-in', () => {
     reply({ type: 'unifiSessionStatus', authenticated: false, host: '192.168.1.1', username: 'admin' });
     expect(gateway.session).toBe('expired');
     expect(text(card(store))).toContain('Session expired - sign in again');
+    // A gateway that does not answer has not refused the sign-in.
+    reply({
+      type: 'unifiSessionStatus',
+      authenticated: false,
+      host: '192.168.1.1',
+      username: 'admin',
+      reachable: false,
+    });
+    expect(gateway.session).toBe('unreachable');
+    expect(text(card(store))).toContain('Your gateway is not answering right now - the sign-in is kept (as admin)');
+    expect(text(card(store))).not.toContain('expired');
     reply({ type: 'unifiSessionStatus', authenticated: true, host: '192.168.1.1', username: 'admin' });
     expect(gateway.session).toBe('signedIn');
 

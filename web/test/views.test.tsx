@@ -288,6 +288,29 @@ describe('update offer', () => {
   });
 });
 
+describe('no tray icon on the desktop', () => {
+  it('says that closing ends the program until read, and not again on later runs', () => {
+    const saved = new Map<string, string>();
+    const storage = {
+      getItem: (k: string) => saved.get(k) ?? null,
+      setItem: (k: string, v: string) => void saved.set(k, v),
+    };
+    const page = (store: PageStore) => text(render(<App store={store} onRefresh={() => {}} />));
+    const first = new PageStore({}, {}, storage);
+    expect(page(first)).not.toMatch(/no tray icon/);
+    first.accept({ type: 'noTray' }, 1);
+    expect(page(first)).toMatch(/This desktop shows no tray icon for Quillon\. Closing this window ends Quillon/);
+    first.dismissNoTrayNotice();
+    expect(page(first)).not.toMatch(/no tray icon/);
+    // A reconnecting page is told again; the person has read it.
+    first.accept({ type: 'noTray' }, 2);
+    expect(page(first)).not.toMatch(/no tray icon/);
+    const next = new PageStore({}, {}, storage);
+    next.accept(JSON.stringify({ type: 'noTray' }), 3);
+    expect(page(next)).not.toMatch(/no tray icon/);
+  });
+});
+
 describe('the wired link card', () => {
   const wiredCard = (details: Record<string, unknown>) => {
     const s = state(HEALTHY);

@@ -9,12 +9,12 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <utility>
 #include <vector>
 
-#include "base/url.h"
-#include "platform/linux/bridge_rules.h"
+#include "platform/linux/desktop_instance.h"
+#include "platform/linux/gtk_page.h"
+#include "platform/linux/gtk_tray.h"
 
 namespace quillon::lnx {
 
@@ -25,58 +25,17 @@ namespace fs = std::filesystem;
 constexpr int kWindowWidth = 850;
 constexpr int kWindowHeight = 750;
 constexpr char kWindowTitle[] = "Quillon";
-constexpr char kScheme[] = "quillon";
-constexpr char kPageOrigin[] = "quillon://app/";
 constexpr char kStartPath[] = "/index.html";
-constexpr char kMessageHandler[] = "quillon";
 // Same floor as the headless loop: a shorter period would only spin.
 constexpr uint32_t kMinTimerPeriodMs = 10;
+// A hidden start (at log-on, from the startup entry) may come before the desktop's panel: it
+// waits this long for a tray to put its icon in before it shows the window instead.
+constexpr int kHiddenStartTrayWaitMs = 10000;
 // A web process that keeps dying is not brought back forever.
 constexpr int kMaxPageRestarts = 5;
 
-// The page's message channel, as a desktop front end provides it: window.chrome.webview with
-// postMessage, addEventListener and removeEventListener. Posts go to the script message handler;
-// the application's posts arrive through __quillonDeliver, which the page never needs to see.
-constexpr char kChannelScript[] = R"JS((() => {
-  const handler = window.webkit?.messageHandlers?.quillon;
-  if (!handler || window.chrome?.webview) return;
-  const listeners = new Set();
-  const webview = Object.freeze({
-    postMessage(message) { handler.postMessage(message); },
-    addEventListener(type, listener) {
-      if (type === 'message' && typeof listener === 'function') listeners.add(listener);
-    },
-    removeEventListener(type, listener) {
-      if (type === 'message') listeners.delete(listener);
-    },
-  });
-  Object.defineProperty(window, '__quillonDeliver', {
-    value: (data) => {
-      for (const listener of Array.from(listeners)) {
-        // One listener's mistake must not keep the message from the others.
-        try { listener({ data }); } catch (e) { setTimeout(() => { throw e; }); }
-      }
-    },
-  });
-  window.chrome = Object.assign(window.chrome || {}, { webview });
-})();)JS";
-
 bool StartsWith(const char* text, const char* prefix) {
     return text != nullptr && g_str_has_prefix(text, prefix);
-}
-
-// The languages the page sees (navigator.language), from the process's locale. The C and POSIX
-// locales name no language, and WebKit would hand "C" to the page, which Intl refuses: English.
-std::vector<std::string> PageLanguages() {
-    std::vector<std::string> languages;
-    for (const gchar* const* name = g_get_language_names(); *name != nullptr; ++name) {
-        std::string tag = *name;
-        if (tag == "C" || tag == "POSIX" || tag.find_first_of(".@") != std::string::npos) continue;
-        for (char& c : tag) c = c == '_' ? '-' : c;
-        languages.push_back(std::move(tag));
-    }
-    if (languages.empty()) languages.push_back("en-US");
-    return languages;
 }
 
 }  // namespace
@@ -87,13 +46,12 @@ bool DesktopDisplayPresent() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-std::string DesktopPageUri(const std::string& url) {
-    const std::optional<std::string> relative = UiRelativePath(PathOfUrl(url));
-    return relative ? kPageOrigin + *relative : std::string();
-}
-
 struct GtkShell::Impl {
-    explicit Impl(GtkShellOptions o) : options(std::move(o)) {}
+    explicit Impl(GtkShellOptions o)
+        : options(std::move(o)),
+          iconFile(options.iconFile.empty() ? options.uiFolder / "quillon.svg" : options.iconFile),
+          tray(iconFile),
+          instance(options.instanceFolder) {}
 
     struct TimerTag {
         Impl* impl;
@@ -101,6 +59,7 @@ struct GtkShell::Impl {
     };
 
     const GtkShellOptions options;
+    const fs::path iconFile;
     std::string startFailure;
 
     // UI thread only.
@@ -110,6 +69,7 @@ struct GtkShell::Impl {
     WebKitWebView* view = nullptr;
     std::string startUri;
     bool quit = false;
+    bool startHidden = false;
     int exitCode = 0;
     bool destroyed = false;
     bool pageReady = false;
@@ -118,6 +78,9 @@ struct GtkShell::Impl {
     int height = 0;
     std::map<int, guint> timers;
     guint signalSources[2] = {0, 0};
+    GtkTray tray;
+    guint menuRequest = 0;
+    DesktopInstance instance;
 
     // PostToSelf: any thread.
     std::mutex postMutex;
@@ -129,8 +92,9 @@ struct GtkShell::Impl {
     void LoadStartPage();
     void RemoveTimers();
     void RemoveSignalSources();
+    void RequestTrayMenu();
+    void ComeForward();
 
-    static void ServeUiFile(WebKitURISchemeRequest* request, gpointer data);
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                 gpointer data);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
@@ -144,34 +108,8 @@ struct GtkShell::Impl {
     static gboolean OnTimerFired(gpointer data);
     static gboolean OnPostedMessages(gpointer data);
     static gboolean OnExitSignal(gpointer data);
+    static gboolean OnMenuRequest(gpointer data);
 };
-
-void GtkShell::Impl::ServeUiFile(WebKitURISchemeRequest* request, gpointer data) {
-    Impl& impl = *static_cast<Impl*>(data);
-    const char* uri = webkit_uri_scheme_request_get_uri(request);
-    std::optional<std::string> relative;
-    if (StartsWith(uri, kPageOrigin)) {
-        // Escaped slashes would name a different file than the path shows: refused.
-        gchar* path = g_uri_unescape_string(webkit_uri_scheme_request_get_path(request), "/");
-        if (path != nullptr) relative = UiRelativePath(path);
-        g_free(path);
-    }
-    gchar* contents = nullptr;
-    gsize length = 0;
-    const std::string file = relative ? (impl.options.uiFolder / *relative).string() : "";
-    if (!relative || !g_file_get_contents(file.c_str(), &contents, &length, nullptr)) {
-        GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "Not found: %s", uri);
-        webkit_uri_scheme_request_finish_error(request, error);
-        g_error_free(error);
-        return;
-    }
-    const std::string_view type = ContentTypeFor(*relative);
-    const std::string mime(type.substr(0, type.find(';')));
-    GInputStream* stream =
-        g_memory_input_stream_new_from_data(contents, static_cast<gssize>(length), g_free);
-    webkit_uri_scheme_request_finish(request, stream, static_cast<gint64>(length), mime.c_str());
-    g_object_unref(stream);
-}
 
 void GtkShell::Impl::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                      gpointer data) {
@@ -289,6 +227,29 @@ gboolean GtkShell::Impl::OnExitSignal(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+// Another run on the same data was started: the window comes to the front.
+void GtkShell::Impl::ComeForward() {
+    if (destroyed || window == nullptr || listener == nullptr) return;
+    if (gtk_widget_get_visible(window)) {
+        gtk_window_present(GTK_WINDOW(window));
+    } else {
+        // The core decides how a hidden window comes back: as from its tray icon.
+        listener->OnTrayMouse(kTrayLeftButtonUp);
+    }
+}
+
+// Asked from an idle callback: the core may be in the middle of the call that changed the menu.
+void GtkShell::Impl::RequestTrayMenu() {
+    if (tray.Shown() && menuRequest == 0) menuRequest = g_idle_add(OnMenuRequest, this);
+}
+
+gboolean GtkShell::Impl::OnMenuRequest(gpointer data) {
+    Impl& impl = *static_cast<Impl*>(data);
+    impl.menuRequest = 0;
+    if (!impl.destroyed && impl.tray.Shown()) impl.listener->OnTrayMouse(kTrayRightButtonUp);
+    return G_SOURCE_REMOVE;
+}
+
 void GtkShell::Impl::RemoveSignalSources() {
     for (guint& source : signalSources) {
         if (source != 0) g_source_remove(source);
@@ -318,31 +279,11 @@ bool GtkShell::Impl::CreateWindow() {
         startFailure = "cannot open the display";
         return false;
     }
-    // The engine writes nothing under the user's folders: the page's own storage (the history
-    // view's last choices) lasts as long as the run.
-    WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
-    WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
-    g_object_unref(data);
-    const std::vector<std::string> languages = PageLanguages();
-    std::vector<const gchar*> languageList;
-    for (const std::string& language : languages) languageList.push_back(language.c_str());
-    languageList.push_back(nullptr);
-    webkit_web_context_set_preferred_languages(context, languageList.data());
-    webkit_web_context_register_uri_scheme(context, kScheme, ServeUiFile, this, nullptr);
-    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
-    // Module scripts and fetches need a secure, CORS-enabled origin.
-    webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
-    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
-
-    WebKitUserContentManager* content = webkit_user_content_manager_new();
-    WebKitUserScript* script =
-        webkit_user_script_new(kChannelScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
+    WebKitWebContext* context =
+        NewPageContext(options.uiFolder, options.pageDataFolder, options.pageCacheFolder);
+    WebKitUserContentManager* content = NewPageChannel();
     g_signal_connect(content, "script-message-received::quillon", G_CALLBACK(OnScriptMessage),
                      this);
-    webkit_user_content_manager_register_script_message_handler(content, kMessageHandler);
 
     view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
                                         "user-content-manager", content, nullptr));
@@ -355,6 +296,10 @@ bool GtkShell::Impl::CreateWindow() {
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), kWindowTitle);
     gtk_window_set_default_size(GTK_WINDOW(window), kWindowWidth, kWindowHeight);
+    std::error_code ec;
+    if (fs::is_regular_file(iconFile, ec)) {
+        gtk_window_set_icon_from_file(GTK_WINDOW(window), iconFile.c_str(), nullptr);
+    }
     gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
     g_signal_connect(window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
     g_signal_connect(window, "destroy", G_CALLBACK(OnWindowDestroy), this);
@@ -366,14 +311,21 @@ bool GtkShell::Impl::CreateWindow() {
 GtkShell::GtkShell(GtkShellOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 GtkShell::~GtkShell() {
+    if (impl_->menuRequest != 0) g_source_remove(impl_->menuRequest);
     std::lock_guard<std::mutex> lock(impl_->postMutex);
     if (impl_->postSource != 0) g_source_remove(impl_->postSource);
     impl_->postSource = 0;
 }
 
+bool GtkShell::HandOverToRunningInstance() {
+    Impl& impl = *impl_;
+    return impl.instance.HandOver([&impl] { impl.ComeForward(); });
+}
+
 int GtkShell::Run(ShellListener& listener, bool startHidden) {
     Impl& impl = *impl_;
     impl.listener = &listener;
+    impl.startHidden = startHidden;
     impl.startFailure.clear();
     if (!DesktopDisplayPresent()) {
         impl.startFailure =
@@ -439,6 +391,8 @@ void GtkShell::ShowWindow(bool visible) {
     } else {
         gtk_widget_hide(impl_->window);
     }
+    // The menu's Hide/Show follows.
+    impl_->RequestTrayMenu();
 }
 
 void GtkShell::SetTimer(int timerId, uint32_t periodMs) {
@@ -469,16 +423,32 @@ void GtkShell::PostToSelf(uint32_t message) {
     }
 }
 
-bool GtkShell::AddTrayIcon(const std::string&) {
-    return false;
+bool GtkShell::AddTrayIcon(const std::string& tip) {
+    Impl& impl = *impl_;
+    const bool shown = impl.tray.Add(
+        tip,
+        [&impl](int command) {
+            if (impl.destroyed) return;
+            impl.listener->OnCommand(command);
+            impl.RequestTrayMenu();
+        },
+        impl.startHidden ? kHiddenStartTrayWaitMs : 0);
+    if (shown) impl.RequestTrayMenu();
+    return shown;
 }
 
-void GtkShell::RemoveTrayIcon() {}
+void GtkShell::RemoveTrayIcon() {
+    if (impl_->menuRequest != 0) g_source_remove(impl_->menuRequest);
+    impl_->menuRequest = 0;
+    impl_->tray.Remove();
+}
 
-void GtkShell::ShowTrayMenu(const std::vector<TrayMenuItem>&) {}
+void GtkShell::ShowTrayMenu(const std::vector<TrayMenuItem>& items) {
+    impl_->tray.SetMenu(items);
+}
 
 void GtkShell::ShowTrayBalloon(const std::string& title, const std::string& text) {
-    impl_->Print(title + ": " + text);
+    if (!impl_->tray.Notify(title, text)) impl_->Print(title + ": " + text);
 }
 
 bool GtkShell::StartPage(const std::string& startUrl) {

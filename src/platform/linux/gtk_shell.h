@@ -7,9 +7,8 @@
 // any thread; every other call belongs to the UI thread.
 //
 // The page's message channel is the one the page looks for in a desktop front end:
-// window.chrome.webview, defined by a document-start user script over a WebKit script message
-// handler. The page posts strings to the application (any other value reaches nothing) and
-// receives parsed JSON values as "message" events.
+// window.chrome.webview (set up in gtk_page.*). The page posts strings to the application (any
+// other value reaches nothing) and receives parsed JSON values as "message" events.
 //
 // Page events: the shell loads the start page itself when Run starts; OnPageReady follows when
 // it has finished loading (StartPage then finds it there and loads nothing again). A reload, or
@@ -19,8 +18,19 @@
 // Window: the close box is OnClose (the core decides: hide or exit); ShowWindow shows and raises
 // or hides; DestroyWindow destroys the window, OnDestroy running before it returns.
 // SIGINT and SIGTERM end the application as the tray's Exit does; a second signal kills.
-// No tray icon yet: AddTrayIcon reports failure, a menu is not shown and a balloon is printed as
-// one line, "title: text", on the output stream.
+// Tray: an indicator icon (GtkTray) when the desktop shows tray icons; AddTrayIcon reports
+// failure otherwise (a hidden start first waits up to 10 s for a panel still starting). Its menu is
+// the last one ShowTrayMenu gave; the shell asks the core for a fresh one (OnTrayMouse with a right
+// click) once the icon is shown, after every menu command and whenever the window is shown or
+// hidden. A balloon is a desktop notification, or one line, "title: text", on the output stream
+// when no notification service takes it.
+//
+// The page's own storage (its remembered choices) is kept in pageDataFolder; without one it
+// lasts as long as the run.
+//
+// One run per data folder: a run that finds another one on the same folder (through the session
+// bus) asks it to show its window and ends; the running one shows its window as a click on its
+// tray icon would.
 #pragma once
 
 #include <cstdio>
@@ -34,17 +44,18 @@ namespace quillon::lnx {
 
 struct GtkShellOptions {
     std::filesystem::path uiFolder;  // usually UiFolderBesideExecutable()
-    std::FILE* out = stdout;         // balloons; null prints nothing
-    bool catchSignals = true;        // SIGINT/SIGTERM end the run like Exit
+    // The window's and tray's icon; empty: "quillon.svg" in the ui folder.
+    std::filesystem::path iconFile;
+    std::filesystem::path pageDataFolder;   // the page's storage; empty: none kept
+    std::filesystem::path pageCacheFolder;  // the web engine's caches; empty: none kept
+    // The folder whose data one run at a time may use; empty: runs are not kept apart.
+    std::string instanceFolder;
+    std::FILE* out = stdout;   // balloons; null prints nothing
+    bool catchSignals = true;  // SIGINT/SIGTERM end the run like Exit
 };
 
 // True when this process has a display to open a window on (DISPLAY or WAYLAND_DISPLAY).
 bool DesktopDisplayPresent();
-
-// The quillon:// address the web view loads for an address the core names: the path of
-// "https://quillon.local/index.html" (or of a bare "/index.html") under quillon://app/. Empty
-// when the path cannot name a file in the ui folder.
-std::string DesktopPageUri(const std::string& url);
 
 class GtkShell final : public Shell {
 public:
@@ -52,6 +63,11 @@ public:
     ~GtkShell() override;
     GtkShell(const GtkShell&) = delete;
     GtkShell& operator=(const GtkShell&) = delete;
+
+    // Before Run: true when another run uses the same instance folder; it has been asked to
+    // show its window, and this run should end. False when this is the only run (later ones
+    // are then answered) or without a session bus to tell.
+    bool HandOverToRunningInstance();
 
     // Opens the display, creates the window (hidden when startHidden) and its web view, calls
     // OnCreate, loads the start page and runs the loop until Quit. Returns -1 when there is no

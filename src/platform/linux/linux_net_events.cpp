@@ -17,6 +17,7 @@
 
 #include "base/log.h"
 #include "platform/linux/linux_netlink_parse.h"
+#include "platform/linux/netlink_receive.h"
 
 namespace quillon::lnx {
 
@@ -108,15 +109,8 @@ private:
     // Reads every queued datagram. False when the socket broke and listening has to end.
     bool Drain(std::vector<uint8_t>& buffer) {
         while (!stopping_.load()) {
-            sockaddr_nl sender{};
-            iovec part{buffer.data(), buffer.size()};
-            msghdr message{};
-            message.msg_name = &sender;
-            message.msg_namelen = sizeof(sender);
-            message.msg_iov = &part;
-            message.msg_iovlen = 1;
-            const ssize_t size = recvmsg(socket_.get(), &message, MSG_DONTWAIT);
-            if (size < 0) {
+            const NetlinkDatagram datagram = ReceiveNetlink(socket_.get(), buffer);
+            if (datagram.size < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
                 if (errno == ENOBUFS) {
@@ -130,14 +124,14 @@ private:
                          KindName(kind_), errno);
                 return false;
             }
-            if ((message.msg_flags & MSG_TRUNC) != 0) {
+            if (datagram.truncated) {
                 callback_(kind_, NetChangeType::Parameter);
                 continue;
             }
             // Only the kernel speaks for the routing tables.
-            if (sender.nl_pid != 0) continue;
+            if (!datagram.fromKernel) continue;
             for (const NetlinkChange& change :
-                 ParseNetlinkChanges(buffer.data(), static_cast<size_t>(size))) {
+                 ParseNetlinkChanges(buffer.data(), static_cast<size_t>(datagram.size))) {
                 if (stopping_.load()) return true;
                 if (change.kind == kind_) callback_(kind_, change.type);
             }

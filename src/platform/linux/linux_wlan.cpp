@@ -16,6 +16,7 @@
 
 #include "base/log.h"
 #include "platform/linux/linux_wlan_parse.h"
+#include "platform/linux/netlink_receive.h"
 
 namespace quillon::lnx {
 
@@ -76,25 +77,18 @@ public:
                 return false;
             }
             if (count <= 0) continue;
-            sockaddr_nl sender{};
-            iovec part{buffer_.data(), buffer_.size()};
-            msghdr message{};
-            message.msg_name = &sender;
-            message.msg_namelen = sizeof(sender);
-            message.msg_iov = &part;
-            message.msg_iovlen = 1;
-            const ssize_t size = recvmsg(fd_, &message, MSG_DONTWAIT);
-            if (size < 0) {
+            const NetlinkDatagram datagram = ReceiveNetlink(fd_, buffer_);
+            if (datagram.size < 0) {
                 if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
                 reply.error = errno;
                 return false;
             }
-            if ((message.msg_flags & MSG_TRUNC) != 0) {
+            if (datagram.truncated) {
                 reply.error = EMSGSIZE;
                 return false;
             }
-            if (sender.nl_pid != 0) continue;  // only the kernel answers
-            CollectReply(buffer_.data(), static_cast<size_t>(size), sequence, reply);
+            if (!datagram.fromKernel) continue;  // only the kernel answers
+            CollectReply(buffer_.data(), static_cast<size_t>(datagram.size), sequence, reply);
         }
         return reply.error == 0;
     }

@@ -117,6 +117,11 @@ TEST(MainController, WithoutATrayTheWindowStaysWithinReach) {
     rig.Create();
     EXPECT_TRUE(rig.shell.visible);  // a hidden start would leave nothing to show it with
     EXPECT_TRUE(rig.controller.Visible());
+    rig.shell.PageReady();
+    rig.shell.PageArrived();
+    int notices = 0;
+    for (const std::string& post : rig.shell.pagePosts) notices += post == R"({"type":"noTray"})";
+    EXPECT_EQ(notices, 2);  // every page is told what closing does
     rig.shell.Close();
     EXPECT_TRUE(rig.shell.destroyed);  // closing ends the program instead of hiding it
     EXPECT_EQ(rig.log.Count("No tray icon: closing the window ends the program"), 1);

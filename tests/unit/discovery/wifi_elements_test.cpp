@@ -117,6 +117,8 @@ TEST(WifiElements, FrequenciesNamesAndSignal) {
     EXPECT_EQ(PhyTypeName(9), "Unknown");
     EXPECT_EQ(PhyTypeName(11), "802.11be");
     EXPECT_EQ(AuthenticationName(9), "WPA3-Personal");
+    EXPECT_EQ(AuthenticationName(11), "WPA3-Enterprise");
+    EXPECT_EQ(AuthenticationName(12), "Unknown");
 }
 
 TEST(WifiElements, NetworkNamesAreShownSafely) {

@@ -111,9 +111,16 @@ TEST(GatewayBridge, SignsInWithACodeAndSavesTheSession) {
     EXPECT_EQ(rig.Say({"unifi_check_session", "", "", "", ""}),
               R"({"type":"unifiSessionStatus","authenticated":true,"host":"192.168.1.1",)"
               R"("username":"admin"})");
+    // Not answering is not refusing: the page is told the gateway could not be reached.
+    rig.http.answer = [](const HttpExchange&) { return HttpOutcome{}; };
+    EXPECT_EQ(rig.Say({"unifi_check_session", "", "", "", ""}),
+              R"({"type":"unifiSessionStatus","authenticated":false,"host":"192.168.1.1",)"
+              R"("username":"admin","reachable":false})");
+    rig.http.answer = [&rig](const HttpExchange& e) { return rig.gateway.Answer(e); };
     rig.gateway.sessionValid = false;
-    EXPECT_NE(rig.Say({"unifi_check_session", "", "", "", ""}).find(R"("authenticated":false)"),
-              std::string::npos);
+    EXPECT_EQ(rig.Say({"unifi_check_session", "", "", "", ""}),
+              R"({"type":"unifiSessionStatus","authenticated":false,"host":"192.168.1.1",)"
+              R"("username":"admin"})");
 
     EXPECT_EQ(rig.Say({"unifi_forget", "", "", "", ""}),
               R"({"type":"unifiForgetResult","success":true})");

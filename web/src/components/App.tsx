@@ -55,6 +55,23 @@ const URGENCY_TEXT = {
   required: ' This update is required.',
 };
 
+// On a desktop that shows no tray icons the window cannot be hidden: closing it ends the
+// program, and the measuring with it. Said until the person has read it.
+function NoTrayBanner({ store }: { store: PageStore }) {
+  if (!store.noTrayNotice) return null;
+  return (
+    <div class="banner update" role="status">
+      <span>
+        <strong>This desktop shows no tray icon for Quillon.</strong> Closing this window ends Quillon, and it stops
+        watching your connection until you start it again.
+      </span>
+      <button type="button" onClick={() => store.dismissNoTrayNotice()}>
+        Got it
+      </button>
+    </div>
+  );
+}
+
 // A newer version on offer: download it, read what changed, or (unless required) not now.
 function UpdateBanner({ store, commands }: { store: PageStore; commands: UpdateCommands }) {
   const offer = store.update;
@@ -228,6 +245,7 @@ export function App({
       </header>
       <ConnectionBanner store={store} />
       <UpdateBanner store={store} commands={updates} />
+      <NoTrayBanner store={store} />
       <div
         id="notice"
         class={`notice ${store.notice?.kind ?? ''}`}

@@ -24,7 +24,8 @@ interface Props {
 
 const BUSY_TEXT = { login: 'Signing in…', mfa: 'Checking the code…', forget: 'Forgetting…' };
 
-const hasSaved = (gateway: GatewayStore) => gateway.session === 'signedIn' || gateway.session === 'expired';
+const hasSaved = (gateway: GatewayStore) =>
+  gateway.session === 'signedIn' || gateway.session === 'expired' || gateway.session === 'unreachable';
 
 // Shown when the gateway is a console one can sign in to, or a sign-in is saved for it.
 export const showsGatewayCard = (facts: GatewayFacts, gateway: GatewayStore): boolean =>
@@ -93,6 +94,13 @@ function SessionLine({ gateway, gatewayAddress }: { gateway: GatewayStore; gatew
       return (
         <p class="gateway-session expired" role="status">
           <span aria-hidden="true">! </span>Session expired - sign in again
+          {gateway.username && <span class="muted"> (as {gateway.username})</span>}
+        </p>
+      );
+    case 'unreachable':
+      return (
+        <p class="gateway-session expired" role="status">
+          <span aria-hidden="true">! </span>Your gateway is not answering right now - the sign-in is kept
           {gateway.username && <span class="muted"> (as {gateway.username})</span>}
         </p>
       );
