@@ -2,6 +2,7 @@
 // built here, then the real calls under Wine (ICMP to loopback only).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -283,6 +284,24 @@ TEST(Win32Icmp, EchoesLoopback) {
         EXPECT_EQ(reply.address, Ipv4Address(127, 0, 0, 1));
         EXPECT_FALSE(handle->PollEcho(reply));  // nothing outstanding any more
     }
+    // Blocking echoes from several threads share the handle, each with its own buffer.
+    request.ttl = 0;
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                EchoReply own;
+                if (handle->Echo(request, own) && own.status == kIcmpStatusSuccess &&
+                    own.address == request.destination) {
+                    ++answered;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(answered.load(), 20);
+
     // A handle closed with a request in flight waits for the system to let go of its buffer.
     ASSERT_NE(handle->StartEcho(request), EchoStart::Failed);
     handle.reset();
