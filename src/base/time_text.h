@@ -13,6 +13,8 @@
 
 namespace quillon {
 
+inline constexpr int64_t kSecondsPerDay = 86400;
+
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
 int64_t DaysFromCivil(int year, int month, int day);
 struct CivilDate {

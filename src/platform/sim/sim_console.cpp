@@ -7,6 +7,7 @@
 
 #include "base/base64.h"
 #include "base/json_value.h"
+#include "base/time_text.h"
 
 namespace quillon::sim {
 
@@ -17,7 +18,6 @@ constexpr uint16_t kHttpsPort = 443;
 constexpr int kWrongPasswordsBeforeLockout = 5;
 constexpr int64_t kLockoutSeconds = 300;
 constexpr int64_t kSessionSeconds = 7200;
-constexpr int64_t kSecondsPerDay = 86400;
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

@@ -4,13 +4,13 @@
 #include <cmath>
 
 #include "base/ipv4.h"
+#include "base/time_text.h"
 
 namespace quillon::sim {
 
 namespace {
 
 constexpr double kOffPathRttMs = 20;
-constexpr int64_t kSecondsPerDay = 86400;
 
 bool SameName(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

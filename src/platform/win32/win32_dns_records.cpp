@@ -4,14 +4,6 @@
 
 namespace quillon::win32 {
 
-namespace {
-
-std::string TextOf(const wchar_t* text) {
-    return text != nullptr ? Narrow(text) : std::string();
-}
-
-}  // namespace
-
 DnsAnswer AnswerOf(DNS_STATUS status, const DNS_RECORDW* records) {
     DnsAnswer answer;
     if (status != 0) {
@@ -23,18 +15,18 @@ DnsAnswer AnswerOf(DNS_STATUS status, const DNS_RECORDW* records) {
         if (record->Flags.S.Section != DnsSectionAnswer) continue;
         DnsRecord out;
         out.type = static_cast<DnsType>(record->wType);
-        out.name = TextOf(record->pName);
+        out.name = Narrow(record->pName);
         switch (record->wType) {
             case DNS_TYPE_A:
                 out.a = Ipv4Address::FromNetworkOrder(record->Data.A.IpAddress);
                 break;
             case DNS_TYPE_PTR:
             case DNS_TYPE_CNAME:
-                out.ptr = TextOf(record->Data.PTR.pNameHost);
+                out.ptr = Narrow(record->Data.PTR.pNameHost);
                 break;
             case DNS_TYPE_TEXT:
                 for (DWORD i = 0; i < record->Data.TXT.dwStringCount; ++i) {
-                    out.strings.push_back(TextOf(record->Data.TXT.pStringArray[i]));
+                    out.strings.push_back(Narrow(record->Data.TXT.pStringArray[i]));
                 }
                 break;
             default:

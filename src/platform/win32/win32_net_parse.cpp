@@ -21,10 +21,6 @@ Ipv4Address MaskOf(uint8_t prefixLength) {
                        static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits));
 }
 
-std::string TextOf(const wchar_t* text) {
-    return text != nullptr ? Narrow(text) : std::string();
-}
-
 }  // namespace
 
 std::string Ipv6Text(const uint8_t (&bytes)[16]) {
@@ -58,8 +54,8 @@ std::string Ipv6Text(const uint8_t (&bytes)[16]) {
 
 NetAdapter AdapterOf(const IP_ADAPTER_ADDRESSES& record) {
     NetAdapter adapter;
-    adapter.friendlyName = TextOf(record.FriendlyName);
-    adapter.description = TextOf(record.Description);
+    adapter.friendlyName = Narrow(record.FriendlyName);
+    adapter.description = Narrow(record.Description);
     adapter.ifIndex = record.IfIndex;
     adapter.ifType = record.IfType;
     adapter.operStatusUp = record.OperStatus == IfOperStatusUp;

@@ -18,4 +18,9 @@ inline std::string Narrow(std::wstring_view wide) {
     return toUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
+// A text the system may leave out (a null pointer): empty then.
+inline std::string Narrow(const wchar_t* wide) {
+    return wide != nullptr ? Narrow(std::wstring_view(wide)) : std::string();
+}
+
 }  // namespace quillon::win32
