@@ -25,7 +25,7 @@
 #include "platform/linux/linux_http.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_sockets.h"
-#include "platform/linux/linux_threads.h"
+#include "platform/portable/std_threads.h"
 #include "services/service_monitor.h"
 
 namespace {
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     const char* caFile = std::getenv("SSL_CERT_FILE");
 
     quillon::lnx::LinuxClock clock;
-    quillon::lnx::LinuxThreads threads;
+    quillon::StdThreads threads;
     quillon::lnx::LinuxIcmp icmp;
     quillon::lnx::LinuxDns dns;
     quillon::lnx::LinuxSockets sockets;

@@ -3,8 +3,8 @@
 # includes a project header of a folder it may not depend on. The portable core may include only
 # the C++ standard library and its own headers; folders depend downward only:
 #   app -> ui -> services, gateway, backend -> path -> discovery -> net -> platform (ports) -> base
-# and the adapters (platform/linux, platform/win32, platform/sim) include only their own folder,
-# the ports (platform/*.h) and base.
+# and the adapters (platform/linux, platform/win32, platform/sim, platform/portable) include
+# only their own folder, the ports (platform/*.h) and base.
 #   check_layering.sh SRC_DIR     check a source tree
 #   check_layering.sh --self-test prove the check notices a violation
 set -u
@@ -17,7 +17,7 @@ allowed_for() {
     case $1 in
         base) echo "" ;;
         platform) echo "base" ;;
-        platform/linux | platform/win32 | platform/sim) echo "platform-ports base" ;;
+        platform/linux | platform/win32 | platform/sim | platform/portable) echo "platform-ports base" ;;
         net) echo "platform-ports base" ;;
         discovery) echo "net platform-ports base" ;;
         path) echo "discovery net platform-ports base" ;;

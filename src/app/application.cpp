@@ -37,6 +37,10 @@ namespace quillon {
 
 namespace {
 
+// Where the page's browser engine is offered for download.
+constexpr char kWebViewRuntimeDownloadPage[] =
+    "https://developer.microsoft.com/microsoft-edge/webview2/#download";
+
 // The vendor database as the network state builder asks it.
 class OuiVendorSource final : public VendorSource {
 public:
@@ -86,6 +90,18 @@ void KeepUntilExit(std::shared_ptr<void> object) {
     if (object) kept->push_back(std::move(object));
 }
 
+// Tells the person the page's browser engine is missing and, when they agree, opens its
+// download page. The program ends either way: the window would stay empty without it.
+void OfferRuntimeDownload(System& system) {
+    const MessageBoxResult answer = system.ShowMessageBox(
+        "Quillon requires the Microsoft Edge WebView2 Runtime, which is not installed on this "
+        "system.\n\nWebView2 is included with Windows 11 and most Windows 10 installations. "
+        "Click OK to open the download page, or Cancel to exit.\n\nAfter installing WebView2, "
+        "please restart Quillon.",
+        "WebView2 Runtime Required", MessageBoxKind::Information, MessageBoxButtons::OkCancel);
+    if (answer == MessageBoxResult::Ok) system.OpenUrl(kWebViewRuntimeDownloadPage);
+}
+
 }  // namespace
 
 Application::Application(Platform& platform, ApplicationOptions options)
@@ -125,6 +141,15 @@ int Application::Run() {
         std::fputs("Warning: Failed to initialize logging\n", stderr);
     }
     LogWrite(Info, "QlnWin starting%s", options_.startMinimized ? " (minimized)" : "");
+
+    if (!p.shell->RuntimeAvailable()) {
+        LogWrite(Error, "WebView2 runtime not available");
+        OfferRuntimeDownload(*p.system);
+        ShutdownLogging();
+        fatalMessage_ = "Quillon cannot start: the WebView2 runtime is not installed.";
+        return 1;
+    }
+    LogWrite(Debug, "WebView2 runtime available");
 
     // The page is what the window shows; without it there is no application to run.
     if (!CheckUiAssets()) {

@@ -35,9 +35,9 @@
 #include "platform/linux/linux_settings.h"
 #include "platform/linux/linux_sockets.h"
 #include "platform/linux/linux_system.h"
-#include "platform/linux/linux_threads.h"
 #include "platform/linux/linux_wlan.h"
 #include "platform/platform.h"
+#include "platform/portable/std_threads.h"
 #include "platform/sim/sim_autostart.h"
 #include "platform/sim/sim_network.h"
 #include "platform/sim/sim_scenario.h"
@@ -149,7 +149,7 @@ int RunSimulated(const quillon::CommandLine& options) {
     if (!DataDirUsable(options)) return 1;
 
     quillon::lnx::LinuxClock clock;
-    quillon::lnx::LinuxThreads threads;
+    quillon::StdThreads threads;
     quillon::sim::SimNetwork network(std::move(scenario.world), clock);
     // The simulated computer: real executable path (the ui folder is found beside it), folders
     // in a temporary place unless --data-dir names one.
@@ -196,7 +196,7 @@ int RunSimulated(const quillon::CommandLine& options) {
 int RunOnThisComputer(const quillon::CommandLine& options) {
     if (!DataDirUsable(options)) return 1;
     quillon::lnx::LinuxClock clock;
-    quillon::lnx::LinuxThreads threads;
+    quillon::StdThreads threads;
     quillon::lnx::LinuxSystemOptions systemOptions;
     systemOptions.dataDir = options.dataDir;
     quillon::lnx::LinuxSystem system(systemOptions);

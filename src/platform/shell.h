@@ -55,6 +55,10 @@ public:
     // Why the last Run returned -1, in words for the user ("cannot listen on ..."); empty when
     // the shell has nothing to add to "the main window could not be created".
     virtual std::string StartFailure() const { return {}; }
+    // Whether the browser engine the page needs is installed (a web view's runtime that comes
+    // with the system, not with the program); a shell that brings its own says yes. Asked once,
+    // before anything else starts.
+    virtual bool RuntimeAvailable() { return true; }
     // Ends the loop after the current event; OnDestroy has already run.
     virtual void Quit(int exitCode) = 0;
     // Destroys the window: OnDestroy follows on the UI thread.

@@ -30,6 +30,7 @@ public:
     // What Run does between OnCreate and the end of the loop (Application tests).
     std::function<void(FakeShell&)> whileRunning;
     bool failCreate = false;
+    bool runtimeAvailable = true;  // the page's browser engine is installed
     std::string startFailure;  // what StartFailure says after a failed Run
 
     // Controller tests attach without a loop.
@@ -52,6 +53,7 @@ public:
         return exitCode;
     }
     std::string StartFailure() const override { return failCreate ? startFailure : ""; }
+    bool RuntimeAvailable() override { return runtimeAvailable; }
     void Quit(int code) override {
         quit = true;
         exitCode = code;

@@ -304,6 +304,36 @@ TEST(Application, MissingUiAssetsStopStartUpWithExitCode1) {
         }));
 }
 
+TEST(Application, WithoutTheWebViewRuntimeNothingStartsAndItsDownloadIsOffered) {
+    for (const MessageBoxResult answer : {MessageBoxResult::Ok, MessageBoxResult::Cancel}) {
+        AppRig rig;
+        rig.shell.runtimeAvailable = false;
+        rig.system.messageBoxAnswer = answer;
+        Application app(rig.platform, ApplicationOptions{});
+        EXPECT_EQ(app.Run(), 1);
+        EXPECT_EQ(rig.shell.runCalls, 0);
+        ASSERT_EQ(rig.system.shownMessages.size(), 1u);
+        const sim::SimSystem::ShownMessage& shown = rig.system.shownMessages[0];
+        EXPECT_EQ(shown.caption, "WebView2 Runtime Required");
+        EXPECT_EQ(shown.text.find("Quillon requires the Microsoft Edge WebView2 Runtime, which is "
+                                  "not installed on this system.\n\nWebView2 is included"),
+                  0u);
+        EXPECT_EQ(shown.buttons, MessageBoxButtons::OkCancel);
+        EXPECT_EQ(shown.kind, MessageBoxKind::Information);
+        EXPECT_EQ(rig.system.openedUrls.size(), answer == MessageBoxResult::Ok ? 1u : 0u);
+        // Nothing after the check ran: no archive folder, nothing logged but these lines.
+        EXPECT_FALSE(std::filesystem::exists(rig.system.Root() + Native("/Data")));
+        EXPECT_EQ(rig.log.Lines({"[INFO]", "[WARN]", "[ERROR]"}),
+                  (std::vector<std::string>{
+                      "[INFO] Logging initialized - log directory: " + rig.system.Root() +
+                          Native("/Logs"),
+                      "[INFO] QlnWin starting",
+                      "[ERROR] WebView2 runtime not available",
+                      "[INFO] Logging shutdown",
+                  }));
+    }
+}
+
 TEST(Application, WindowThatCannotBeCreatedEndsWithExitCode1) {
     AppRig rig;
     rig.shell.failCreate = true;

@@ -1,18 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <future>
-
-#include <thread>
 
 #include "fakes/file_text.h"
 #include "fakes/temp_dir.h"
 #include "platform/linux/linux_clock.h"
 #include "platform/linux/linux_files.h"
-#include "platform/linux/linux_threads.h"
 
 namespace quillon::lnx {
 namespace {
@@ -33,27 +28,6 @@ TEST(LinuxAdapters, ClockReadingsMoveTogether) {
     EXPECT_TRUE(local.month >= 1 && local.month <= 12);
     EXPECT_TRUE(local.day >= 1 && local.day <= 31);
     EXPECT_TRUE(local.millisecond >= 0 && local.millisecond <= 999);
-}
-
-TEST(LinuxAdapters, WorkersRunOnThreadsOfTheirOwn) {
-    LinuxThreads threads;
-    const auto caller = std::this_thread::get_id();
-    std::atomic<bool> ran{false};
-    std::thread::id ranOn;
-    auto worker = threads.StartJoinable([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ranOn = std::this_thread::get_id();
-        ran = true;
-    });
-    ASSERT_NE(worker, nullptr);
-    worker->Join();  // waits for the work
-    EXPECT_TRUE(ran);
-    EXPECT_NE(ranOn, caller);
-    worker->Join();  // a second join is harmless
-
-    std::promise<void> done;
-    ASSERT_TRUE(threads.StartDetached([&done] { done.set_value(); }));
-    EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
 }
 
 TEST(LinuxAdapters, ReplacedFilesAreWholeAndPrivateWhenAsked) {

@@ -1,16 +1,13 @@
-// The first Windows adapters under Wine: clock readings, workers, durable file replacement and
-// the per-user folder.
+// The first Windows adapters under Wine: clock readings, durable file replacement and the
+// per-user folder.
 #include <gtest/gtest.h>
 #include <windows.h>
 // after windows.h
 #include <aclapi.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
-#include <thread>
 
 #include "base/fs_path.h"
 #include "fakes/file_text.h"
@@ -19,7 +16,6 @@
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_folders.h"
 #include "platform/win32/win32_text.h"
-#include "platform/win32/win32_threads.h"
 
 namespace quillon::win32 {
 namespace {
@@ -45,27 +41,6 @@ TEST(Win32Adapters, ClockReadingsMoveTogether) {
     EXPECT_TRUE(local.day >= 1 && local.day <= 31);
     EXPECT_TRUE(local.hour >= 0 && local.hour <= 23);
     EXPECT_TRUE(local.millisecond >= 0 && local.millisecond <= 999);
-}
-
-TEST(Win32Adapters, WorkersRunOnThreadsOfTheirOwn) {
-    Win32Threads threads;
-    const auto caller = std::this_thread::get_id();
-    std::atomic<bool> ran{false};
-    std::thread::id ranOn;
-    auto worker = threads.StartJoinable([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ranOn = std::this_thread::get_id();
-        ran = true;
-    });
-    ASSERT_NE(worker, nullptr);
-    worker->Join();
-    EXPECT_TRUE(ran);
-    EXPECT_NE(ranOn, caller);
-    worker->Join();  // a second join is harmless
-
-    std::promise<void> done;
-    ASSERT_TRUE(threads.StartDetached([&done] { done.set_value(); }));
-    EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
 }
 
 // Whether the file's access list is protected from inheritance and admits one entry only.

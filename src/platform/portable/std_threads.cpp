@@ -1,10 +1,10 @@
-#include "platform/linux/linux_threads.h"
+#include "platform/portable/std_threads.h"
 
 #include <system_error>
 #include <thread>
 #include <utility>
 
-namespace quillon::lnx {
+namespace quillon {
 
 namespace {
 
@@ -29,7 +29,7 @@ private:
 
 }  // namespace
 
-bool LinuxThreads::StartDetached(std::function<void()> work) {
+bool StdThreads::StartDetached(std::function<void()> work) {
     try {
         std::thread(std::move(work)).detach();
         return true;
@@ -38,7 +38,7 @@ bool LinuxThreads::StartDetached(std::function<void()> work) {
     }
 }
 
-std::unique_ptr<Worker> LinuxThreads::StartJoinable(std::function<void()> work) {
+std::unique_ptr<Worker> StdThreads::StartJoinable(std::function<void()> work) {
     try {
         return std::make_unique<ThreadWorker>(std::thread(std::move(work)));
     } catch (const std::system_error&) {
@@ -46,4 +46,4 @@ std::unique_ptr<Worker> LinuxThreads::StartJoinable(std::function<void()> work) 
     }
 }
 
-}  // namespace quillon::lnx
+}  // namespace quillon
