@@ -1,7 +1,7 @@
 // Reading what the WLAN API hands back (interface lists, connection attributes, the channel
 // number, BSS lists with their information elements, the real-time connection quality) into the
-// Wlan port's records, kept apart from the calls so that unit tests and fuzzers reach it with
-// byte images built in the test. Pure functions over the system's bytes: every count, offset
+// Wlan port's records, kept apart from the calls so that unit tests reach it with byte images
+// built in the test. Pure functions over the system's bytes: every count, offset
 // and length is checked against the bytes given, whatever the structure says; any thread.
 //
 // The real-time connection quality (wlan_intf_opcode_realtime_connection_quality) is newer than
