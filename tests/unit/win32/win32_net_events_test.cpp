@@ -65,53 +65,37 @@ TEST(Win32NetEvents, HandsOnWhatThePlayedSystemDelivers) {
     PlayedSystem system;
     played = &system;
     Win32NetEvents events(kPlayedCalls);
+    std::vector<std::pair<NetChangeKind, NetChangeType>> seen;
+    const auto record = [&](NetChangeKind k, NetChangeType t) { seen.emplace_back(k, t); };
 
     system.initialInsideCall = true;
-    std::vector<std::pair<NetChangeKind, NetChangeType>> seen;
-    auto route = events.Subscribe(
-        NetChangeKind::Route, [&](NetChangeKind k, NetChangeType t) { seen.emplace_back(k, t); },
-        nullptr);
+    auto route = events.Subscribe(NetChangeKind::Route, record, nullptr);
     ASSERT_NE(route, nullptr);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0], std::make_pair(NetChangeKind::Route, NetChangeType::Initial));
-    system.routeCallback(system.context, nullptr, MibDeleteInstance);
-    system.routeCallback(system.context, nullptr, static_cast<MIB_NOTIFICATION_TYPE>(7));
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[1].second, NetChangeType::Delete);
-    EXPECT_EQ(static_cast<int>(seen[2].second), 7);  // the core names it "unknown"
-
     void* const routeContext = system.context;
-    auto iface = events.Subscribe(
-        NetChangeKind::Interface,
-        [&](NetChangeKind k, NetChangeType t) { seen.emplace_back(k, t); }, nullptr);
+    system.routeCallback(routeContext, nullptr, MibDeleteInstance);
+    auto iface = events.Subscribe(NetChangeKind::Interface, record, nullptr);
     ASSERT_NE(iface, nullptr);
-    EXPECT_NE(system.context, routeContext);
     system.interfaceCallback(system.context, nullptr, MibAddInstance);
-    ASSERT_EQ(seen.size(), 4u);
-    EXPECT_EQ(seen[3], std::make_pair(NetChangeKind::Interface, NetChangeType::Add));
+    const std::vector<std::pair<NetChangeKind, NetChangeType>> expected = {
+        {NetChangeKind::Route, NetChangeType::Initial},
+        {NetChangeKind::Route, NetChangeType::Delete},
+        {NetChangeKind::Interface, NetChangeType::Add}};
+    EXPECT_EQ(seen, expected);
 
     // After cancelling, a late call from the system reaches nobody.
     route.reset();
-    EXPECT_EQ(system.cancels.load(), 1);
+    iface.reset();
+    EXPECT_EQ(system.cancels.load(), 2);
     system.routeCallback(routeContext, nullptr, MibParameterNotification);
-    EXPECT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen.size(), 3u);
 
     // A refused registration passes the system's code on and leaves nothing registered.
     system.result = ERROR_NOT_SUPPORTED;
     uint32_t error = 0;
-    bool called = false;
-    EXPECT_EQ(
-        events.Subscribe(
-            NetChangeKind::Route, [&](NetChangeKind, NetChangeType) { called = true; }, &error),
-        nullptr);
+    EXPECT_EQ(events.Subscribe(NetChangeKind::Route, record, &error), nullptr);
     EXPECT_EQ(error, static_cast<uint32_t>(ERROR_NOT_SUPPORTED));
     system.routeCallback(system.context, nullptr, MibParameterNotification);
-    EXPECT_FALSE(called);
-    error = 0;
-    EXPECT_EQ(events.Subscribe(NetChangeKind::Route, nullptr, &error), nullptr);
-    EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
-    iface.reset();
-    EXPECT_EQ(system.cancels.load(), 2);
+    EXPECT_EQ(seen.size(), 3u);
     played = nullptr;
 }
 
@@ -173,52 +157,26 @@ TEST(Win32NetEvents, CancellationWaitsForCallbacksAndStopsThem) {
     played = nullptr;
 }
 
-// Under Wine the registrations are accepted or refused with a code; what is delivered is
-// recorded, and whatever it is stops when the subscription goes, from any thread.
+// Under Wine both calls are stubs that accept and never call back; whatever a system does,
+// a registration is accepted or refused with a code and ends cleanly from another thread.
 TEST(Win32NetEvents, RealRegistrationsRegisterAndCancelCleanly) {
     Win32NetEvents events;
     for (const NetChangeKind kind : {NetChangeKind::Route, NetChangeKind::Interface}) {
-        std::atomic<int> initial{0};
-        std::atomic<int> total{0};
+        std::atomic<int> calls{0};
         uint32_t error = 0;
         auto subscription = events.Subscribe(
-            kind,
-            [&](NetChangeKind seen, NetChangeType type) {
-                EXPECT_EQ(seen, kind);
-                if (type == NetChangeType::Initial) ++initial;
-                ++total;
-            },
-            &error);
+            kind, [&](NetChangeKind, NetChangeType) { ++calls; }, &error);
         if (!subscription) {
             EXPECT_NE(error, 0u) << "a refusal carries the system's code";
             continue;
         }
-        std::this_thread::sleep_for(200ms);
-        EXPECT_LE(initial.load(), 1);
-        RecordProperty(kind == NetChangeKind::Route ? "routeInitial" : "interfaceInitial",
-                       initial.load());
-        std::thread([&subscription] { subscription.reset(); }).join();
-        const int after = total.load();
         std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(total.load(), after);
+        EXPECT_LE(calls.load(), 1) << "no more than the initial notification";
+        std::thread([&subscription] { subscription.reset(); }).join();
+        const int after = calls.load();
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(calls.load(), after);
     }
-
-    // Registering and cancelling from several threads at once.
-    std::vector<std::thread> threads;
-    std::atomic<int> refused{0};
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&events, &refused, t] {
-            for (int i = 0; i < 10; ++i) {
-                uint32_t error = 0;
-                auto s = events.Subscribe(
-                    (t + i) % 2 == 0 ? NetChangeKind::Route : NetChangeKind::Interface,
-                    [](NetChangeKind, NetChangeType) {}, &error);
-                if (!s) ++refused;
-            }
-        });
-    }
-    for (std::thread& t : threads) t.join();
-    SUCCEED() << refused.load() << " of 40 registrations refused";
 }
 
 }  // namespace
