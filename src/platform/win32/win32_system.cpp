@@ -147,7 +147,8 @@ MessageBoxResult Win32System::ShowMessageBox(const std::string& text, const std:
     const UINT style = (kind == MessageBoxKind::Error ? MB_ICONERROR : MB_ICONINFORMATION) |
                        (buttons == MessageBoxButtons::OkCancel ? MB_OKCANCEL : MB_OK);
     const int answer = MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), style);
-    return answer == IDCANCEL ? MessageBoxResult::Cancel : MessageBoxResult::Ok;
+    // A box the system could not show (no desktop) was agreed to by nobody.
+    return answer == IDOK ? MessageBoxResult::Ok : MessageBoxResult::Cancel;
 }
 
 }  // namespace quillon::win32

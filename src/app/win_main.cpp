@@ -1,0 +1,115 @@
+// Entry point of quillon.exe, the Windows application. It builds the Platform from the Win32
+// adapters and the Win32 shell and runs the application on this thread, which becomes the UI
+// thread. The command line knows "--minimized" (anywhere in it, as the startup entry passes it)
+// and "--data-dir DIR", which keeps every file of the run in DIR instead of
+// %LOCALAPPDATA%\Quillon (portable use, tests).
+// Winsock's header before windows.h, which would otherwise bring the old one.
+#include <winsock2.h>
+#include <windows.h>
+// after windows.h
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "app/application.h"
+#include "base/fs_path.h"
+#include "platform/platform.h"
+#include "platform/portable/std_threads.h"
+#include "platform/win32/win32_capture.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_dns.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_icmp.h"
+#include "platform/win32/win32_net_events.h"
+#include "platform/win32/win32_net_info.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_secrets.h"
+#include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_sockets.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_text.h"
+#include "platform/win32/win32_wlan.h"
+#include "ui/webview_host.h"
+
+namespace {
+
+struct WindowsOptions {
+    bool minimized = false;
+    std::string dataDir;
+};
+
+WindowsOptions ReadCommandLine() {
+    WindowsOptions options;
+    const wchar_t* line = GetCommandLineW();
+    options.minimized = std::wstring(line).find(L"--minimized") != std::wstring::npos;
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(line, &count);
+    if (words == nullptr) return options;
+    for (int i = 1; i + 1 < count; ++i) {
+        if (std::wstring(words[i]) == L"--data-dir")
+            options.dataDir = quillon::win32::Narrow(words[i + 1]);
+    }
+    LocalFree(words);
+    return options;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    using namespace quillon;
+    const WindowsOptions options = ReadCommandLine();
+
+    win32::Win32Clock clock;
+    StdThreads threads;
+    win32::Win32System system(win32::Win32SystemOptions{options.dataDir});
+    win32::Win32Icmp icmp;
+    win32::Win32NetInfo netInfo;
+    win32::Win32NetEvents netEvents;
+    win32::Win32Dns dns;
+    win32::Win32Sockets sockets;
+    win32::Win32Files files;
+    win32::Win32Settings settings;
+    win32::Win32Secrets secrets;
+    win32::Win32Autostart autostart;
+    // The WLAN service when the computer has one: the WiFi link card.
+    win32::Win32Wlan wlan;
+    // Npcap when installed: the wired switch's name and port (LLDP).
+    win32::Win32Capture capture;
+
+    win32::Win32ShellOptions shellOptions;
+    shellOptions.instance = instance;
+    shellOptions.uiFolder = UiFolder(system);
+    const std::string data = system.AppFolderPath(AppFolder::Data);
+    if (!data.empty()) shellOptions.webViewDataFolder = data + kPathSeparator + "WebView2";
+    shellOptions.darkTheme = system.PrefersDarkTheme();
+    win32::Win32Shell shell(shellOptions);
+
+    Platform platform;
+    platform.clock = &clock;
+    platform.threads = &threads;
+    platform.system = &system;
+    platform.icmp = &icmp;
+    platform.netInfo = &netInfo;
+    platform.netEvents = &netEvents;
+    platform.wlan = &wlan;
+    platform.capture = &capture;
+    platform.dns = &dns;
+    platform.sockets = &sockets;
+    platform.files = &files;
+    platform.settings = &settings;
+    platform.secrets = &secrets;
+    platform.autostart = &autostart;
+    platform.shell = &shell;
+
+    ApplicationOptions appOptions;
+    appOptions.startMinimized = options.minimized;
+    Application app(platform, std::move(appOptions));
+    const int exitCode = app.Run();
+    if (app.WorkersLeftRunning()) {
+        // A worker still uses the adapters: end without destroying them.
+        std::_Exit(exitCode);
+    }
+    return exitCode;
+}
