@@ -1,0 +1,79 @@
+// What the WinHTTP tests share: Winsock started for their servers, loopback listeners, a
+// session and a GET exchange made the same way, and the order the phases of a request on a new
+// connection must come in.
+#pragma once
+
+#include <gtest/gtest.h>
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// clang-format on
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/win32/win32_http.h"
+
+namespace quillon::win32::testing {
+
+struct Winsock {
+    Winsock() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~Winsock() { WSACleanup(); }
+};
+
+// A TCP socket bound to a free port on 127.0.0.1, listening.
+inline SOCKET Listener(uint16_t* port) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof(self);
+    bind(s, reinterpret_cast<sockaddr*>(&self), sizeof(self));
+    getsockname(s, reinterpret_cast<sockaddr*>(&self), &size);
+    listen(s, 16);
+    *port = ntohs(self.sin_port);
+    return s;
+}
+
+inline std::unique_ptr<HttpSession> Open(Win32Http& http) {
+    uint32_t error = 1;
+    auto session = http.OpenSession("QuillonTest/1.0", &error);
+    EXPECT_NE(session, nullptr);
+    EXPECT_EQ(error, 0u);
+    return session;
+}
+
+inline HttpExchange Get(const std::string& url, uint32_t timeoutMs = 5000) {
+    HttpExchange exchange;
+    exchange.url = url;
+    exchange.timeoutMs = timeoutMs;
+    return exchange;
+}
+
+inline std::string HeaderValue(const HttpHeaders& headers, const std::string& name) {
+    for (const auto& [key, value] : headers) {
+        if (key == name) return value;
+    }
+    return "<none>";
+}
+
+// The phases of a request on a new connection come in their order.
+inline void ExpectOrderedPhases(const HttpPhaseTimings& t, bool tls) {
+    EXPECT_GT(t.connectedMs, 0);
+    EXPECT_LE(t.nameResolvedMs, t.connectedMs);
+    if (tls) {
+        EXPECT_GE(t.tlsDoneMs, t.connectedMs);
+        EXPECT_LE(t.tlsDoneMs, t.requestSentMs);
+    } else {
+        EXPECT_EQ(t.tlsDoneMs, 0);
+    }
+    EXPECT_LE(t.connectedMs, t.requestSentMs);
+    EXPECT_LT(t.requestSentMs, t.firstByteMs);
+    EXPECT_LE(t.firstByteMs, t.totalMs);
+}
+
+}  // namespace quillon::win32::testing
