@@ -5,6 +5,7 @@
 // %LOCALAPPDATA%\Quillon (portable use, tests).
 // Winsock's header before windows.h, which would otherwise bring the old one.
 #include <winsock2.h>
+// after winsock2.h
 #include <windows.h>
 // after windows.h
 #include <shellapi.h>
@@ -21,6 +22,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_dns.h"
 #include "platform/win32/win32_files.h"
+#include "platform/win32/win32_http.h"
 #include "platform/win32/win32_icmp.h"
 #include "platform/win32/win32_net_events.h"
 #include "platform/win32/win32_net_info.h"
@@ -70,6 +72,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::Win32Dns dns;
     win32::Win32Sockets sockets;
     win32::Win32Files files;
+    win32::Win32Http http;
     win32::Win32Settings settings;
     win32::Win32Secrets secrets;
     win32::Win32Autostart autostart;
@@ -98,6 +101,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     platform.dns = &dns;
     platform.sockets = &sockets;
     platform.files = &files;
+    platform.http = &http;
     platform.settings = &settings;
     platform.secrets = &secrets;
     platform.autostart = &autostart;

@@ -17,9 +17,7 @@
 namespace quillon::sim {
 namespace {
 
-const std::filesystem::path kWorlds =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scenario" /
-    "worlds";
+const std::filesystem::path kWorlds = QUILLON_SCENARIO_DIR;
 
 std::string World(const char* file) {
     return (kWorlds / file).string();

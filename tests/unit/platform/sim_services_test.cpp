@@ -328,9 +328,7 @@ TEST(SimServices, ProbesFromSeveralThreadsAtOnce) {
 }
 
 TEST(SimServices, ShippedWorldsShowServices) {
-    const std::filesystem::path worlds =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scenario" /
-        "worlds";
+    const std::filesystem::path worlds = QUILLON_SCENARIO_DIR;
     const ScenarioLoad home = LoadScenarioFile((worlds / "healthy_home.json").string());
     ASSERT_TRUE(home.ok) << home.error;
     Net healthy(home.world);

@@ -33,8 +33,8 @@ TEST(QuillonExe, WithoutTheWebViewRuntimeItSaysSoAndEndsBeforeAnythingStarts) {
     const std::filesystem::path program = ProgramBesideTests();
     ASSERT_TRUE(std::filesystem::exists(program)) << program.string();
     test::TempDir data;
-    std::wstring command = L"\"" + program.wstring() + L"\" --minimized --data-dir \"" +
-                           data.path().wstring() + L"\"";
+    std::wstring command =
+        L"\"" + program.wstring() + L"\" --minimized --data-dir \"" + data.path().wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
