@@ -9,10 +9,10 @@
 
 #include "discovery/lldp_frame.h"
 #include "discovery/lldp_listener.h"
+#include "platform/portable/std_threads.h"
 #include "platform/win32/win32_capture.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_text.h"
-#include "platform/win32/win32_threads.h"
 
 namespace quillon::win32 {
 namespace {
@@ -151,7 +151,7 @@ TEST(Win32Capture, ReadsThroughTheLibraryAndGivesEverythingBack) {
 // opens it through the library and keeps the advertisement read there.
 TEST(Win32Capture, TheLldpListenerHearsTheLibrarysFrame) {
     Win32Clock clock;
-    Win32Threads threads;
+    StdThreads threads;
     Win32Capture capture({FakeWpcapPath()});
     LldpListener listener(LldpPorts{clock, threads, &capture});
     listener.Start("Loopback", "127.0.0.1");
