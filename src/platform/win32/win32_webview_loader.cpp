@@ -176,7 +176,7 @@ HRESULT CreateEnvironmentFromEngine(
     if (engine.empty()) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     // Without the loader nothing chooses a default data folder: the caller gives one.
     if (userDataFolder.empty()) return E_INVALIDARG;
-    // Never freed: the environment's callbacks run code of the engine.
+    // Once it is called, never freed: the environment's callbacks run code of the engine.
     const HMODULE module = LoadByFullPath(engine);
     if (module == nullptr) {
         const DWORD error = GetLastError();
@@ -186,7 +186,10 @@ HRESULT CreateEnvironmentFromEngine(
     }
     const auto create = Export<CreateWebViewEnvironmentWithOptionsInternalFn>(
         module, "CreateWebViewEnvironmentWithOptionsInternal");
-    if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    if (create == nullptr) {
+        FreeLibrary(module);  // no engine: nothing of it can run later
+        return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    }
     const std::wstring folder = Wide(userDataFolder);
     return create(true, kInstalledRuntime, folder.c_str(), nullptr, handler);
 }

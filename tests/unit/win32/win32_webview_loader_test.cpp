@@ -149,9 +149,11 @@ TEST(Win32WebViewRuntime, TheEngineIsStartedWithTheDataFolder) {
               HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
     EXPECT_TRUE(FAILED(CreateEnvironmentFromEngine(
         (folder.path() / L"missing\\EmbeddedBrowserWebView.dll").wstring(), dataFolder, &handler)));
-    // A library that is no engine.
+    // A library that is no engine: refused and given back.
     EXPECT_EQ(CreateEnvironmentFromEngine(BesideProgram(L"fake_wpcap.dll"), dataFolder, &handler),
               HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(GetModuleHandleW(L"fake_wpcap.dll"), nullptr)
+        << "a library that is no engine is kept";
     EXPECT_EQ(handler.results.size(), 1u);
 }
 
