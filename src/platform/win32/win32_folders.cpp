@@ -10,8 +10,9 @@
 namespace quillon::win32 {
 
 std::string KnownFolderPath(KnownFolder which) {
-    const KNOWNFOLDERID& id =
-        which == KnownFolder::Downloads ? FOLDERID_Downloads : FOLDERID_LocalAppData;
+    const KNOWNFOLDERID& id = which == KnownFolder::Downloads         ? FOLDERID_Downloads
+                              : which == KnownFolder::ProgramFilesX86 ? FOLDERID_ProgramFilesX86
+                                                                      : FOLDERID_LocalAppData;
     wchar_t* path = nullptr;
     // The folder is given even when it does not exist yet (KF_FLAG_DONT_VERIFY): Downloads may
     // have been removed, and the caller reports that on its own.

@@ -9,10 +9,10 @@
 
 #include "discovery/lldp_frame.h"
 #include "discovery/lldp_listener.h"
+#include "platform/portable/std_threads.h"
 #include "platform/win32/win32_capture.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_text.h"
-#include "platform/portable/std_threads.h"
 
 namespace quillon::win32 {
 namespace {
