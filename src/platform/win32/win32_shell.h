@@ -24,7 +24,8 @@ class Win32WebView;
 struct Win32ShellOptions {
     HINSTANCE instance = nullptr;   // the executable: its icon (resource 1) and the window class
     std::string uiFolder;           // the page's files
-    std::string webViewDataFolder;  // the web view's own storage; empty: the runtime's default
+    // The web view's own storage (%LOCALAPPDATA%\Quillon\WebView2 as the entry point gives it).
+    std::string webViewDataFolder;
     bool darkTheme = false;         // the desktop's apps are dark: so is the window's frame
     // Tests of the window alone: a message-only window (no screen needed), without a page.
     bool windowOnly = false;
