@@ -3,13 +3,6 @@
 // thread. The command line knows "--minimized" (anywhere in it, as the startup entry passes it)
 // and "--data-dir DIR", which keeps every file of the run in DIR instead of
 // %LOCALAPPDATA%\Quillon (portable use, tests).
-// Winsock's header before windows.h, which would otherwise bring the old one.
-#include <winsock2.h>
-// after winsock2.h
-#include <windows.h>
-// after windows.h
-#include <shellapi.h>
-
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -20,6 +13,7 @@
 #include "platform/portable/std_threads.h"
 #include "platform/win32/win32_capture.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_command_line.h"
 #include "platform/win32/win32_dns.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_http.h"
@@ -31,37 +25,13 @@
 #include "platform/win32/win32_shell.h"
 #include "platform/win32/win32_sockets.h"
 #include "platform/win32/win32_system.h"
-#include "platform/win32/win32_text.h"
 #include "platform/win32/win32_wlan.h"
 #include "ui/webview_host.h"
 
-namespace {
-
-struct WindowsOptions {
-    bool minimized = false;
-    std::string dataDir;
-};
-
-WindowsOptions ReadCommandLine() {
-    WindowsOptions options;
-    const wchar_t* line = GetCommandLineW();
-    options.minimized = std::wstring(line).find(L"--minimized") != std::wstring::npos;
-    int count = 0;
-    wchar_t** words = CommandLineToArgvW(line, &count);
-    if (words == nullptr) return options;
-    for (int i = 1; i + 1 < count; ++i) {
-        if (std::wstring(words[i]) == L"--data-dir")
-            options.dataDir = quillon::win32::Narrow(words[i + 1]);
-    }
-    LocalFree(words);
-    return options;
-}
-
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+// The GUI program's entry: MinGW's start-up code calls main in a windowed program too.
+int main() {
     using namespace quillon;
-    const WindowsOptions options = ReadCommandLine();
+    const win32::WindowsCommandLine options = win32::ReadWindowsCommandLine();
 
     win32::Win32Clock clock;
     StdThreads threads;
@@ -82,7 +52,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     win32::Win32Capture capture;
 
     win32::Win32ShellOptions shellOptions;
-    shellOptions.instance = instance;
     shellOptions.uiFolder = UiFolder(system);
     const std::string data = system.AppFolderPath(AppFolder::Data);
     if (!data.empty()) shellOptions.webViewDataFolder = data + kPathSeparator + "WebView2";

@@ -35,7 +35,9 @@ void ShowError(const wchar_t* text) {
 
 }  // namespace
 
-Win32Shell::Win32Shell(Win32ShellOptions options) : options_(std::move(options)) {}
+Win32Shell::Win32Shell(Win32ShellOptions options) : options_(std::move(options)) {
+    if (options_.instance == nullptr) options_.instance = GetModuleHandleW(nullptr);
+}
 
 Win32Shell::~Win32Shell() = default;
 

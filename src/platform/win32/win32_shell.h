@@ -22,11 +22,12 @@ class Win32Tray;
 class Win32WebView;
 
 struct Win32ShellOptions {
-    HINSTANCE instance = nullptr;   // the executable: its icon (resource 1) and the window class
-    std::string uiFolder;           // the page's files
+    // The executable: its icon (resource 1) and the window class; null: this process's own.
+    HINSTANCE instance = nullptr;
+    std::string uiFolder;  // the page's files
     // The web view's own storage (%LOCALAPPDATA%\Quillon\WebView2 as the entry point gives it).
     std::string webViewDataFolder;
-    bool darkTheme = false;         // the desktop's apps are dark: so is the window's frame
+    bool darkTheme = false;  // the desktop's apps are dark: so is the window's frame
     // Tests of the window alone: a message-only window (no screen needed), without a page.
     bool windowOnly = false;
 };
