@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/header_lines.h"
 #include "platform/linux/linux_http_results.h"
 
 namespace quillon::lnx {

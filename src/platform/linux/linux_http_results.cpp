@@ -38,13 +38,6 @@ double Ms(int64_t microseconds) {
     return microseconds > 0 ? static_cast<double>(microseconds) / 1000.0 : 0.0;
 }
 
-std::string_view Trim(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && space(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 }  // namespace
 
 uint32_t HttpErrorFromCurl(int curlCode, long verifyResult, bool afterRedirect) {
@@ -128,23 +121,6 @@ HttpPhaseTimings LastRequestTimings(const CurlPhaseTimes& sums, const CurlPhaseT
     t.firstByteMs = Ms(sums.startTransfer - beforeLast.startTransfer);
     t.totalMs = Ms(totalUs - redirectUs);
     return t;
-}
-
-void AddHeaderLine(std::string_view line, HttpHeaders& headers) {
-    if (line.rfind("HTTP/", 0) == 0) return;
-    if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-        const std::string_view more = Trim(line);
-        if (!headers.empty() && !more.empty()) {
-            std::string& value = headers.back().second;
-            if (!value.empty()) value += ' ';
-            value.append(more);
-        }
-        return;
-    }
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0) return;
-    headers.emplace_back(std::string(Trim(line.substr(0, colon))),
-                         std::string(Trim(line.substr(colon + 1))));
 }
 
 }  // namespace quillon::lnx

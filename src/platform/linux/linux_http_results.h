@@ -45,8 +45,4 @@ struct CurlPhaseTimes {
 HttpPhaseTimings LastRequestTimings(const CurlPhaseTimes& sums, const CurlPhaseTimes& beforeLast,
                                     int64_t totalUs, int64_t redirectUs);
 
-// Adds one received header line ("Name: value\r\n") to headers, with the value trimmed; a
-// folded continuation line extends the previous value. Status and blank lines add nothing.
-void AddHeaderLine(std::string_view line, HttpHeaders& headers);
-
 }  // namespace quillon::lnx

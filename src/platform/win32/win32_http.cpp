@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/header_lines.h"
 #include "base/url.h"
 #include "platform/win32/win32_http_results.h"
 #include "platform/win32/win32_text.h"

@@ -32,13 +32,6 @@ bool IsCertificateError(uint32_t error) {
     return false;
 }
 
-std::string_view Trim(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && space(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 double MsBetween(int64_t from, int64_t to, int64_t ticksPerSecond) {
     if (to <= from || ticksPerSecond <= 0) return 0;
     // Whole microseconds first, so both adapters report the same resolution.
@@ -159,30 +152,6 @@ HttpPhaseTimings PhaseTimingsOf(const std::vector<WinHttpStamp>& stamps, int64_t
     t.firstByteMs = ms(at(WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED));
     t.totalMs = MsBetween(lastStart, endTicks, ticksPerSecond);
     return t;
-}
-
-HttpHeaders HeadersOfBlock(std::string_view block) {
-    HttpHeaders headers;
-    while (!block.empty()) {
-        const size_t end = block.find('\n');
-        const std::string_view line = block.substr(0, end);
-        block.remove_prefix(end == std::string_view::npos ? block.size() : end + 1);
-        if (line.rfind("HTTP/", 0) == 0) continue;
-        if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-            const std::string_view more = Trim(line);
-            if (!headers.empty() && !more.empty()) {
-                std::string& value = headers.back().second;
-                if (!value.empty()) value += ' ';
-                value.append(more);
-            }
-            continue;
-        }
-        const size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) continue;
-        headers.emplace_back(std::string(Trim(line.substr(0, colon))),
-                             std::string(Trim(line.substr(colon + 1))));
-    }
-    return headers;
 }
 
 int64_t UnixSecondsOf(const FILETIME& time) {

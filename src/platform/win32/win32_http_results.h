@@ -53,11 +53,6 @@ struct WinHttpStamp {
 HttpPhaseTimings PhaseTimingsOf(const std::vector<WinHttpStamp>& stamps, int64_t startTicks,
                                 int64_t endTicks, int64_t ticksPerSecond, bool secure);
 
-// The header pairs of a raw header block (WINHTTP_QUERY_RAW_HEADERS_CRLF: status line, header
-// lines, blank line) with names and values trimmed, in order; a folded line continues the
-// previous value. Lines without a colon add nothing.
-HttpHeaders HeadersOfBlock(std::string_view block);
-
 // Seconds since 1970 of a Windows file time (100 ns units since 1601).
 int64_t UnixSecondsOf(const FILETIME& time);
 

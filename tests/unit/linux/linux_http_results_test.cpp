@@ -60,19 +60,5 @@ TEST(LinuxHttpResults, CurlAndCertificateResultsBecomeThePortsErrors) {
     EXPECT_EQ(TlsProtocolName(DTLS1_2_VERSION), "");
 }
 
-TEST(LinuxHttpResults, HeaderLinesBecomeTrimmedPairsInOrder) {
-    HttpHeaders headers;
-    for (const char* line :
-         {"HTTP/1.1 200 OK\r\n", "Content-Type:  text/plain \r\n", "X-Long: first\r\n",
-          "\t second\r\n", "Set-Cookie: a=1\r\n", "Set-Cookie: b=2\r\n", "no colon\r\n", "\r\n"}) {
-        AddHeaderLine(line, headers);
-    }
-    const HttpHeaders expected = {{"Content-Type", "text/plain"},
-                                  {"X-Long", "first second"},
-                                  {"Set-Cookie", "a=1"},
-                                  {"Set-Cookie", "b=2"}};
-    EXPECT_EQ(headers, expected);
-}
-
 }  // namespace
 }  // namespace quillon::lnx

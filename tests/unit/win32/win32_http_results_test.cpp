@@ -1,6 +1,6 @@
 // What WinHTTP hands back, turned into the Http port's values: error numbers, phase timings
-// from recorded notification stamps, a raw header block, protocol names, and a certificate made
-// once with the openssl tool, pasted here as DER bytes.
+// from recorded notification stamps, protocol names, and a certificate made once with the
+// openssl tool, pasted here as DER bytes.
 #include "platform/win32/win32_http_results.h"
 
 #include <gtest/gtest.h>
@@ -103,19 +103,6 @@ TEST(Win32HttpResults, StampsBecomePhasesOfTheLastRequest) {
     EXPECT_EQ(t.connectedMs, 0);
     EXPECT_EQ(t.requestSentMs, 0);
     EXPECT_EQ(t.totalMs, 1.234);
-}
-
-TEST(Win32HttpResults, RawHeaderBlockBecomesTrimmedPairsInOrder) {
-    const HttpHeaders headers = HeadersOfBlock(
-        "HTTP/1.1 200 OK\r\nContent-Type:  text/plain \r\nX-Long: first\r\n\t second\r\n"
-        "Set-Cookie: a=1\r\nSet-Cookie: b=2\r\nno colon\r\n: no name\r\nEmpty:\r\n\r\n");
-    const HttpHeaders expected = {{"Content-Type", "text/plain"},
-                                  {"X-Long", "first second"},
-                                  {"Set-Cookie", "a=1"},
-                                  {"Set-Cookie", "b=2"},
-                                  {"Empty", ""}};
-    EXPECT_EQ(headers, expected);
-    EXPECT_TRUE(HeadersOfBlock("").empty());
 }
 
 // Subject "CN=paste.quillon.test, O=Quillon Paste Org", issuer "O=Quillon Paste CA" (no common
