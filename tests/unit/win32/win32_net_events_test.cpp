@@ -150,7 +150,8 @@ TEST(Win32NetEvents, CancellationWaitsForCallbacksAndStopsThem) {
     stopSystem = true;
     for (std::thread& t : systemThreads) t.join();
 
-    EXPECT_GT(before, 1);
+    // Whether the other threads got a call in while the first was held depends on the
+    // scheduler; what counts is that none arrives once the subscription is gone.
     EXPECT_EQ(calls.load(), before);
     EXPECT_EQ(callsAfterGone.load(), 0);
     EXPECT_EQ(system.cancels.load(), 1);
