@@ -4,7 +4,9 @@
 // and "--data-dir DIR", which keeps every file of the run in DIR instead of
 // %LOCALAPPDATA%\Quillon (portable use, tests).
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "app/application.h"
@@ -80,6 +82,15 @@ int main() {
     appOptions.startMinimized = options.minimized;
     Application app(platform, std::move(appOptions));
     const int exitCode = app.Run();
+    // A windowed program has nowhere to print: a missing page, the one start-up failure nothing
+    // else has told the person about, gets a message box.
+    const std::string page = shellOptions.uiFolder + kPathSeparator + "index.html";
+    std::error_code ec;
+    if (exitCode == 1 && !std::filesystem::is_regular_file(FsPath(page), ec)) {
+        system.ShowMessageBox("Quillon cannot start: its user interface is missing (" + page +
+                                  " not found).\n\nUnpack the whole Quillon folder again.",
+                              "Quillon", MessageBoxKind::Error, MessageBoxButtons::Ok);
+    }
     if (app.WorkersLeftRunning()) {
         // A worker still uses the adapters: end without destroying them.
         std::_Exit(exitCode);
