@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "platform/win32/win32_net_info.h"
 #include "platform/win32/win32_net_parse.h"
 #include "platform/win32/win32_text.h"
 
@@ -169,18 +170,10 @@ bool Win32Capture::ListDevices(std::vector<CaptureDevice>& out, std::string* err
         if (error) *error = "capture library not loaded";
         return false;
     }
-    // Multicast and DNS server addresses are of no use here; one retry when the list outgrew
-    // the first buffer.
-    const ULONG flags = GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-    ULONG size = 15000;
-    std::vector<uint64_t> buffer;  // 8-byte aligned, as the records need
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 2 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.assign(size / sizeof(uint64_t) + 1, 0);
-        result =
-            GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
-                                 reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
+    // Multicast and DNS server addresses are of no use here.
+    std::vector<uint64_t> buffer;
+    const ULONG result =
+        ReadAdapterRecords(GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER, buffer);
     if (result == ERROR_NO_DATA) return true;
     if (result != NO_ERROR) {
         if (error) *error = "GetAdaptersAddresses failed: " + std::to_string(result);

@@ -20,19 +20,24 @@ struct MibTable {
 
 }  // namespace
 
+unsigned long ReadAdapterRecords(unsigned long flags, std::vector<uint64_t>& records) {
+    // The list may grow between the size query and the read: try again with what it now needs.
+    ULONG size = 16 * 1024;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        records.assign(size / sizeof(uint64_t) + 1, 0);
+        result =
+            GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
+                                 reinterpret_cast<IP_ADAPTER_ADDRESSES*>(records.data()), &size);
+    }
+    return result;
+}
+
 bool Win32NetInfo::ListAdapters(std::vector<NetAdapter>& out) {
     const ULONG flags = GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST |
                         GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-    // The list may grow between the size query and the read: try again with what it now needs.
-    ULONG size = 16 * 1024;
-    std::vector<uint64_t> buffer;  // 8-byte aligned, as the records need
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.assign(size / sizeof(uint64_t) + 1, 0);
-        result =
-            GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
-                                 reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
+    std::vector<uint64_t> buffer;
+    const ULONG result = ReadAdapterRecords(flags, buffer);
     if (result == ERROR_NO_DATA) {
         out.clear();
         return true;

@@ -5,9 +5,17 @@
 // Stateless; any thread may call.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/net_info.h"
 
 namespace quillon::win32 {
+
+// The system's adapter records (GetAdaptersAddresses with `flags`) in `records`, 8-byte aligned
+// as they need, read again while the list outgrows the buffer. The system's answer: NO_ERROR,
+// ERROR_NO_DATA when there are no adapters, or why it failed.
+unsigned long ReadAdapterRecords(unsigned long flags, std::vector<uint64_t>& records);
 
 class Win32NetInfo final : public NetInfo {
 public:
