@@ -254,7 +254,8 @@ describe('the page in a browser', { concurrency: 2 }, () => {
       await page.click('#tab-history');
       await until('the WiFi trouble in the history',
         async () => /WiFi Connection Issue/.test((await page.textContent('.history-verdicts').catch(() => '')) ?? ''), 30_000);
-      assert.ok(await page.$('.history-charts .uplot'), 'the per-hop charts are drawn');
+      // The charts are drawn a frame after the list they follow.
+      await page.waitForSelector('.history-charts .uplot', { timeout: 10_000 });
       await page.screenshot({ path: path.join(out, 'history.png'), fullPage: true });
 
       await page.click('text=Export CSV');
