@@ -409,9 +409,12 @@ void Application::StopDiscoveryWorkers() {
         LeaveRunning("Gateway recognition", std::move(gatewayRecognizer_));
     }
     gatewayRecognizer_.reset();
-    // The monitor writes no more records once the loop has ended.
-    monitor_->SetArchive(nullptr);
-    archive_->Shutdown();
+    // The monitor writes no more records once the loop has ended. An archive it no longer has
+    // was closed when the desktop session ended.
+    if (monitor_->Archive() != nullptr) {
+        monitor_->SetArchive(nullptr);
+        archive_->Shutdown();
+    }
     if (monitor_->Stop(workerStopBound_)) {
         monitor_.reset();
         return;

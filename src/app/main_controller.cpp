@@ -320,4 +320,14 @@ void MainController::OnDestroy() {
     ports_.shell.Quit(0);
 }
 
+// The last minute of echoes waits in memory: it goes to disk, with the mark that nothing was
+// watched from here on, as at exit. Measuring goes on unrecorded for the moments left.
+void MainController::OnSessionEnd() {
+    LogWrite(Info, "Session ending - archive written");
+    if (PingArchive* archive = monitor_.Archive()) {
+        monitor_.SetArchive(nullptr);
+        archive->Shutdown();
+    }
+}
+
 }  // namespace quillon

@@ -61,6 +61,7 @@ public:
     void OnPosted(uint32_t message) override;
     void OnResize(int width, int height) override;
     void OnDestroy() override;
+    void OnSessionEnd() override;
     void OnPageReady() override;
     void OnPageGone() override;
     void OnPageArrived() override;

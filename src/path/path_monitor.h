@@ -101,6 +101,7 @@ public:
     // Every regular echo and every change of the verdict goes to the archive from now on; null
     // stops it. UI thread; the archive must outlive the monitor or be taken away first.
     void SetArchive(PingArchive* archive) { archive_ = archive; }
+    PingArchive* Archive() const { return archive_; }
 
     NodeRegistry& Registry() { return registry_; }
     CurrentPath& Path() { return currentPath_; }

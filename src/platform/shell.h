@@ -34,6 +34,9 @@ public:
     virtual void OnPosted(uint32_t message) = 0;  // something PostToSelf sent
     virtual void OnResize(int width, int height) = 0;
     virtual void OnDestroy() = 0;  // the window is going; tear down
+    // The desktop session is ending (log-off, shutdown) and the process may be ended as soon
+    // as this returns, without OnDestroy: what must not be lost is written now.
+    virtual void OnSessionEnd() {}
     // Ready comes before StartPage: a web view once it exists, the headless bridge while a
     // page is connected. The core loads the start page at the first OnPageReady.
     virtual void OnPageReady() = 0;  // the page can receive posts

@@ -31,7 +31,7 @@ public:
     std::function<void(FakeShell&)> whileRunning;
     bool failCreate = false;
     bool runtimeAvailable = true;  // the page's browser engine is installed
-    std::string startFailure;  // what StartFailure says after a failed Run
+    std::string startFailure;      // what StartFailure says after a failed Run
 
     // Controller tests attach without a loop.
     void Attach(ShellListener& listener, bool startHidden) {
@@ -145,6 +145,7 @@ public:
         DeliverPosted();
     }
     void PageReady() { listener_->OnPageReady(); }
+    void SessionEnds() { listener_->OnSessionEnd(); }
     void PageArrived() { listener_->OnPageArrived(); }
     void PageGone() { listener_->OnPageGone(); }
     void PageSays(const std::string& text) {

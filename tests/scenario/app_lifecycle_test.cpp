@@ -2,9 +2,11 @@
 // the log, the fatal start-up failures, and shutdown while a discovery worker is mid-trace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "app/application.h"
@@ -125,6 +127,42 @@ TEST(Application, StartsAndShutsDownInOrder) {
     EXPECT_EQ(rig.log.Count("[INFO] Loading UI from: https://quillon.local/index.html\r\n"), 1);
     EXPECT_FALSE(app.WorkersLeftRunning());
     EXPECT_EQ(app.Monitor(), nullptr);
+}
+
+// Everything in the archive's files, in the order of their names.
+std::string ArchiveText(const std::string& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry);
+    std::sort(files.begin(), files.end());
+    std::string text;
+    for (const auto& file : files) {
+        std::ifstream in(file);
+        text.append(std::istreambuf_iterator<char>(in), {});
+    }
+    return text;
+}
+
+TEST(Application, TheEchoesWaitingInMemoryAreWrittenWhenTheSessionEnds) {
+    AppRig rig;
+    const std::string data = rig.system.Root() + Native("/Data");
+    size_t written = 0;
+    rig.shell.whileRunning = [&](FakeShell& shell) {
+        shell.PageReady();
+        shell.Advance(30000);  // half the archive's flush interval: nothing on disk yet
+        EXPECT_EQ(ArchiveText(data).find("\"rtt\""), std::string::npos);
+        shell.SessionEnds();
+        // The process may be ended now: the echoes are on disk, with the end of watching.
+        const std::string text = ArchiveText(data);
+        EXPECT_NE(text.find("\"rtt\""), std::string::npos);
+        EXPECT_NE(text.find("\"status\":\"stopped\""), std::string::npos);
+        written = text.size();
+        shell.Advance(70000);  // it was not: what follows goes nowhere, and nothing breaks
+    };
+    Application app(rig.platform, ApplicationOptions{});
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_EQ(ArchiveText(data).size(), written);
+    EXPECT_EQ(rig.log.Count("[INFO] Session ending - archive written\r\n"), 1);
+    EXPECT_EQ(rig.log.Count("Archiver shutdown"), 1);
 }
 
 TEST(Application, MinimizedStartsHiddenAndSaysSo) {

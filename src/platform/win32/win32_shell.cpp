@@ -172,6 +172,12 @@ LRESULT Win32Shell::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case kPostedMessage:
             if (!destroyed_) listener_->OnPosted(static_cast<uint32_t>(wParam));
             return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;  // nothing to ask the user
+        case WM_ENDSESSION:
+            // Log-off or shutdown: the process may be ended as soon as this returns.
+            if (wParam != FALSE && !destroyed_) listener_->OnSessionEnd();
+            return 0;
         case WM_DESTROY:
             postTarget_ = nullptr;
             if (!destroyed_) {

@@ -46,11 +46,15 @@ bool Win32Tray::Add(const std::string& tip) {
     record.hIcon = icon_;
     CopyInto(record.szTip, tip);
     tip_ = tip;
+    wanted_ = true;
     shown_ = Shell_NotifyIconW(NIM_ADD, &record) != FALSE;
-    return shown_;
+    // Started at log-on before the taskbar: the icon is added when the taskbar announces
+    // itself (Restore), so the window may still hide to it.
+    return shown_ || FindWindowW(L"Shell_TrayWnd", nullptr) == nullptr;
 }
 
 void Win32Tray::Remove() {
+    wanted_ = false;
     if (!shown_) return;
     NOTIFYICONDATAW record = IconRecord(window_);
     Shell_NotifyIconW(NIM_DELETE, &record);
@@ -58,7 +62,7 @@ void Win32Tray::Remove() {
 }
 
 void Win32Tray::Restore() {
-    if (shown_) Add(tip_);
+    if (wanted_) Add(tip_);
 }
 
 void Win32Tray::ShowMenu(const std::vector<TrayMenuItem>& items) {

@@ -27,9 +27,12 @@ public:
     Win32Tray(const Win32Tray&) = delete;
     Win32Tray& operator=(const Win32Tray&) = delete;
 
+    // False when the taskbar refused the icon; true also when there is no taskbar yet (a
+    // start at log-on): the icon then comes with it.
     bool Add(const std::string& tip);
     void Remove();
-    // The taskbar was re-created (Explorer restarted): the icon has to be added again.
+    // The taskbar was created (at log-on) or re-created (Explorer restarted): the icon asked
+    // for has to be added (again).
     void Restore();
     bool Shown() const { return shown_; }
 
@@ -41,7 +44,8 @@ private:
     HWND window_;
     HICON icon_;
     std::string tip_;
-    bool shown_ = false;
+    bool wanted_ = false;  // added and not removed since, whether or not the taskbar took it
+    bool shown_ = false;   // the taskbar took it
 };
 
 }  // namespace quillon::win32

@@ -216,13 +216,7 @@ HRESULT CreateWebViewEnvironment(
             LogWrite(Warn, "No installed WebView2 runtime found");
             return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
         }
-        // The loader's default, a folder beside the executable, is often not writable.
-        std::string folder = userDataFolder;
-        if (folder.empty()) {
-            const std::string appFolder = LocalAppFolder();
-            if (!appFolder.empty()) folder = appFolder + "\\WebView2";
-        }
-        return CreateEnvironmentFromEngine(runtime.engine, folder, handler);
+        return CreateEnvironmentFromEngine(runtime.engine, userDataFolder, handler);
     }
     if (loader.createEnvironment == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     const std::wstring folder = Wide(userDataFolder);

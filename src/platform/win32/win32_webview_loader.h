@@ -23,8 +23,8 @@ std::string WebViewRuntimeVersion();
 
 // Asks the runtime for an environment keeping its data in userDataFolder. On success the
 // handler is called later, on this thread, with the result and the environment; a failure code
-// means it never will be. Empty: the loader's default, or without the loader
-// %LOCALAPPDATA%\Quillon\WebView2.
+// means it never will be. Empty: the loader's default (a folder beside the executable, often
+// not writable); without the loader it is refused (E_INVALIDARG).
 HRESULT CreateWebViewEnvironment(
     const std::string& userDataFolder,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);

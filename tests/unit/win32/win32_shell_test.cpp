@@ -38,6 +38,9 @@ public:
         SendMessageW(window, WM_CLOSE, 0, 0);
         SendMessageW(window, WM_COMMAND, kCommandShowHide, 0);
         SendMessageW(window, kTrayCallbackMessage, 1, kTrayRightButtonUp);
+        queryEndSession = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
+        SendMessageW(window, WM_ENDSESSION, FALSE, 0);  // another program kept the session
+        SendMessageW(window, WM_ENDSESSION, TRUE, 0);
         if (quitWithoutDestroy) {
             shell_.Quit(3);
         } else {
@@ -56,6 +59,7 @@ public:
         events.push_back("destroy");
         shell_.Quit(9);
     }
+    void OnSessionEnd() override { events.push_back("session end"); }
     void OnPageReady() override {}
     void OnPageGone() override {}
     void OnPageMessage(const std::string&) override {}
@@ -64,6 +68,7 @@ public:
     DWORD createdOn = 0;
     DWORD postedOn = 0;
     bool quitWithoutDestroy = false;
+    LRESULT queryEndSession = 0;
 
 private:
     Win32Shell& shell_;
@@ -83,7 +88,8 @@ TEST(Win32Shell, WindowMessagesBecomeShellEventsUntilTheWindowGoes) {
     EXPECT_EQ(listener.events,
               (std::vector<std::string>{"create", "posted " + std::to_string(kNetChangeMessage),
                                         "timer 7", "close", "command 2001", "tray 517",
-                                        "destroy"}));
+                                        "session end", "destroy"}));
+    EXPECT_EQ(listener.queryEndSession, TRUE);  // the session may end without asking anyone
     EXPECT_EQ(listener.postedOn, listener.createdOn);
     EXPECT_EQ(shell.Window(), nullptr);
     shell.PostToSelf(kNetChangeMessage);  // after the window: nowhere, harmlessly
@@ -93,8 +99,25 @@ TEST(Win32Shell, WindowMessagesBecomeShellEventsUntilTheWindowGoes) {
     ScriptedListener second(shell);
     second.quitWithoutDestroy = true;
     EXPECT_EQ(shell.Run(second, false), 3);
-    EXPECT_EQ(second.events.back(), "tray 517");
+    EXPECT_EQ(second.events.back(), "session end");
     EXPECT_EQ(shell.Window(), nullptr);
+}
+
+// Started at log-on before the taskbar, the program is promised its icon (so the core may hide
+// the window to it): it is added once the taskbar announces itself.
+TEST(Win32Shell, AnIconAskedForBeforeTheTaskbarIsPromised) {
+    if (FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr) GTEST_SKIP() << "a taskbar runs";
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                        GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(window, nullptr);
+    {
+        Win32Tray tray(window, LoadIconW(nullptr, MAKEINTRESOURCEW(32512)));
+        EXPECT_TRUE(tray.Add("Quillon"));
+        EXPECT_FALSE(tray.Shown());
+        tray.Restore();  // still no taskbar: still waiting, nothing breaks
+        EXPECT_FALSE(tray.Shown());
+    }
+    DestroyWindow(window);
 }
 
 TEST(Win32Shell, TrayTextsAreCutToTheirFieldsBetweenCharacters) {
