@@ -52,7 +52,8 @@ struct WebViewStub : ICoreWebView2_3 {
     QUILLON_NOT_IMPLEMENTED(remove_SourceChanged, (EventRegistrationToken))
     QUILLON_NOT_IMPLEMENTED(add_HistoryChanged, (IUnknown*, EventRegistrationToken*))
     QUILLON_NOT_IMPLEMENTED(remove_HistoryChanged, (EventRegistrationToken))
-    QUILLON_NOT_IMPLEMENTED(add_NavigationCompleted, (IUnknown*, EventRegistrationToken*))
+    QUILLON_NOT_IMPLEMENTED(add_NavigationCompleted, (ICoreWebView2NavigationCompletedEventHandler*,
+                                                      EventRegistrationToken*))
     QUILLON_NOT_IMPLEMENTED(remove_NavigationCompleted, (EventRegistrationToken))
     QUILLON_NOT_IMPLEMENTED(add_FrameNavigationStarting, (IUnknown*, EventRegistrationToken*))
     QUILLON_NOT_IMPLEMENTED(remove_FrameNavigationStarting, (EventRegistrationToken))
@@ -62,7 +63,8 @@ struct WebViewStub : ICoreWebView2_3 {
     QUILLON_NOT_IMPLEMENTED(remove_ScriptDialogOpening, (EventRegistrationToken))
     QUILLON_NOT_IMPLEMENTED(add_PermissionRequested, (IUnknown*, EventRegistrationToken*))
     QUILLON_NOT_IMPLEMENTED(remove_PermissionRequested, (EventRegistrationToken))
-    QUILLON_NOT_IMPLEMENTED(add_ProcessFailed, (IUnknown*, EventRegistrationToken*))
+    QUILLON_NOT_IMPLEMENTED(add_ProcessFailed,
+                            (ICoreWebView2ProcessFailedEventHandler*, EventRegistrationToken*))
     QUILLON_NOT_IMPLEMENTED(remove_ProcessFailed, (EventRegistrationToken))
     QUILLON_NOT_IMPLEMENTED(AddScriptToExecuteOnDocumentCreated, (LPCWSTR, IUnknown*))
     QUILLON_NOT_IMPLEMENTED(RemoveScriptToExecuteOnDocumentCreated, (LPCWSTR))

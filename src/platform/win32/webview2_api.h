@@ -50,11 +50,25 @@ inline constexpr IID kIidEnvironmentCompletedHandler = {
 // 6c4819f3-c9b7-4260-8127-c9f5bde7f68c
 inline constexpr IID kIidControllerCompletedHandler = {
     0x6c4819f3, 0xc9b7, 0x4260, {0x81, 0x27, 0xc9, 0xf5, 0xbd, 0xe7, 0xf6, 0x8c}};
+// 79e0aea4-990b-42d9-aa1d-0fcc2e5bc7f1
+inline constexpr IID kIidProcessFailedEventHandler = {
+    0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}};
+// d33a35bf-1c49-4f98-93ab-006e0533fe1c
+inline constexpr IID kIidNavigationCompletedEventHandler = {
+    0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
 
 enum COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND : INT32 {
     COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY = 0,
     COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_ALLOW = 1,
     COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY_CORS = 2,
+};
+
+// Which of the runtime's processes failed; later kinds (frame renderers, utility, GPU and other
+// helper processes) are restarted by the runtime itself.
+enum COREWEBVIEW2_PROCESS_FAILED_KIND : INT32 {
+    COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2,
 };
 
 struct ICoreWebView2;
@@ -73,6 +87,23 @@ struct ICoreWebView2CreateCoreWebView2ControllerCompletedHandler : IUnknown {
 
 struct ICoreWebView2WebMessageReceivedEventHandler : IUnknown {
     STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args) PURE;
+};
+
+struct ICoreWebView2ProcessFailedEventArgs : IUnknown {
+    STDMETHOD(get_ProcessFailedKind)(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) PURE;
+};
+
+struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
+    STDMETHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) PURE;
+};
+
+struct ICoreWebView2NavigationCompletedEventArgs : IUnknown {
+    STDMETHOD(get_IsSuccess)(BOOL* isSuccess) PURE;
+};
+
+struct ICoreWebView2NavigationCompletedEventHandler : IUnknown {
+    STDMETHOD(Invoke)
+    (ICoreWebView2* sender, ICoreWebView2NavigationCompletedEventArgs* args) PURE;
 };
 
 struct ICoreWebView2Environment : IUnknown {
@@ -169,7 +200,8 @@ struct ICoreWebView2 : IUnknown {
     STDMETHOD(remove_SourceChanged)(EventRegistrationToken token) PURE;
     STDMETHOD(add_HistoryChanged)(IUnknown* handler, EventRegistrationToken* token) PURE;
     STDMETHOD(remove_HistoryChanged)(EventRegistrationToken token) PURE;
-    STDMETHOD(add_NavigationCompleted)(IUnknown* handler, EventRegistrationToken* token) PURE;
+    STDMETHOD(add_NavigationCompleted)
+    (ICoreWebView2NavigationCompletedEventHandler* handler, EventRegistrationToken* token) PURE;
     STDMETHOD(remove_NavigationCompleted)(EventRegistrationToken token) PURE;
     STDMETHOD(add_FrameNavigationStarting)(IUnknown* handler, EventRegistrationToken* token) PURE;
     STDMETHOD(remove_FrameNavigationStarting)(EventRegistrationToken token) PURE;
@@ -179,7 +211,8 @@ struct ICoreWebView2 : IUnknown {
     STDMETHOD(remove_ScriptDialogOpening)(EventRegistrationToken token) PURE;
     STDMETHOD(add_PermissionRequested)(IUnknown* handler, EventRegistrationToken* token) PURE;
     STDMETHOD(remove_PermissionRequested)(EventRegistrationToken token) PURE;
-    STDMETHOD(add_ProcessFailed)(IUnknown* handler, EventRegistrationToken* token) PURE;
+    STDMETHOD(add_ProcessFailed)
+    (ICoreWebView2ProcessFailedEventHandler* handler, EventRegistrationToken* token) PURE;
     STDMETHOD(remove_ProcessFailed)(EventRegistrationToken token) PURE;
     STDMETHOD(AddScriptToExecuteOnDocumentCreated)(LPCWSTR javaScript, IUnknown* handler) PURE;
     STDMETHOD(RemoveScriptToExecuteOnDocumentCreated)(LPCWSTR id) PURE;

@@ -197,14 +197,20 @@ void Win32Shell::OnCreated() {
     listener_->OnCreate();
     if (destroyed_ || options_.windowOnly) return;
     webView_ = std::make_unique<Win32WebView>();
-    webView_->Create(
-        window_, options_.uiFolder, options_.webViewDataFolder,
-        [this] {
-            if (!destroyed_) listener_->OnPageReady();
-        },
-        [this](const std::string& text) {
-            if (!destroyed_) listener_->OnPageMessage(text);
-        });
+    Win32WebViewEvents events;
+    events.ready = [this] {
+        if (!destroyed_) listener_->OnPageReady();
+    };
+    events.gone = [this] {
+        if (!destroyed_) listener_->OnPageGone();
+    };
+    events.arrived = [this] {
+        if (!destroyed_) listener_->OnPageArrived();
+    };
+    events.message = [this](const std::string& text) {
+        if (!destroyed_) listener_->OnPageMessage(text);
+    };
+    webView_->Create(window_, options_.uiFolder, options_.webViewDataFolder, std::move(events));
 }
 
 void Win32Shell::Quit(int exitCode) {

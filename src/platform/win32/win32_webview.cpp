@@ -1,6 +1,7 @@
 #include "platform/win32/win32_webview.h"
 
 #include <atomic>
+#include <cwchar>
 #include <utility>
 
 #include "base/log.h"
@@ -65,35 +66,36 @@ Win32WebView::Win32WebView() : self_(std::make_shared<Win32WebView*>(this)) {}
 
 Win32WebView::~Win32WebView() {
     *self_ = nullptr;
-    if (messageHandlerAdded_ && webView_) webView_->remove_WebMessageReceived(messageToken_);
+    Release();
 }
 
 bool Win32WebView::Create(HWND window, const std::string& uiFolder,
-                          const std::string& userDataFolder, std::function<void()> onReady,
-                          std::function<void(const std::string&)> onMessage) {
-    return Create(window, uiFolder, userDataFolder, std::move(onReady), std::move(onMessage),
-                  CreateWebViewEnvironment);
+                          const std::string& userDataFolder, Win32WebViewEvents events) {
+    return Create(window, uiFolder, userDataFolder, std::move(events), CreateWebViewEnvironment);
 }
 
 bool Win32WebView::Create(HWND window, const std::string& uiFolder,
-                          const std::string& userDataFolder, std::function<void()> onReady,
-                          std::function<void(const std::string&)> onMessage,
-                          const EnvironmentFactory& createEnvironment) {
+                          const std::string& userDataFolder, Win32WebViewEvents events,
+                          EnvironmentFactory createEnvironment) {
     // One attempt per run: a failed control stays failed.
     if (created_) return false;
     created_ = true;
     window_ = window;
     uiFolder_ = Wide(uiFolder);
-    onReady_ = std::move(onReady);
-    onMessage_ = std::move(onMessage);
+    userDataFolder_ = userDataFolder;
+    events_ = std::move(events);
+    createEnvironment_ = std::move(createEnvironment);
+    return AskForEnvironment();
+}
 
+bool Win32WebView::AskForEnvironment() {
     using EnvironmentHandler = Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
                                        HRESULT, ICoreWebView2Environment*>;
     ComRef<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> handler;
     handler.Attach(new EnvironmentHandler(self_, &Win32WebView::OnEnvironmentCreated,
                                           kIidEnvironmentCompletedHandler));
     const HRESULT hr =
-        createEnvironment ? createEnvironment(userDataFolder, handler.get()) : E_POINTER;
+        createEnvironment_ ? createEnvironment_(userDataFolder_, handler.get()) : E_POINTER;
     if (FAILED(hr)) {
         LogWrite(Error, "CreateCoreWebView2EnvironmentWithOptions failed: 0x%08X", Code(hr));
         return false;
@@ -139,22 +141,54 @@ HRESULT Win32WebView::OnControllerCreated(HRESULT result, ICoreWebView2Controlle
 
     MapUiFolder();
     ApplySettings();
-
-    using MessageHandler = Handler<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*,
-                                   ICoreWebView2WebMessageReceivedEventArgs*>;
-    ComRef<ICoreWebView2WebMessageReceivedEventHandler> handler;
-    handler.Attach(
-        new MessageHandler(self_, &Win32WebView::OnWebMessage, kIidWebMessageReceivedEventHandler));
-    messageHandlerAdded_ =
-        SUCCEEDED(webView_->add_WebMessageReceived(handler.get(), &messageToken_));
+    AddHandlers();
 
     RECT client{};
     GetClientRect(window_, &client);
     controller_->put_Bounds(client);
 
+    // Made again after the browser died: the page the old control showed comes back.
+    if (!url_.empty()) webView_->Navigate(url_.c_str());
     ready_ = true;
-    if (onReady_) onReady_();
+    if (events_.ready) events_.ready();
     return S_OK;
+}
+
+template <class Interface, class EventArgs>
+std::optional<EventRegistrationToken> Win32WebView::Listen(
+    HRESULT (STDMETHODCALLTYPE ICoreWebView2::*add)(Interface*, EventRegistrationToken*),
+    HRESULT (Win32WebView::*target)(ICoreWebView2*, EventArgs*), const IID& iid) {
+    ComRef<Interface> handler;
+    handler.Attach(new Handler<Interface, ICoreWebView2*, EventArgs*>(self_, target, iid));
+    EventRegistrationToken token{};
+    if (FAILED((webView_.get()->*add)(handler.get(), &token))) return std::nullopt;
+    return token;
+}
+
+void Win32WebView::AddHandlers() {
+    messageToken_ = Listen(&ICoreWebView2::add_WebMessageReceived, &Win32WebView::OnWebMessage,
+                           kIidWebMessageReceivedEventHandler);
+    processToken_ = Listen(&ICoreWebView2::add_ProcessFailed, &Win32WebView::OnProcessFailed,
+                           kIidProcessFailedEventHandler);
+    navigationToken_ =
+        Listen(&ICoreWebView2::add_NavigationCompleted, &Win32WebView::OnNavigationCompleted,
+               kIidNavigationCompletedEventHandler);
+}
+
+void Win32WebView::Release() {
+    if (webView_) {
+        if (messageToken_) webView_->remove_WebMessageReceived(*messageToken_);
+        if (processToken_) webView_->remove_ProcessFailed(*processToken_);
+        if (navigationToken_) webView_->remove_NavigationCompleted(*navigationToken_);
+    }
+    messageToken_.reset();
+    processToken_.reset();
+    navigationToken_.reset();
+    if (controller_) controller_->Close();
+    webView_.Clear();
+    controller_.Clear();
+    environment_.Clear();
+    ready_ = false;
 }
 
 void Win32WebView::MapUiFolder() {
@@ -193,13 +227,64 @@ HRESULT Win32WebView::OnWebMessage(ICoreWebView2* /*sender*/,
     if (FAILED(args->TryGetWebMessageAsString(&text)) || text == nullptr) return S_OK;
     const std::string message = Narrow(text);
     CoTaskMemFree(text);
-    if (onMessage_) onMessage_(message);
+    if (events_.message) events_.message(message);
     return S_OK;
+}
+
+HRESULT Win32WebView::OnProcessFailed(ICoreWebView2* /*sender*/,
+                                      ICoreWebView2ProcessFailedEventArgs* args) {
+    COREWEBVIEW2_PROCESS_FAILED_KIND kind{};
+    if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind))) return S_OK;
+    const bool browser = kind == COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+    // Other processes (frames of other sites, the GPU, helpers) the runtime restarts itself.
+    if (!browser && kind != COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED &&
+        kind != COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE) {
+        return S_OK;
+    }
+    if (browser) {
+        // The control went with it: nothing can be posted until a new one is made.
+        Release();
+        if (events_.gone) events_.gone();
+    }
+    if (restarts_ >= kMaxRestarts) {
+        LogWrite(Error, "WebView2 %s process failed again (kind %d) - giving up after %d restarts",
+                 browser ? "browser" : "page", static_cast<int>(kind), kMaxRestarts);
+        return S_OK;
+    }
+    ++restarts_;
+    if (browser) {
+        LogWrite(Error, "WebView2 browser process exited - starting it again");
+        AskForEnvironment();
+    } else {
+        LogWrite(Warn, "WebView2 page process failed (kind %d) - reloading",
+                 static_cast<int>(kind));
+        webView_->Reload();
+    }
+    return S_OK;
+}
+
+HRESULT Win32WebView::OnNavigationCompleted(ICoreWebView2* /*sender*/,
+                                            ICoreWebView2NavigationCompletedEventArgs* args) {
+    BOOL success = FALSE;
+    if (args == nullptr || FAILED(args->get_IsSuccess(&success)) || !success) return S_OK;
+    // Only the application's own page is told what the application knows.
+    if (ShowsOwnPage() && events_.arrived) events_.arrived();
+    return S_OK;
+}
+
+bool Win32WebView::ShowsOwnPage() {
+    LPWSTR source = nullptr;
+    if (!webView_ || FAILED(webView_->get_Source(&source)) || source == nullptr) return false;
+    const std::wstring origin = std::wstring(L"https://") + kPageHostName + L"/";
+    const bool own = std::wcsncmp(source, origin.c_str(), origin.size()) == 0;
+    CoTaskMemFree(source);
+    return own;
 }
 
 void Win32WebView::Navigate(const std::string& url) {
     if (!webView_) return;
-    webView_->Navigate(Wide(url).c_str());
+    url_ = Wide(url);
+    webView_->Navigate(url_.c_str());
 }
 
 void Win32WebView::PostJson(const std::string& json) {

@@ -5,6 +5,10 @@
 // logged and leaves it not ready for the rest of the run: nothing is retried, posts are
 // dropped, the window stays empty.
 //
+// Once running it keeps the page up: a page process that died or hangs is reloaded; a browser
+// process that died takes the control with it, so the control is made again from a new
+// environment and shown the page it showed (each at most kMaxRestarts times in a run).
+//
 // Used by the Windows shell, on the UI thread only (the runtime calls back on the thread that
 // asked for the environment, which must be in a single-threaded apartment).
 #pragma once
@@ -13,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/win32/webview2_api.h"
@@ -22,6 +27,14 @@ namespace quillon::win32 {
 
 // The host name the ui folder is served under; the application's start page names it.
 inline constexpr wchar_t kPageHostName[] = L"quillon.local";
+
+// What the control tells its window. Every call arrives on the UI thread.
+struct Win32WebViewEvents {
+    std::function<void()> ready;    // set up: posts reach the page from now on
+    std::function<void()> gone;     // the browser process died: not ready until made again
+    std::function<void()> arrived;  // a page of ours finished loading (the first or again)
+    std::function<void(const std::string&)> message;  // a string the page posted
+};
 
 class Win32WebView {
 public:
@@ -36,15 +49,15 @@ public:
     Win32WebView(const Win32WebView&) = delete;
     Win32WebView& operator=(const Win32WebView&) = delete;
 
-    // Starts creating the control in `window` through the WebView2 loader. onReady runs once,
-    // when the control is set up; onMessage gets every string the page posts. False when the
+    static constexpr int kMaxRestarts = 5;
+
+    // Starts creating the control in `window` through the WebView2 loader. False when the
     // environment could not even be asked for (logged), or when called a second time.
     bool Create(HWND window, const std::string& uiFolder, const std::string& userDataFolder,
-                std::function<void()> onReady, std::function<void(const std::string&)> onMessage);
+                Win32WebViewEvents events);
     // The same with another source of environments (tests).
     bool Create(HWND window, const std::string& uiFolder, const std::string& userDataFolder,
-                std::function<void()> onReady, std::function<void(const std::string&)> onMessage,
-                const EnvironmentFactory& createEnvironment);
+                Win32WebViewEvents events, EnvironmentFactory createEnvironment);
 
     void Navigate(const std::string& url);   // ignored until the web view exists
     void PostJson(const std::string& json);  // dropped (not queued) until ready
@@ -58,8 +71,20 @@ private:
     HRESULT OnEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment);
     HRESULT OnControllerCreated(HRESULT result, ICoreWebView2Controller* controller);
     HRESULT OnWebMessage(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args);
+    HRESULT OnProcessFailed(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args);
+    HRESULT OnNavigationCompleted(ICoreWebView2* sender,
+                                  ICoreWebView2NavigationCompletedEventArgs* args);
+    bool AskForEnvironment();
     void MapUiFolder();
     void ApplySettings();
+    void AddHandlers();
+    // Adds one handler to webView_ with `add`; its token, or none when it was refused.
+    template <class Interface, class EventArgs>
+    std::optional<EventRegistrationToken> Listen(
+        HRESULT (STDMETHODCALLTYPE ICoreWebView2::*add)(Interface*, EventRegistrationToken*),
+        HRESULT (Win32WebView::*target)(ICoreWebView2*, EventArgs*), const IID& iid);
+    bool ShowsOwnPage();
+    void Release();  // lets go of the control and its handlers
 
     // The runtime may call a handler after this object is gone (a window closed while the
     // control was still being made): handlers reach it only through this link, cleared by
@@ -68,16 +93,19 @@ private:
 
     HWND window_ = nullptr;
     std::wstring uiFolder_;
-    std::function<void()> onReady_;
-    std::function<void(const std::string&)> onMessage_;
+    std::string userDataFolder_;
+    Win32WebViewEvents events_;
+    EnvironmentFactory createEnvironment_;
     bool created_ = false;
     bool ready_ = false;
+    std::wstring url_;  // the page last navigated to, shown again by a control made again
+    int restarts_ = 0;  // reloads and new controls so far
 
     ComRef<ICoreWebView2Environment> environment_;
     ComRef<ICoreWebView2Controller> controller_;
     ComRef<ICoreWebView2> webView_;
-    EventRegistrationToken messageToken_{};
-    bool messageHandlerAdded_ = false;
+    // Handlers added to webView_, removed before it goes.
+    std::optional<EventRegistrationToken> messageToken_, processToken_, navigationToken_;
 };
 
 }  // namespace quillon::win32

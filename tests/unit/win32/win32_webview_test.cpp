@@ -92,6 +92,34 @@ struct FakeWebView : Counted<WebViewStub> {
         removedTokens.push_back(token.value);
         return S_OK;
     }
+    STDMETHODIMP add_ProcessFailed(ICoreWebView2ProcessFailedEventHandler* handler,
+                                   EventRegistrationToken* token) override {
+        processHandler.Reset(handler);
+        token->value = 43;
+        return S_OK;
+    }
+    STDMETHODIMP remove_ProcessFailed(EventRegistrationToken token) override {
+        return remove_WebMessageReceived(token);
+    }
+    STDMETHODIMP add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler* handler,
+                                         EventRegistrationToken* token) override {
+        navigationHandler.Reset(handler);
+        token->value = 44;
+        return S_OK;
+    }
+    STDMETHODIMP remove_NavigationCompleted(EventRegistrationToken token) override {
+        return remove_WebMessageReceived(token);
+    }
+    STDMETHODIMP get_Source(LPWSTR* out) override {
+        const std::wstring uri = navigated.empty() ? L"about:blank" : navigated.back();
+        *out = static_cast<LPWSTR>(CoTaskMemAlloc((uri.size() + 1) * sizeof(wchar_t)));
+        std::copy_n(uri.c_str(), uri.size() + 1, *out);
+        return S_OK;
+    }
+    STDMETHODIMP Reload() override {
+        ++reloads;
+        return S_OK;
+    }
     STDMETHODIMP SetVirtualHostNameToFolderMapping(
         LPCWSTR host, LPCWSTR folder, COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND kind) override {
         mappings.push_back({host, folder, std::to_wstring(kind)});
@@ -102,7 +130,10 @@ struct FakeWebView : Counted<WebViewStub> {
     std::vector<std::wstring> navigated, posted;
     std::vector<std::vector<std::wstring>> mappings;  // host, folder, access kind
     ComRef<ICoreWebView2WebMessageReceivedEventHandler> messageHandler;
+    ComRef<ICoreWebView2ProcessFailedEventHandler> processHandler;
+    ComRef<ICoreWebView2NavigationCompletedEventHandler> navigationHandler;
     std::vector<INT64> removedTokens;
+    int reloads = 0;
 };
 
 struct FakeController : Counted<ControllerStub> {
@@ -116,8 +147,13 @@ struct FakeController : Counted<ControllerStub> {
         *out = &webView;
         return S_OK;
     }
+    STDMETHODIMP Close() override {
+        ++closed;
+        return S_OK;
+    }
     FakeWebView& webView;
     std::vector<std::vector<LONG>> bounds;
+    int closed = 0;
 };
 
 struct FakeEnvironment : Counted<ICoreWebView2Environment> {
@@ -147,6 +183,24 @@ struct FakeMessage : Counted<ICoreWebView2WebMessageReceivedEventArgs> {
     std::wstring text;
 };
 
+struct FakeProcessFailure : Counted<ICoreWebView2ProcessFailedEventArgs> {
+    explicit FakeProcessFailure(INT32 k) : kind(k) {}
+    STDMETHODIMP get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* out) override {
+        *out = static_cast<COREWEBVIEW2_PROCESS_FAILED_KIND>(kind);
+        return S_OK;
+    }
+    INT32 kind;
+};
+
+struct FakeNavigation : Counted<ICoreWebView2NavigationCompletedEventArgs> {
+    explicit FakeNavigation(BOOL s) : success(s) {}
+    STDMETHODIMP get_IsSuccess(BOOL* out) override {
+        *out = success;
+        return S_OK;
+    }
+    BOOL success;
+};
+
 // Lets go of the one reference `ref` holds; what is left afterwards.
 template <class T>
 ULONG LastRelease(ComRef<T>& ref) {
@@ -174,14 +228,18 @@ struct Rig {
         if (window != nullptr) DestroyWindow(window);
     }
     bool Create(const std::string& uiFolder) {
-        return view->Create(
-            window, uiFolder, "C:\\Users\\me\\AppData\\Local\\Quillon\\WebView2",
-            [this] { ++readyCalls; }, [this](const std::string& m) { messages.push_back(m); },
-            [this](const std::string& folder, EnvironmentHandler* handler) {
-                userDataFolder = folder;
-                if (SUCCEEDED(factoryAnswer)) environmentHandler.Reset(handler);
-                return factoryAnswer;
-            });
+        Win32WebViewEvents events;
+        events.ready = [this] { ++readyCalls; };
+        events.gone = [this] { ++goneCalls; };
+        events.arrived = [this] { ++arrivedCalls; };
+        events.message = [this](const std::string& m) { messages.push_back(m); };
+        return view->Create(window, uiFolder, "C:\\Users\\me\\AppData\\Local\\Quillon\\WebView2",
+                            std::move(events),
+                            [this](const std::string& folder, EnvironmentHandler* handler) {
+                                userDataFolder = folder;
+                                if (SUCCEEDED(factoryAnswer)) environmentHandler.Reset(handler);
+                                return factoryAnswer;
+                            });
     }
     void EnvironmentArrives(HRESULT hr = S_OK) {
         environmentHandler->Invoke(hr, SUCCEEDED(hr) ? &environment : nullptr);
@@ -193,6 +251,14 @@ struct Rig {
         FakeMessage message(isString, text);
         webView.messageHandler->Invoke(&webView, &message);
         EXPECT_EQ(message.refs, 1u);
+    }
+    void ProcessFails(INT32 kind) {
+        FakeProcessFailure failure(kind);
+        webView.processHandler->Invoke(&webView, &failure);
+    }
+    void NavigationCompletes(BOOL success) {
+        FakeNavigation navigation(success);
+        webView.navigationHandler->Invoke(&webView, &navigation);
     }
 
     sim::VirtualClock clock;
@@ -207,6 +273,8 @@ struct Rig {
     ComRef<EnvironmentHandler> environmentHandler;
     HWND window = nullptr;
     int readyCalls = 0;
+    int goneCalls = 0;
+    int arrivedCalls = 0;
     std::vector<std::string> messages;
     std::unique_ptr<Win32WebView> view;
 };
@@ -311,6 +379,63 @@ TEST(Win32WebView, AFailureEndsItForGood) {
               std::vector<std::string>{"[ERROR] Failed to create WebView2 controller: 0x80070005"});
 }
 
+TEST(Win32WebView, KeepsThePageUpWhenTheRuntimesProcessesFail) {
+    Rig rig;
+    rig.Create("C:\\app\\ui");
+    rig.EnvironmentArrives();
+    rig.ControllerArrives();
+    const std::wstring page = L"https://quillon.local/index.html";
+    rig.view->Navigate(Narrow(page));
+    // Our page loaded (and a failed load, and another site's page, are not ours to tell of).
+    rig.NavigationCompletes(TRUE);
+    rig.NavigationCompletes(FALSE);
+    rig.webView.navigated.push_back(L"https://example.com/");
+    rig.NavigationCompletes(TRUE);
+    rig.webView.navigated.pop_back();
+    EXPECT_EQ(rig.arrivedCalls, 1);
+
+    // A page process that died or hangs: the page is loaded again, the control stays.
+    rig.ProcessFails(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    rig.ProcessFails(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE);
+    rig.ProcessFails(6);  // the GPU process: the runtime's own business
+    EXPECT_EQ(rig.webView.reloads, 2);
+    EXPECT_TRUE(rig.view->Ready());
+    EXPECT_EQ(rig.goneCalls, 0);
+
+    // The browser process took the control with it: a new one shows the same page.
+    rig.ProcessFails(COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+    EXPECT_EQ(rig.goneCalls, 1);
+    EXPECT_FALSE(rig.view->Ready());
+    EXPECT_EQ(rig.controller.closed, 1);
+    EXPECT_EQ(rig.webView.removedTokens, (std::vector<INT64>{42, 43, 44}));
+    rig.view->PostJson("{}");
+    EXPECT_TRUE(rig.webView.posted.empty());
+    rig.EnvironmentArrives();
+    rig.ControllerArrives();
+    EXPECT_TRUE(rig.view->Ready());
+    EXPECT_EQ(rig.readyCalls, 2);
+    EXPECT_EQ(rig.webView.navigated, (std::vector<std::wstring>{page, page}));
+
+    // Five restarts in all, then it gives up rather than loop.
+    rig.ProcessFails(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    rig.ProcessFails(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    rig.ProcessFails(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+    EXPECT_EQ(rig.webView.reloads, 4);
+    rig.ProcessFails(COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
+    EXPECT_EQ(rig.goneCalls, 2);
+    EXPECT_EQ(
+        rig.log.Lines({"process"}),
+        (std::vector<std::string>{
+            "[WARN] WebView2 page process failed (kind 1) - reloading",
+            "[WARN] WebView2 page process failed (kind 2) - reloading",
+            "[ERROR] WebView2 browser process exited - starting it again",
+            "[WARN] WebView2 page process failed (kind 1) - reloading",
+            "[WARN] WebView2 page process failed (kind 1) - reloading",
+            "[ERROR] WebView2 page process failed again (kind 1) - giving up after 5 restarts",
+            "[ERROR] WebView2 browser process failed again (kind 0) - giving up after 5 "
+            "restarts"}));
+}
+
 TEST(Win32WebView, AnOlderRuntimeStillGetsReady) {
     Rig rig;
     rig.webView.interfaces = {kIidCoreWebView2, kIidCoreWebView2_2};
@@ -342,7 +467,8 @@ TEST(Win32WebView, GivesBackEveryReferenceAndOutlivesNoCallback) {
     rig.PageSends(true, L"{}");
     rig.view.reset();
 
-    EXPECT_EQ(rig.webView.removedTokens, std::vector<INT64>{42});
+    EXPECT_EQ(rig.webView.removedTokens, (std::vector<INT64>{42, 43, 44}));
+    EXPECT_EQ(rig.controller.closed, 1);
     for (ULONG refs :
          {rig.environment.refs, rig.controller.refs, rig.webView.refs, rig.settings.refs}) {
         EXPECT_EQ(refs, 1u);
@@ -353,13 +479,15 @@ TEST(Win32WebView, GivesBackEveryReferenceAndOutlivesNoCallback) {
     EXPECT_EQ(LastRelease(rig.environmentHandler), 0u);
     EXPECT_EQ(LastRelease(rig.environment.handler), 0u);
     EXPECT_EQ(LastRelease(rig.webView.messageHandler), 0u);
+    EXPECT_EQ(LastRelease(rig.webView.processHandler), 0u);
+    EXPECT_EQ(LastRelease(rig.webView.navigationHandler), 0u);
 }
 
 TEST(Win32WebViewLoader, NoRuntimeUnderWine) {
     EXPECT_EQ(WebViewRuntimeVersion(), "");
     Rig rig;  // for its log
     Win32WebView view;
-    EXPECT_FALSE(view.Create(nullptr, "C:\\app\\ui", "", nullptr, nullptr));
+    EXPECT_FALSE(view.Create(nullptr, "C:\\app\\ui", "", Win32WebViewEvents{}));
     EXPECT_FALSE(view.Ready());
     EXPECT_EQ(rig.log.Count("CreateCoreWebView2EnvironmentWithOptions failed: 0x8007007E"), 1);
     EXPECT_EQ(LoaderPathBeside(L"C:\\Program Files\\Quillon\\quillon.exe"),
