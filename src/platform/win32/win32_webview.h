@@ -7,7 +7,7 @@
 //
 // Once running it keeps the page up: a page process that died or hangs is reloaded; a browser
 // process that died takes the control with it, so the control is made again from a new
-// environment and shown the page it showed (each at most kMaxRestarts times in a run).
+// environment and shown the page it showed (kMaxRestarts reloads and new controls in all).
 //
 // Used by the Windows shell, on the UI thread only (the runtime calls back on the thread that
 // asked for the environment, which must be in a single-threaded apartment).
