@@ -5,6 +5,8 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <vector>
+
 #include "platform/win32/win32_text.h"
 
 namespace quillon::win32 {
@@ -31,6 +33,19 @@ std::string LocalAppFolder() {
         return "";
     }
     return folder;
+}
+
+std::wstring ExecutablePathWide() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return L"";
+        // A full buffer means the name was cut: try again with room for a long path.
+        if (length < buffer.size()) return std::wstring(buffer.data(), length);
+        if (buffer.size() >= 32768) return L"";
+        buffer.resize(buffer.size() * 4);
+    }
 }
 
 }  // namespace quillon::win32

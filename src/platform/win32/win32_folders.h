@@ -1,5 +1,6 @@
-// The user's and the system's known folders, as UTF-8 paths without a trailing separator. The
-// System adapter answers AppFolderPath and DownloadsFolderPath with these.
+// The user's and the system's known folders, as UTF-8 paths without a trailing separator, and
+// this program's own path. The System adapter answers AppFolderPath, DownloadsFolderPath and
+// ExecutablePath with these; the web view's loader looks beside the program.
 #pragma once
 
 #include <string>
@@ -14,5 +15,9 @@ std::string KnownFolderPath(KnownFolder which);
 // %LOCALAPPDATA%\Quillon, where every per-user file of the application lives; created when
 // missing. Empty when it cannot be found or created.
 std::string LocalAppFolder();
+
+// The full path of this program's executable, also when it is longer than MAX_PATH; empty when
+// the system does not say.
+std::wstring ExecutablePathWide();
 
 }  // namespace quillon::win32

@@ -47,7 +47,6 @@ bool Win32Shell::RuntimeAvailable() {
 
 int Win32Shell::Run(ShellListener& listener, bool startHidden) {
     listener_ = &listener;
-    startHidden_ = startHidden;
     startFailure_.clear();
     destroyed_ = false;
     exitCode_ = 0;

@@ -68,7 +68,6 @@ private:
 
     Win32ShellOptions options_;
     ShellListener* listener_ = nullptr;
-    bool startHidden_ = false;
     HWND window_ = nullptr;
     // Read by PostToSelf on any thread; null before the window exists and once it is gone.
     std::atomic<HWND> postTarget_{nullptr};

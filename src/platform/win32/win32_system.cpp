@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <utility>
-#include <vector>
 
 #include "platform/win32/win32_folders.h"
 #include "platform/win32/win32_text.h"
@@ -27,16 +26,7 @@ std::string Win32System::DownloadsFolderPath() {
 }
 
 std::string Win32System::ExecutablePath() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return "";
-        // A full buffer means the name was cut: try again with room for a long path.
-        if (length < buffer.size()) return Narrow(std::wstring_view(buffer.data(), length));
-        if (buffer.size() >= 32768) return "";
-        buffer.resize(buffer.size() * 4);
-    }
+    return Narrow(ExecutablePathWide());
 }
 
 OsVersion Win32System::GetOsVersion() {

@@ -38,18 +38,6 @@ struct Loader {
     GetAvailableCoreWebView2BrowserVersionStringFn browserVersion = nullptr;
 };
 
-std::wstring ExecutablePathWide() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return L"";
-        if (length < buffer.size()) return std::wstring(buffer.data(), length);
-        if (buffer.size() >= 32768) return L"";
-        buffer.resize(buffer.size() * 4);
-    }
-}
-
 template <class Fn>
 Fn Export(HMODULE module, const char* name) {
     // The exports have the types the loader documents; GetProcAddress cannot know them.
