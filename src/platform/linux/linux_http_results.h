@@ -1,11 +1,10 @@
 // Pure translations of libcurl's and OpenSSL's results into the Http port's values for the
-// Linux Http adapter: error numbers, protocol names, phase timings and header lines. Apart from
-// any transfer so that table tests reach them; any thread.
+// Linux Http adapter: error numbers, protocol names and phase timings. Apart from any transfer
+// so that table tests reach them; any thread.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "platform/http.h"
 

@@ -13,8 +13,7 @@ namespace quillon::win32 {
 // wpcap's ABI as a 64-bit Windows process sees it, declared here instead of including pcap.h.
 namespace pcap {
 
-struct Handle;     // pcap_t
-struct Interface;  // pcap_if_t; listed through the IP Helper instead
+struct Handle;  // pcap_t
 struct Instruction;
 struct Program {  // struct bpf_program
     unsigned int length;
@@ -41,9 +40,7 @@ struct WpcapLibrary {
     int (*compile)(pcap::Handle*, pcap::Program*, const char*, int, uint32_t) = nullptr;
     int (*setFilter)(pcap::Handle*, pcap::Program*) = nullptr;
     void (*freeCode)(pcap::Program*) = nullptr;
-    int (*findAllDevs)(pcap::Interface**, char*) = nullptr;  // required, not called
-    void (*freeAllDevs)(pcap::Interface*) = nullptr;         // required, not called
-    char* (*getErr)(pcap::Handle*) = nullptr;                // optional: explains failures
+    char* (*getErr)(pcap::Handle*) = nullptr;  // optional: explains failures
 
     ~WpcapLibrary() {
         if (module != nullptr) FreeLibrary(module);
@@ -151,9 +148,7 @@ bool Win32Capture::Load() {
             Resolve(module, "pcap_next_ex", l.nextEx) && Resolve(module, "pcap_close", l.close) &&
             Resolve(module, "pcap_compile", l.compile) &&
             Resolve(module, "pcap_setfilter", l.setFilter) &&
-            Resolve(module, "pcap_freecode", l.freeCode) &&
-            Resolve(module, "pcap_findalldevs", l.findAllDevs) &&
-            Resolve(module, "pcap_freealldevs", l.freeAllDevs)) {
+            Resolve(module, "pcap_freecode", l.freeCode)) {
             Resolve(module, "pcap_geterr", l.getErr);
             library_ = std::move(library);
             LogWrite(Debug, "Packet capture library loaded: %s", path.c_str());

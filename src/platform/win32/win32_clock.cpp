@@ -12,6 +12,12 @@ constexpr int64_t kFileTimePerSecond = 10'000'000;
 
 }  // namespace
 
+int64_t UnixSecondsOf(const FILETIME& time) {
+    const int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                                               time.dwLowDateTime);
+    return (ticks - kFileTimeAtUnixEpoch) / kFileTimePerSecond;
+}
+
 Win32Clock::Win32Clock() {
     LARGE_INTEGER frequency{};
     QueryPerformanceFrequency(&frequency);  // cannot fail on Windows XP and later
@@ -25,9 +31,7 @@ uint64_t Win32Clock::Tick64() {
 int64_t Win32Clock::UnixSeconds() {
     FILETIME now{};
     GetSystemTimePreciseAsFileTime(&now);
-    const int64_t ticks =
-        static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    return (ticks - kFileTimeAtUnixEpoch) / kFileTimePerSecond;
+    return UnixSecondsOf(now);
 }
 
 LocalTime Win32Clock::Local() {

@@ -3,9 +3,16 @@
 // may call it.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/clock.h"
 
+struct _FILETIME;  // windows.h's FILETIME, kept out of this header
+
 namespace quillon::win32 {
+
+// A FILETIME (100 ns intervals since 1601, UTC) as whole seconds of Unix time.
+int64_t UnixSecondsOf(const _FILETIME& time);
 
 class Win32Clock final : public Clock {
 public:

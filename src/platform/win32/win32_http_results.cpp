@@ -7,6 +7,7 @@
 #include <winhttp.h>
 // clang-format on
 
+#include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_text.h"
 
 namespace quillon::win32 {
@@ -152,12 +153,6 @@ HttpPhaseTimings PhaseTimingsOf(const std::vector<WinHttpStamp>& stamps, int64_t
     t.firstByteMs = ms(at(WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED));
     t.totalMs = MsBetween(lastStart, endTicks, ticksPerSecond);
     return t;
-}
-
-int64_t UnixSecondsOf(const FILETIME& time) {
-    const int64_t units =
-        static_cast<int64_t>((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-    return (units - 116444736000000000LL) / 10000000;
 }
 
 TlsCertificateInfo CertificateInfoOf(const CERT_CONTEXT& certificate) {

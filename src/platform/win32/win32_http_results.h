@@ -53,9 +53,6 @@ struct WinHttpStamp {
 HttpPhaseTimings PhaseTimingsOf(const std::vector<WinHttpStamp>& stamps, int64_t startTicks,
                                 int64_t endTicks, int64_t ticksPerSecond, bool secure);
 
-// Seconds since 1970 of a Windows file time (100 ns units since 1601).
-int64_t UnixSecondsOf(const FILETIME& time);
-
 // The certificate's display names (common name, else organisation), validity and SHA-256
 // fingerprint of its DER bytes.
 TlsCertificateInfo CertificateInfoOf(const CERT_CONTEXT& certificate);

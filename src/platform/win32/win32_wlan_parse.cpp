@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string_view>
 
+#include "base/standard_numbers.h"
 #include "platform/win32/win32_text.h"
 
 namespace quillon::win32 {
@@ -50,13 +51,6 @@ MacAddress MacOf(const DOT11_MAC_ADDRESS& address) {
     return mac;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::string GuidText(const GUID& guid) {
@@ -79,8 +73,8 @@ std::optional<GUID> GuidFromText(const std::string& text) {
             if (text[i] != kShape[i]) return std::nullopt;
             continue;
         }
-        const int high = HexDigit(text[i]);
-        const int low = HexDigit(text[i + 1]);
+        const int high = HexDigitValue(text[i]);
+        const int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes[count++] = static_cast<uint8_t>(high * 16 + low);
         ++i;

@@ -114,13 +114,6 @@ __declspec(dllexport) char* pcap_geterr(Handle* handle) {
     return handle->error;
 }
 
-__declspec(dllexport) int pcap_findalldevs(void**, char* error) {
-    std::strcpy(error, "not used");
-    return -1;
-}
-
-__declspec(dllexport) void pcap_freealldevs(void*) {}
-
 __declspec(dllexport) void fake_wpcap_counters(LONG* out) {
     out[0] = opened;
     out[1] = closed;

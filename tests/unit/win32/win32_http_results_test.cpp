@@ -9,6 +9,8 @@
 #include <schannel.h>
 // clang-format on
 
+#include "platform/win32/win32_clock.h"
+
 namespace quillon::win32 {
 namespace {
 
