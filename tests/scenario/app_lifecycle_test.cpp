@@ -6,13 +6,13 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "app/application.h"
 #include "fakes/controller_rig.h"
 #include "fakes/fake_service_ports.h"
 #include "fakes/fake_store_ports.h"
+#include "fakes/file_text.h"
 #include "fakes/hooked_icmp.h"
 #include "fakes/native_path.h"
 #include "platform/platform.h"
@@ -135,10 +135,7 @@ std::string ArchiveText(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry);
     std::sort(files.begin(), files.end());
     std::string text;
-    for (const auto& file : files) {
-        std::ifstream in(file);
-        text.append(std::istreambuf_iterator<char>(in), {});
-    }
+    for (const auto& file : files) text += ReadFileText(file);
     return text;
 }
 

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/http_exchange.h"
 #include "fakes/temp_dir.h"
 #include "loopback_udp.h"
 #include "private_namespace.h"
@@ -34,9 +35,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
+using test::Get;
+using test::HeaderValue;
+using test::Open;
 using testing::BoundSocket;
-
-constexpr char kAgent[] = "QuillonTest/1.0";
 
 // A cpp-httplib server, its routes already set, served on a loopback port until destroyed.
 class WebServer {
@@ -100,28 +102,6 @@ private:
 void ReadRequest(int fd) {
     char buffer[4096];
     (void)!recv(fd, buffer, sizeof(buffer), 0);
-}
-
-std::unique_ptr<HttpSession> Open(LinuxHttp& http) {
-    uint32_t error = 1;
-    auto session = http.OpenSession(kAgent, &error);
-    EXPECT_NE(session, nullptr);
-    EXPECT_EQ(error, 0u);
-    return session;
-}
-
-HttpExchange Get(const std::string& url, uint32_t timeoutMs = 5000) {
-    HttpExchange exchange;
-    exchange.url = url;
-    exchange.timeoutMs = timeoutMs;
-    return exchange;
-}
-
-std::string HeaderValue(const HttpHeaders& headers, const std::string& name) {
-    for (const auto& [key, value] : headers) {
-        if (key == name) return value;
-    }
-    return "<none>";
 }
 
 void ExpectFailed(const HttpOutcome& out, uint32_t error, const std::string& what = "") {

@@ -13,7 +13,6 @@ namespace {
 
 struct Handle {
     int reads = 0;
-    int timeoutMs = 0;
     bool rejectFilter = false;
     char error[256] = {};
 };
@@ -49,14 +48,12 @@ volatile LONG opened, closed, compiled, freed;
 
 extern "C" {
 
-__declspec(dllexport) Handle* pcap_open_live(const char* device, int, int, int timeoutMs,
-                                             char* error) {
+__declspec(dllexport) Handle* pcap_open_live(const char* device, int, int, int, char* error) {
     if (std::strstr(device, "{missing}") != nullptr) {
         std::strcpy(error, "no such adapter");
         return nullptr;
     }
     Handle* handle = static_cast<Handle*>(std::calloc(1, sizeof(Handle)));
-    handle->timeoutMs = timeoutMs;
     InterlockedIncrement(&opened);
     return handle;
 }

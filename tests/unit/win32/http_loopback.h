@@ -1,6 +1,6 @@
-// What the WinHTTP tests share: Winsock started for their servers, loopback listeners, a
-// session and a GET exchange made the same way, and the order the phases of a request on a new
-// connection must come in.
+// What the WinHTTP tests share: Winsock started for their servers, loopback listeners, the
+// exchanges both HTTP adapters' tests make alike, and the order the phases of a request on a
+// new connection must come in.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "fakes/http_exchange.h"
 #include "platform/win32/win32_http.h"
 
 namespace quillon::win32::testing {
@@ -39,27 +40,9 @@ inline SOCKET Listener(uint16_t* port) {
     return s;
 }
 
-inline std::unique_ptr<HttpSession> Open(Win32Http& http) {
-    uint32_t error = 1;
-    auto session = http.OpenSession("QuillonTest/1.0", &error);
-    EXPECT_NE(session, nullptr);
-    EXPECT_EQ(error, 0u);
-    return session;
-}
-
-inline HttpExchange Get(const std::string& url, uint32_t timeoutMs = 5000) {
-    HttpExchange exchange;
-    exchange.url = url;
-    exchange.timeoutMs = timeoutMs;
-    return exchange;
-}
-
-inline std::string HeaderValue(const HttpHeaders& headers, const std::string& name) {
-    for (const auto& [key, value] : headers) {
-        if (key == name) return value;
-    }
-    return "<none>";
-}
+using test::Get;
+using test::HeaderValue;
+using test::Open;
 
 // The phases of a request on a new connection come in their order.
 inline void ExpectOrderedPhases(const HttpPhaseTimings& t, bool tls) {

@@ -6,27 +6,18 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "fakes/file_text.h"
 #include "fakes/temp_dir.h"
+#include "platform/win32/win32_folders.h"
 
 namespace quillon {
 namespace {
 
 std::filesystem::path ProgramBesideTests() {
-    wchar_t self[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return std::filesystem::path(std::wstring(self, length)).parent_path().parent_path() / "src" /
+    return std::filesystem::path(win32::ExecutablePathWide()).parent_path().parent_path() / "src" /
            "app" / "quillon.exe";
-}
-
-std::string ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 TEST(QuillonExe, WithoutTheWebViewRuntimeItSaysSoAndEndsBeforeAnythingStarts) {
@@ -66,7 +57,7 @@ TEST(QuillonExe, WithoutTheWebViewRuntimeItSaysSoAndEndsBeforeAnythingStarts) {
     }
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(entries, 2);  // Logs and the log in it
-    const std::string text = ReadAll(log);
+    const std::string text = test::ReadFileText(log);
     EXPECT_NE(text.find("[INFO] QlnWin starting (minimized)"), std::string::npos) << text;
     EXPECT_NE(text.find("[ERROR] WebView2 runtime not available"), std::string::npos) << text;
     EXPECT_NE(text.find("[INFO] Logging shutdown"), std::string::npos) << text;

@@ -12,6 +12,7 @@
 #include "platform/portable/std_threads.h"
 #include "platform/win32/win32_capture.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_folders.h"
 #include "platform/win32/win32_text.h"
 
 namespace quillon::win32 {
@@ -21,8 +22,7 @@ using namespace std::chrono_literals;
 
 // The stand-in library built beside this program (tests/unit/win32/fake_wpcap.cpp).
 std::string FakeWpcapPath() {
-    wchar_t path[MAX_PATH] = {};
-    const std::wstring program(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    const std::wstring program = ExecutablePathWide();
     return Narrow(program.substr(0, program.rfind(L'\\'))) + "\\fake_wpcap.dll";
 }
 

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "fakes/temp_dir.h"
+#include "platform/win32/win32_folders.h"
 #include "platform/win32/win32_text.h"
 #include "platform/win32/win32_webview_loader.h"
 
@@ -15,8 +16,7 @@ namespace quillon::win32 {
 namespace {
 
 std::wstring BesideProgram(const wchar_t* name) {
-    wchar_t path[MAX_PATH] = {};
-    const std::wstring program(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    const std::wstring program = ExecutablePathWide();
     return program.substr(0, program.rfind(L'\\') + 1) + name;
 }
 
