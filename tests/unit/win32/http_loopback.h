@@ -1,4 +1,4 @@
-// What the WinHTTP tests share: Winsock started for their servers, loopback listeners, the
+// What the WinHTTP tests share: loopback listeners (Win32Sockets starts Winsock for them), the
 // exchanges both HTTP adapters' tests make alike, and the order the phases of a request on a
 // new connection must come in.
 #pragma once
@@ -15,16 +15,9 @@
 
 #include "fakes/http_exchange.h"
 #include "platform/win32/win32_http.h"
+#include "platform/win32/win32_sockets.h"
 
 namespace quillon::win32::testing {
-
-struct Winsock {
-    Winsock() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~Winsock() { WSACleanup(); }
-};
 
 // A TCP socket bound to a free port on 127.0.0.1, listening.
 inline SOCKET Listener(uint16_t* port) {

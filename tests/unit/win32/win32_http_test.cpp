@@ -158,7 +158,7 @@ private:
         return false;  // "/hangup" and anything else: closed without an answer
     }
 
-    Winsock winsock_;
+    Win32Sockets winsock_;  // started before the listener, ended after it
     uint16_t port_ = 0;
     SOCKET listener_;
     std::atomic<bool> stop_{false};

@@ -108,11 +108,11 @@ printf 'HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello' > page
         return "https://" + where + "/page";
     }
 
-    static Winsock winsock_;
+    static Win32Sockets winsock_;
     static std::string unixFolder_;
     static bool ready_;
 };
-Winsock Win32HttpTls::winsock_;
+Win32Sockets Win32HttpTls::winsock_;
 std::string Win32HttpTls::unixFolder_;
 bool Win32HttpTls::ready_ = false;
 
