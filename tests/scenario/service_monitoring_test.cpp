@@ -12,6 +12,7 @@
 
 #include "app/application.h"
 #include "fakes/controller_rig.h"
+#include "fakes/eventually.h"
 #include "fakes/fake_service_ports.h"
 #include "fakes/native_path.h"
 #include "net/http_client.h"
@@ -24,14 +25,10 @@
 namespace quillon::test {
 namespace {
 
-// Waits in real time (workers run on real threads) until `done` holds; false after 10 s.
+// Workers run on real threads: up to 10 s for what they do.
 template <class F>
 bool Eventually(F done) {
-    for (int i = 0; i < 1000; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
+    return test::Eventually(done, std::chrono::seconds(10));
 }
 
 // The ids the monitor gives a worker, from one snapshot of its list.

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "fakes/eventually.h"
 #include "fakes/log_capture.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_threads.h"
@@ -16,6 +17,7 @@ namespace quillon {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Eventually;
 
 // A capture library whose one device hears the frames a test queues; reads wait up to 20 ms
 // (standing in for the real second) and then time out.
@@ -103,15 +105,6 @@ std::vector<uint8_t> Advertisement(int ttl, const std::string& name,
     f.push_back(0x00);
     f.push_back(0x00);
     return f;
-}
-
-template <class F>
-bool Eventually(F check) {
-    for (int i = 0; i < 200; ++i) {
-        if (check()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
 }
 
 TEST(LldpListener, MapsTheAdapterToItsCaptureDevice) {

@@ -5,10 +5,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "discovery/lldp_frame.h"
 #include "discovery/lldp_listener.h"
+#include "fakes/eventually.h"
 #include "platform/portable/std_threads.h"
 #include "platform/win32/win32_capture.h"
 #include "platform/win32/win32_clock.h"
@@ -17,8 +17,6 @@
 
 namespace quillon::win32 {
 namespace {
-
-using namespace std::chrono_literals;
 
 // The stand-in library built beside this program (tests/unit/win32/fake_wpcap.cpp).
 std::string FakeWpcapPath() {
@@ -156,11 +154,8 @@ TEST(Win32Capture, TheLldpListenerHearsTheLibrarysFrame) {
     LldpListener listener(LldpPorts{clock, threads, &capture});
     listener.Start("Loopback", "127.0.0.1");
     std::optional<LldpNeighbor> neighbor;
-    for (int i = 0; i < 200 && !neighbor; ++i) {
-        std::this_thread::sleep_for(10ms);
-        neighbor = listener.CurrentNeighbor();
-    }
-    ASSERT_TRUE(neighbor.has_value());
+    ASSERT_TRUE(
+        test::Eventually([&] { return (neighbor = listener.CurrentNeighbor()).has_value(); }));
     EXPECT_EQ(neighbor->systemName, "core-sw1");
     EXPECT_TRUE(listener.Stop(std::chrono::milliseconds(2000)));
 }

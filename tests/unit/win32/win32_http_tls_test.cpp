@@ -6,8 +6,8 @@
 #include <ctime>
 #include <fstream>
 #include <string>
-#include <thread>
 
+#include "fakes/eventually.h"
 #include "http_loopback.h"
 #include "platform/win32/win32_http.h"
 
@@ -31,16 +31,6 @@ bool RunUnix(const std::string& command) {
     }
     if (process.hProcess != nullptr) CloseHandle(process.hProcess);
     if (process.hThread != nullptr) CloseHandle(process.hThread);
-    return true;
-}
-
-template <class F>
-bool WaitFor(F ready, std::chrono::milliseconds limit) {
-    const auto deadline = SteadyClock::now() + limit;
-    while (!ready()) {
-        if (SteadyClock::now() > deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
     return true;
 }
 
@@ -69,7 +59,7 @@ openssl req -x509 -key server.key -out self.pem -days 2 -subj "/O=Quillon Self S
 printf 'HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello' > page
 )";
         ready_ = RunUnix("cd " + unixFolder_ + " && sh make.sh > make.log 2>&1 && touch done") &&
-                 WaitFor([&] { return std::ifstream(folder + "/done").good(); }, 30s);
+                 test::Eventually([&] { return std::ifstream(folder + "/done").good(); }, 30s);
     }
     static void TearDownTestSuite() {
         if (ready_) RunUnix("sleep 1; rm -rf " + unixFolder_);  // after the servers are gone
@@ -93,7 +83,7 @@ printf 'HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello' > page
                 " && exec timeout 30 openssl s_server -quiet -HTTP -naccept " +
                 std::to_string(connections + 1) + " -accept " + where + " -cert " + certificate +
                 " -key server.key > /dev/null 2>&1");
-        WaitFor(
+        test::Eventually(
             [&] {
                 const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
                 sockaddr_in to{};
