@@ -1,17 +1,11 @@
 #include "discovery/oui_table.h"
 
+#include "base/standard_numbers.h"
 #include "base/utf8.h"
 
 namespace quillon {
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 char UpperHex(char c) {
     return (c >= 'a' && c <= 'f') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -59,7 +53,7 @@ std::optional<std::string> RegistryHex(std::string_view token) {
     std::string hex;
     for (const char c : token) {
         if (c == '-') continue;
-        if (HexValue(c) < 0) return std::nullopt;
+        if (HexDigitValue(c) < 0) return std::nullopt;
         hex += UpperHex(c);
     }
     if (hex.size() != 6) return std::nullopt;
@@ -106,7 +100,7 @@ std::optional<OuiEntry> ParseOuiLine(std::string_view line) {
     std::string key;
     const size_t slash = field.find('/');
     for (const char c : field.substr(0, slash)) {
-        if (HexValue(c) >= 0) key += UpperHex(c);
+        if (HexDigitValue(c) >= 0) key += UpperHex(c);
     }
     size_t allowed = 6;
     if (slash != std::string_view::npos) {
@@ -167,7 +161,7 @@ std::string NormalizeMac(std::string_view text) {
     std::string hex;
     hex.reserve(12);
     for (const char c : text) {
-        if (HexValue(c) >= 0) hex += UpperHex(c);
+        if (HexDigitValue(c) >= 0) hex += UpperHex(c);
     }
     return hex;
 }
@@ -176,7 +170,7 @@ std::optional<uint64_t> OuiTable::KeyOf(std::string_view hex, size_t digits) {
     if (hex.size() < digits) return std::nullopt;
     uint64_t value = 0;
     for (size_t i = 0; i < digits; ++i) {
-        const int digit = HexValue(hex[i]);
+        const int digit = HexDigitValue(hex[i]);
         if (digit < 0) return std::nullopt;
         value = value << 4 | static_cast<uint64_t>(digit);
     }
@@ -214,7 +208,7 @@ const std::string* OuiTable::FindVendor(std::string_view mac) const {
     if (hex.size() < 6) return nullptr;
     if (const std::string* vendor = LookupPrefix(hex)) return vendor;
 
-    const auto first = static_cast<unsigned>(HexValue(hex[0]) << 4 | HexValue(hex[1]));
+    const auto first = static_cast<unsigned>(HexDigitValue(hex[0]) << 4 | HexDigitValue(hex[1]));
     const auto withFirst = [&](unsigned octet) {
         std::string changed = hex;
         changed[0] = kHexDigits[octet >> 4];
@@ -232,7 +226,7 @@ const std::string* OuiTable::FindVendor(std::string_view mac) const {
             if (const std::string* vendor = withFirst(candidate)) return vendor;
         }
     }
-    const auto third = static_cast<unsigned>(HexValue(hex[4]) << 4 | HexValue(hex[5]));
+    const auto third = static_cast<unsigned>(HexDigitValue(hex[4]) << 4 | HexDigitValue(hex[5]));
     if (third & 0x01) {
         std::string changed = hex;
         changed[5] = kHexDigits[(third & 0xFE) & 0xF];

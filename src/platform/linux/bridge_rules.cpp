@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 
+#include "base/standard_numbers.h"
 #include "base/utf8.h"
 
 namespace quillon::lnx {
@@ -82,18 +83,11 @@ bool ParseDottedQuad(std::string_view s, std::array<unsigned, 4>& parts) {
     return s.empty();
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool ReadHex4(std::string_view s, size_t at, char32_t& out) {
     if (at + 4 > s.size()) return false;
     out = 0;
     for (size_t i = at; i < at + 4; ++i) {
-        const int v = HexValue(s[i]);
+        const int v = HexDigitValue(s[i]);
         if (v < 0) return false;
         out = out * 16 + static_cast<char32_t>(v);
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/standard_numbers.h"
+
 namespace quillon::sim {
 
 namespace {
@@ -19,13 +21,6 @@ std::optional<uint32_t> TakeOctet(std::string_view& text) {
     if (digits == 0 || value > 255) return std::nullopt;
     text.remove_prefix(digits);
     return value;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -60,8 +55,8 @@ std::optional<MacAddress> ParseMac(std::string_view text) {
     if (text.size() != 17) return std::nullopt;
     MacAddress mac{};
     for (size_t i = 0; i < 6; ++i) {
-        const int high = HexDigit(text[i * 3]);
-        const int low = HexDigit(text[i * 3 + 1]);
+        const int high = HexDigitValue(text[i * 3]);
+        const int low = HexDigitValue(text[i * 3 + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         if (i < 5 && text[i * 3 + 2] != ':' && text[i * 3 + 2] != '-') return std::nullopt;
         mac[i] = uint8_t(high << 4 | low);
@@ -73,8 +68,8 @@ std::optional<std::vector<uint8_t>> ParseHardwareAddress(std::string_view text) 
     std::vector<uint8_t> octets;
     for (size_t i = 0; i < text.size(); i += 3) {
         if (i + 2 > text.size()) return std::nullopt;
-        const int high = HexDigit(text[i]);
-        const int low = HexDigit(text[i + 1]);
+        const int high = HexDigitValue(text[i]);
+        const int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         if (i + 2 < text.size() && text[i + 2] != ':' && text[i + 2] != '-') return std::nullopt;
         if (i + 3 == text.size()) return std::nullopt;  // a separator with nothing after it
