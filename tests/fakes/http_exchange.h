@@ -1,5 +1,5 @@
-// What the tests of both HTTP adapters do alike: open a session (checked), describe a GET and
-// find a header of the reply.
+// What the tests of both HTTP adapters do alike: open a session (checked), describe a GET, find
+// a header of the reply, and check the answers both adapters' plain test servers give.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,6 +33,36 @@ inline std::string HeaderValue(const HttpHeaders& headers, const std::string& na
         if (key == name) return value;
     }
     return "<none>";
+}
+
+// "/hello" over plain HTTP as both test servers answer it: 200, "hello", the header "X-Answer:
+// 42" parsed and raw, no TLS, no redirect. The outcome is the caller's to check further.
+inline HttpOutcome ExpectPlainHello(HttpSession& session, const std::string& url) {
+    const HttpOutcome out = session.Send(Get(url));
+    EXPECT_TRUE(out.received) << out.error;
+    EXPECT_EQ(out.error, 0u);
+    EXPECT_EQ(out.statusCode, 200);
+    EXPECT_EQ(out.body, "hello");
+    EXPECT_EQ(out.bodyBytes, 5u);
+    EXPECT_EQ(HeaderValue(out.headers, "X-Answer"), "42");
+    EXPECT_EQ(out.rawHeaders.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << out.rawHeaders;
+    EXPECT_NE(out.rawHeaders.find("X-Answer: 42\r\n"), std::string::npos);
+    EXPECT_TRUE(out.tlsProtocol.empty() && out.tlsCipher.empty());
+    EXPECT_FALSE(out.certificate.present);
+    EXPECT_EQ(out.timings.redirectMs, 0);
+    return out;
+}
+
+// Error statuses are answers like any other: "/status/N" (urlOf gives its address) answers N
+// with "status body".
+template <class UrlOf>
+void ExpectStatusAnswers(HttpSession& session, UrlOf urlOf) {
+    for (const int status : {404, 429, 503}) {
+        const HttpOutcome out = session.Send(Get(urlOf("/status/" + std::to_string(status))));
+        EXPECT_TRUE(out.received);
+        EXPECT_EQ(out.statusCode, status);
+        EXPECT_EQ(out.body, "status body");
+    }
 }
 
 }  // namespace quillon::test

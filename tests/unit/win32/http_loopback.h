@@ -33,6 +33,8 @@ inline SOCKET Listener(uint16_t* port) {
     return s;
 }
 
+using test::ExpectPlainHello;
+using test::ExpectStatusAnswers;
 using test::Get;
 using test::HeaderValue;
 using test::Open;
