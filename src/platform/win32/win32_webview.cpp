@@ -149,7 +149,6 @@ HRESULT Win32WebView::OnControllerCreated(HRESULT result, ICoreWebView2Controlle
 
     // Made again after the browser died: the page the old control showed comes back.
     if (!url_.empty()) webView_->Navigate(url_.c_str());
-    ready_ = true;
     if (events_.ready) events_.ready();
     return S_OK;
 }
@@ -188,7 +187,6 @@ void Win32WebView::Release() {
     webView_.Clear();
     controller_.Clear();
     environment_.Clear();
-    ready_ = false;
 }
 
 void Win32WebView::MapUiFolder() {
@@ -288,7 +286,7 @@ void Win32WebView::Navigate(const std::string& url) {
 }
 
 void Win32WebView::PostJson(const std::string& json) {
-    if (!ready_ || !webView_) return;
+    if (!webView_) return;
     webView_->PostWebMessageAsJson(Wide(json).c_str());
 }
 

@@ -62,7 +62,8 @@ public:
     void Navigate(const std::string& url);   // ignored until the web view exists
     void PostJson(const std::string& json);  // dropped (not queued) until ready
     void Resize(const RECT& client);         // ignored until the controller exists
-    bool Ready() const { return ready_; }
+    // Set up: the control and its page's web view are there until released.
+    bool Ready() const { return webView_.get() != nullptr; }
 
 private:
     template <class Interface, class... Args>
@@ -97,7 +98,6 @@ private:
     Win32WebViewEvents events_;
     EnvironmentFactory createEnvironment_;
     bool created_ = false;
-    bool ready_ = false;
     std::wstring url_;  // the page last navigated to, shown again by a control made again
     int restarts_ = 0;  // reloads and new controls so far
 
